@@ -1,0 +1,26 @@
+#ifndef SVELMORACONF_H
+#define SVELMORACONF_H
+
+#include "velmorasharedint.h"
+
+#include <QString>
+
+// The process-wide configuration. The serial indices are positions in the
+// lists of the settings panel, not line values (see serialindexmaps.h).
+struct SVelmoraConf
+{
+    qint32 tcpPort = 55555;
+    QString comName = QStringLiteral("COM1");
+    qint32 baudRateIndex = 7;
+    qint32 dataBitsIndex = 1;
+    qint32 parityIndex = 0;
+    qint32 stopBitsIndex = 0;
+    QString server = QStringLiteral("01");
+    QString line = QStringLiteral("1");
+    qint32 keepAlive = 60;
+    // Written by the GUI thread on apply, read by the serial worker for every
+    // line it formats.
+    VelmoraSharedInt useTime = 0;
+};
+
+#endif // SVELMORACONF_H

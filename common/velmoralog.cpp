@@ -1,0 +1,123 @@
+#include "velmoralog.h"
+
+#include "logplatform.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+const char kFailureMessage[] =
+    "Can not write to log file. Function: (VelmoraCommon_Logprintf). Library: (VelmoraCommon).";
+const char kFileSuffix[] = "_Lumari.log";
+constexpr int kTimeBufferSize = 40;
+
+QMutex logMutex;
+QString logDirectory;                  // guarded by logMutex
+std::atomic<int> logThreshold{kLogDebug};
+std::atomic<VelmoraLogClock> logClock{nullptr};
+
+qint64 now()
+{
+    const VelmoraLogClock clock = logClock.load();
+    return clock ? clock() : static_cast<qint64>(std::time(nullptr));
+}
+
+QString formatAt(const char *pattern, qint64 seconds)
+{
+    std::tm broken{};
+    if (!logLocalTime(static_cast<std::time_t>(seconds), &broken))
+        return QString();
+    char buffer[kTimeBufferSize];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, pattern, &broken);
+    return QString::fromLocal8Bit(buffer, static_cast<int>(length));
+}
+
+const char *tagFor(int level)
+{
+    switch (level) {
+    case kLogError:
+        return "[error]";
+    case kLogWarning:
+        return "[warning]";
+    case kLogInfo:
+        return "[info]";
+    case kLogDebug:
+        return "[debug]";
+    default:
+        return "[none]";
+    }
+}
+
+void printFailure()
+{
+    std::fputs(kFailureMessage, stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int VelmoraCommon_LogInit(const QString &directory, int threshold)
+{
+    {
+        QMutexLocker locker(&logMutex);
+        logDirectory = directory;
+    }
+    logThreshold = threshold;
+    return QFileInfo(directory).isDir() ? 1 : -1;
+}
+
+void VelmoraCommon_Logprintf(const QString &message, int level)
+{
+    const QByteArray text = message.toUtf8();
+    QMutexLocker locker(&logMutex);
+
+    const QString date = formatAt("%Y%m%d", now());
+    if (logDirectory.isEmpty())
+        logDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/log/");
+    const QString fileName = logDirectory + date + QLatin1String(kFileSuffix);
+
+    FILE *file = logOpenAppend(fileName);
+    if (!file) {
+        printFailure();
+        return;
+    }
+    // The stamp is a second reading of the clock, so a line written at the
+    // turn of the day can carry the next day's time in the previous day's file.
+    const QByteArray stamp = formatAt("%Y-%m-%d %H:%M:%S", now()).toLatin1();
+    std::fprintf(file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
+    // A full disk may only show when the buffered line is flushed on close.
+    bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0)
+        failed = true;
+    if (failed)
+        printFailure();
+}
+
+void VelmoraCommon_LogError(const QString &message)
+{
+    if (logThreshold >= kLogError)
+        VelmoraCommon_Logprintf(message, kLogError);
+}
+
+void VelmoraCommon_LogInfo(const QString &message)
+{
+    if (logThreshold >= kLogInfo)
+        VelmoraCommon_Logprintf(message, kLogInfo);
+}
+
+QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds)
+{
+    return formatAt(pattern, seconds == 0 ? static_cast<qint64>(std::time(nullptr)) : seconds);
+}
+
+void VelmoraCommon_SetLogClock(VelmoraLogClock clock)
+{
+    logClock = clock;
+}

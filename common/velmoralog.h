@@ -1,0 +1,40 @@
+#ifndef VELMORALOG_H
+#define VELMORALOG_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Day log: one file per local date in the log directory, named
+// yyyymmdd_Lumari.log, one "time - [tag] message" line per call.
+// Every function here may be called from any thread.
+
+enum VelmoraLogLevel {
+    kLogError = 1,
+    kLogWarning = 2,
+    kLogInfo = 3,
+    kLogDebug = 4,
+};
+
+// Stores the directory (ending with a slash) and the level threshold.
+// 1 when the directory exists, -1 when it does not; it is never created here.
+int VelmoraCommon_LogInit(const QString &directory, int threshold);
+
+// Appends one line whatever the threshold. When the file cannot be written
+// the failure message goes to standard output and the caller carries on.
+void VelmoraCommon_Logprintf(const QString &message, int level);
+
+// Level 1, written when the threshold is at least 1.
+void VelmoraCommon_LogError(const QString &message);
+
+// Level 3, written when the threshold is at least 3.
+void VelmoraCommon_LogInfo(const QString &message);
+
+// strftime of the local time; seconds since the epoch, 0 meaning now.
+QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds);
+
+// The clock the writer reads (seconds since the epoch). Tests put a fake in
+// to cross midnight; nullptr brings back the real clock.
+using VelmoraLogClock = qint64 (*)();
+void VelmoraCommon_SetLogClock(VelmoraLogClock clock);
+
+#endif // VELMORALOG_H
