@@ -1,0 +1,6 @@
+#include "svelmoramsg.h"
+
+int registerVelmoraMsgType()
+{
+    return qRegisterMetaType<SVelmoraMsg>("SVelmoraMsg");
+}

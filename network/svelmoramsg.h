@@ -1,0 +1,27 @@
+#ifndef SVELMORAMSG_H
+#define SVELMORAMSG_H
+
+#include <QMetaType>
+#include <QString>
+
+// One device event on its way from the network receiver to the serial line.
+// Every field is text already rendered as the receiver line needs it.
+struct SVelmoraMsg
+{
+    QString account = QStringLiteral("");
+    QString event = QStringLiteral("");
+    QString group = QStringLiteral("");
+    QString zone = QStringLiteral("");
+    QString messageType = QStringLiteral("");
+    QString time = QStringLiteral("");
+    // Position of the event in the event journal; 0 when it was never
+    // journaled. The serial side uses it to mark the event delivered.
+    qint64 journalId = 0;
+};
+
+Q_DECLARE_METATYPE(SVelmoraMsg)
+
+// Registers the record under the name "SVelmoraMsg" for queued connections.
+int registerVelmoraMsgType();
+
+#endif // SVELMORAMSG_H
