@@ -1,0 +1,204 @@
+#include "velmoraconfwidget.h"
+
+#include "cvelmoracomboboxelementwidget.h"
+#include "cvelmoraeditelementwidget.h"
+#include "cvelmoraspinboxelementwidget.h"
+#include "serialindexmaps.h"
+#include "velmoraconf.h"
+#include "velmoraimages.h"
+#include "velmoralog.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFont>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+
+const int kPanelWidth = 500;
+const int kPanelHeight = 600;
+const int kSpacerSize = 20;
+
+const int kDefaultTcpPort = 55555;
+const int kMinTcpPort = 1025;
+const int kMaxTcpPort = 65000;
+const int kDefaultKeepAlive = 60;
+const int kMinKeepAlive = 5;
+const int kMaxKeepAlive = 99;
+const int kServerLength = 2;
+const int kLineLength = 1;
+const int kComPortCount = 99;
+
+const char *const kConfDirectory = "/conf/";
+const char *const kConfFileName = "Lumari.conf";
+
+QStringList comPortNames()
+{
+    QStringList names;
+    for (int number = 1; number <= kComPortCount; ++number)
+        names << QStringLiteral("COM%1").arg(number);
+    return names;
+}
+
+QStringList baudRateItems()
+{
+    return {QStringLiteral("75"), QStringLiteral("110"), QStringLiteral("300"), QStringLiteral("1200"),
+            QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
+            QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200")};
+}
+
+QStringList dataBitsItems()
+{
+    return {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9")};
+}
+
+QStringList stopBitsItems()
+{
+    return {QStringLiteral("1"), QStringLiteral("2")};
+}
+
+} // namespace
+
+VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
+    : QWidget(parent)
+    , applicationDirectory(QCoreApplication::applicationDirPath())
+{
+    // A window of its own that still belongs to (and dies with) the parent.
+    setWindowFlags(windowFlags() | Qt::Window);
+    setWindowTitle(QStringLiteral("Настройки"));
+
+    mainLayout = new QVBoxLayout(this);
+    groupsLayout = new QHBoxLayout();
+    mainLayout->addLayout(groupsLayout, 0);
+
+    auto *tcpGroupBox = new QGroupBox(tr("TCP-Settings:"), this);
+    auto *tcpLayout = new QVBoxLayout(tcpGroupBox);
+    groupsLayout->addWidget(tcpGroupBox);
+    portElement = new CVelmoraSpinBoxElementWidget(tr("Port:"), kDefaultTcpPort, kImagePort, this);
+    portElement->spinBox()->setRange(kMinTcpPort, kMaxTcpPort);
+    tcpLayout->addWidget(portElement);
+
+    comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
+    auto *comLayout = new QVBoxLayout(comGroupBox);
+    groupsLayout->addWidget(comGroupBox);
+    comNameElement = new CVelmoraComboBoxElementWidget(tr("COM:"), {}, {}, kImageComPort, this);
+    baudRateElement = new CVelmoraComboBoxElementWidget(tr("Baudrate:"), {}, {}, kImageComPort, this);
+    dataBitsElement = new CVelmoraComboBoxElementWidget(tr("Databits:"), {}, {}, kImageComPort, this);
+    parityElement = new CVelmoraComboBoxElementWidget(tr("Parity:"), {}, {}, kImageComPort, this);
+    stopBitsElement = new CVelmoraComboBoxElementWidget(tr("Stopbits:"), {}, {}, kImageComPort, this);
+    serverElement = new CVelmoraEditElementWidget(tr("Server:"), QString(), kImageServer, this);
+    serverElement->lineEdit()->setMaxLength(kServerLength);
+    serverElement->setDigitsOnly();
+    lineElement = new CVelmoraEditElementWidget(tr("Line:"), QString(), kImageLine, this);
+    lineElement->lineEdit()->setMaxLength(kLineLength);
+    lineElement->setDigitsOnly();
+    keepAliveElement = new CVelmoraSpinBoxElementWidget(tr("Keepalive time (secs):"), kDefaultKeepAlive,
+                                                        kImageClock, this);
+    keepAliveElement->spinBox()->setRange(kMinKeepAlive, kMaxKeepAlive);
+    useTimeElement = new CVelmoraComboBoxElementWidget(tr("Append time:"), {}, {}, kImageComPort, this);
+    for (QWidget *row : {static_cast<QWidget *>(comNameElement), static_cast<QWidget *>(baudRateElement),
+                         static_cast<QWidget *>(dataBitsElement), static_cast<QWidget *>(parityElement),
+                         static_cast<QWidget *>(stopBitsElement), static_cast<QWidget *>(serverElement),
+                         static_cast<QWidget *>(lineElement), static_cast<QWidget *>(keepAliveElement),
+                         static_cast<QWidget *>(useTimeElement)})
+        comLayout->addWidget(row);
+
+    QFont buttonFont;
+    buttonFont.setWeight(QFont::Bold);
+    applyPushButton = new QPushButton(iconFromId(kImageOk), tr("Apply"), this);
+    applyPushButton->setFont(buttonFont);
+    cancelPushButton = new QPushButton(iconFromId(kImageError), tr("Cancel"), this);
+    cancelPushButton->setFont(buttonFont);
+    connect(applyPushButton, &QPushButton::clicked, this, &VelmoraConfWidget::applySlot);
+    connect(cancelPushButton, &QPushButton::clicked, this, &VelmoraConfWidget::cancelSlot);
+    auto *buttonLayout = new QHBoxLayout();
+    buttonLayout->addItem(new QSpacerItem(kSpacerSize, kSpacerSize, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    buttonLayout->addWidget(applyPushButton);
+    buttonLayout->addWidget(cancelPushButton);
+    mainLayout->addLayout(buttonLayout);
+
+    setFixedSize(kPanelWidth, kPanelHeight);
+}
+
+void VelmoraConfWidget::setApplicationDirectory(const QString &directory)
+{
+    applicationDirectory = directory;
+}
+
+void VelmoraConfWidget::loadConf()
+{
+    const SVelmoraConf *conf = VelmoraCommon_GetConf();
+
+    comNameElement->setItems(comPortNames(), {});
+    baudRateElement->setItems(baudRateItems(), {});
+    dataBitsElement->setItems(dataBitsItems(), {});
+    parityElement->setItems({tr("No Parity"), tr("Odd Parity"), tr("Even Parity")}, {});
+    stopBitsElement->setItems(stopBitsItems(), {});
+
+    // The spin boxes hold values outside their range at the nearest limit,
+    // and "Apply" then stores what is shown.
+    portElement->spinBox()->setValue(conf->tcpPort);
+
+    const int comIndex = comNameElement->comboBox()->findText(conf->comName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    comNameElement->comboBox()->setCurrentIndex(comIndex < 0 ? 0 : comIndex);
+
+    useTimeElement->setItems({tr("No"), tr("Yes")}, {});
+
+    baudRateElement->comboBox()->setCurrentIndex(checkBaudRateIndex(conf->baudRateIndex));
+    dataBitsElement->comboBox()->setCurrentIndex(checkThreeWayIndex(conf->dataBitsIndex));
+    parityElement->comboBox()->setCurrentIndex(checkThreeWayIndex(conf->parityIndex));
+    stopBitsElement->comboBox()->setCurrentIndex(checkStopBitsIndex(conf->stopBitsIndex));
+
+    // setText cuts a longer value to the field's maximum length.
+    serverElement->lineEdit()->setText(conf->server);
+    lineElement->lineEdit()->setText(conf->line);
+
+    keepAliveElement->spinBox()->setValue(conf->keepAlive);
+
+    // An index the list does not have leaves the row without a selection.
+    useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
+}
+
+void VelmoraConfWidget::applySlot()
+{
+    SVelmoraConf *conf = VelmoraCommon_GetConf();
+    conf->tcpPort = portElement->spinBox()->value();
+    conf->comName = comNameElement->comboBox()->currentText();
+    conf->baudRateIndex = checkBaudRateIndex(baudRateElement->comboBox()->currentIndex());
+    conf->dataBitsIndex = checkThreeWayIndex(dataBitsElement->comboBox()->currentIndex());
+    conf->parityIndex = checkThreeWayIndex(parityElement->comboBox()->currentIndex());
+    conf->stopBitsIndex = checkStopBitsIndex(stopBitsElement->comboBox()->currentIndex());
+    conf->server = serverElement->lineEdit()->text();
+    conf->line = lineElement->lineEdit()->text();
+    conf->keepAlive = keepAliveElement->spinBox()->value();
+    conf->useTime = useTimeElement->comboBox()->currentIndex();
+
+    const QString confDirectory = applicationDirectory + QLatin1String(kConfDirectory);
+    if (!QDir(confDirectory).exists())
+        QDir().mkpath(confDirectory);
+    const QString confPath = confDirectory + QLatin1String(kConfFileName);
+    // The record holds the new values and the workers are restarted with them
+    // either way; but a file that was not written brings the old settings back
+    // at the next start, so the user has to hear of it.
+    if (VelmoraCommon_WriteConf(conf, confPath) != 1) {
+        VelmoraCommon_LogError(QStringLiteral("[Lumari] Can not write configuration file %1.").arg(confPath));
+        QMessageBox::warning(this, QStringLiteral("Внимание!"),
+                             QStringLiteral("Невозможно сохранить настройки! Запустите программу с правами администратора!"));
+    }
+
+    emit applySignal();
+    close();
+}
+
+void VelmoraConfWidget::cancelSlot()
+{
+    close();
+}

@@ -1,0 +1,70 @@
+#ifndef VELMORACONFWIDGET_H
+#define VELMORACONFWIDGET_H
+
+#include <QWidget>
+
+class CVelmoraComboBoxElementWidget;
+class CVelmoraEditElementWidget;
+class CVelmoraSpinBoxElementWidget;
+class QGroupBox;
+class QHBoxLayout;
+class QPushButton;
+class QVBoxLayout;
+
+// The settings window: one row per field of the configuration record. "Apply"
+// stores the rows in the record, rewrites the configuration file and emits
+// applySignal(); "Cancel" and the close button only hide the window.
+class VelmoraConfWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit VelmoraConfWidget(QWidget *parent = nullptr);
+
+    // Fills every row from the configuration record.
+    void loadConf();
+
+    // The directory whose "conf/" receives the file on "Apply"; the
+    // executable's directory unless set otherwise.
+    void setApplicationDirectory(const QString &directory);
+
+    CVelmoraSpinBoxElementWidget *portRow() const { return portElement; }
+    CVelmoraComboBoxElementWidget *comNameRow() const { return comNameElement; }
+    CVelmoraComboBoxElementWidget *baudRateRow() const { return baudRateElement; }
+    CVelmoraComboBoxElementWidget *dataBitsRow() const { return dataBitsElement; }
+    CVelmoraComboBoxElementWidget *parityRow() const { return parityElement; }
+    CVelmoraComboBoxElementWidget *stopBitsRow() const { return stopBitsElement; }
+    CVelmoraEditElementWidget *serverRow() const { return serverElement; }
+    CVelmoraEditElementWidget *lineRow() const { return lineElement; }
+    CVelmoraSpinBoxElementWidget *keepAliveRow() const { return keepAliveElement; }
+    CVelmoraComboBoxElementWidget *useTimeRow() const { return useTimeElement; }
+    QPushButton *applyButton() const { return applyPushButton; }
+    QPushButton *cancelButton() const { return cancelPushButton; }
+
+signals:
+    void applySignal();
+
+public slots:
+    void applySlot();
+    void cancelSlot();
+
+private:
+    QVBoxLayout *mainLayout = nullptr;
+    QHBoxLayout *groupsLayout = nullptr;
+    CVelmoraSpinBoxElementWidget *portElement = nullptr;
+    QGroupBox *comGroupBox = nullptr;
+    CVelmoraComboBoxElementWidget *comNameElement = nullptr;
+    CVelmoraComboBoxElementWidget *baudRateElement = nullptr;
+    CVelmoraComboBoxElementWidget *dataBitsElement = nullptr;
+    CVelmoraComboBoxElementWidget *parityElement = nullptr;
+    CVelmoraComboBoxElementWidget *stopBitsElement = nullptr;
+    CVelmoraEditElementWidget *serverElement = nullptr;
+    CVelmoraEditElementWidget *lineElement = nullptr;
+    CVelmoraSpinBoxElementWidget *keepAliveElement = nullptr;
+    CVelmoraComboBoxElementWidget *useTimeElement = nullptr;
+    QPushButton *applyPushButton = nullptr;
+    QPushButton *cancelPushButton = nullptr;
+    QString applicationDirectory;
+};
+
+#endif // VELMORACONFWIDGET_H
