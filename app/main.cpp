@@ -1,8 +1,20 @@
+#include "velmora.h"
+#include "velmoratranslators.h"
+
 #include <QApplication>
 
-// Placeholder entry point until the main window lands.
+#include <cstdlib>
+
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    return 0;
+    Velmora window;
+    installVelmoraTranslators(QCoreApplication::applicationDirPath() + QStringLiteral("/translate/"));
+
+    // The window refuses to close, so the event loop ends only when the
+    // toolkit ends it by itself. The worker threads may be running by then
+    // and are never stopped: leave without tearing down the log writer and
+    // the configuration they use, as the Exit button does.
+    const int result = window.init() == -1 ? -1 : application.exec();
+    std::_Exit(result);
 }

@@ -1,0 +1,431 @@
+#include "velmora.h"
+
+#include "serialindexmaps.h"
+#include "svelmoramsg.h"
+#include "velmoracomthread.h"
+#include "velmoraconf.h"
+#include "velmoraconfwidget.h"
+#include "velmoraeventjournal.h"
+#include "velmoraimages.h"
+#include "velmoralog.h"
+#include "velmoranetworkthread.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSizePolicy>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolBar>
+
+#include <cstdlib>
+
+namespace {
+
+const QString programName = QStringLiteral("Lumari");
+const char kVersion[] = "1.2.1.0";
+const char kReleaseDate[] = "02.03.2016";
+const char kWebAddress[] = "https://lumari.example.org";
+
+const char kLogDirectory[] = "/log/";
+const char kConfDirectory[] = "/conf/";
+const char kConfFileName[] = "Lumari.conf";
+const char kSpoolDirectory[] = "/spool/";
+const char kListenAddress[] = "0.0.0.0";
+
+const int kLogThreshold = kLogDebug;
+const int kUpdateIntervalMs = 1000;
+const int kLogPaneMaxLines = 1000;
+const int kLogoMaxHeight = 48;
+const int kWindowWidth = 700;
+const int kWindowHeight = 500;
+
+const QString kWarningTitle = QStringLiteral("Внимание!");
+
+// The log pane and its line count belong to the program, not to a window
+// instance: Put2Log works without one. QPointer forgets a pane that is gone.
+QPointer<QTextEdit> logPane;
+int logLineCount = 0;
+
+QString confFilePath(const QString &appDirectory)
+{
+    return appDirectory + QLatin1String(kConfDirectory) + QLatin1String(kConfFileName);
+}
+
+void makeDirectory(const QString &path)
+{
+    if (!QDir(path).exists())
+        QDir().mkpath(path);
+}
+
+} // namespace
+
+Velmora::Velmora(QWidget *parent)
+    : QMainWindow(parent)
+    , appDirectory(QCoreApplication::applicationDirPath())
+{
+}
+
+void Velmora::setApplicationDirectory(const QString &directory)
+{
+    appDirectory = directory;
+}
+
+int Velmora::init()
+{
+    updateTimer = new QTimer(this);
+    connect(updateTimer, &QTimer::timeout, this, &Velmora::timeoutSlot);
+    updateTimer->start(kUpdateIntervalMs);
+
+    registerVelmoraMsgType();
+
+    const QString logDirectory = appDirectory + QLatin1String(kLogDirectory);
+    makeDirectory(logDirectory);
+    if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
+        QMessageBox::warning(this, kWarningTitle,
+                             QStringLiteral("Невозможно инициализировать log-file! Запустите программу с правами администратора!"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return -1;
+    }
+
+    if (initGui() != 1) {
+        VelmoraCommon_LogInfo(QStringLiteral("[%1] Can not init gui...").arg(programName));
+        return -1;
+    }
+
+    Put2Log(QStringLiteral("[%1] Запуск...").arg(programName));
+    VelmoraCommon_LogInfo(QStringLiteral("[%1] Starting...").arg(programName));
+    Put2Log(tr("[%1] Initialization log file was successfull.").arg(programName));
+    VelmoraCommon_LogInfo(QStringLiteral("[%1] Initialization log file was successfull.").arg(programName));
+
+    makeDirectory(appDirectory + QLatin1String(kConfDirectory));
+    const QString confPath = confFilePath(appDirectory);
+    SVelmoraConf *conf = VelmoraCommon_GetConf();
+    if (VelmoraCommon_ReadConf(confPath, conf) == -1) {
+        VelmoraCommon_SetDefaultConf(conf);
+        // A file that is there but could not be read or is not ours is the
+        // user's data: it is kept as Lumari.conf.bak before the defaults
+        // replace it, and left alone when even that copy cannot be made.
+        if (VelmoraCommon_BackupConf(confPath) != 1) {
+            Put2Log(tr("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
+                        .arg(programName, confPath));
+            VelmoraCommon_LogError(
+                QStringLiteral("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
+                    .arg(programName, confPath));
+        } else if (VelmoraCommon_WriteConf(conf, confPath) == -1) {
+            QMessageBox::warning(this, kWarningTitle,
+                                 QStringLiteral("Невозможно получить настройки! Запустите программу с правами администратора!"),
+                                 QMessageBox::Ok);
+            return -1;
+        }
+    }
+
+    openEventJournal();
+
+    if (createComThread() == -1) {
+        reportFailure(QT_TR_NOOP("[%1] Can not create com thread..."));
+        return -1;
+    }
+    if (startComThread() == -1) {
+        reportFailure(QT_TR_NOOP("[%1] Can not start com thread..."));
+        return -1;
+    }
+    if (createNetworkThread() == -1) {
+        reportFailure(QT_TR_NOOP("[%1] Can not create network thread..."));
+        return -1;
+    }
+    if (startNetworkThread() == -1) {
+        reportFailure(QT_TR_NOOP("[%1] Can not start network thread..."));
+        return -1;
+    }
+    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
+            Qt::QueuedConnection);
+
+    showMainWindow();
+    return 1;
+}
+
+void Velmora::reportFailure(const char *sourceText)
+{
+    Put2Log(tr(sourceText).arg(programName));
+    VelmoraCommon_LogInfo(QString::fromLatin1(sourceText).arg(programName));
+}
+
+int Velmora::openEventJournal()
+{
+    const QString spoolDirectory = appDirectory + QLatin1String(kSpoolDirectory);
+    makeDirectory(spoolDirectory);
+    // Lives as long as the threads that use it, which is the process.
+    journal = new VelmoraEventJournal(spoolDirectory);
+    if (journal->open())
+        return 1;
+    // The program still runs: the journal retries on every append, and until
+    // one succeeds the devices get no ACK and keep their events.
+    const QString reason = journal->errorString();
+    Put2Log(tr("[%1] Can not open the event journal: %2. Devices get no ACK until it can be written.")
+                .arg(programName, reason));
+    VelmoraCommon_LogError(
+        QStringLiteral("[%1] Can not open the event journal: %2. Devices get no ACK until it can be written.")
+            .arg(programName, reason));
+    return -1;
+}
+
+void Velmora::showMainWindow()
+{
+    setFixedSize(kWindowWidth, kWindowHeight);
+    activateWindow();
+    raise();
+    show();
+}
+
+int Velmora::initGui()
+{
+    setWindowTitle(programName);
+    setWindowIcon(iconFromId(kImageLogo));
+    int result = createToolBar();
+    if (result != 1)
+        return result;
+    result = createLogPane();
+    if (result != 1)
+        return result;
+    return createStatusBar();
+}
+
+int Velmora::createToolBar()
+{
+    toolBar = new QToolBar(this);
+    addToolBar(toolBar);
+
+    confAction = new QAction(iconFromId(kImageConfAction), tr("Settings"), toolBar);
+    confAction->setToolTip(tr("Settings"));
+    connect(confAction, &QAction::triggered, this, &Velmora::on_confSlot);
+    toolBar->addAction(confAction);
+
+    exitAction = new QAction(iconFromId(kImageExitAction), tr("Exit"), toolBar);
+    exitAction->setToolTip(tr("Exit"));
+    connect(exitAction, &QAction::triggered, this, &Velmora::on_exitSlot);
+    toolBar->addAction(exitAction);
+
+    auto addSpacer = [this]() {
+        auto *spacer = new QWidget(this);
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+        toolBar->addWidget(spacer);
+    };
+    addSpacer();
+    auto *logoLabel = new QLabel(this);
+    logoLabel->setMaximumHeight(kLogoMaxHeight);
+    logoLabel->setPixmap(pixmapFromId(kImageBigLogo));
+    toolBar->addWidget(logoLabel);
+    addSpacer();
+
+    aboutLabel = new QLabel(this);
+    aboutLabel->setTextFormat(Qt::PlainText);
+    aboutLabel->setText(tr("Program name: ") + programName + QLatin1Char('\n') + tr("Version: ")
+                        + QLatin1String(kVersion) + QLatin1Char('\n') + tr("Date: ") + QLatin1String(kReleaseDate)
+                        + QLatin1Char('\n') + QLatin1String(kWebAddress));
+    toolBar->addWidget(aboutLabel);
+    return 1;
+}
+
+int Velmora::createLogPane()
+{
+    auto *pane = new QTextEdit(this);
+    pane->setReadOnly(true);
+    setCentralWidget(pane);
+    logPane = pane;
+    logLineCount = 0;
+    return 1;
+}
+
+int Velmora::createStatusBar()
+{
+    if (!mainStatusBar)
+        mainStatusBar = new QStatusBar(this);
+    connectionsLabel = new QLabel(this);
+    mainStatusBar->addWidget(connectionsLabel, 0);
+    heldEventsLabel = new QLabel(this);
+    mainStatusBar->addWidget(heldEventsLabel, 0);
+    setStatusBar(mainStatusBar);
+    return 1;
+}
+
+QTextEdit *Velmora::logView()
+{
+    return logPane;
+}
+
+int Velmora::logViewLineCount()
+{
+    return logLineCount;
+}
+
+void Velmora::Put2Log(QString str)
+{
+    if (!logPane)
+        return;
+    if (logLineCount == kLogPaneMaxLines) {
+        logPane->clear();
+        logLineCount = 0;
+    }
+    logPane->append(QDateTime::currentDateTime().toString(Qt::TextDate) + QLatin1Char(' ') + str);
+    QTextCursor cursor = logPane->textCursor();
+    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor);
+    logPane->setTextCursor(cursor);
+    ++logLineCount;
+}
+
+void Velmora::on_exitSlot()
+{
+    QMessageBox box(QMessageBox::Warning, tr("Warning!"), tr("Do you really want to exit?"), QMessageBox::NoButton,
+                    this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    auto *yesButton = new QPushButton(tr("Yes"), &box);
+    auto *noButton = new QPushButton(tr("No"), &box);
+    connect(yesButton, &QPushButton::clicked, this, &Velmora::onQuitSlot);
+    // Both buttons are actions, so the box has no escape button: Esc and the
+    // box's close button do nothing, and only an answer leaves it.
+    box.addButton(yesButton, QMessageBox::ActionRole);
+    box.addButton(noButton, QMessageBox::ActionRole);
+    box.exec();
+}
+
+void Velmora::onQuitSlot()
+{
+    // The worker threads are still running and are never stopped. Ending
+    // without static destructors means none of them can meet a log writer
+    // or configuration record that is being torn down. Every event that a
+    // device was told about is already durable in the journal.
+    std::_Exit(0);
+}
+
+void Velmora::closeEvent(QCloseEvent *event)
+{
+    on_exitSlot();
+    event->ignore();
+}
+
+void Velmora::on_confSlot()
+{
+    if (!confWidget) {
+        confWidget = new VelmoraConfWidget(this);
+        confWidget->setApplicationDirectory(appDirectory);
+        connect(confWidget, &VelmoraConfWidget::applySignal, this, &Velmora::confSlot);
+    }
+    confWidget->loadConf();
+    confWidget->raise();
+    confWidget->activateWindow();
+    confWidget->show();
+}
+
+void Velmora::confSlot()
+{
+    // A new page, but the running count goes on: the next automatic clearing
+    // still comes after 1000 lines in all.
+    if (logPane)
+        logPane->clear();
+    if (networkThread)
+        emit networkStopSignal();
+
+    Put2Log(QStringLiteral("[%1] Запуск...").arg(programName));
+    VelmoraCommon_LogInfo(QStringLiteral("[%1] Starting...").arg(programName));
+
+    // Queued signals reach each thread object in emission order, so every
+    // stop arrives before its start.
+    if (networkThread) {
+        networkThread->setAddress(QLatin1String(kListenAddress));
+        networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
+        emit networkStartSignal();
+    }
+    if (comThread)
+        emit comStopSignal();
+    startComThread();
+
+    QMessageBox box(QMessageBox::Warning, kWarningTitle,
+                    QStringLiteral("Для применения настроек необходим перезапуск программы"), QMessageBox::Ok, this);
+    box.exec();
+}
+
+int Velmora::createComThread()
+{
+    if (comThread)
+        return -1;
+    comThread = new VelmoraComThread();
+    connect(comThread, &VelmoraComThread::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(comThread, &VelmoraComThread::stopSignal, this, &Velmora::comStopSlot, Qt::QueuedConnection);
+    connect(this, &Velmora::comStopSignal, comThread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
+    connect(this, &Velmora::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
+    comThread->setEventStore(journal);
+    comThread->start(QThread::InheritPriority);
+    // A start request that found no worker yet would be lost.
+    return comThread->waitUntilReady() ? 1 : -1;
+}
+
+int Velmora::startComThread()
+{
+    if (!comThread)
+        return -1;
+    const SVelmoraConf *conf = VelmoraCommon_GetConf();
+    comThread->setPortName(conf->comName);
+    comThread->setBaudRate(baudRateFromIndex(conf->baudRateIndex));
+    comThread->setParity(checkThreeWayIndex(conf->parityIndex));
+    comThread->setDataBits(dataBitsFromIndex(conf->dataBitsIndex));
+    comThread->setStopBits(checkStopBitsIndex(conf->stopBitsIndex));
+    comThread->setServer(conf->server);
+    comThread->setLine(conf->line);
+    comThread->setKeepAlive(conf->keepAlive);
+    emit comStartSignal();
+    return 1;
+}
+
+int Velmora::createNetworkThread()
+{
+    if (networkThread)
+        return -1;
+    networkThread = new VelmoraNetworkThread();
+    connect(networkThread, &VelmoraNetworkThread::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(this, &Velmora::networkStopSignal, networkThread, &VelmoraNetworkThread::networkStopSlot,
+            Qt::QueuedConnection);
+    connect(this, &Velmora::networkStartSignal, networkThread, &VelmoraNetworkThread::networkStartSlot,
+            Qt::QueuedConnection);
+    networkThread->setEventStore(journal);
+    networkThread->start(QThread::InheritPriority);
+    return networkThread->waitUntilReady() ? 1 : -1;
+}
+
+int Velmora::startNetworkThread()
+{
+    if (!networkThread)
+        return -1;
+    networkThread->setAddress(QLatin1String(kListenAddress));
+    networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
+    emit networkStartSignal();
+    return 1;
+}
+
+void Velmora::comStopSlot()
+{
+    // The serial side could not open or configure its port; devices are not
+    // served until new settings are applied.
+    if (networkThread)
+        emit networkStopSignal();
+}
+
+void Velmora::timeoutSlot()
+{
+    if (mainStatusBar && connectionsLabel && networkThread)
+        connectionsLabel->setText(tr("Count of connections: ") + QString::number(networkThread->connectionCount()));
+    if (heldEventsLabel && comThread) {
+        const int held = comThread->heldCount();
+        heldEventsLabel->setText(held == 0 ? QString()
+                                           : tr("Events waiting for the monitoring software: ")
+                                                 + QString::number(held));
+    }
+}

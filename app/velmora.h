@@ -1,0 +1,107 @@
+#ifndef VELMORA_H
+#define VELMORA_H
+
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QCloseEvent;
+class QLabel;
+class QStatusBar;
+class QTextEdit;
+class QTimer;
+class QToolBar;
+class VelmoraComThread;
+class VelmoraConfWidget;
+class VelmoraEventJournal;
+class VelmoraNetworkThread;
+
+// The main window: toolbar with Settings and Exit, logo and about text, the
+// log pane that every part of the program reports to, and a status bar with
+// the number of connected devices and of events not yet acknowledged by the
+// monitoring software. init() starts the whole program.
+class Velmora : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Velmora(QWidget *parent = nullptr);
+
+    // The start-up sequence. 1 when the program runs and the window is shown,
+    // -1 at the first failing step (the window then stays hidden).
+    int init();
+
+    // The directory that holds log/, conf/ and spool/: the executable's
+    // directory unless set otherwise before init().
+    void setApplicationDirectory(const QString &directory);
+    QString applicationDirectory() const { return appDirectory; }
+
+    int initGui();
+    int createToolBar();
+    int createLogPane();
+    int createStatusBar();
+    void showMainWindow();
+
+    // 1, or -1 when called in the wrong state (a second create, a start
+    // before the create).
+    int createComThread();
+    int startComThread();
+    int createNetworkThread();
+    int startNetworkThread();
+
+    // The thread objects and the journal live as long as the process: they
+    // are created once and never deleted, because the process ends while the
+    // threads run.
+    VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
+    VelmoraComThread *comWorkerThread() const { return comThread; }
+    VelmoraEventJournal *eventJournal() const { return journal; }
+
+    VelmoraConfWidget *confPanel() const { return confWidget; }
+    QToolBar *mainToolBar() const { return toolBar; }
+    QAction *settingsAction() const { return confAction; }
+    QAction *quitAction() const { return exitAction; }
+    QLabel *connectionsText() const { return connectionsLabel; }
+    QLabel *heldEventsText() const { return heldEventsLabel; }
+    QLabel *aboutText() const { return aboutLabel; }
+    static QTextEdit *logView();
+    static int logViewLineCount();
+
+signals:
+    void networkStartSignal();
+    void networkStopSignal();
+    void comStartSignal();
+    void comStopSignal();
+
+public slots:
+    void comStopSlot();
+    void on_exitSlot();
+    void on_confSlot();
+    void onQuitSlot();
+    void Put2Log(QString str);
+    void confSlot();
+    void timeoutSlot();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    int openEventJournal();
+    // A start-up failure: translated on screen, in English in the day log.
+    void reportFailure(const char *sourceText);
+
+    VelmoraNetworkThread *networkThread = nullptr;
+    VelmoraComThread *comThread = nullptr;
+    VelmoraEventJournal *journal = nullptr;
+    QToolBar *toolBar = nullptr;
+    QAction *confAction = nullptr;
+    QAction *exitAction = nullptr;
+    VelmoraConfWidget *confWidget = nullptr;
+    QStatusBar *mainStatusBar = nullptr;
+    QTimer *updateTimer = nullptr;
+    QLabel *connectionsLabel = nullptr;
+    QLabel *heldEventsLabel = nullptr;
+    QLabel *aboutLabel = nullptr;
+    QString appDirectory;
+};
+
+#endif // VELMORA_H

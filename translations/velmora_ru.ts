@@ -1,0 +1,158 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>Velmora</name>
+    <message>
+        <source>[%1] Initialization log file was successfull.</source>
+        <translation>[%1] Лог-файл успешно инициализирован.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.</source>
+        <translation>[%1] Не удалось сохранить копию %2; файл оставлен как есть, используются настройки по умолчанию.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not create com thread...</source>
+        <translation>[%1] Не удалось создать поток COM-порта...</translation>
+    </message>
+    <message>
+        <source>[%1] Can not start com thread...</source>
+        <translation>[%1] Не удалось запустить поток COM-порта...</translation>
+    </message>
+    <message>
+        <source>[%1] Can not create network thread...</source>
+        <translation>[%1] Не удалось создать сетевой поток...</translation>
+    </message>
+    <message>
+        <source>[%1] Can not start network thread...</source>
+        <translation>[%1] Не удалось запустить сетевой поток...</translation>
+    </message>
+    <message>
+        <source>[%1] Can not open the event journal: %2. Devices get no ACK until it can be written.</source>
+        <translation>[%1] Не удалось открыть журнал событий: %2. Приборы не получат подтверждений, пока запись в журнал невозможна.</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Program name: </source>
+        <translation>Программа: </translation>
+    </message>
+    <message>
+        <source>Version: </source>
+        <translation>Версия: </translation>
+    </message>
+    <message>
+        <source>Date: </source>
+        <translation>Дата: </translation>
+    </message>
+    <message>
+        <source>Warning!</source>
+        <translation>Внимание!</translation>
+    </message>
+    <message>
+        <source>Do you really want to exit?</source>
+        <translation>Вы действительно хотите выйти?</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Да</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Count of connections: </source>
+        <translation>Количество подключений: </translation>
+    </message>
+    <message>
+        <source>Events waiting for the monitoring software: </source>
+        <translation>Событий ждут передачи на пульт: </translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraConfWidget</name>
+    <message>
+        <source>TCP-Settings:</source>
+        <translation>Настройки TCP:</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>Порт:</translation>
+    </message>
+    <message>
+        <source>COM-Settings:</source>
+        <translation>Настройки COM:</translation>
+    </message>
+    <message>
+        <source>COM:</source>
+        <translation>COM-порт:</translation>
+    </message>
+    <message>
+        <source>Baudrate:</source>
+        <translation>Скорость:</translation>
+    </message>
+    <message>
+        <source>Databits:</source>
+        <translation>Биты данных:</translation>
+    </message>
+    <message>
+        <source>Parity:</source>
+        <translation>Чётность:</translation>
+    </message>
+    <message>
+        <source>Stopbits:</source>
+        <translation>Стоповые биты:</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>Сервер:</translation>
+    </message>
+    <message>
+        <source>Line:</source>
+        <translation>Линия:</translation>
+    </message>
+    <message>
+        <source>Keepalive time (secs):</source>
+        <translation>Период keepalive (сек):</translation>
+    </message>
+    <message>
+        <source>Append time:</source>
+        <translation>Добавлять время:</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Применить</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>No Parity</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Odd Parity</source>
+        <translation>Нечёт</translation>
+    </message>
+    <message>
+        <source>Even Parity</source>
+        <translation>Чёт</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Да</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,81 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>VelmoraCom</name>
+    <message>
+        <source> Couldn't open </source>
+        <translation> Не удалось открыть </translation>
+    </message>
+    <message>
+        <source> opened successfully!</source>
+        <translation> успешно открыт!</translation>
+    </message>
+    <message>
+        <source> Couldn't receive settings for </source>
+        <translation> Не удалось получить настройки </translation>
+    </message>
+    <message>
+        <source> Setting for </source>
+        <translation> Настройки </translation>
+    </message>
+    <message>
+        <source> received successfully!</source>
+        <translation> успешно получены!</translation>
+    </message>
+    <message>
+        <source> Couldn't set user's settings for </source>
+        <translation> Не удалось применить настройки пользователя для </translation>
+    </message>
+    <message>
+        <source> User's settings for </source>
+        <translation> Настройки пользователя для </translation>
+    </message>
+    <message>
+        <source> was set successfully!</source>
+        <translation> успешно применены!</translation>
+    </message>
+    <message>
+        <source> Couldn't set timeout's settings for </source>
+        <translation> Не удалось установить тайм-ауты для </translation>
+    </message>
+    <message>
+        <source> Timeout's settings for </source>
+        <translation> Тайм-ауты для </translation>
+    </message>
+    <message>
+        <source> is ready to work!</source>
+        <translation> готов к работе!</translation>
+    </message>
+    <message>
+        <source> was closed successfully!</source>
+        <translation> успешно закрыт!</translation>
+    </message>
+    <message>
+        <source> Couldn't write to </source>
+        <translation> Не удалось записать в </translation>
+    </message>
+    <message>
+        <source>Writing </source>
+        <translation>Запись </translation>
+    </message>
+    <message>
+        <source> to </source>
+        <translation> в </translation>
+    </message>
+    <message>
+        <source> was failed! Packet:
+</source>
+        <translation> не удалась! Пакет:
+</translation>
+    </message>
+    <message>
+        <source> COMMSG: Keepalive </source>
+        <translation> COMMSG: Keepalive подтверждён </translation>
+    </message>
+    <message>
+        <source> ERROR COMMSG: Keepalive </source>
+        <translation> ОШИБКА COMMSG: Keepalive </translation>
+    </message>
+</context>
+</TS>

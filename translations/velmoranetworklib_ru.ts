@@ -1,0 +1,63 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>VelmoraNetworkServer</name>
+    <message>
+        <source>[%1] Server start listening %2:%3.</source>
+        <translation>[%1] Сервер начал приём подключений на %2:%3.</translation>
+    </message>
+    <message>
+        <source>[%1] Unable to listen %2:%3.</source>
+        <translation>[%1] Невозможно принимать подключения на %2:%3.</translation>
+    </message>
+    <message>
+        <source>[%1] Connection accepted from %2:%3 Count: (%4)</source>
+        <translation>[%1] Принято подключение от %2:%3 Всего: (%4)</translation>
+    </message>
+    <message>
+        <source>[%1] Can not send mac request to %2:%3.</source>
+        <translation>[%1] Не удалось отправить запрос MAC на %2:%3.</translation>
+    </message>
+    <message>
+        <source>[%1] Client disconnected %2:%3 Count: (%4)</source>
+        <translation>[%1] Клиент отключился %2:%3 Всего: (%4)</translation>
+    </message>
+    <message>
+        <source>[%1] Closing tcp sockets Count (%2).</source>
+        <translation>[%1] Закрытие tcp-сокетов, всего (%2).</translation>
+    </message>
+    <message>
+        <source>[%1] Server stopped successfully.</source>
+        <translation>[%1] Сервер успешно остановлен.</translation>
+    </message>
+    <message>
+        <source>[%1] Unknown packet from %2:%3 (%4).</source>
+        <translation>[%1] Неизвестный пакет от %2:%3 (%4).</translation>
+    </message>
+    <message>
+        <source>[%1] CRC bad packet from %2:%3 (CrcCalc: %4 | CrcPack: %05).</source>
+        <translation>[%1] Неверная контрольная сумма пакета от %2:%3 (CrcCalc: %4 | CrcPack: %05).</translation>
+    </message>
+    <message>
+        <source>[%1] TAIL bad packet from %2:%3.</source>
+        <translation>[%1] Неверное окончание пакета от %2:%3.</translation>
+    </message>
+    <message>
+        <source>[%1] %2:%3 MAC: %4 ID: %5.</source>
+        <translation>[%1] %2:%3 MAC: %4 ID: %5.</translation>
+    </message>
+    <message>
+        <source>[%1] ACK from %2:%3 MAC: %4 ID: %5.</source>
+        <translation>[%1] ACK от %2:%3 MAC: %4 ID: %5.</translation>
+    </message>
+    <message>
+        <source>[%1] NAK from %2:%3 MAC: %4 ID: %5.</source>
+        <translation>[%1] NAK от %2:%3 MAC: %4 ID: %5.</translation>
+    </message>
+    <message>
+        <source>[%1] NETMSG: %2%3%4%5%6%7</source>
+        <translation>[%1] NETMSG: %2%3%4%5%6%7</translation>
+    </message>
+</context>
+</TS>
