@@ -1,0 +1,455 @@
+#include "cvelmoracomboboxelementwidget.h"
+#include "cvelmoraeditelementwidget.h"
+#include "cvelmoraspinboxelementwidget.h"
+#include "velmoraconf.h"
+#include "velmoraconfwidget.h"
+#include "velmoraimages.h"
+#include "velmoralog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// Answers the next modal message box from the event loop that runs it.
+class NextBoxAnswer
+{
+public:
+    explicit NextBoxAnswer(std::function<void(QMessageBox *)> answer)
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this, answer]() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            timer.stop();
+            title = box->windowTitle();
+            text = box->text();
+            answer(box);
+        });
+        timer.start();
+    }
+    QString title;
+    QString text;
+
+private:
+    QTimer timer;
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The text a row shows, whatever its editor.
+QString shownText(QWidget *row)
+{
+    if (auto *combo = qobject_cast<CVelmoraComboBoxElementWidget *>(row))
+        return combo->comboBox()->currentText();
+    if (auto *spin = qobject_cast<CVelmoraSpinBoxElementWidget *>(row))
+        return QString::number(spin->spinBox()->value());
+    if (auto *edit = qobject_cast<CVelmoraEditElementWidget *>(row))
+        return edit->lineEdit()->text();
+    return QStringLiteral("<no row>");
+}
+
+QString labelOf(QWidget *row)
+{
+    if (auto *combo = qobject_cast<CVelmoraComboBoxElementWidget *>(row))
+        return combo->labelText();
+    if (auto *spin = qobject_cast<CVelmoraSpinBoxElementWidget *>(row))
+        return spin->labelText();
+    if (auto *edit = qobject_cast<CVelmoraEditElementWidget *>(row))
+        return edit->labelText();
+    return QString();
+}
+
+int iconOf(QWidget *row)
+{
+    if (auto *combo = qobject_cast<CVelmoraComboBoxElementWidget *>(row))
+        return combo->iconId();
+    if (auto *spin = qobject_cast<CVelmoraSpinBoxElementWidget *>(row))
+        return spin->iconId();
+    if (auto *edit = qobject_cast<CVelmoraEditElementWidget *>(row))
+        return edit->iconId();
+    return 0;
+}
+
+QWidget *rowByLabel(const VelmoraConfWidget &panel, const QString &label)
+{
+    const QList<QWidget *> rows = {panel.portRow(),   panel.comNameRow(), panel.baudRateRow(),  panel.dataBitsRow(),
+                                   panel.parityRow(), panel.stopBitsRow(), panel.serverRow(),   panel.lineRow(),
+                                   panel.keepAliveRow(), panel.useTimeRow()};
+    for (QWidget *row : rows) {
+        if (labelOf(row) == label)
+            return row;
+    }
+    return nullptr;
+}
+
+// Sets one field of the record from text, by the row label that shows it.
+void setField(SVelmoraConf *conf, const QString &label, const QString &value)
+{
+    if (label == QLatin1String("Port:"))
+        conf->tcpPort = value.toInt();
+    else if (label == QLatin1String("COM:"))
+        conf->comName = value;
+    else if (label == QLatin1String("Baudrate:"))
+        conf->baudRateIndex = value.toInt();
+    else if (label == QLatin1String("Server:"))
+        conf->server = value;
+    else if (label == QLatin1String("Line:"))
+        conf->line = value;
+    else if (label == QLatin1String("Keepalive time (secs):"))
+        conf->keepAlive = value.toInt();
+    else if (label == QLatin1String("Append time:"))
+        conf->useTime = value.toInt();
+    else
+        QFAIL("unknown row");
+}
+
+QString storedField(const SVelmoraConf *conf, const QString &label)
+{
+    if (label == QLatin1String("Port:"))
+        return QString::number(conf->tcpPort);
+    if (label == QLatin1String("COM:"))
+        return conf->comName;
+    if (label == QLatin1String("Baudrate:"))
+        return QString::number(conf->baudRateIndex);
+    if (label == QLatin1String("Server:"))
+        return conf->server;
+    if (label == QLatin1String("Line:"))
+        return conf->line;
+    if (label == QLatin1String("Keepalive time (secs):"))
+        return QString::number(conf->keepAlive);
+    if (label == QLatin1String("Append time:"))
+        return QString::number(conf->useTime);
+    return QStringLiteral("<unknown>");
+}
+
+} // namespace
+
+class TestVelmoraConfWidget : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString confPath() const { return appDir->path() + QStringLiteral("/conf/Lumari.conf"); }
+    std::unique_ptr<QTemporaryDir> appDir;
+    std::unique_ptr<VelmoraConfWidget> panel;
+
+private slots:
+    void init()
+    {
+        appDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(appDir->isValid());
+        QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/log")));
+        VelmoraCommon_LogInit(appDir->path() + QStringLiteral("/log/"), kLogDebug);
+        VelmoraCommon_SetDefaultConf(VelmoraCommon_GetConf());
+        panel = std::make_unique<VelmoraConfWidget>();
+        panel->setApplicationDirectory(appDir->path());
+    }
+    void cleanup()
+    {
+        panel.reset();
+        appDir.reset();
+    }
+
+    void defaultRecordShown_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("TCP port") << "Port:" << int(kImagePort) << "55555";
+        QTest::newRow("COM name") << "COM:" << int(kImageComPort) << "COM1";
+        QTest::newRow("baud rate") << "Baudrate:" << int(kImageComPort) << "19200";
+        QTest::newRow("data bits") << "Databits:" << int(kImageComPort) << "8";
+        QTest::newRow("parity") << "Parity:" << int(kImageComPort) << "No Parity";
+        QTest::newRow("stop bits") << "Stopbits:" << int(kImageComPort) << "1";
+        QTest::newRow("server") << "Server:" << int(kImageServer) << "01";
+        QTest::newRow("line") << "Line:" << int(kImageLine) << "1";
+        QTest::newRow("keepalive") << "Keepalive time (secs):" << int(kImageClock) << "60";
+        QTest::newRow("append time") << "Append time:" << int(kImageComPort) << "No";
+    }
+    void defaultRecordShown()
+    {
+        QFETCH(QString, label);
+        QFETCH(int, icon);
+        QFETCH(QString, shown);
+        panel->loadConf();
+        QWidget *row = rowByLabel(*panel, label);
+        QVERIFY2(row, qPrintable(label));
+        QCOMPARE(shownText(row), shown);
+        QCOMPARE(iconOf(row), icon);
+    }
+
+    void itemListsInIndexOrder()
+    {
+        panel->loadConf();
+        auto items = [](CVelmoraComboBoxElementWidget *row) {
+            QStringList texts;
+            for (int i = 0; i < row->comboBox()->count(); ++i)
+                texts << row->comboBox()->itemText(i);
+            return texts;
+        };
+        const QStringList comNames = items(panel->comNameRow());
+        QCOMPARE(comNames.size(), 99);
+        QCOMPARE(comNames.first(), QStringLiteral("COM1"));
+        QCOMPARE(comNames.last(), QStringLiteral("COM99"));
+        QCOMPARE(items(panel->baudRateRow()),
+                 QStringList({"75", "110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
+                              "115200"}));
+        QCOMPARE(items(panel->dataBitsRow()), QStringList({"7", "8", "9"}));
+        QCOMPARE(items(panel->parityRow()), QStringList({"No Parity", "Odd Parity", "Even Parity"}));
+        QCOMPARE(items(panel->stopBitsRow()), QStringList({"1", "2"}));
+        QCOMPARE(items(panel->useTimeRow()), QStringList({"No", "Yes"}));
+
+        // Loading again replaces the items instead of adding to them.
+        panel->loadConf();
+        QCOMPARE(items(panel->comNameRow()).size(), 99);
+        QCOMPARE(items(panel->useTimeRow()).size(), 2);
+    }
+
+    // Values the editors cannot show are shown adjusted, and "Apply" stores
+    // what is shown.
+    void valuesAdjustedOnTheWayIn_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("port 80 below the range") << "Port:" << "80" << "1025" << "1025";
+        QTest::newRow("port 70000 above the range") << "Port:" << "70000" << "65000" << "65000";
+        QTest::newRow("port 6000 kept") << "Port:" << "6000" << "6000" << "6000";
+        QTest::newRow("keepalive 0 below the range") << "Keepalive time (secs):" << "0" << "5" << "5";
+        QTest::newRow("keepalive 600 above the range") << "Keepalive time (secs):" << "600" << "99" << "99";
+        QTest::newRow("COM100 not in the list") << "COM:" << "COM100" << "COM1" << "COM1";
+        QTest::newRow("com7 in lower case") << "COM:" << "com7" << "COM1" << "COM1";
+        QTest::newRow("COM42 in the list") << "COM:" << "COM42" << "COM42" << "COM42";
+        QTest::newRow("three-digit server cut to two") << "Server:" << "123" << "12" << "12";
+        QTest::newRow("two-digit line cut to one") << "Line:" << "34" << "3" << "3";
+        QTest::newRow("baud index 10 kept") << "Baudrate:" << "10" << "115200" << "10";
+        QTest::newRow("append time yes") << "Append time:" << "1" << "Yes" << "1";
+        QTest::newRow("append time 2 leaves no selection") << "Append time:" << "2" << "" << "-1";
+        QTest::newRow("append time -1 leaves no selection") << "Append time:" << "-1" << "" << "-1";
+    }
+    void valuesAdjustedOnTheWayIn()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QFETCH(QString, stored);
+        setField(VelmoraCommon_GetConf(), label, value);
+        panel->loadConf();
+        QCOMPARE(shownText(rowByLabel(*panel, label)), shown);
+
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(storedField(VelmoraCommon_GetConf(), label), stored);
+        SVelmoraConf fromFile;
+        QCOMPARE(VelmoraCommon_ReadConf(confPath(), &fromFile), 0);
+        QCOMPARE(storedField(&fromFile, label), stored);
+    }
+
+    void digitFieldsRefuseOtherCharacters_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("server, letters among digits") << "Server:" << "a1b2c" << "12";
+        QTest::newRow("server, sign and space") << "Server:" << "-+ 7" << "7";
+        QTest::newRow("server, Cyrillic letters") << "Server:" << "ф9" << "9";
+        QTest::newRow("line, letters only") << "Line:" << "xyz" << "";
+        QTest::newRow("line, second digit beyond the length") << "Line:" << "45" << "4";
+    }
+    void digitFieldsRefuseOtherCharacters()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        panel->loadConf();
+        auto *row = qobject_cast<CVelmoraEditElementWidget *>(rowByLabel(*panel, label));
+        QVERIFY(row);
+        row->lineEdit()->clear();
+        QTest::keyClicks(row->lineEdit(), typed);
+        QCOMPARE(row->lineEdit()->text(), shown);
+    }
+
+    void emptyDigitFieldsStoredEmpty()
+    {
+        panel->loadConf();
+        for (CVelmoraEditElementWidget *row : {panel->serverRow(), panel->lineRow()}) {
+            row->lineEdit()->selectAll();
+            QTest::keyClick(row->lineEdit(), Qt::Key_Backspace);
+            QCOMPARE(row->lineEdit()->text(), QString());
+        }
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(VelmoraCommon_GetConf()->server, QString());
+        QCOMPARE(VelmoraCommon_GetConf()->line, QString());
+        QCOMPARE(fileBytes(confPath()).count("value=\"\"/>"), 2);
+        SVelmoraConf fromFile;
+        QCOMPARE(VelmoraCommon_ReadConf(confPath(), &fromFile), 0);
+        QCOMPARE(fromFile.server, QString());
+        QCOMPARE(fromFile.line, QString());
+    }
+
+    void applyWithDefaultsWritesTheDefaultFile()
+    {
+        const QString referencePath = appDir->path() + QStringLiteral("/reference.conf");
+        SVelmoraConf defaults;
+        VelmoraCommon_SetDefaultConf(&defaults);
+        QCOMPARE(VelmoraCommon_WriteConf(&defaults, referencePath), 1);
+
+        // No conf directory yet: "Apply" creates it.
+        panel->loadConf();
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(fileBytes(confPath()), fileBytes(referencePath));
+    }
+
+    void applyStoresEveryRowThenSignalsThenHides()
+    {
+        panel->loadConf();
+        panel->show();
+        panel->portRow()->spinBox()->setValue(6001);
+        panel->comNameRow()->comboBox()->setCurrentIndex(2);
+        panel->baudRateRow()->comboBox()->setCurrentIndex(10);
+        panel->dataBitsRow()->comboBox()->setCurrentIndex(0);
+        panel->parityRow()->comboBox()->setCurrentIndex(2);
+        panel->stopBitsRow()->comboBox()->setCurrentIndex(1);
+        panel->serverRow()->lineEdit()->setText(QStringLiteral("07"));
+        panel->lineRow()->lineEdit()->setText(QStringLiteral("3"));
+        panel->keepAliveRow()->spinBox()->setValue(15);
+        panel->useTimeRow()->comboBox()->setCurrentIndex(1);
+
+        // What the window relies on: when the signal comes, record and file
+        // hold the new values already.
+        SVelmoraConf fileAtSignal;
+        int signals = 0;
+        connect(panel.get(), &VelmoraConfWidget::applySignal, this, [&]() {
+            ++signals;
+            VelmoraCommon_ReadConf(confPath(), &fileAtSignal);
+        });
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+
+        QCOMPARE(signals, 1);
+        QVERIFY(!panel->isVisible());
+        for (const SVelmoraConf *conf : {static_cast<const SVelmoraConf *>(VelmoraCommon_GetConf()),
+                                         static_cast<const SVelmoraConf *>(&fileAtSignal)}) {
+            QCOMPARE(conf->tcpPort, 6001);
+            QCOMPARE(conf->comName, QStringLiteral("COM3"));
+            QCOMPARE(conf->baudRateIndex, 10);
+            QCOMPARE(conf->dataBitsIndex, 0);
+            QCOMPARE(conf->parityIndex, 2);
+            QCOMPARE(conf->stopBitsIndex, 1);
+            QCOMPARE(conf->server, QStringLiteral("07"));
+            QCOMPARE(conf->line, QStringLiteral("3"));
+            QCOMPARE(conf->keepAlive, 15);
+            QCOMPARE(int(conf->useTime), 1);
+        }
+    }
+
+    void cancelLeavesRecordAndFileAlone()
+    {
+        VelmoraCommon_GetConf()->tcpPort = 6002;
+        QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/conf")));
+        QCOMPARE(VelmoraCommon_WriteConf(VelmoraCommon_GetConf(), confPath()), 1);
+        const QByteArray before = fileBytes(confPath());
+
+        QSignalSpy applied(panel.get(), &VelmoraConfWidget::applySignal);
+        panel->loadConf();
+        panel->show();
+        panel->portRow()->spinBox()->setValue(7000);
+        panel->serverRow()->lineEdit()->setText(QStringLiteral("99"));
+        panel->useTimeRow()->comboBox()->setCurrentIndex(1);
+        QTest::mouseClick(panel->cancelButton(), Qt::LeftButton);
+
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(applied.count(), 0);
+        QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 6002);
+        QCOMPARE(VelmoraCommon_GetConf()->server, QStringLiteral("01"));
+        QCOMPARE(int(VelmoraCommon_GetConf()->useTime), 0);
+        QCOMPARE(fileBytes(confPath()), before);
+
+        panel->loadConf();
+        QCOMPARE(shownText(panel->portRow()), QStringLiteral("6002"));
+        QCOMPARE(shownText(panel->serverRow()), QStringLiteral("01"));
+        QCOMPARE(shownText(panel->useTimeRow()), QStringLiteral("No"));
+    }
+
+    // A file that cannot be written must not pass as saved: the user is told,
+    // and the new values still reach the record and the workers.
+    void unwritableFileReported()
+    {
+        QFile blocker(appDir->path() + QStringLiteral("/conf"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        QSignalSpy applied(panel.get(), &VelmoraConfWidget::applySignal);
+        panel->loadConf();
+        panel->portRow()->spinBox()->setValue(6003);
+        NextBoxAnswer answer([](QMessageBox *box) { box->accept(); });
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+
+        QCOMPARE(answer.title, QStringLiteral("Внимание!"));
+        QVERIFY2(answer.text.startsWith(QStringLiteral("Невозможно сохранить настройки!")), qPrintable(answer.text));
+        QCOMPARE(applied.count(), 1);
+        QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 6003);
+        const QString dayLog = QString::fromUtf8(fileBytes(
+            appDir->path() + QStringLiteral("/log/") + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
+            + QStringLiteral("_Lumari.log")));
+        QVERIFY2(dayLog.contains(QStringLiteral("[error] [Lumari] Can not write configuration file ")),
+                 qPrintable(dayLog));
+    }
+
+    void comboRowItemIcons_data()
+    {
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<bool>>("withIcon");
+        QTest::newRow("no ids: plain items") << QList<int>() << 3 << QList<bool>({false, false, false});
+        QTest::newRow("one id per item") << QList<int>({kImageOk, kImageError, kImageClock}) << 3
+                                         << QList<bool>({true, true, true});
+        QTest::newRow("an id of -1 keeps its item, without icon")
+            << QList<int>({kImageOk, -1, kImageClock}) << 3 << QList<bool>({true, false, true});
+        QTest::newRow("fewer ids than items: plain items") << QList<int>({kImageOk}) << 3
+                                                             << QList<bool>({false, false, false});
+    }
+    void comboRowItemIcons()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(int, count);
+        QFETCH(QList<bool>, withIcon);
+        CVelmoraComboBoxElementWidget row(QStringLiteral("Row:"), {"a", "b", "c"}, ids, -1);
+        QCOMPARE(row.comboBox()->count(), count);
+        QCOMPARE(row.iconId(), -1);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(!row.comboBox()->itemIcon(i).isNull(), withIcon.at(i));
+        QCOMPARE(row.comboBox()->itemText(1), QStringLiteral("b"));
+    }
+
+    void comboRowRelaysIndexChanges()
+    {
+        CVelmoraComboBoxElementWidget row(QStringLiteral("Row:"), {"a", "b"}, {}, kImageComPort);
+        QSignalSpy changed(&row, &CVelmoraComboBoxElementWidget::currentIndexChanged);
+        row.comboBox()->setCurrentIndex(1);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().first().toInt(), 1);
+    }
+};
+
+QTEST_MAIN(TestVelmoraConfWidget)
+#include "tst_velmoraconfwidget.moc"
