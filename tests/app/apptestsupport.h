@@ -1,0 +1,71 @@
+#ifndef APPTESTSUPPORT_H
+#define APPTESTSUPPORT_H
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+// Answers modal message boxes from the event loop that runs them: each box
+// that appears is recorded and handed to the answer.
+class ModalBoxAnswerer
+{
+public:
+    explicit ModalBoxAnswerer(std::function<void(QMessageBox *)> answer)
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this, answer]() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box == lastBox)
+                return;
+            lastBox = box;
+            titles << box->windowTitle();
+            texts << box->text();
+            answer(box);
+        });
+        timer.start();
+    }
+
+    QStringList titles;
+    QStringList texts;
+
+private:
+    QTimer timer;
+    // Null again once the box is gone, so a later box at the same address
+    // still counts as new.
+    QPointer<QMessageBox> lastBox;
+};
+
+// Clicks the button of the box whose text is given.
+void clickBoxButton(QMessageBox *box, const QString &text);
+
+// A pseudo-terminal whose slave side the program opens as its COM port.
+// Nothing reads or answers on the master side.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    bool isOpen() const { return masterFd >= 0; }
+    QString slavePath() const { return path; }
+
+private:
+    int masterFd = -1;
+    int slaveFd = -1;
+    QString path;
+};
+
+// A loopback port nobody listens on at the moment of the call.
+quint16 unusedTcpPort();
+
+QString readTextFile(const QString &path);
+QString dayLogPath(const QString &appDirectory);
+
+#endif // APPTESTSUPPORT_H

@@ -1,0 +1,130 @@
+// Starts the real program on an X display (the test runs under xvfb-run),
+// connects one device, opens the settings panel with a real mouse click and
+// saves both windows as PNG files in the build tree (LUMARI_SCREENSHOT_DIR).
+// docs/ holds copies of the current ones.
+
+#include "apptestsupport.h"
+#include "velmoraconf.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const int kWaitMs = 20000;
+
+bool xdotool(const QStringList &arguments, QString *output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(kWaitMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// The first visible window whose title matches the pattern.
+WId findWindow(const QString &titlePattern)
+{
+    QString found;
+    if (!xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), titlePattern},
+                 &found))
+        return 0;
+    return WId(found.section(QLatin1Char('\n'), 0, 0).toULongLong());
+}
+
+int distinctColours(const QImage &image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    }
+    return colours.size();
+}
+
+} // namespace
+
+class TestScreenshots : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mainWindowAndSettingsPanel()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X display: run under xvfb-run with QT_QPA_PLATFORM=xcb");
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs xdotool");
+
+        QTemporaryDir appDir;
+        QVERIFY(appDir.isValid());
+        const QString program = appDir.filePath(QStringLiteral("Lumari"));
+        QVERIFY(QFile::copy(QStringLiteral(LUMARI_BINARY), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(appDir.filePath(QStringLiteral("translate"))));
+        const QDir translations(QStringLiteral(LUMARI_TRANSLATE_DIR));
+        for (const QString &file : translations.entryList({QStringLiteral("*.qm")}))
+            QVERIFY(QFile::copy(translations.filePath(file), appDir.filePath(QStringLiteral("translate/")) + file));
+
+        PseudoTerminal comPort;
+        QVERIFY(comPort.isOpen());
+        SVelmoraConf conf;
+        VelmoraCommon_SetDefaultConf(&conf);
+        conf.tcpPort = unusedTcpPort();
+        conf.comName = comPort.slavePath();
+        QVERIFY(QDir().mkpath(appDir.filePath(QStringLiteral("conf"))));
+        QCOMPARE(VelmoraCommon_WriteConf(&conf, appDir.filePath(QStringLiteral("conf/Lumari.conf"))), 1);
+
+        QProcess lumari;
+        lumari.setProcessChannelMode(QProcess::ForwardedChannels);
+        lumari.start(program, QStringList());
+        QVERIFY(lumari.waitForStarted(kWaitMs));
+
+        const WId mainWindow = findWindow(QStringLiteral("^Lumari$"));
+        QVERIFY(mainWindow);
+        QTcpSocket device;
+        device.connectToHost(QHostAddress::LocalHost, quint16(conf.tcpPort));
+        QVERIFY(device.waitForConnected(kWaitMs));
+        // Two ticks of the status bar, and the worker lines in the pane.
+        QTest::qWait(2500);
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QImage mainShot = screen->grabWindow(mainWindow).toImage();
+        QCOMPARE(mainShot.size(), QSize(700, 500));
+        QVERIFY(distinctColours(mainShot) > 20);
+
+        // The Settings action is the first button of the toolbar, top left.
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
+                         QStringLiteral("24"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
+        const WId panel = findWindow(QStringLiteral("^Настройки$"));
+        QVERIFY(panel);
+        QTest::qWait(500);
+        const QImage panelShot = screen->grabWindow(panel).toImage();
+        QCOMPARE(panelShot.size(), QSize(500, 600));
+        QVERIFY(distinctColours(panelShot) > 20);
+
+        const QDir output(QStringLiteral(LUMARI_SCREENSHOT_DIR));
+        QVERIFY(QDir().mkpath(output.path()));
+        QVERIFY(mainShot.save(output.filePath(QStringLiteral("mainwindow.png"))));
+        QVERIFY(panelShot.save(output.filePath(QStringLiteral("settings.png"))));
+
+        lumari.kill();
+        lumari.waitForFinished(kWaitMs);
+    }
+};
+
+QTEST_MAIN(TestScreenshots)
+#include "tst_screenshots.moc"

@@ -1,0 +1,563 @@
+#include "apptestsupport.h"
+#include "velmora.h"
+#include "velmoracomthread.h"
+#include "velmoraconf.h"
+#include "velmoraconfwidget.h"
+#include "velmoraeventjournal.h"
+#include "velmoranetworkthread.h"
+#include "velmoratranslators.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTranslator>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const char kAnswerYesChild[] = "--answer-yes-child";
+const int kSettle = 10000;
+
+QStringList paneLines()
+{
+    QStringList lines;
+    if (!Velmora::logView())
+        return lines;
+    for (QTextBlock block = Velmora::logView()->document()->begin(); block.isValid(); block = block.next())
+        lines << block.text();
+    return lines;
+}
+
+// A pane line without its date-time prefix ("Sun Dec 6 02:37:38 2026 ").
+QString withoutTimePrefix(const QString &line)
+{
+    static const QRegularExpression prefix(QStringLiteral("^\\S+ \\S+ +\\d+ \\d\\d:\\d\\d:\\d\\d \\d{4} "));
+    const QRegularExpressionMatch match = prefix.match(line);
+    return match.hasMatch() ? line.mid(match.capturedLength()) : QStringLiteral("<no prefix> ") + line;
+}
+
+QStringList dayLogMessages(const QString &appDirectory)
+{
+    // "2026-12-06 02:37:38 - [info] [Lumari] Starting..." -> "[info] [Lumari] Starting..."
+    QStringList messages;
+    const QStringList lines = readTextFile(dayLogPath(appDirectory)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        messages << line.section(QStringLiteral(" - "), 1);
+    return messages;
+}
+
+QByteArray defaultConfFile()
+{
+    SVelmoraConf defaults;
+    VelmoraCommon_SetDefaultConf(&defaults);
+    return VelmoraCommon_ConfFileText(defaults);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The child run of yesEndsTheProcessWithCodeZero: returns only if "Yes" did
+// not end the process.
+int answerYesChild(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    Velmora window;
+    window.initGui();
+    window.show();
+    ModalBoxAnswerer answerer([](QMessageBox *box) { clickBoxButton(box, QStringLiteral("Yes")); });
+    if (QString::fromLocal8Bit(argv[2]) == QLatin1String("close"))
+        window.close();
+    else
+        window.quitAction()->trigger();
+    return 3;
+}
+
+} // namespace
+
+class TestVelmora : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> appDir;
+    std::unique_ptr<Velmora> window;
+    std::unique_ptr<PseudoTerminal> comPort;
+    quint16 tcpPort = 0;
+
+    QString appPath() const { return appDir->path(); }
+    QString confPath() const { return appPath() + QStringLiteral("/conf/Lumari.conf"); }
+
+    // A configuration that points the program at a free TCP port and at a
+    // pseudo-terminal, so that both workers run without touching real
+    // hardware or a port another test may use.
+    void writeTestConf(const QString &comName = QString())
+    {
+        SVelmoraConf conf;
+        VelmoraCommon_SetDefaultConf(&conf);
+        conf.tcpPort = tcpPort;
+        conf.comName = comName.isEmpty() ? comPort->slavePath() : comName;
+        QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/conf")));
+        QCOMPARE(VelmoraCommon_WriteConf(&conf, confPath()), 1);
+    }
+
+    void createBlockingFile(const QString &name)
+    {
+        QFile file(appPath() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    // Both threads are stopped and freed here, the journal after them; in the
+    // program they live until the process ends.
+    void stopWorkers()
+    {
+        if (!window)
+            return;
+        VelmoraNetworkThread *network = window->networkWorkerThread();
+        VelmoraComThread *com = window->comWorkerThread();
+        for (QThread *thread : {static_cast<QThread *>(network), static_cast<QThread *>(com)}) {
+            if (thread) {
+                thread->quit();
+                QVERIFY(thread->wait(kSettle));
+            }
+        }
+        delete network;
+        delete com;
+        delete window->eventJournal();
+    }
+
+private slots:
+    void init()
+    {
+        appDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(appDir->isValid());
+        comPort = std::make_unique<PseudoTerminal>();
+        QVERIFY(comPort->isOpen());
+        tcpPort = unusedTcpPort();
+        VelmoraCommon_SetDefaultConf(VelmoraCommon_GetConf());
+        window = std::make_unique<Velmora>();
+        window->setApplicationDirectory(appPath());
+    }
+
+    void cleanup()
+    {
+        stopWorkers();
+        window.reset();
+        comPort.reset();
+        appDir.reset();
+    }
+
+    // ---- start-up ------------------------------------------------------
+
+    void firstStartCreatesDirectoriesAndDefaultFile()
+    {
+        QCOMPARE(window->init(), 1);
+
+        QVERIFY(QFileInfo(appPath() + QStringLiteral("/log")).isDir());
+        QVERIFY(QFileInfo(appPath() + QStringLiteral("/spool")).isDir());
+        QCOMPARE(fileBytes(confPath()), defaultConfFile());
+        QVERIFY(!QFile::exists(confPath() + QStringLiteral(".bak")));
+        QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 55555);
+
+        const QStringList pane = paneLines();
+        QVERIFY(pane.size() >= 2);
+        QCOMPARE(withoutTimePrefix(pane.at(0)), QStringLiteral("[Lumari] Запуск..."));
+        QCOMPARE(withoutTimePrefix(pane.at(1)), QStringLiteral("[Lumari] Initialization log file was successfull."));
+        const QStringList day = dayLogMessages(appPath());
+        QVERIFY(day.size() >= 2);
+        QCOMPARE(day.at(0), QStringLiteral("[info] [Lumari] Starting..."));
+        QCOMPARE(day.at(1), QStringLiteral("[info] [Lumari] Initialization log file was successfull."));
+
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->size(), QSize(700, 500));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Lumari"));
+        QVERIFY(window->networkWorkerThread());
+        QVERIFY(window->comWorkerThread());
+        QVERIFY(window->eventJournal());
+    }
+
+    void existingConfHandled_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("root of another program") << QByteArray("<?xml version=\"1.0\"?><OTHERCONFIG version=\"1.0\"/>")
+                                                 << true;
+        QTest::newRow("version 2.0") << QByteArray("<?xml version=\"1.0\"?>\n<LUMARICONFIG version=\"2.0\">"
+                                                   "<LUMARICOMMON><LUMARIPORT value=\"6000\"/></LUMARICOMMON>"
+                                                   "</LUMARICONFIG>")
+                                     << true;
+        QTest::newRow("version 1.0, only the port") << QByteArray("<?xml version=\"1.0\"?>\n<LUMARICONFIG version=\"1.0\">"
+                                                                  "<LUMARICOMMON><LUMARIPORT value=\"PORT\"/>"
+                                                                  "<LUMARICOMNAME value=\"COMNAME\"/>"
+                                                                  "</LUMARICOMMON></LUMARICONFIG>")
+                                                    << false;
+    }
+    void existingConfHandled()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, replaced);
+        content.replace("PORT", QByteArray::number(tcpPort));
+        content.replace("COMNAME", comPort->slavePath().toLocal8Bit());
+        QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/conf")));
+        {
+            QFile file(confPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+
+        QCOMPARE(window->init(), 1);
+
+        if (replaced) {
+            QCOMPARE(fileBytes(confPath()), defaultConfFile());
+            QCOMPARE(fileBytes(confPath() + QStringLiteral(".bak")), content);
+            QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 55555);
+        } else {
+            QCOMPARE(fileBytes(confPath()), content);
+            QVERIFY(!QFile::exists(confPath() + QStringLiteral(".bak")));
+            QCOMPARE(VelmoraCommon_GetConf()->tcpPort, int(tcpPort));
+            QCOMPARE(VelmoraCommon_GetConf()->keepAlive, 60);
+        }
+    }
+
+    void startUpFailuresShowTheirBox_data()
+    {
+        QTest::addColumn<QString>("blockedName");
+        QTest::addColumn<QString>("boxText");
+        QTest::addColumn<bool>("confDirectoryMade");
+        QTest::newRow("a plain file named log")
+            << "log" << "Невозможно инициализировать log-file! Запустите программу с правами администратора!" << false;
+        QTest::newRow("a plain file named conf")
+            << "conf" << "Невозможно получить настройки! Запустите программу с правами администратора!" << false;
+    }
+    void startUpFailuresShowTheirBox()
+    {
+        QFETCH(QString, blockedName);
+        QFETCH(QString, boxText);
+        QFETCH(bool, confDirectoryMade);
+        createBlockingFile(blockedName);
+        ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
+
+        QCOMPARE(window->init(), -1);
+
+        QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
+        QCOMPARE(answerer.texts, QStringList{boxText});
+        QVERIFY(!window->isVisible());
+        QVERIFY(!window->networkWorkerThread());
+        QVERIFY(!window->comWorkerThread());
+        QCOMPARE(QFileInfo(appPath() + QStringLiteral("/conf")).isDir(), confDirectoryMade);
+    }
+
+    // The journal is not needed to start: without it devices get no ACK, and
+    // the operator is told why.
+    void unusableSpoolReportedAndStartUpGoesOn()
+    {
+        writeTestConf();
+        createBlockingFile(QStringLiteral("spool"));
+
+        QCOMPARE(window->init(), 1);
+
+        QVERIFY(window->isVisible());
+        const QString pane = paneLines().join(QLatin1Char('\n'));
+        QVERIFY2(pane.contains(QStringLiteral("[Lumari] Can not open the event journal: ")), qPrintable(pane));
+        const QString day = dayLogMessages(appPath()).join(QLatin1Char('\n'));
+        QVERIFY2(day.contains(QStringLiteral("[error] [Lumari] Can not open the event journal: ")), qPrintable(day));
+    }
+
+    void translations_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("settingsText");
+        QTest::addColumn<QString>("aboutFirstLine");
+        QTest::addColumn<QString>("serialFragment");
+        QTest::addColumn<QString>("networkLine");
+        const QString open = QStringLiteral(" Couldn't open ");
+        const QString listening = QStringLiteral("[%1] Server start listening %2:%3.");
+        QTest::newRow("no translation files") << QStringList() << "Settings" << "Program name: Lumari" << open
+                                              << listening;
+        QTest::newRow("only the window's file") << QStringList({"velmora_ru.qm"}) << "Настройки"
+                                                << "Программа: Lumari" << open << listening;
+        QTest::newRow("all three files")
+            << QStringList({"velmora_ru.qm", "velmoracomlib_ru.qm", "velmoranetworklib_ru.qm"}) << "Настройки"
+            << "Программа: Lumari" << " Не удалось открыть "
+            << "[%1] Сервер начал приём подключений на %2:%3.";
+    }
+    void translations()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, settingsText);
+        QFETCH(QString, aboutFirstLine);
+        QFETCH(QString, serialFragment);
+        QFETCH(QString, networkLine);
+        const QString translateDir = appPath() + QStringLiteral("/translate/");
+        QVERIFY(QDir().mkpath(translateDir));
+        for (const QString &file : files)
+            QVERIFY(QFile::copy(QStringLiteral(LUMARI_TRANSLATE_DIR "/") + file, translateDir + file));
+
+        const QList<QTranslator *> installed = installVelmoraTranslators(translateDir);
+        QCOMPARE(installed.size(), files.size());
+        QCOMPARE(window->initGui(), 1);
+        QCOMPARE(window->settingsAction()->text(), settingsText);
+        QCOMPARE(window->aboutText()->text().section(QLatin1Char('\n'), 0, 0), aboutFirstLine);
+        QCOMPARE(window->aboutText()->text().count(QLatin1Char('\n')), 3);
+        QCOMPARE(QCoreApplication::translate("VelmoraCom", " Couldn't open "), serialFragment);
+        QCOMPARE(QCoreApplication::translate("VelmoraNetworkServer", "[%1] Server start listening %2:%3."),
+                 networkLine);
+        for (QTranslator *translator : installed) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+    }
+
+    // ---- the window ----------------------------------------------------
+
+    void logPaneKeepsAtMostAThousandLines()
+    {
+        QCOMPARE(window->initGui(), 1);
+        for (int i = 1; i <= 1000; ++i)
+            window->Put2Log(QStringLiteral("line %1").arg(i));
+        QStringList lines = paneLines();
+        QCOMPARE(lines.size(), 1000);
+        QCOMPARE(withoutTimePrefix(lines.first()), QStringLiteral("line 1"));
+        QCOMPARE(withoutTimePrefix(lines.last()), QStringLiteral("line 1000"));
+
+        window->Put2Log(QStringLiteral("line 1001"));
+        lines = paneLines();
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(withoutTimePrefix(lines.first()), QStringLiteral("line 1001"));
+        QCOMPARE(Velmora::logViewLineCount(), 1);
+    }
+
+    void applyingSettingsStartsANewPageWithoutResettingTheCount()
+    {
+        QCOMPARE(window->initGui(), 1);
+        for (int i = 1; i <= 600; ++i)
+            window->Put2Log(QStringLiteral("line %1").arg(i));
+        ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
+        window->confSlot();
+        QCOMPARE(answerer.texts, QStringList{QStringLiteral("Для применения настроек необходим перезапуск программы")});
+        QStringList lines = paneLines();
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(withoutTimePrefix(lines.first()), QStringLiteral("[Lumari] Запуск..."));
+        QCOMPARE(Velmora::logViewLineCount(), 601);
+
+        for (int i = 1; i <= 399; ++i)
+            window->Put2Log(QStringLiteral("after %1").arg(i));
+        QCOMPARE(paneLines().size(), 400);
+        window->Put2Log(QStringLiteral("after 400"));
+        lines = paneLines();
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(withoutTimePrefix(lines.first()), QStringLiteral("after 400"));
+    }
+
+    void logLinesWithoutAPaneAreDropped()
+    {
+        // No window has a pane now: the line goes nowhere and nothing breaks.
+        QVERIFY(!Velmora::logView());
+        window->Put2Log(QStringLiteral("nobody sees this"));
+        QVERIFY(!Velmora::logView());
+    }
+
+    void closingAsksFirst_data()
+    {
+        QTest::addColumn<bool>("viaCloseButton");
+        QTest::addColumn<bool>("pressEscapeFirst");
+        QTest::newRow("close button, No") << true << false;
+        QTest::newRow("close button, Esc then No") << true << true;
+        QTest::newRow("Exit action, No") << false << false;
+        QTest::newRow("Exit action, Esc then No") << false << true;
+    }
+    void closingAsksFirst()
+    {
+        QFETCH(bool, viaCloseButton);
+        QFETCH(bool, pressEscapeFirst);
+        QCOMPARE(window->initGui(), 1);
+        window->show();
+        QStringList buttonTexts;
+        bool openAfterEscape = false;
+        ModalBoxAnswerer answerer([&](QMessageBox *box) {
+            for (QAbstractButton *button : box->buttons())
+                buttonTexts << button->text();
+            if (pressEscapeFirst) {
+                QTest::keyClick(box, Qt::Key_Escape);
+                openAfterEscape = box->isVisible();
+            }
+            clickBoxButton(box, QStringLiteral("No"));
+        });
+
+        if (viaCloseButton)
+            QVERIFY(!window->close());
+        else
+            window->quitAction()->trigger();
+
+        QCOMPARE(answerer.titles, QStringList{QStringLiteral("Warning!")});
+        QCOMPARE(answerer.texts, QStringList{QStringLiteral("Do you really want to exit?")});
+        QCOMPARE(buttonTexts, QStringList({"Yes", "No"}));
+        QCOMPARE(openAfterEscape, pressEscapeFirst);
+        QVERIFY(window->isVisible());
+    }
+
+    void yesEndsTheProcessWithCodeZero_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("close button") << "close";
+        QTest::newRow("Exit action") << "exit";
+    }
+    void yesEndsTheProcessWithCodeZero()
+    {
+        QFETCH(QString, path);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QLatin1String(kAnswerYesChild), path});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
+    void settingsTwiceKeepsOnePanelAndRefillsIt()
+    {
+        QCOMPARE(window->initGui(), 1);
+        window->show();
+        window->settingsAction()->trigger();
+        VelmoraConfWidget *panel = window->confPanel();
+        QVERIFY(panel);
+        QVERIFY(panel->isVisible());
+        QVERIFY(panel->isWindow());
+        QCOMPARE(panel->parentWidget(), window.get());
+        QCOMPARE(panel->windowTitle(), QStringLiteral("Настройки"));
+
+        panel->serverRow()->lineEdit()->setText(QStringLiteral("77"));
+        window->settingsAction()->trigger();
+        QCOMPARE(window->confPanel(), panel);
+        QCOMPARE(window->findChildren<VelmoraConfWidget *>().size(), 1);
+        QCOMPARE(panel->serverRow()->lineEdit()->text(), QStringLiteral("01"));
+        QVERIFY(panel->isVisible());
+    }
+
+    // ---- worker wiring -------------------------------------------------
+
+    void createAndStartOnlyInTheirTurn()
+    {
+        QSignalSpy comStarts(window.get(), &Velmora::comStartSignal);
+        QSignalSpy networkStarts(window.get(), &Velmora::networkStartSignal);
+        QCOMPARE(window->startComThread(), -1);
+        QCOMPARE(window->startNetworkThread(), -1);
+        QCOMPARE(comStarts.count(), 0);
+        QCOMPARE(networkStarts.count(), 0);
+
+        writeTestConf();
+        QCOMPARE(window->init(), 1);
+        VelmoraComThread *com = window->comWorkerThread();
+        VelmoraNetworkThread *network = window->networkWorkerThread();
+        QCOMPARE(window->createComThread(), -1);
+        QCOMPARE(window->createNetworkThread(), -1);
+        QCOMPARE(window->comWorkerThread(), com);
+        QCOMPARE(window->networkWorkerThread(), network);
+        QCOMPARE(comStarts.count(), 1);
+        QCOMPARE(networkStarts.count(), 1);
+    }
+
+    void serialStopStopsTheNetworkOnce()
+    {
+        writeTestConf(appPath() + QStringLiteral("/no-such-tty"));
+        QSignalSpy networkStops(window.get(), &Velmora::networkStopSignal);
+        QCOMPARE(window->init(), 1);
+
+        QTRY_COMPARE_WITH_TIMEOUT(networkStops.count(), 1, kSettle);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("[net] Server stopped successfully.")),
+                                 kSettle);
+        QTest::qWait(300);
+        QCOMPARE(networkStops.count(), 1);
+        QVERIFY(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("[com] Couldn't open ")));
+        QTcpSocket device;
+        device.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(!device.waitForConnected(1000));
+    }
+
+    void applyRestartsBothWorkersStopFirst()
+    {
+        writeTestConf();
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
+                                 kSettle);
+
+        PseudoTerminal newComPort;
+        const quint16 newTcpPort = unusedTcpPort();
+        SVelmoraConf *conf = VelmoraCommon_GetConf();
+        conf->tcpPort = newTcpPort;
+        conf->comName = newComPort.slavePath();
+        conf->baudRateIndex = 10;
+
+        QStringList order;
+        connect(window.get(), &Velmora::networkStopSignal, this, [&]() { order << "network stop"; });
+        connect(window.get(), &Velmora::networkStartSignal, this, [&]() { order << "network start"; });
+        connect(window.get(), &Velmora::comStopSignal, this, [&]() { order << "com stop"; });
+        connect(window.get(), &Velmora::comStartSignal, this, [&]() { order << "com start"; });
+        ModalBoxAnswerer answerer([&](QMessageBox *box) {
+            order << "box";
+            box->accept();
+        });
+        window->confSlot();
+
+        QCOMPARE(order, QStringList({"network stop", "network start", "com stop", "com start", "box"}));
+        QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
+
+        // The workers got the new values: devices reach the new port, and the
+        // new COM port is opened.
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n'))
+                                     .contains(newComPort.slavePath() + QStringLiteral(" is ready to work!")),
+                                 kSettle);
+        QTcpSocket device;
+        device.connectToHost(QHostAddress::LocalHost, newTcpPort);
+        QVERIFY(device.waitForConnected(kSettle));
+        QTcpSocket oldPort;
+        oldPort.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(!oldPort.waitForConnected(1000));
+    }
+
+    void statusBarFollowsConnections()
+    {
+        writeTestConf();
+        QCOMPARE(window->init(), 1);
+        QCOMPARE(window->connectionsText()->text(), QString());
+        QCOMPARE(window->heldEventsText()->text(), QString());
+
+        QTRY_COMPARE_WITH_TIMEOUT(window->connectionsText()->text(), QStringLiteral("Count of connections: 0"), 3000);
+
+        QTcpSocket first;
+        QTcpSocket second;
+        for (QTcpSocket *device : {&first, &second}) {
+            device->connectToHost(QHostAddress::LocalHost, tcpPort);
+            QVERIFY(device->waitForConnected(kSettle));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(window->connectionsText()->text(), QStringLiteral("Count of connections: 2"), kSettle);
+        first.disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(window->connectionsText()->text(), QStringLiteral("Count of connections: 1"), kSettle);
+        // Nothing is held while no event is waiting.
+        QCOMPARE(window->heldEventsText()->text(), QString());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], kAnswerYesChild) == 0)
+        return answerYesChild(argc, argv);
+    QApplication application(argc, argv);
+    TestVelmora test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_velmora.moc"
