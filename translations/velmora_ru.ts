@@ -120,7 +120,7 @@
     </message>
     <message>
         <source>Keepalive time (secs):</source>
-        <translation>Период keepalive (сек):</translation>
+        <translation>Keepalive (сек):</translation>
     </message>
     <message>
         <source>Append time:</source>

@@ -1,17 +1,21 @@
 #include "apptestsupport.h"
+#include "cvelmoraeditelementwidget.h"
 #include "velmora.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
 #include "velmoraeventjournal.h"
+#include "velmoralog.h"
 #include "velmoranetworkthread.h"
 #include "velmoratranslators.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -148,6 +152,9 @@ private slots:
         comPort = std::make_unique<PseudoTerminal>();
         QVERIFY(comPort->isOpen());
         tcpPort = unusedTcpPort();
+        // Lines logged by tests that do not run init() land here.
+        QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/testlog")));
+        VelmoraCommon_LogInit(appPath() + QStringLiteral("/testlog/"), kLogDebug);
         VelmoraCommon_SetDefaultConf(VelmoraCommon_GetConf());
         window = std::make_unique<Velmora>();
         window->setApplicationDirectory(appPath());
@@ -201,8 +208,8 @@ private slots:
                                                    "</LUMARICONFIG>")
                                      << true;
         QTest::newRow("version 1.0, only the port") << QByteArray("<?xml version=\"1.0\"?>\n<LUMARICONFIG version=\"1.0\">"
-                                                                  "<LUMARICOMMON><LUMARIPORT value=\"PORT\"/>"
-                                                                  "<LUMARICOMNAME value=\"COMNAME\"/>"
+                                                                  "<LUMARICOMMON><LUMARIPORT value=\"@PORT@\"/>"
+                                                                  "<LUMARICOMNAME value=\"@COMNAME@\"/>"
                                                                   "</LUMARICOMMON></LUMARICONFIG>")
                                                     << false;
     }
@@ -210,8 +217,8 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, replaced);
-        content.replace("PORT", QByteArray::number(tcpPort));
-        content.replace("COMNAME", comPort->slavePath().toLocal8Bit());
+        content.replace("@PORT@", QByteArray::number(tcpPort));
+        content.replace("@COMNAME@", comPort->slavePath().toLocal8Bit());
         QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/conf")));
         {
             QFile file(confPath());
