@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
 
@@ -36,7 +35,7 @@ VelmoraEventJournal::VelmoraEventJournal(const QString &directory)
 
 VelmoraEventJournal::~VelmoraEventJournal()
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     // Marks are written without a flush of their own; an orderly end
     // flushes them so that nothing is delivered twice after it.
     if (file.isOpen())
@@ -45,13 +44,13 @@ VelmoraEventJournal::~VelmoraEventJournal()
 
 bool VelmoraEventJournal::open()
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     return openLocked();
 }
 
 bool VelmoraEventJournal::isOpen() const
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     return file.isOpen();
 }
 
@@ -126,7 +125,7 @@ bool VelmoraEventJournal::openLocked()
 
 bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     if (!openLocked())
         return false;
     if (events.isEmpty())
@@ -153,19 +152,19 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
 
 QString VelmoraEventJournal::errorString() const
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     return lastError;
 }
 
 void VelmoraEventJournal::markDelivered(qint64 journalId)
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     markLocked(journalId, true);
 }
 
 void VelmoraEventJournal::markRefused(qint64 journalId)
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     markLocked(journalId, false);
 }
 
@@ -193,7 +192,7 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
 
 QVector<SVelmoraMsg> VelmoraEventJournal::pendingEvents() const
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     QVector<SVelmoraMsg> events;
     events.reserve(pending.size());
     for (const SVelmoraMsg &event : pending)
@@ -208,7 +207,7 @@ QString VelmoraEventJournal::filePath() const
 
 void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
 {
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     compactionThreshold = bytes;
 }
 

@@ -5,8 +5,9 @@
 #include "velmoraeventstore.h"
 
 #include <QMap>
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 // The event store kept as an append-only file, "events.journal", in the spool
 // directory.
@@ -29,6 +30,8 @@
 // holds only the header record.
 //
 // All public calls are safe from any thread; one mutex guards everything.
+// It is a std::mutex so that ThreadSanitizer can follow it; Qt's own mutex
+// locks partly inside the uninstrumented Qt library.
 class VelmoraEventJournal : public VelmoraEventStore
 {
 public:
@@ -66,7 +69,7 @@ private:
     const QString directory;
     const QString journalPath;
 
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     DurableFile file;
     // Where the next record goes: just past the last intact record.
     qint64 fileEnd = 0;
