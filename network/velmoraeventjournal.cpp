@@ -38,7 +38,7 @@ VelmoraEventJournal::~VelmoraEventJournal()
     const std::lock_guard<std::mutex> locker(mutex);
     // Marks are written without a flush of their own; an orderly end
     // flushes them so that nothing is delivered twice after it.
-    if (file.isOpen())
+    if (file.isOpen() && marksUnflushed)
         file.sync();
 }
 
@@ -65,8 +65,15 @@ bool VelmoraEventJournal::openLocked()
                         .arg(directory);
         return false;
     }
+    const bool directoryCreated = !directoryInfo.exists();
     if (!QDir().mkpath(directory)) {
         lastError = QStringLiteral("Cannot create the spool directory %1").arg(directory);
+        return false;
+    }
+    // A flushed append to a file whose directory entry never reached the
+    // disk would be lost with the entry, and so would a new directory's.
+    if (directoryCreated
+        && !DurableFile::syncDirectory(directoryInfo.absolutePath(), &lastError)) {
         return false;
     }
 
@@ -75,8 +82,6 @@ bool VelmoraEventJournal::openLocked()
         lastError = file.errorString();
         return false;
     }
-    // A flushed append to a file whose directory entry never reached the
-    // disk would be lost with the entry.
     if (created && !DurableFile::syncDirectory(directory, &lastError)) {
         file.close();
         return false;
@@ -143,6 +148,7 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
         return false;
     }
     fileEnd += batch.size();
+    marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
         pending.insert(firstId + index, events.at(index));
@@ -179,6 +185,7 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
             delivered ? Record::Type::Delivered : Record::Type::Refused, journalId);
         if (file.writeAt(fileEnd, mark)) {
             fileEnd += mark.size();
+            marksUnflushed = true;
         } else {
             // The event stays in the file as pending and is sent once more
             // after a restart, unless a compaction drops it first.
@@ -245,6 +252,7 @@ bool VelmoraEventJournal::compactLocked()
         return false;
     }
     fileEnd = header.size();
+    marksUnflushed = false;
     // Should the rename be lost with the power, the old file comes back with
     // every event in it settled, which is just as good.
     DurableFile::syncDirectory(directory, &lastError);

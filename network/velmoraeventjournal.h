@@ -74,6 +74,7 @@ private:
     // Where the next record goes: just past the last intact record.
     qint64 fileEnd = 0;
     qint64 nextJournalId = 1;
+    bool marksUnflushed = false;
     qint64 compactionThreshold = kDefaultCompactionThreshold;
     // Journal ids grow in file order, so the map keeps the original order.
     QMap<qint64, SVelmoraMsg> pending;
