@@ -2,8 +2,6 @@
 #
 # One QtTest executable registered with CTest. Widgets run on the offscreen
 # platform so the suite needs no display.
-find_package(Qt5 5.15 REQUIRED COMPONENTS Test)
-
 function(lumari_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     if(NOT T_TIMEOUT)
