@@ -77,5 +77,17 @@
         <source> ERROR COMMSG: Keepalive </source>
         <translation> ОШИБКА COMMSG: Keepalive </translation>
     </message>
+    <message>
+        <source> The monitoring software does not acknowledge; events held: %1</source>
+        <translation> Программа мониторинга не подтверждает; задержано событий: %1</translation>
+    </message>
+    <message>
+        <source> The monitoring software acknowledges again; held events to send: %1</source>
+        <translation> Программа мониторинга снова отвечает; задержанных событий к отправке: %1</translation>
+    </message>
+    <message>
+        <source> Refused by the monitoring software, set aside: </source>
+        <translation> Отклонено программой мониторинга, отложено: </translation>
+    </message>
 </context>
 </TS>

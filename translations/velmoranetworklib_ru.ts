@@ -59,5 +59,9 @@
         <source>[%1] NETMSG: %2%3%4%5%6%7</source>
         <translation>[%1] NETMSG: %2%3%4%5%6%7</translation>
     </message>
+    <message>
+        <source>[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.</source>
+        <translation>[%1] Не удалось записать в журнал события (%4) от %2:%3, ACK не отправлен, прибор повторит их: %5.</translation>
+    </message>
 </context>
 </TS>
