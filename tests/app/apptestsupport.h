@@ -2,13 +2,16 @@
 #define APPTESTSUPPORT_H
 
 #include <QApplication>
+#include <QByteArray>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 // Answers modal message boxes from the event loop that runs them: each box
 // that appears is recorded and handed to the answer.
@@ -43,8 +46,9 @@ private:
 // Clicks the button of the box whose text is given.
 void clickBoxButton(QMessageBox *box, const QString &text);
 
-// A pseudo-terminal whose slave side the program opens as its COM port.
-// Nothing reads or answers on the master side.
+// A pseudo-terminal whose slave side the program opens as its COM port. On
+// the master side a monitoring station reads every line; it stays silent
+// until told to acknowledge each line (ended by 0x14) with 0x06.
 class PseudoTerminal
 {
 public:
@@ -55,12 +59,23 @@ public:
 
     bool isOpen() const { return masterFd >= 0; }
     QString slavePath() const { return path; }
+    void setAcknowledging(bool acknowledge) { acknowledging = acknowledge; }
+    int linesReceived() const { return lineCount; }
 
 private:
+    void readMaster();
+
     int masterFd = -1;
     int slaveFd = -1;
     QString path;
+    std::unique_ptr<QSocketNotifier> notifier;
+    bool acknowledging = false;
+    int lineCount = 0;
 };
+
+// A device frame of type 0003 (test event) from the device with the three ID
+// bytes given, unencrypted: markers, flag, length, payload, checksum, tail.
+QByteArray deviceTestEventFrame(const QByteArray &deviceId);
 
 // A loopback port nobody listens on at the moment of the call.
 quint16 unusedTcpPort();

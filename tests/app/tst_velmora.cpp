@@ -109,11 +109,12 @@ private:
     // A configuration that points the program at a free TCP port and at a
     // pseudo-terminal, so that both workers run without touching real
     // hardware or a port another test may use.
-    void writeTestConf(const QString &comName = QString())
+    void writeTestConf(const QString &comName = QString(), int keepAlive = 60)
     {
         SVelmoraConf conf;
         VelmoraCommon_SetDefaultConf(&conf);
         conf.tcpPort = tcpPort;
+        conf.keepAlive = keepAlive;
         conf.comName = comName.isEmpty() ? comPort->slavePath() : comName;
         QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/conf")));
         QCOMPARE(VelmoraCommon_WriteConf(&conf, confPath()), 1);
@@ -555,6 +556,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->connectionsText()->text(), QStringLiteral("Count of connections: 1"), kSettle);
         // Nothing is held while no event is waiting.
         QCOMPARE(window->heldEventsText()->text(), QString());
+    }
+
+    void statusBarShowsEventsHeldForTheMonitoringSoftware()
+    {
+        // A one-second keepalive brings the held event out soon after the
+        // station answers again.
+        writeTestConf(QString(), 1);
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
+                                 kSettle);
+
+        QTcpSocket device;
+        device.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(device.waitForConnected(kSettle));
+        const QByteArray frame = deviceTestEventFrame(QByteArray::fromHex("123456"));
+        QCOMPARE(device.write(frame), qint64(frame.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(window->heldEventsText()->text(),
+                                  QStringLiteral("Events waiting for the monitoring software: 1"), kSettle);
+        QVERIFY(window->connectionsText()->text().startsWith(QStringLiteral("Count of connections: ")));
+
+        comPort->setAcknowledging(true);
+        QTRY_COMPARE_WITH_TIMEOUT(window->heldEventsText()->text(), QString(), kSettle);
     }
 };
 
