@@ -241,6 +241,32 @@ private slots:
         }
     }
 
+    // Overwriting a file of the user's without a copy would lose it for good.
+    void foreignConfLeftAloneWhenItCannotBeCopied()
+    {
+        const QByteArray foreign("<?xml version=\"1.0\"?><OTHERCONFIG version=\"1.0\"/>");
+        QVERIFY(QDir().mkpath(confPath() + QStringLiteral(".bak")));
+        {
+            QFile file(confPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(foreign);
+        }
+        // A directory by the backup's name stops the copy.
+        {
+            QFile inside(confPath() + QStringLiteral(".bak/keep"));
+            QVERIFY(inside.open(QIODevice::WriteOnly));
+        }
+
+        QCOMPARE(window->init(), 1);
+
+        QCOMPARE(fileBytes(confPath()), foreign);
+        QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 55555);
+        const QString pane = paneLines().join(QLatin1Char('\n'));
+        QVERIFY2(pane.contains(QStringLiteral("[Lumari] Can not keep a copy of ")), qPrintable(pane));
+        const QString day = dayLogMessages(appPath()).join(QLatin1Char('\n'));
+        QVERIFY2(day.contains(QStringLiteral("[error] [Lumari] Can not keep a copy of ")), qPrintable(day));
+    }
+
     void startUpFailuresShowTheirBox_data()
     {
         QTest::addColumn<QString>("blockedName");
