@@ -422,6 +422,6 @@ void VelmoraCom::updateHeldCount()
 
 void VelmoraCom::report(const Report &reportLine)
 {
-    emit logSignal(reportLine.screen);
     VelmoraCommon_LogError(reportLine.file);
+    emit logSignal(reportLine.screen);
 }
