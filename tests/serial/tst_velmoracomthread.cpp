@@ -322,14 +322,16 @@ void TestVelmoraComThread::openFailures()
     QCOMPARE(rig.screen(), lines);
 
     // A port opened but not configured stays open until the next close; no
-    // keepalive runs on it.
+    // keepalive (period 1 s here) runs on it.
     const bool opened = lines.size() > 1;
     rig.close();
     const QString closed = opened ? QStringLiteral("[com] %1 was closed successfully!").arg(port)
                                   : QStringLiteral("[com] %1!").arg(port);
     QVERIFY(rig.waitForLine(closed));
-    QTest::qWait(1200);
-    QVERIFY(rig.station.lines().isEmpty());
+    if (port == rig.port()) {
+        QTest::qWait(1200);
+        QVERIFY(rig.station.lines().isEmpty());
+    }
     QCOMPARE(stops.count(), 1);
 }
 
