@@ -366,7 +366,10 @@ void VelmoraCom::sendKeepalive()
         return;
     }
     report(Report(Report::Short).translated(QT_TR_NOOP(" ERROR COMMSG: Keepalive ")));
-    emit timerStartSignal();
+    // A request that was already on its way when the port closed must not
+    // start the timer again: keepalives stop with the port.
+    if (portOpen())
+        emit timerStartSignal();
     // The software is not answering at all, so the refusals of the first
     // event so far say nothing about that event.
     if (!queue.empty())

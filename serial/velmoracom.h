@@ -1,6 +1,7 @@
 #ifndef VELMORACOM_H
 #define VELMORACOM_H
 
+#include "svelmoracomsettings.h"
 #include "svelmoramsg.h"
 
 #include <QObject>
@@ -14,20 +15,6 @@
 class QTimer;
 class SerialPort;
 class VelmoraEventStore;
-
-// The serial port settings as the thread object hands them to the worker.
-struct SVelmoraComSettings
-{
-    QString portName;
-    int baudRate = 0;
-    int dataBits = 0;
-    int parity = 0;
-    int stopBits = 0; // 0 one stop bit, 1 two
-    QString server;   // as written into every line
-    QString line;     // as written into every line
-    int keepAlive = 0;          // the worker's copy: only decides whether the timer starts
-    int keepaliveTimerSeconds = 0; // the period the keepalive timer really runs with
-};
 
 // The serial worker: owns the port and runs, one after another in its own
 // thread, the opens, closes, event exchanges and keepalive exchanges.

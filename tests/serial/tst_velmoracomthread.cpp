@@ -30,6 +30,7 @@ private slots:
     void acknowledgedEventPostponesKeepalive();
     void unacknowledgedEventDoesNotPostponeKeepalive();
     void noKeepaliveWithPeriodZero();
+    void keepaliveRequestAfterCloseStopsThere();
     void openAndCloseLines();
     void openFailures_data();
     void openFailures();
@@ -251,6 +252,20 @@ void TestVelmoraComThread::noKeepaliveWithPeriodZero()
     QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
     QTest::qWait(2500);
     QCOMPARE(rig.station.lines(), QList<QByteArray>{testEventLine(1)});
+}
+
+void TestVelmoraComThread::keepaliveRequestAfterCloseStopsThere()
+{
+    ComRig rig(1);
+    QVERIFY(rig.startAndOpen());
+    // The timer fires just after the stop request: its keepalive finds the
+    // port closed, is reported, and the cycle ends there.
+    rig.thread.comStopSlot();
+    rig.thread.timeoutSlot();
+    QVERIFY(rig.waitForLine(kKeepaliveError));
+    QTest::qWait(2500);
+    QCOMPARE(rig.countLines(kKeepaliveError), 1);
+    QVERIFY(rig.station.lines().isEmpty());
 }
 
 void TestVelmoraComThread::openAndCloseLines()
