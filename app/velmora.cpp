@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
