@@ -4,7 +4,6 @@
 #include "velmoraframe.h"
 #include "velmoralog.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 
 #include <algorithm>
