@@ -3,6 +3,7 @@
 #include "testframes.h"
 
 #include "svelmoramsg.h"
+#include "velmoraeventjournal.h"
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
 
@@ -46,6 +47,8 @@ private slots:
     void connectsAndDisconnectsLeaveNothingBehind();
     void eventsAreJournaledBeforeTheirAck();
     void failedJournalWithholdsAckAndEvent();
+    void realJournalKeepsTheEvent();
+    void spoolInTheWayWithholdsAck();
 
 private:
     bool start(int port);
@@ -274,6 +277,52 @@ void TestVelmoraNetworkServer::failedJournalWithholdsAckAndEvent()
     QVERIFY(dayLog(logPath).contains(QStringLiteral(" - [error] ") + line + '\n'));
 
     // The next reply the device sees answers its MAC reply, not the event.
+    device->write(kMacReply);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
+    QCOMPARE(msgSpy->count(), 0);
+}
+
+void TestVelmoraNetworkServer::realJournalKeepsTheEvent()
+{
+    QTemporaryDir spool;
+    VelmoraEventJournal journal(spool.path() + QStringLiteral("/spool"));
+    QVERIFY(journal.open());
+    server->setEventStore(&journal);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    device->write(kEvent);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QTRY_COMPARE(msgSpy->count(), 1);
+    const SVelmoraMsg sent = msgSpy->at(0).at(0).value<SVelmoraMsg>();
+    QVERIFY(sent.journalId > 0);
+    const QVector<SVelmoraMsg> kept = journal.pendingEvents();
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.at(0).journalId, sent.journalId);
+    QCOMPARE(kept.at(0).account, QStringLiteral("001234"));
+}
+
+void TestVelmoraNetworkServer::spoolInTheWayWithholdsAck()
+{
+    QTemporaryDir base;
+    const QString spoolPath = base.path() + QStringLiteral("/spool");
+    QFile inTheWay(spoolPath);
+    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    VelmoraEventJournal journal(spoolPath);
+    QVERIFY(!journal.open());
+    server->setEventStore(&journal);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    device->write(kEvent);
+    QTRY_VERIFY(texts(*logSpy).join('\n').contains(QStringLiteral("Can not journal 1 event(s) from ")
+                                                    + peerOf(*device)));
+    QVERIFY(texts(*logSpy).last().contains(spoolPath));
     device->write(kMacReply);
     QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
     QCOMPARE(msgSpy->count(), 0);
