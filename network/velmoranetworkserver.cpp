@@ -102,6 +102,11 @@ void VelmoraNetworkServer::startSlot()
 
 void VelmoraNetworkServer::stopSlot()
 {
+    // Frames already read are answered before their connections close.
+    // Outside the lock: a reply can end a connection, and disconnectSlot
+    // takes the lock.
+    applyDecodedReads();
+
     QMutexLocker locker(&mutex);
     report(kClosing, kLogError, {tag(), QString::number(clients.size())});
 
@@ -210,42 +215,63 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket 
     SVelmoraClient *client = findClient(socket);
     if (!client)
         return -1;
-    QVector<SVelmoraFrameOutcome> outcomes =
-        VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    DecodedRead read;
+    read.socket = socket;
+    read.peerAddress = client->peerAddress;
+    read.peerPort = client->peerPort;
+    read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
+                                     [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
+    if (read.outcomes.isEmpty())
+        return -1;
 
-    int eventCount = 0;
-    for (const SVelmoraFrameOutcome &outcome : qAsConst(outcomes))
-        eventCount += outcome.hasEvent ? 1 : 0;
-    // Built now: writing a reply may end the connection and free the record.
-    SVelmoraLogLine journalFailure;
-    const bool journaled = journalEvents(outcomes);
-    if (!journaled) {
-        journalFailure = SVelmoraLogLine::make(
-            kNotJournaled, Screen::Translated, kNotJournaled, kLogError,
-            {tag(), client->peerAddress, QString::number(client->peerPort), QString::number(eventCount),
-             eventStore->errorString()});
+    decodedReads.append(read);
+    if (!eventStore) {
+        applyDecodedReads();
+    } else if (!applyScheduled) {
+        // Each durable write costs a disk flush; a hundred devices sending at
+        // once would otherwise wait for a hundred flushes, one after another.
+        applyScheduled = true;
+        QMetaObject::invokeMethod(this, &VelmoraNetworkServer::applyDecodedReads, Qt::QueuedConnection);
     }
+    return handled ? 1 : -1;
+}
 
-    int result = -1;
-    for (const SVelmoraFrameOutcome &outcome : qAsConst(outcomes)) {
-        for (const SVelmoraLogLine &line : outcome.logLines)
-            report(line);
-        // An event that is not safe on disk is not acknowledged: the device
-        // keeps it and sends it again.
-        if (outcome.hasEvent && !journaled)
-            continue;
-        if (!outcome.reply.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
-            socket->write(outcome.reply);
-            socket->flush();
+void VelmoraNetworkServer::applyDecodedReads()
+{
+    applyScheduled = false;
+    QVector<DecodedRead> reads = std::exchange(decodedReads, {});
+    if (reads.isEmpty())
+        return;
+    const bool journaled = journalEvents(reads);
+
+    for (const DecodedRead &read : qAsConst(reads)) {
+        int withheld = 0;
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            for (const SVelmoraLogLine &line : outcome.logLines)
+                report(line);
+            // An event that is not safe on disk is not acknowledged: the
+            // device keeps it and sends it again.
+            if (outcome.hasEvent && !journaled) {
+                ++withheld;
+                continue;
+            }
+            // The device may have gone while its read waited; its socket is
+            // freed later, and never while this runs.
+            if (!outcome.reply.isEmpty() && read.socket
+                && read.socket->state() == QAbstractSocket::ConnectedState) {
+                read.socket->write(outcome.reply);
+                read.socket->flush();
+            }
+            if (outcome.hasEvent)
+                emit msgSignal(outcome.event);
         }
-        if (outcome.hasEvent)
-            emit msgSignal(outcome.event);
-        if (outcome.result == 1)
-            result = 1;
+        if (withheld > 0) {
+            report(kNotJournaled, kLogError,
+                   {tag(), read.peerAddress, QString::number(read.peerPort), QString::number(withheld),
+                    eventStore->errorString()});
+        }
     }
-    if (!journaled)
-        report(journalFailure);
-    return result;
 }
 
 int VelmoraNetworkServer::sendMacRequest(QTcpSocket *socket)
@@ -258,23 +284,27 @@ int VelmoraNetworkServer::sendMacRequest(QTcpSocket *socket)
     return 1;
 }
 
-bool VelmoraNetworkServer::journalEvents(QVector<SVelmoraFrameOutcome> &outcomes)
+bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
 {
     if (!eventStore)
         return true;
     QVector<SVelmoraMsg> events;
-    for (const SVelmoraFrameOutcome &outcome : qAsConst(outcomes)) {
-        if (outcome.hasEvent)
-            events << outcome.event;
+    for (const DecodedRead &read : qAsConst(reads)) {
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (outcome.hasEvent)
+                events << outcome.event;
+        }
     }
     if (events.isEmpty())
         return true;
     if (!eventStore->appendDurably(events))
         return false;
     int next = 0;
-    for (SVelmoraFrameOutcome &outcome : outcomes) {
-        if (outcome.hasEvent && next < events.size())
-            outcome.event.journalId = events.at(next++).journalId;
+    for (DecodedRead &read : reads) {
+        for (SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (outcome.hasEvent && next < events.size())
+                outcome.event.journalId = events.at(next++).journalId;
+        }
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
@@ -39,7 +40,10 @@ public:
     int connectionCount() const;
 
     // Handles one read from the socket: every complete frame it finishes.
-    // 1 when at least one frame was handled, -1 otherwise.
+    // 1 when at least one frame was handled, -1 otherwise. Without an event
+    // store the replies, lines and events go out at once; with one they go
+    // out when this pass of the event loop has read every device that sent
+    // something, so that one durable write covers all their events.
     int parsePacket(const char *bytes, int length, QTcpSocket *socket);
 
     // Writes the MAC request and waits up to 30 s for it to leave.
@@ -58,10 +62,20 @@ public slots:
     void stopSlot();
 
 private:
+    // The outcomes of one read, waiting for the journal.
+    struct DecodedRead
+    {
+        QPointer<QTcpSocket> socket;
+        QString peerAddress;
+        quint16 peerPort = 0;
+        QVector<SVelmoraFrameOutcome> outcomes;
+    };
+
+    void applyDecodedReads();
     void report(const SVelmoraLogLine &line);
     void report(const char *text, int fileLevel, const QStringList &args);
     SVelmoraClient *findClient(const QTcpSocket *socket) const;
-    bool journalEvents(QVector<SVelmoraFrameOutcome> &outcomes);
+    bool journalEvents(QVector<DecodedRead> &reads);
     void publishCount();
 
     QTcpServer *tcpServer = nullptr;
@@ -76,6 +90,8 @@ private:
     QString requestedAddress;
     int requestedPort = 0;
     VelmoraEventStore *eventStore = nullptr;
+    QVector<DecodedRead> decodedReads;
+    bool applyScheduled = false;
     std::atomic<int> clientCount{0};
 };
 

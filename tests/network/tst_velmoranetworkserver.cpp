@@ -47,6 +47,7 @@ private slots:
     void connectsAndDisconnectsLeaveNothingBehind();
     void eventsAreJournaledBeforeTheirAck();
     void failedJournalWithholdsAckAndEvent();
+    void devicesSendingTogetherShareOneDurableWrite();
     void realJournalKeepsTheEvent();
     void spoolInTheWayWithholdsAck();
 
@@ -280,6 +281,29 @@ void TestVelmoraNetworkServer::failedJournalWithholdsAckAndEvent()
     device->write(kMacReply);
     QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
     QCOMPARE(msgSpy->count(), 0);
+}
+
+void TestVelmoraNetworkServer::devicesSendingTogetherShareOneDurableWrite()
+{
+    FakeEventStore store;
+    server->setEventStore(&store);
+    const int port = freePort();
+    QVERIFY(start(port));
+    std::vector<std::unique_ptr<QTcpSocket>> devices;
+    for (int i = 0; i < 3; ++i) {
+        devices.push_back(connectDevice(port));
+        QVERIFY(devices.back());
+    }
+    // The server shares this thread, so all three reads wait for the same
+    // pass of the event loop.
+    for (const auto &device : devices) {
+        device->write(kEvent);
+        QVERIFY(device->waitForBytesWritten(1000));
+    }
+    for (const auto &device : devices)
+        QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QCOMPARE(store.batchSizes, QVector<int>{3});
+    QCOMPARE(msgSpy->count(), 3);
 }
 
 void TestVelmoraNetworkServer::realJournalKeepsTheEvent()
