@@ -170,9 +170,11 @@ int VelmoraCommon_WriteConf(const SVelmoraConf *conf, const QString &path)
         return -1;
     const QByteArray bytes = VelmoraCommon_ConfFileText(*conf);
     // Written beside the target and renamed over it on commit, so a crash or
-    // a full disk never leaves a cut-off file behind.
+    // a full disk never leaves a cut-off file behind. Unbuffered, because a
+    // buffered QSaveFile loses a short write at flush time and commits the
+    // cut-off file as if all went well.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
         return -1;
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();

@@ -1,0 +1,84 @@
+#include "lumariinstance.h"
+
+#include "velmoraconf.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QThread>
+
+LumariInstance::LumariInstance()
+{
+    if (!dir.isValid())
+        return;
+    const QString target = dir.filePath(QStringLiteral("Lumari"));
+    copied = QFile::copy(QStringLiteral(LUMARI_BINARY), target)
+        && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+LumariInstance::~LumariInstance()
+{
+    kill();
+}
+
+bool LumariInstance::writeConf(const SVelmoraConf &conf)
+{
+    const QString confDir = dir.filePath(QStringLiteral("conf"));
+    return QDir().mkpath(confDir)
+        && VelmoraCommon_WriteConf(&conf, confDir + QStringLiteral("/Lumari.conf")) == 1;
+}
+
+bool LumariInstance::start()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(dir.path());
+    process.start(dir.filePath(QStringLiteral("Lumari")), QStringList());
+    return process.waitForStarted(10000);
+}
+
+void LumariInstance::kill()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(10000);
+}
+
+QString LumariInstance::dayLog() const
+{
+    QFile file(dir.filePath(QStringLiteral("log/")
+                            + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))
+                            + QStringLiteral("_Lumari.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool LumariInstance::waitForLog(const QString &text, int timeoutMs, int occurrences) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (dayLog().count(text) >= occurrences)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+}
+
+QString LumariInstance::output()
+{
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+quint16 LumariInstance::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}

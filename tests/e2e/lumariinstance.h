@@ -1,0 +1,41 @@
+#ifndef LUMARIINSTANCE_H
+#define LUMARIINSTANCE_H
+
+#include "svelmoraconf.h"
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The real Lumari program copied into a temporary application directory with
+// its own conf/, started on the offscreen platform.
+class LumariInstance
+{
+public:
+    LumariInstance();
+    ~LumariInstance();
+
+    bool isValid() const { return dir.isValid() && copied; }
+    QString appDir() const { return dir.path(); }
+
+    // Writes conf/Lumari.conf from the record.
+    bool writeConf(const SVelmoraConf &conf);
+    bool start();
+    // Ends the program the hard way, as a crash or a power cut would.
+    void kill();
+    QProcess::ProcessState state() const { return process.state(); }
+
+    QString dayLog() const;
+    // Waits until the day log holds text (counting from the start of the file).
+    bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const;
+    QString output();
+
+    static quint16 freePort();
+
+private:
+    QTemporaryDir dir;
+    bool copied = false;
+    QProcess process;
+};
+
+#endif // LUMARIINSTANCE_H

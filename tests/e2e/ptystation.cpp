@@ -1,0 +1,106 @@
+#include "ptystation.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+constexpr char kLineEnd = '\x14';
+}
+
+PtyStation::PtyStation(QObject *parent)
+    : QObject(parent)
+    , answerPolicy([](const QByteArray &, int) { return ack(); })
+{
+    char name[256] = {};
+    if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        masterFd = slaveFd = -1;
+        return;
+    }
+    path = QString::fromLocal8Bit(name);
+    // Raw on our side too, so 0x14 and 0x06 pass untouched before the
+    // program has configured the line.
+    termios settings{};
+    tcgetattr(slaveFd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(slaveFd, TCSANOW, &settings);
+    fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &PtyStation::readMaster);
+}
+
+PtyStation::~PtyStation()
+{
+    if (masterFd >= 0)
+        ::close(masterFd);
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+}
+
+QList<QByteArray> PtyStation::eventLines() const
+{
+    QList<QByteArray> events;
+    for (const QByteArray &line : received) {
+        if (!isKeepalive(line))
+            events << line;
+    }
+    return events;
+}
+
+int PtyStation::keepaliveCount() const
+{
+    return received.size() - eventLines().size();
+}
+
+bool PtyStation::waitForLines(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (received.size() < count && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return received.size() >= count;
+}
+
+bool PtyStation::waitForEventLines(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (eventLines().size() < count && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return eventLines().size() >= count;
+}
+
+bool PtyStation::waitForAcknowledgedEvents(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (acknowledged.size() < count && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return acknowledged.size() >= count;
+}
+
+void PtyStation::readMaster()
+{
+    char buffer[512];
+    for (;;) {
+        const ssize_t count = ::read(masterFd, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        pending.append(buffer, static_cast<int>(count));
+    }
+    int end;
+    while ((end = pending.indexOf(kLineEnd)) >= 0) {
+        const QByteArray line = pending.left(end + 1);
+        pending.remove(0, end + 1);
+        received << line;
+        const QByteArray answer = answerPolicy(line, received.size() - 1);
+        if (answer.isEmpty())
+            continue;
+        if (::write(masterFd, answer.constData(), static_cast<size_t>(answer.size())) == answer.size()
+            && answer.startsWith('\x06') && !isKeepalive(line))
+            acknowledged << line;
+    }
+}

@@ -1,0 +1,301 @@
+#include "lumariinstance.h"
+#include "ptystation.h"
+#include "testdevice.h"
+
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace {
+
+// Generous: the suite also runs under the sanitizers on two cores.
+constexpr int kStartMs = 30000;
+constexpr int kLineMs = 20000;
+
+const QByteArray kWorkedExample = QByteArray::fromHex(
+    "4DD400001A0000000001011234560000000000040018001234113001000561 4C0D0A");
+const QByteArray kWorkedExampleAck = QByteArray::fromHex(
+    "4DD40000100000800001011234560000000000012F4C0D0A");
+const QByteArray kWorkedExampleLine = QByteArray("5011 181234E13001005\x14");
+const QByteArray kKeepaliveLine = QByteArray("1011           @    \x14");
+
+SVelmoraConf confFor(const PtyStation &station, quint16 port, int keepAlive)
+{
+    SVelmoraConf conf;
+    conf.tcpPort = port;
+    conf.comName = station.slavePath();
+    conf.keepAlive = keepAlive;
+    return conf;
+}
+
+} // namespace
+
+class TestLumariEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eventRoadByteForByte();
+    void encryptedEventsAndPeriodicTest();
+    void manyDevicesEachEventOnce();
+    void keepaliveOnIdleLine();
+    void unopenablePortStopsReceiver();
+    void settingsPickedUpAtNextStart();
+    void silentStationThenEveryEventOnceInOrder();
+    void killedAfterAckEventsSurviveRestart();
+    void unusableSpoolMeansNoAck();
+
+private:
+    bool startWith(LumariInstance &lumari, const SVelmoraConf &conf);
+};
+
+bool TestLumariEndToEnd::startWith(LumariInstance &lumari, const SVelmoraConf &conf)
+{
+    if (!lumari.isValid() || !lumari.writeConf(conf) || !lumari.start())
+        return false;
+    if (lumari.waitForLog(QStringLiteral("Server start listening"), kStartMs))
+        return true;
+    qWarning("Lumari did not start listening; day log:\n%s\noutput:\n%s",
+             qPrintable(lumari.dayLog()), qPrintable(lumari.output()));
+    return false;
+}
+
+void TestLumariEndToEnd::eventRoadByteForByte()
+{
+    PtyStation station;
+    QVERIFY(station.isOpen());
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+
+    TestDevice::Event event;
+    QCOMPARE(TestDevice::buildFrame(event.type, QByteArray::fromHex("123456"), TestDevice::eventData(event)),
+             kWorkedExample);
+    QVERIFY(device.sendRaw(kWorkedExample));
+    QCOMPARE(device.readFrame(), kWorkedExampleAck);
+
+    QVERIFY(station.waitForEventLines(1, kLineMs));
+    QCOMPARE(station.eventLines(), QList<QByteArray>{kWorkedExampleLine});
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: ") + QString::fromLatin1(kWorkedExampleLine), kLineMs));
+    QVERIFY(lumari.dayLog().contains(QStringLiteral("[net] Connection accepted from 127.0.0.1:")));
+}
+
+void TestLumariEndToEnd::encryptedEventsAndPeriodicTest()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+
+    TestDevice device(QByteArray::fromHex("0A0B0C"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    QVERIFY(device.sendMac(QByteArray::fromHex("1122334455667788")));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+
+    TestDevice::Event alarm;
+    alarm.account = 0xABCDEF;
+    alarm.event = 0x3401;
+    alarm.zone = 0x0A07;
+    QVERIFY(device.sendEvent(alarm, true));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+
+    TestDevice::Event periodic;
+    periodic.type = 0x0003;
+    QVERIFY(device.sendEvent(periodic, true));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+
+    QVERIFY(station.waitForEventLines(2, kLineMs));
+    QCOMPARE(station.eventLines(), (QList<QByteArray>{
+        QByteArray("5011 18CDEFR401" "01" "A07\x14"),
+        // The periodic test carries the device ID as its account.
+        QByteArray("5011 180B0CE60200000\x14"),
+    }));
+    QVERIFY(lumari.dayLog().contains(QStringLiteral("MAC: 1122334455667788 ID: 0A0B0C")));
+}
+
+void TestLumariEndToEnd::manyDevicesEachEventOnce()
+{
+    constexpr int kDevices = 20;
+    constexpr int kEventsEach = 3;
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+
+    std::vector<std::unique_ptr<TestDevice>> devices;
+    for (int d = 0; d < kDevices; ++d) {
+        devices.push_back(std::make_unique<TestDevice>(QByteArray::fromHex(QByteArray::number(0x100 + d, 16).rightJustified(6, '0'))));
+        QVERIFY(devices.back()->connectTo(port));
+        QCOMPARE(devices.back()->readMacRequest(), TestDevice::macRequest());
+    }
+    QMultiMap<QByteArray, int> expected;
+    for (int round = 0; round < kEventsEach; ++round) {
+        for (int d = 0; d < kDevices; ++d) {
+            TestDevice::Event event;
+            event.account = 0x1000 + static_cast<quint32>(d);
+            event.zone = static_cast<quint16>(round);
+            QVERIFY(devices[d]->sendEvent(event));
+            expected.insert(TestDevice::expectedLine(event), 1);
+        }
+        for (int d = 0; d < kDevices; ++d)
+            QCOMPARE(devices[d]->readFrame(), devices[d]->expectedAck());
+    }
+
+    QVERIFY(station.waitForEventLines(kDevices * kEventsEach, 60000));
+    QTest::qWait(500);
+    QList<QByteArray> lines = station.eventLines();
+    QList<QByteArray> wanted = expected.keys();
+    std::sort(lines.begin(), lines.end());
+    std::sort(wanted.begin(), wanted.end());
+    QCOMPARE(lines, wanted);
+}
+
+void TestLumariEndToEnd::keepaliveOnIdleLine()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    QVERIFY(startWith(lumari, confFor(station, LumariInstance::freePort(), 1)));
+    QVERIFY(station.waitForLines(2, kLineMs));
+    QCOMPARE(station.lines().at(0), kKeepaliveLine);
+    QCOMPARE(station.lines().at(1), kKeepaliveLine);
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: Keepalive "), kLineMs));
+}
+
+void TestLumariEndToEnd::unopenablePortStopsReceiver()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
+    conf.comName = lumari.appDir() + QStringLiteral("/no-such-tty");
+    QVERIFY(lumari.isValid());
+    QVERIFY(lumari.writeConf(conf));
+    QVERIFY(lumari.start());
+
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] Couldn't open ") + conf.comName + QStringLiteral("."), kStartMs));
+    QVERIFY(lumari.waitForLog(QStringLiteral("[net] Server stopped successfully."), kStartMs));
+    TestDevice device(QByteArray::fromHex("000001"));
+    QVERIFY(!device.connectTo(static_cast<quint16>(conf.tcpPort), 2000));
+    QCOMPARE(lumari.state(), QProcess::Running);
+}
+
+void TestLumariEndToEnd::settingsPickedUpAtNextStart()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 firstPort = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, firstPort, 0)));
+    lumari.kill();
+
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
+    conf.server = QStringLiteral("7");
+    conf.line = QStringLiteral("3");
+    QVERIFY(conf.tcpPort != firstPort);
+    QVERIFY(startWith(lumari, conf));
+    QVERIFY(lumari.dayLog().contains(QStringLiteral("listening 0.0.0.0:%1.").arg(conf.tcpPort)));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(static_cast<quint16>(conf.tcpPort)));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    TestDevice::Event event;
+    QVERIFY(device.sendEvent(event));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+    QVERIFY(station.waitForEventLines(1, kLineMs));
+    QCOMPARE(station.eventLines().at(0), TestDevice::expectedLine(event, "07", "3"));
+}
+
+void TestLumariEndToEnd::silentStationThenEveryEventOnceInOrder()
+{
+    constexpr int kEvents = 5;
+    PtyStation station;
+    QElapsedTimer clock;
+    clock.start();
+    // Silent for a while: every write goes unanswered, then the station
+    // comes back and answers everything.
+    station.setAnswerPolicy([&clock](const QByteArray &, int) {
+        return clock.elapsed() < 6000 ? QByteArray() : PtyStation::ack();
+    });
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    QList<QByteArray> expected;
+    for (int i = 0; i < kEvents; ++i) {
+        TestDevice::Event event;
+        event.zone = static_cast<quint16>(i + 1);
+        QVERIFY(device.sendEvent(event));
+        QCOMPARE(device.readFrame(), device.expectedAck());
+        expected << TestDevice::expectedLine(event);
+    }
+
+    QVERIFY(station.waitForAcknowledgedEvents(kEvents, 60000));
+    QTest::qWait(1500);
+    QCOMPARE(station.acknowledgedEvents(), expected);
+}
+
+void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()
+{
+    constexpr int kEvents = 3;
+    PtyStation station;
+    bool answering = false;
+    station.setAnswerPolicy([&answering](const QByteArray &, int) {
+        return answering ? PtyStation::ack() : QByteArray();
+    });
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+
+    QList<QByteArray> expected;
+    {
+        TestDevice device(QByteArray::fromHex("123456"));
+        QVERIFY(device.connectTo(port));
+        QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+        for (int i = 0; i < kEvents; ++i) {
+            TestDevice::Event event;
+            event.zone = static_cast<quint16>(0x100 + i);
+            QVERIFY(device.sendEvent(event));
+            QCOMPARE(device.readFrame(), device.expectedAck());
+            expected << TestDevice::expectedLine(event);
+        }
+    }
+    // The station has seen at least one attempt but acknowledged nothing.
+    QVERIFY(station.waitForEventLines(1, kLineMs));
+    lumari.kill();
+
+    answering = true;
+    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+    QVERIFY(station.waitForAcknowledgedEvents(kEvents, 60000));
+    QCOMPARE(station.acknowledgedEvents(), expected);
+}
+
+void TestLumariEndToEnd::unusableSpoolMeansNoAck()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    QVERIFY(lumari.isValid());
+    QFile blocker(lumari.appDir() + QStringLiteral("/spool"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    TestDevice::Event event;
+    QVERIFY(device.sendEvent(event));
+    QCOMPARE(device.readFrame(2000), QByteArray());
+    QVERIFY(station.eventLines().isEmpty());
+    QCOMPARE(lumari.state(), QProcess::Running);
+}
+
+QTEST_GUILESS_MAIN(TestLumariEndToEnd)
+#include "tst_lumari_e2e.moc"
