@@ -89,9 +89,17 @@ private:
         QByteArray frame;
         while (reader.take(&frame) == FrameReader::Result::Frame) {
             frames.append(frame);
-            const QByteArray id = frame.mid(11, 3);
-            ids.insert(id);
             const bool macReply = frame.size() == kMacReply123456.size();
+            if (macReply)
+                macs[socket] = frame.mid(20, 8);
+            // The ID is payload bytes 6 to 8, XORed with MAC bytes 6, 7 and 0
+            // when the frame is encrypted.
+            QByteArray id = frame.mid(11, 3);
+            if (frame.at(2) == 0x01) {
+                for (int i = 0; i < 3; ++i)
+                    id[i] = char(id[i] ^ macs.value(socket, QByteArray(8, '\0'))[(6 + i) % 8]);
+            }
+            ids.insert(id);
             if (mode == Mode::CloseAfterMacReply) {
                 socket->disconnectFromHost();
                 return;
@@ -108,6 +116,7 @@ private:
     Mode mode;
     QTcpServer server;
     QHash<QTcpSocket *, FrameReader> readers;
+    QHash<QTcpSocket *, QByteArray> macs;
 };
 
 } // namespace
@@ -218,6 +227,7 @@ void TestSimulators::deviceEncryptsWithItsMac()
     for (int i = 0; i < 26; ++i)
         expected[5 + i] = char(expected[5 + i] ^ mac[i % 8]);
     QCOMPARE(converter.frames.at(1).toHex(' '), expected.toHex(' '));
+    QCOMPARE(converter.ids, QSet<QByteArray>{bytes("123456")});
 }
 
 void TestSimulators::manyDevicesEachWithItsId()
