@@ -143,6 +143,7 @@ private:
     static QByteArray runDevice(const QStringList &arguments, int *exitCode);
     static bool openSlave(const QString &path, int *fd);
     static QByteArray readAnswer(int fd, int waitMs);
+    static QJsonObject nextJsonLine(QProcess &station);
     static QString waitForPtyPath(QProcess &station);
 };
 
@@ -186,7 +187,7 @@ void TestSimulators::deviceAgainstConverter()
     int exitCode = 0;
     const QByteArray output = runDevice(QStringList(kWorkedExampleOptions)
                                             << "--port" << QString::number(converter.port()) << "--count" << "1"
-                                            << "--tests" << "1" << "--timeout" << "500",
+                                            << "--tests" << "1" << "--timeout" << "2000",
                                         &exitCode);
     QCOMPARE(exitCode, expectedExit);
     const QList<QJsonObject> lines = jsonLines(output);
@@ -282,11 +283,18 @@ QByteArray TestSimulators::readAnswer(int fd, int waitMs)
     return count > 0 ? QByteArray(buffer, int(count)) : QByteArray();
 }
 
+QJsonObject TestSimulators::nextJsonLine(QProcess &station)
+{
+    while (!station.canReadLine()) {
+        if (!station.waitForReadyRead(kProgramTimeoutMs))
+            return QJsonObject();
+    }
+    return QJsonDocument::fromJson(station.readLine()).object();
+}
+
 QString TestSimulators::waitForPtyPath(QProcess &station)
 {
-    if (!station.waitForReadyRead(kProgramTimeoutMs))
-        return QString();
-    const QJsonObject first = QJsonDocument::fromJson(station.readLine()).object();
+    const QJsonObject first = nextJsonLine(station);
     return first.value("type").toString() == QLatin1String("pty") ? first.value("path").toString() : QString();
 }
 
@@ -369,7 +377,7 @@ void TestSimulators::stationSummaryOnTermination()
     station.start(QStringLiteral(LUMARI_STATION_PATH), {"--json", "--strict", "--link", link});
     const QString path = waitForPtyPath(station);
     QVERIFY(!path.isEmpty());
-    QVERIFY(station.waitForReadyRead(kProgramTimeoutMs));
+    QCOMPARE(nextJsonLine(station).value("path").toString(), link);
     QCOMPARE(QFileInfo(link).symLinkTarget(), path);
     int fd = -1;
     QVERIFY(openSlave(link, &fd));

@@ -10,6 +10,7 @@
 #include <QObject>
 
 class DeviceReport;
+class QJsonObject;
 class QTcpSocket;
 class QTimer;
 
