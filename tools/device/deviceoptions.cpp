@@ -72,7 +72,8 @@ int DeviceOptions::parse(const QStringList &arguments, DeviceOptions *options, Q
         QStringLiteral("Alarm events sent on each connection (default 1)."), QStringLiteral("n"),
         QStringLiteral("1"));
     const QCommandLineOption tests(QStringLiteral("tests"),
-        QStringLiteral("Periodic tests (packet type 0003) sent on each connection after the alarms "
+        QStringLiteral("Periodic tests (packet type 0003) sent on each connection after the alarms; "
+                       "the converter reports them with the device ID as account and event 1602 "
                        "(default 0)."),
         QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption account(QStringLiteral("account"),
@@ -110,7 +111,8 @@ int DeviceOptions::parse(const QStringList &arguments, DeviceOptions *options, Q
         QStringLiteral("Milliseconds to stay connected after the last ACK (default 0)."),
         QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption json(QStringLiteral("json"),
-        QStringLiteral("Print one JSON object per line instead of text, ending with a summary object."));
+        QStringLiteral("Print one JSON object per line instead of text (frames as hex without spaces), "
+                       "ending with a summary object."));
     parser.addOptions({help, host, port, mac, id, connections, count, tests, account, event, group, zone,
                        messageType, packetType, encrypt, rate, timeout, linger, json});
 
