@@ -1,0 +1,481 @@
+#include "velmoraeventjournal.h"
+#include "velmoraeventjournalrecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+SVelmoraMsg makeEvent(const QString &zone)
+{
+    SVelmoraMsg event;
+    event.account = QStringLiteral("0A0B0C");
+    event.event = QStringLiteral("1130");
+    event.group = QStringLiteral("01");
+    event.zone = zone;
+    event.messageType = QStringLiteral("18");
+    event.time = QStringLiteral("12:34:56-01/02");
+    return event;
+}
+
+// Every field and the id, so that a comparison shows what differs.
+QStringList describe(const SVelmoraMsg &event)
+{
+    return {event.account, event.event, event.group, event.zone,
+            event.messageType, event.time, QString::number(event.journalId)};
+}
+
+QStringList zonesOf(const QVector<SVelmoraMsg> &events)
+{
+    QStringList zones;
+    for (const SVelmoraMsg &event : events)
+        zones << event.zone;
+    return zones;
+}
+
+// Appends one event per call, as devices sending one frame each do.
+QVector<SVelmoraMsg> appendEach(VelmoraEventJournal &journal, const QStringList &zones)
+{
+    QVector<SVelmoraMsg> appended;
+    for (const QString &zone : zones) {
+        QVector<SVelmoraMsg> batch = {makeEvent(zone)};
+        if (!journal.appendDurably(batch))
+            return {};
+        appended += batch;
+    }
+    return appended;
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestVelmoraEventJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void roundTrip_data();
+    void roundTrip();
+    void settledEventsAfterRestart_data();
+    void settledEventsAfterRestart();
+    void tornLastRecord_data();
+    void tornLastRecord();
+    void damagedRecord_data();
+    void damagedRecord();
+    void compaction_data();
+    void compaction();
+    void compactionWaitsForThreshold();
+    void spoolIsPlainFile();
+    void diskFull();
+    void concurrentAppendAndMark();
+
+private:
+    std::unique_ptr<QTemporaryDir> temporaryDirectory;
+    QString spool;
+};
+
+void TestVelmoraEventJournal::init()
+{
+    temporaryDirectory = std::make_unique<QTemporaryDir>();
+    QVERIFY(temporaryDirectory->isValid());
+    spool = temporaryDirectory->path() + QStringLiteral("/spool");
+}
+
+void TestVelmoraEventJournal::roundTrip_data()
+{
+    QTest::addColumn<SVelmoraMsg>("event");
+
+    QTest::newRow("decoder's usual fields") << makeEvent(QStringLiteral("007"));
+    QTest::newRow("all fields empty") << SVelmoraMsg();
+    SVelmoraMsg cyrillic;
+    cyrillic.account = QStringLiteral("Счёт");
+    cyrillic.event = QStringLiteral("Тревога");
+    cyrillic.group = QStringLiteral("");
+    cyrillic.zone = QStringLiteral("зона 1");
+    cyrillic.messageType = QStringLiteral("18");
+    cyrillic.time = QStringLiteral("23:59:59-31/12");
+    QTest::newRow("Cyrillic and an empty field") << cyrillic;
+    SVelmoraMsg unusual = makeEvent(QString(3000, QLatin1Char('9')));
+    unusual.account = QStringLiteral("\xFF") + QChar(0) + QStringLiteral("LJR");
+    QTest::newRow("long zone, NUL and marker-like text") << unusual;
+}
+
+void TestVelmoraEventJournal::roundTrip()
+{
+    QFETCH(SVelmoraMsg, event);
+
+    QVector<SVelmoraMsg> batch = {event, event};
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY2(journal.open(), qPrintable(journal.errorString()));
+        QVERIFY(journal.appendDurably(batch));
+    }
+    QVERIFY(batch.at(0).journalId > 0);
+    QCOMPARE(batch.at(1).journalId, batch.at(0).journalId + 1);
+
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    const QVector<SVelmoraMsg> pending = reopened.pendingEvents();
+    QCOMPARE(pending.size(), 2);
+    for (int index = 0; index < 2; ++index) {
+        QCOMPARE(describe(pending.at(index)), describe(batch.at(index)));
+        for (const QString &field : describe(pending.at(index)))
+            QVERIFY(!field.isNull());
+    }
+}
+
+void TestVelmoraEventJournal::settledEventsAfterRestart_data()
+{
+    QTest::addColumn<QString>("delivered");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("expectedPending");
+
+    // Events have zones 1 to 5, appended in that order.
+    QTest::newRow("none settled") << "" << "" << "1 2 3 4 5";
+    QTest::newRow("first delivered") << "1" << "" << "2 3 4 5";
+    QTest::newRow("middle refused") << "" << "3" << "1 2 4 5";
+    QTest::newRow("delivered and refused out of order") << "4 1" << "2" << "3 5";
+    QTest::newRow("marked twice") << "2 2" << "2" << "1 3 4 5";
+}
+
+void TestVelmoraEventJournal::settledEventsAfterRestart()
+{
+    QFETCH(QString, delivered);
+    QFETCH(QString, refused);
+    QFETCH(QString, expectedPending);
+
+    const QStringList zones = {"1", "2", "3", "4", "5"};
+    qint64 lastId = 0;
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        const QVector<SVelmoraMsg> appended = appendEach(journal, zones);
+        QCOMPARE(appended.size(), zones.size());
+        lastId = appended.last().journalId;
+        for (const QString &zone : delivered.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            journal.markDelivered(appended.at(zones.indexOf(zone)).journalId);
+        for (const QString &zone : refused.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            journal.markRefused(appended.at(zones.indexOf(zone)).journalId);
+        QCOMPARE(zonesOf(journal.pendingEvents()).join(QLatin1Char(' ')), expectedPending);
+    }
+
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    const QVector<SVelmoraMsg> pending = reopened.pendingEvents();
+    QCOMPARE(zonesOf(pending).join(QLatin1Char(' ')), expectedPending);
+    // The serial side marks read-back events by their ids.
+    if (!pending.isEmpty()) {
+        reopened.markDelivered(pending.first().journalId);
+        QCOMPARE(reopened.pendingEvents().size(), pending.size() - 1);
+    }
+    QVector<SVelmoraMsg> next = {makeEvent(QStringLiteral("6"))};
+    QVERIFY(reopened.appendDurably(next));
+    QVERIFY(next.first().journalId > lastId);
+}
+
+void TestVelmoraEventJournal::tornLastRecord_data()
+{
+    QTest::addColumn<QString>("damage");
+
+    QTest::newRow("cut short") << "cut";
+    QTest::newRow("rest filled with zeros") << "zeros";
+}
+
+void TestVelmoraEventJournal::tornLastRecord()
+{
+    QFETCH(QString, damage);
+
+    const QString path = spool + QLatin1Char('/') + VelmoraEventJournal::kFileName;
+    qint64 lastRecordStart = 0;
+    QByteArray intact;
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        QCOMPARE(appendEach(journal, {"1", "2"}).size(), 2);
+        lastRecordStart = QFileInfo(path).size();
+        QCOMPARE(appendEach(journal, {"3"}).size(), 1);
+    }
+    intact = readBytes(path);
+    QVERIFY(intact.size() > lastRecordStart);
+
+    // A crash may stop the last append after any of its bytes.
+    for (qint64 kept = lastRecordStart; kept < intact.size(); ++kept) {
+        QByteArray torn = intact.left(static_cast<int>(kept));
+        if (damage == QLatin1String("zeros"))
+            torn.append(QByteArray(static_cast<int>(intact.size() - kept), '\0'));
+        QVERIFY(writeBytes(path, torn));
+        {
+            VelmoraEventJournal journal(spool);
+            QVERIFY2(journal.open(), qPrintable(journal.errorString()));
+            QCOMPARE(zonesOf(journal.pendingEvents()), QStringList({"1", "2"}));
+            QCOMPARE(QFileInfo(path).size(), lastRecordStart);
+            QCOMPARE(appendEach(journal, {"4"}).size(), 1);
+        }
+        VelmoraEventJournal reopened(spool);
+        QVERIFY(reopened.open());
+        QCOMPARE(zonesOf(reopened.pendingEvents()), QStringList({"1", "2", "4"}));
+    }
+}
+
+void TestVelmoraEventJournal::damagedRecord_data()
+{
+    QTest::addColumn<int>("damagedRecord");
+    QTest::addColumn<QStringList>("expectedPending");
+
+    // Records in the file: event 1, event 2, delivered mark of 2, event 3.
+    QTest::newRow("first event") << 0 << QStringList({"3"});
+    QTest::newRow("delivered mark, its event comes back") << 2 << QStringList({"1", "2", "3"});
+    QTest::newRow("last event") << 3 << QStringList({"1"});
+}
+
+void TestVelmoraEventJournal::damagedRecord()
+{
+    QFETCH(int, damagedRecord);
+    QFETCH(QStringList, expectedPending);
+
+    const QString path = spool + QLatin1Char('/') + VelmoraEventJournal::kFileName;
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        const QVector<SVelmoraMsg> appended = appendEach(journal, {"1", "2"});
+        QCOMPARE(appended.size(), 2);
+        journal.markDelivered(appended.at(1).journalId);
+        QCOMPARE(appendEach(journal, {"3"}).size(), 1);
+    }
+    // Events with one-digit zones are all the same size, and so are marks.
+    VelmoraEventJournalRecord eventRecord;
+    eventRecord.event = makeEvent(QStringLiteral("1"));
+    VelmoraEventJournalRecord markRecord;
+    markRecord.type = VelmoraEventJournalRecord::Type::Delivered;
+    const int eventSize = VelmoraEventJournalRecord::encode(eventRecord).size();
+    const int markSize = VelmoraEventJournalRecord::encode(markRecord).size();
+    const QVector<int> recordEnds = {eventSize, 2 * eventSize, 2 * eventSize + markSize,
+                                     3 * eventSize + markSize};
+
+    QByteArray damaged = readBytes(path);
+    QCOMPARE(damaged.size(), recordEnds.last());
+    // One flipped bit in the last byte of the record.
+    const int flipped = recordEnds.at(damagedRecord) - 1;
+    damaged[flipped] = static_cast<char>(damaged.at(flipped) ^ 0x10);
+    QVERIFY(writeBytes(path, damaged));
+
+    VelmoraEventJournal journal(spool);
+    QVERIFY(journal.open());
+    QCOMPARE(zonesOf(journal.pendingEvents()), expectedPending);
+    QCOMPARE(appendEach(journal, {"4"}).size(), 1);
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    QCOMPARE(zonesOf(reopened.pendingEvents()), expectedPending + QStringList({"4"}));
+}
+
+void TestVelmoraEventJournal::compaction_data()
+{
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<bool>("leaveOnePending");
+
+    QTest::newRow("all delivered") << "" << false;
+    QTest::newRow("delivered and refused") << "2" << false;
+    QTest::newRow("one still pending") << "2" << true;
+}
+
+void TestVelmoraEventJournal::compaction()
+{
+    QFETCH(QString, refused);
+    QFETCH(bool, leaveOnePending);
+
+    const QStringList zones = {"1", "2", "3"};
+    qint64 lastId = 0;
+    qint64 sizeBeforeMarks = 0;
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        journal.setCompactionThreshold(0);
+        const QVector<SVelmoraMsg> appended = appendEach(journal, zones);
+        QCOMPARE(appended.size(), zones.size());
+        lastId = appended.last().journalId;
+        sizeBeforeMarks = QFileInfo(journal.filePath()).size();
+        for (const SVelmoraMsg &event : appended) {
+            if (leaveOnePending && event.zone == QLatin1String("3"))
+                continue;
+            if (event.zone == refused)
+                journal.markRefused(event.journalId);
+            else
+                journal.markDelivered(event.journalId);
+        }
+        const qint64 size = QFileInfo(journal.filePath()).size();
+        if (leaveOnePending)
+            QVERIFY(size > sizeBeforeMarks);
+        else
+            QVERIFY2(size < sizeBeforeMarks / 3, qPrintable(QString::number(size)));
+    }
+    QVERIFY(!QFile::exists(spool + QLatin1Char('/') + VelmoraEventJournal::kFileName + ".new"));
+
+    const QStringList stillPending = leaveOnePending ? QStringList({"3"}) : QStringList();
+    {
+        VelmoraEventJournal restarted(spool);
+        QVERIFY(restarted.open());
+        QCOMPARE(zonesOf(restarted.pendingEvents()), stillPending);
+        // Ids go on from where they were, not from 1, after compaction and
+        // restart.
+        QVector<SVelmoraMsg> next = {makeEvent(QStringLiteral("4"))};
+        QVERIFY(restarted.appendDurably(next));
+        QCOMPARE(next.first().journalId, lastId + 1);
+    }
+
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    QCOMPARE(zonesOf(reopened.pendingEvents()), stillPending + QStringList({"4"}));
+}
+void TestVelmoraEventJournal::compactionWaitsForThreshold()
+{
+    VelmoraEventJournal journal(spool);
+    QVERIFY(journal.open());
+    QVector<SVelmoraMsg> small = {makeEvent(QStringLiteral("1"))};
+    QVERIFY(journal.appendDurably(small));
+    journal.markDelivered(small.first().journalId);
+    const qint64 belowThreshold = QFileInfo(journal.filePath()).size();
+    QVERIFY(belowThreshold > 0);
+
+    QVector<SVelmoraMsg> many;
+    for (int index = 0; index < 2000; ++index)
+        many.append(makeEvent(QString::number(index)));
+    QVERIFY(journal.appendDurably(many));
+    QVERIFY(QFileInfo(journal.filePath()).size() > VelmoraEventJournal::kDefaultCompactionThreshold);
+    for (const SVelmoraMsg &event : many)
+        journal.markDelivered(event.journalId);
+    QVERIFY(QFileInfo(journal.filePath()).size() < belowThreshold);
+
+    // The journal goes on in the compacted file, with the ids of this run.
+    QVector<SVelmoraMsg> after = {makeEvent(QStringLiteral("after"))};
+    QVERIFY(journal.appendDurably(after));
+    QCOMPARE(after.first().journalId, many.last().journalId + 1);
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    QCOMPARE(zonesOf(reopened.pendingEvents()), QStringList({"after"}));
+}
+
+void TestVelmoraEventJournal::spoolIsPlainFile()
+{
+    QVERIFY(writeBytes(spool, QByteArrayLiteral("not a directory")));
+
+    VelmoraEventJournal journal(spool);
+    QVERIFY(!journal.open());
+    QVERIFY(journal.errorString().contains(spool));
+
+    QVector<SVelmoraMsg> events = {makeEvent(QStringLiteral("1"))};
+    QVERIFY(!journal.appendDurably(events));
+    QCOMPARE(events.first().journalId, qint64(0));
+    QVERIFY(!journal.errorString().isEmpty());
+    journal.markDelivered(1);
+    QVERIFY(journal.pendingEvents().isEmpty());
+    QCOMPARE(readBytes(spool), QByteArrayLiteral("not a directory"));
+
+    // Once the directory can be made, the next append opens the journal.
+    QVERIFY(QFile::remove(spool));
+    QVERIFY2(journal.appendDurably(events), qPrintable(journal.errorString()));
+    QVERIFY(events.first().journalId > 0);
+    QCOMPARE(zonesOf(journal.pendingEvents()), QStringList({"1"}));
+}
+
+void TestVelmoraEventJournal::diskFull()
+{
+    // /dev/full accepts no byte and answers every write with ENOSPC: a disk
+    // that is full for real.
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("This system has no /dev/full");
+    QVERIFY(QDir().mkpath(spool));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), spool + QLatin1Char('/') + VelmoraEventJournal::kFileName));
+
+    VelmoraEventJournal journal(spool);
+    QVERIFY2(journal.open(), qPrintable(journal.errorString()));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QVector<SVelmoraMsg> events = {makeEvent(QStringLiteral("1")), makeEvent(QStringLiteral("2"))};
+        QVERIFY(!journal.appendDurably(events));
+        QCOMPARE(events.first().journalId, qint64(0));
+        QVERIFY2(journal.errorString().contains(QStringLiteral("space")), qPrintable(journal.errorString()));
+        QVERIFY(journal.pendingEvents().isEmpty());
+    }
+}
+
+void TestVelmoraEventJournal::concurrentAppendAndMark()
+{
+    constexpr int kEvents = 400;
+    VelmoraEventJournal journal(spool);
+    QVERIFY(journal.open());
+    journal.setCompactionThreshold(0);
+
+    // The network thread appends; the serial thread marks each event once
+    // it has seen it, the way the two workers share the journal.
+    QVector<qint64> ids(kEvents, 0);
+    std::atomic<int> appendedCount{0};
+    std::atomic<bool> appendFailed{false};
+    std::thread network([&] {
+        for (int index = 0; index < kEvents; index += 2) {
+            QVector<SVelmoraMsg> batch = {makeEvent(QString::number(index)),
+                                          makeEvent(QString::number(index + 1))};
+            if (!journal.appendDurably(batch)) {
+                appendFailed = true;
+                break;
+            }
+            ids[index] = batch.at(0).journalId;
+            ids[index + 1] = batch.at(1).journalId;
+            appendedCount.store(index + 2, std::memory_order_release);
+        }
+    });
+    std::thread serial([&] {
+        int marked = 0;
+        while (marked < kEvents && !appendFailed) {
+            const int available = appendedCount.load(std::memory_order_acquire);
+            for (; marked < available; ++marked) {
+                // Every seventh is refused. Near the end every tenth stays
+                // pending; before that the journal compacts whenever the
+                // marks catch up with the appends.
+                if (marked % 10 == 9 && marked >= kEvents - 50)
+                    continue;
+                if (marked % 7 == 0)
+                    journal.markRefused(ids.at(marked));
+                else
+                    journal.markDelivered(ids.at(marked));
+            }
+            std::this_thread::yield();
+        }
+    });
+    network.join();
+    serial.join();
+    QVERIFY(!appendFailed);
+
+    QStringList expected;
+    for (int index = kEvents - 41; index < kEvents; index += 10)
+        expected << QString::number(index);
+    for (int index = 1; index < kEvents; ++index)
+        QVERIFY(ids.at(index) > ids.at(index - 1));
+    QCOMPARE(zonesOf(journal.pendingEvents()), expected);
+
+    VelmoraEventJournal reopened(spool);
+    // The first journal still holds the file; reading it is allowed.
+    QVERIFY(reopened.open());
+    QCOMPARE(zonesOf(reopened.pendingEvents()), expected);
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraEventJournal)
+
+#include "tst_velmoraeventjournal.moc"

@@ -1,0 +1,100 @@
+#include "velmoraeventjournalrecord.h"
+
+#include <QtTest>
+
+using Record = VelmoraEventJournalRecord;
+
+namespace {
+
+QByteArray encoded(Record::Type type, qint64 journalId, const QString &zone = QString())
+{
+    Record record;
+    record.type = type;
+    record.journalId = journalId;
+    record.event.zone = zone;
+    return Record::encode(record);
+}
+
+QString describe(const QVector<Record> &records)
+{
+    QStringList parts;
+    for (const Record &record : records)
+        parts << QStringLiteral("%1:%2").arg(static_cast<int>(record.type)).arg(record.journalId);
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TestVelmoraEventJournalRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcCheckValue();
+    void damagedStream_data();
+    void damagedStream();
+};
+
+void TestVelmoraEventJournalRecord::crcCheckValue()
+{
+    // The check value of CRC-32/ISO-HDLC in the catalogue of parametrised
+    // CRC algorithms (reveng.sourceforge.io).
+    const QByteArray text = QByteArrayLiteral("123456789");
+    QCOMPARE(Record::crc32(text.constData(), text.size()), 0xCBF43926u);
+}
+
+void TestVelmoraEventJournalRecord::damagedStream_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("expectedRecords");
+    QTest::addColumn<qint64>("expectedValidEnd");
+
+    const QByteArray first = encoded(Record::Type::Event, 1, QStringLiteral("001"));
+    const QByteArray mark = encoded(Record::Type::Delivered, 1);
+    const QByteArray second = encoded(Record::Type::Event, 2, QStringLiteral("002"));
+    const QByteArray all = first + mark + second;
+    const QString allRecords = QStringLiteral("2:1 3:1 2:2");
+
+    QByteArray flippedPayload = all;
+    flippedPayload[first.size() - 1] = static_cast<char>(flippedPayload.at(first.size() - 1) ^ 0x01);
+    QByteArray flippedLength = all;
+    flippedLength[first.size() + 4] = static_cast<char>(flippedLength.at(first.size() + 4) ^ 0x01);
+    QByteArray hugeLength = all;
+    hugeLength[first.size() + 7] = static_cast<char>(0x7F);
+    QByteArray flippedMarker = all;
+    flippedMarker[0] = 'x';
+
+    QTest::newRow("intact") << all << allRecords << qint64(all.size());
+    QTest::newRow("empty file") << QByteArray() << QString() << qint64(0);
+    QTest::newRow("first record's payload damaged, later ones found")
+        << flippedPayload << QStringLiteral("3:1 2:2") << qint64(all.size());
+    QTest::newRow("first record's marker damaged, later ones found")
+        << flippedMarker << QStringLiteral("3:1 2:2") << qint64(all.size());
+    QTest::newRow("length field damaged") << flippedLength << QStringLiteral("2:1 2:2") << qint64(all.size());
+    QTest::newRow("length field far beyond the file")
+        << hugeLength << QStringLiteral("2:1 2:2") << qint64(all.size());
+    QTest::newRow("garbage between records")
+        << first + QByteArray("\x00\xFFLJ\x00garbage", 12) + mark + second << allRecords
+        << qint64(all.size() + 12);
+    QTest::newRow("zeros after the last record") << all + QByteArray(40, '\0') << allRecords << qint64(all.size());
+    QTest::newRow("a bare marker at the end") << all + QByteArray("\xFFLJR") << allRecords << qint64(all.size());
+    QTest::newRow("last record cut short")
+        << all.left(all.size() - 1) << QStringLiteral("2:1 3:1") << qint64(first.size() + mark.size());
+    QTest::newRow("a whole record copied into a cut record")
+        << first.left(first.size() - 3) + second << QStringLiteral("2:2") << qint64(first.size() - 3 + second.size());
+}
+
+void TestVelmoraEventJournalRecord::damagedStream()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, expectedRecords);
+    QFETCH(qint64, expectedValidEnd);
+
+    const Record::Scan scan = Record::decode(contents);
+    QCOMPARE(describe(scan.records), expectedRecords);
+    QCOMPARE(scan.validEnd, expectedValidEnd);
+}
+
+QTEST_APPLESS_MAIN(TestVelmoraEventJournalRecord)
+
+#include "tst_velmoraeventjournalrecord.moc"
