@@ -1,0 +1,89 @@
+#include "velmorareceiverformat.h"
+
+namespace {
+
+const char kEventLineStart[] = "5";
+const char kKeepaliveLineStart[] = "1";
+// The record's messageType is not sent; the receiver format wants 18 here.
+const char kEventProtocol[] = " 18";
+const char kKeepaliveFiller[] = "           @    ";
+const char kDefaultServer[] = "01";
+const char kDefaultLine[] = "1";
+constexpr int kServerWidth = 2;
+// Accounts travel as six hex digits; the receiver line carries the last four.
+constexpr int kAccountWidth = 4;
+constexpr int kAccountCut = 2;
+const QChar kNewEventQualifier = QLatin1Char('1');
+const char kNewEventLetter[] = "E";
+const char kRestoreLetter[] = "R";
+constexpr int kShortestKeepAlive = 10;
+
+} // namespace
+
+QString VelmoraReceiverFormat::eventLine(const QString &server, const QString &line,
+                                         const SVelmoraMsg &msg, bool appendTime)
+{
+    QString text = QLatin1String(kEventLineStart) + server + line + QLatin1String(kEventProtocol);
+    text += msg.account.length() > kAccountWidth ? msg.account.mid(kAccountCut) : msg.account;
+    if (!msg.event.isEmpty()) {
+        text += QLatin1String(msg.event.at(0) == kNewEventQualifier ? kNewEventLetter
+                                                                     : kRestoreLetter);
+        text += msg.event.mid(1);
+    }
+    text += msg.group + msg.zone;
+    if (appendTime)
+        text += msg.time;
+    text += QLatin1Char(kTerminator);
+    return text;
+}
+
+QString VelmoraReceiverFormat::keepaliveLine(const QString &server, const QString &line)
+{
+    return QLatin1String(kKeepaliveLineStart) + server + line + QLatin1String(kKeepaliveFiller)
+           + QLatin1Char(kTerminator);
+}
+
+QString VelmoraReceiverFormat::serverText(const QString &configured)
+{
+    return configured.isEmpty() ? QString::fromLatin1(kDefaultServer)
+                                : zeroPad(configured, kServerWidth);
+}
+
+QString VelmoraReceiverFormat::lineText(const QString &configured)
+{
+    return configured.isEmpty() ? QString::fromLatin1(kDefaultLine) : configured;
+}
+
+QString VelmoraReceiverFormat::zeroPad(const QString &text, int width)
+{
+    if (text.length() >= width)
+        return text;
+    return QString(width - text.length(), QLatin1Char('0')) + text;
+}
+
+int VelmoraReceiverFormat::workerKeepAlive(int configuredSeconds)
+{
+    if (configuredSeconds == 0)
+        return 0;
+    return configuredSeconds < kShortestKeepAlive ? kShortestKeepAlive : configuredSeconds;
+}
+
+bool VelmoraReceiverFormat::isAcknowledged(const QByteArray &answer)
+{
+    return !answer.isEmpty() && answer.at(0) == kAck;
+}
+
+bool VelmoraReceiverFormat::isRefusal(const QByteArray &answer)
+{
+    return !answer.isEmpty() && answer.at(0) == kNak;
+}
+
+VelmoraReceiverFormat::AttemptOutcome
+VelmoraReceiverFormat::judgeEventAttempt(int attempt, bool readSucceeded, const QByteArray &answer)
+{
+    if (isAcknowledged(answer))
+        return AttemptOutcome::Acknowledged;
+    if (attempt >= kEventAttempts || (attempt == 2 && !readSucceeded))
+        return AttemptOutcome::GiveUp;
+    return AttemptOutcome::TryAgain;
+}

@@ -1,0 +1,153 @@
+#include "comrig.h"
+
+#include "serialindexmaps.h"
+#include "velmoralog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutexLocker>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 kFixedLogDay = 1700000000; // one day's file for the whole run
+
+qint64 fixedLogClock()
+{
+    return kFixedLogDay;
+}
+
+QTemporaryDir &logDirectory()
+{
+    static QTemporaryDir directory;
+    return directory;
+}
+
+} // namespace
+
+ComRig::ComRig(int keepAliveSeconds, VelmoraEventStore *store, int absenceRetryMs)
+{
+    thread.setPortName(station.portName());
+    thread.setBaudRate(baudRateFromIndex(7));
+    thread.setParity(checkThreeWayIndex(0));
+    thread.setDataBits(dataBitsFromIndex(1));
+    thread.setStopBits(checkStopBitsIndex(0));
+    thread.setServer(QStringLiteral("01"));
+    thread.setLine(QStringLiteral("1"));
+    thread.setKeepAlive(keepAliveSeconds);
+    thread.setEventStore(store);
+    thread.setAbsenceRetryInterval(absenceRetryMs);
+    connect(&thread, &VelmoraComThread::logSignal, this, [this](const QString &text) {
+        screenLines.append(text);
+        screenLineTimes.append(station.elapsedMs());
+    });
+}
+
+ComRig::~ComRig() = default;
+
+bool ComRig::start()
+{
+    thread.start();
+    return thread.waitUntilReady();
+}
+
+void ComRig::open()
+{
+    QMetaObject::invokeMethod(&thread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
+}
+
+void ComRig::close()
+{
+    QMetaObject::invokeMethod(&thread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
+}
+
+bool ComRig::startAndOpen()
+{
+    if (!station.isValid() || !start())
+        return false;
+    open();
+    return waitForLine(QStringLiteral("[com] %1 is ready to work!").arg(port()));
+}
+
+bool ComRig::waitForLine(const QString &text, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!screenLines.contains(text)) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+int ComRig::countLines(const QString &text) const
+{
+    return screenLines.count(text);
+}
+
+qint64 ComRig::timeOf(const QString &text) const
+{
+    const int index = screenLines.indexOf(text);
+    return index < 0 ? -1 : screenLineTimes.at(index);
+}
+
+SVelmoraMsg makeTestEvent(int number, qint64 journalId)
+{
+    SVelmoraMsg msg;
+    msg.account = QStringLiteral("00%1").arg(number, 4, 10, QLatin1Char('0'));
+    msg.event = QStringLiteral("1130");
+    msg.group = QStringLiteral("01");
+    msg.zone = QStringLiteral("003");
+    msg.messageType = QStringLiteral("18");
+    msg.time = QStringLiteral("14:05:09-06/12");
+    msg.journalId = journalId;
+    return msg;
+}
+
+QByteArray testEventLine(int number)
+{
+    return "5011 18" + QByteArray::number(number).rightJustified(4, '0') + "E13001003\x14";
+}
+
+void setUpDayLog()
+{
+    VelmoraCommon_SetLogClock(fixedLogClock);
+    VelmoraCommon_LogInit(logDirectory().path() + QLatin1Char('/'), kLogError);
+}
+
+QStringList dayLogLines()
+{
+    QFile file(QDir(logDirectory().path())
+                   .filePath(VelmoraCommon_FormatTime("%Y%m%d", kFixedLogDay)
+                             + QStringLiteral("_Lumari.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeLast();
+    return lines;
+}
+
+void RecordingEventStore::markDelivered(qint64 journalId)
+{
+    QMutexLocker locker(&mutex);
+    deliveredIds.append(journalId);
+}
+
+void RecordingEventStore::markRefused(qint64 journalId)
+{
+    QMutexLocker locker(&mutex);
+    refusedIds.append(journalId);
+}
+
+QList<qint64> RecordingEventStore::delivered() const
+{
+    QMutexLocker locker(&mutex);
+    return deliveredIds;
+}
+
+QList<qint64> RecordingEventStore::refused() const
+{
+    QMutexLocker locker(&mutex);
+    return refusedIds;
+}

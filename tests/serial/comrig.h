@@ -1,0 +1,85 @@
+#ifndef COMRIG_H
+#define COMRIG_H
+
+#include "scriptedstation.h"
+#include "velmoracomthread.h"
+#include "velmoraeventstore.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+// The serial thread as the window drives it, its port a pseudo-terminal
+// with a scripted station on the other side, and what it reported on
+// screen and in the day log.
+class ComRig : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ComRig(int keepAliveSeconds, VelmoraEventStore *store = nullptr,
+                    int absenceRetryMs = 60000);
+    ~ComRig() override;
+
+    // Starts the thread, waits for the worker and asks it to open the port;
+    // true once the port reports it is ready.
+    bool startAndOpen();
+    bool start();
+    void open();
+    void close();
+
+    // Waits, turning the event loop, until a screen line equals text.
+    bool waitForLine(const QString &text, int timeoutMs = 10000);
+    int countLines(const QString &text) const;
+    QStringList screen() const { return screenLines; }
+    QList<qint64> screenTimes() const { return screenLineTimes; }
+    qint64 timeOf(const QString &text) const;
+
+    // The port name in the texts the program logs.
+    QString port() const { return station.portName(); }
+
+    ScriptedStation station;
+    VelmoraComThread thread;
+
+private:
+    QStringList screenLines;
+    QList<qint64> screenLineTimes;
+};
+
+// Events with one account each, so that lines and marks can be told apart.
+SVelmoraMsg makeTestEvent(int number, qint64 journalId = 0);
+// The line the program writes for makeTestEvent(number), server 01, line 1.
+QByteArray testEventLine(int number);
+
+// The day log lines written since the rig's log was set up.
+QStringList dayLogLines();
+void setUpDayLog();
+
+// Keeps what the serial side marks, and hands out a preset list of
+// pending events at start-up.
+class RecordingEventStore : public VelmoraEventStore
+{
+public:
+    explicit RecordingEventStore(const QVector<SVelmoraMsg> &pending = {}) : pending(pending) {}
+
+    bool appendDurably(QVector<SVelmoraMsg> &) override { return false; }
+    QString errorString() const override { return QString(); }
+    void markDelivered(qint64 journalId) override;
+    void markRefused(qint64 journalId) override;
+    QVector<SVelmoraMsg> pendingEvents() const override { return pending; }
+
+    QList<qint64> delivered() const;
+    QList<qint64> refused() const;
+
+private:
+    const QVector<SVelmoraMsg> pending;
+    mutable QMutex mutex;
+    QList<qint64> deliveredIds;
+    QList<qint64> refusedIds;
+};
+
+#endif // COMRIG_H

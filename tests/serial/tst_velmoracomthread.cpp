@@ -1,0 +1,447 @@
+#include "comrig.h"
+
+#include "serialindexmaps.h"
+#include "velmoraconf.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <termios.h>
+
+using Answer = ScriptedStation::Answer;
+Q_DECLARE_METATYPE(QList<Answer>)
+
+// The serial thread and worker end to end: a pseudo-terminal as the COM
+// port, a scripted station answering on its other side, the log lines on
+// screen and in the day log.
+class TestVelmoraComThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void exchange_data();
+    void exchange();
+    void sameLineOnEveryAttempt();
+    void configuredTextsReachTheLine_data();
+    void configuredTextsReachTheLine();
+    void keepaliveOnIdleLine();
+    void unansweredKeepaliveFollowedByNext();
+    void acknowledgedEventPostponesKeepalive();
+    void unacknowledgedEventDoesNotPostponeKeepalive();
+    void noKeepaliveWithPeriodZero();
+    void keepaliveRequestAfterCloseStopsThere();
+    void openAndCloseLines();
+    void openFailures_data();
+    void openFailures();
+    void panelChoicesReachTheLine_data();
+    void panelChoicesReachTheLine();
+    void stopWaitsForEventsAlreadyHandedOver();
+    void vanishedPortThenNewPort();
+};
+
+namespace {
+
+const QString kAckLine = QStringLiteral("[com] COMMSG: ");
+const QString kKeepaliveAck = QStringLiteral("[com] COMMSG: Keepalive ");
+const QString kKeepaliveError = QStringLiteral("[com] ERROR COMMSG: Keepalive ");
+const QByteArray kKeepaliveBytes = QByteArray::fromHex("31303131202020202020202020202040202020" "2014");
+
+QString successLine(const QByteArray &line)
+{
+    return kAckLine + QString::fromLatin1(line);
+}
+
+QString failureLine(const QString &port, const QByteArray &line)
+{
+    return QStringLiteral("[com]Writing %1 to  was failed! Packet:\n").arg(port)
+           + QString::fromLatin1(line);
+}
+
+int emptyEntries(const QStringList &lines)
+{
+    int count = 0;
+    for (const QString &line : lines) {
+        if (line.endsWith(QStringLiteral(" - [error] ")))
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+void TestVelmoraComThread::initTestCase()
+{
+    setUpDayLog();
+    VelmoraCommon_GetConf()->useTime = 0;
+}
+
+void TestVelmoraComThread::exchange_data()
+{
+    QTest::addColumn<QList<Answer>>("script");
+    QTest::addColumn<int>("linesSeen");
+    QTest::addColumn<bool>("acknowledged");
+    QTest::addColumn<int>("empties");
+
+    const Answer ack = ScriptedStation::ack();
+    const Answer nak = ScriptedStation::nak();
+    const Answer silence = ScriptedStation::silence();
+    QTest::newRow("acknowledged at once") << QList<Answer>{ack} << 1 << true << 0;
+    QTest::newRow("ACK followed by another byte")
+        << QList<Answer>{Answer{QByteArray("\x06\x15"), 0, false}} << 1 << true << 0;
+    QTest::newRow("NAK followed by ACK is no ACK")
+        << QList<Answer>{Answer{QByteArray("\x15\x06"), 0, false}, ack} << 2 << true << 1;
+    QTest::newRow("acknowledged on the second write") << QList<Answer>{nak, ack} << 2 << true << 1;
+    QTest::newRow("acknowledged on the third write")
+        << QList<Answer>{silence, nak, ack} << 3 << true << 2;
+    QTest::newRow("NAK three times") << QList<Answer>{nak, nak, nak} << 3 << false << 2;
+    QTest::newRow("silent station") << QList<Answer>{} << 3 << false << 2;
+    // The ACK comes after the first read has given up and is taken by the
+    // second; the station sees the line twice.
+    QTest::newRow("late ACK") << QList<Answer>{ScriptedStation::ack(1000)} << 2 << true << 1;
+    QTest::newRow("read fails on the second attempt")
+        << QList<Answer>{nak, ScriptedStation::hangUpNow()} << 2 << false << 1;
+    QTest::newRow("port gone after the first write")
+        << QList<Answer>{ScriptedStation::hangUpNow()} << 1 << false << 1;
+}
+
+void TestVelmoraComThread::exchange()
+{
+    QFETCH(QList<Answer>, script);
+    QFETCH(int, linesSeen);
+    QFETCH(bool, acknowledged);
+    QFETCH(int, empties);
+
+    ComRig rig(0);
+    rig.station.scriptEvents(script);
+    QVERIFY(rig.startAndOpen());
+    const int logBefore = dayLogLines().size();
+
+    rig.thread.msgSlot(makeTestEvent(1));
+    const QByteArray line = testEventLine(1);
+    const QString expected = acknowledged ? successLine(line) : failureLine(rig.port(), line);
+    QVERIFY(rig.waitForLine(expected));
+
+    QList<QByteArray> seen;
+    for (int count = 0; count < linesSeen; ++count)
+        seen.append(line);
+    QCOMPARE(rig.station.eventLines(), seen);
+    const QStringList written = dayLogLines().mid(logBefore);
+    QCOMPARE(emptyEntries(written), empties);
+    // The empty entries come before the outcome; the outcome line is the
+    // same text in the day log.
+    QVERIFY(!written.isEmpty());
+    const QString outcomeText = QStringLiteral(" - [error] ") + expected.section(QLatin1Char('\n'), 0, 0);
+    int outcome = 0;
+    while (outcome < written.size() && !written.at(outcome).endsWith(outcomeText))
+        ++outcome;
+    QVERIFY(outcome < written.size());
+    QCOMPARE(emptyEntries(written.mid(0, outcome)), empties);
+}
+
+void TestVelmoraComThread::sameLineOnEveryAttempt()
+{
+    VelmoraCommon_GetConf()->useTime = 1;
+    ComRig rig(0);
+    rig.station.scriptEvents({ScriptedStation::nak(), ScriptedStation::silence(), ScriptedStation::ack()});
+    QVERIFY(rig.startAndOpen());
+    rig.thread.msgSlot(makeTestEvent(42));
+    const QByteArray line("5011 180042E13001003" "14:05:09-06/12\x14");
+    QVERIFY(rig.waitForLine(successLine(line)));
+    VelmoraCommon_GetConf()->useTime = 0;
+    QCOMPARE(rig.station.eventLines(), (QList<QByteArray>{line, line, line}));
+}
+
+void TestVelmoraComThread::configuredTextsReachTheLine_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("start");
+
+    QTest::newRow("receiver 7 sent as 07") << "7" << "3" << QByteArray("5073 18");
+    QTest::newRow("receiver 123 kept") << "123" << "1" << QByteArray("51231 18");
+    QTest::newRow("both empty") << "" << "" << QByteArray("5011 18");
+}
+
+void TestVelmoraComThread::configuredTextsReachTheLine()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, start);
+
+    ComRig rig(0);
+    rig.station.setEventDefault(ScriptedStation::ack());
+    rig.thread.setServer(server);
+    rig.thread.setLine(line);
+    QVERIFY(rig.startAndOpen());
+    rig.thread.msgSlot(makeTestEvent(1));
+    QTRY_COMPARE(rig.station.eventLines().size(), 1);
+    QCOMPARE(rig.station.eventLines().first(), start + "0001E13001003\x14");
+}
+
+void TestVelmoraComThread::keepaliveOnIdleLine()
+{
+    ComRig rig(1);
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+    const qint64 ready = rig.timeOf(QStringLiteral("[com] %1 is ready to work!").arg(rig.port()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.countLines(kKeepaliveAck) >= 2, 10000);
+    QCOMPARE(rig.station.keepaliveLines().mid(0, 2), (QList<QByteArray>{kKeepaliveBytes, kKeepaliveBytes}));
+    // Not before the period is over (the timer may be a little early).
+    const QList<qint64> times = rig.station.lineTimes();
+    QVERIFY2(times.at(0) - ready >= 900, qPrintable(QString::number(times.at(0) - ready)));
+    QVERIFY2(times.at(1) - times.at(0) >= 900, qPrintable(QString::number(times.at(1) - times.at(0))));
+}
+
+void TestVelmoraComThread::unansweredKeepaliveFollowedByNext()
+{
+    ComRig rig(1);
+    QVERIFY(rig.startAndOpen());
+    const int logBefore = dayLogLines().size();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.countLines(kKeepaliveError) >= 2, 10000);
+    QVERIFY(rig.station.keepaliveLines().size() >= 2);
+    QCOMPARE(rig.countLines(kKeepaliveAck), 0);
+    QVERIFY(dayLogLines().mid(logBefore).filter(QRegularExpression(" - \\[error\\] \\[com\\] ERROR COMMSG: Keepalive $")).size() >= 2);
+}
+
+void TestVelmoraComThread::acknowledgedEventPostponesKeepalive()
+{
+    ComRig rig(1);
+    rig.station.setEventDefault(ScriptedStation::ack());
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+
+    // An acknowledged event every 400 ms for two seconds: twice the period,
+    // and no keepalive in between.
+    for (int number = 1; number <= 5; ++number) {
+        rig.thread.msgSlot(makeTestEvent(number));
+        QTest::qWait(400);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.station.keepaliveLines().isEmpty(), 5000);
+    const QList<QByteArray> lines = rig.station.lines();
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.last(), kKeepaliveBytes);
+    const QList<qint64> times = rig.station.lineTimes();
+    QVERIFY2(times.at(5) - times.at(4) >= 900, qPrintable(QString::number(times.at(5) - times.at(4))));
+}
+
+void TestVelmoraComThread::unacknowledgedEventDoesNotPostponeKeepalive()
+{
+    ComRig rig(1);
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+
+    // A silent station keeps the event's three writes busy for over two
+    // seconds; the keepalive that fell due meanwhile follows the exchange
+    // at once instead of a full period later.
+    rig.thread.msgSlot(makeTestEvent(1));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.station.keepaliveLines().isEmpty(), 10000);
+    const QList<QByteArray> lines = rig.station.lines();
+    QCOMPARE(lines.mid(0, 4), (QList<QByteArray>{testEventLine(1), testEventLine(1), testEventLine(1), kKeepaliveBytes}));
+    const QList<qint64> times = rig.station.lineTimes();
+    QVERIFY2(times.at(3) - times.at(2) < 1300, qPrintable(QString::number(times.at(3) - times.at(2))));
+}
+
+void TestVelmoraComThread::noKeepaliveWithPeriodZero()
+{
+    ComRig rig(0);
+    rig.station.setEventDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+    rig.thread.msgSlot(makeTestEvent(1));
+    QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
+    QTest::qWait(2500);
+    QCOMPARE(rig.station.lines(), QList<QByteArray>{testEventLine(1)});
+}
+
+void TestVelmoraComThread::keepaliveRequestAfterCloseStopsThere()
+{
+    ComRig rig(1);
+    QVERIFY(rig.startAndOpen());
+    // The timer fires just after the stop request: its keepalive finds the
+    // port closed, is reported, and the cycle ends there.
+    rig.thread.comStopSlot();
+    rig.thread.timeoutSlot();
+    QVERIFY(rig.waitForLine(kKeepaliveError));
+    QTest::qWait(2500);
+    QCOMPARE(rig.countLines(kKeepaliveError), 1);
+    QVERIFY(rig.station.lines().isEmpty());
+}
+
+void TestVelmoraComThread::openAndCloseLines()
+{
+    ComRig rig(0);
+    QSignalSpy stops(&rig.thread, &VelmoraComThread::stopSignal);
+    const int logBefore = dayLogLines().size();
+    QVERIFY(rig.startAndOpen());
+    rig.close();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1 was closed successfully!").arg(rig.port())));
+    rig.close();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1!").arg(rig.port())));
+
+    const QString port = rig.port();
+    const QStringList expected{
+        QStringLiteral("[com] %1 opened successfully!").arg(port),
+        QStringLiteral("[com] Setting for %1 received successfully!").arg(port),
+        QStringLiteral("[com] User's settings for %1 was set successfully!").arg(port),
+        QStringLiteral("[com] Timeout's settings for %1 was set successfully!").arg(port),
+        QStringLiteral("[com] %1 is ready to work!").arg(port),
+        QStringLiteral("[com] %1 was closed successfully!").arg(port),
+        QStringLiteral("[com] %1!").arg(port),
+    };
+    QCOMPARE(rig.screen(), expected);
+    QStringList file;
+    for (const QString &line : dayLogLines().mid(logBefore))
+        file.append(line.section(QStringLiteral(" - [error] "), 1));
+    QCOMPARE(file, expected);
+    QCOMPARE(stops.count(), 0);
+}
+
+void TestVelmoraComThread::openFailures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<QStringList>("lines");
+
+    // %1 stands for the port name as configured.
+    QTest::newRow("missing device")
+        << "/dev/lumari-no-such-port" << 8 << QStringList{"[com] Couldn't open %1."};
+    QTest::newRow("COM port this machine lacks") << "COM200" << 8 << QStringList{"[com] Couldn't open %1."};
+    QTest::newRow("name that is no port") << "serial" << 8 << QStringList{"[com] Couldn't open %1."};
+    QTest::newRow("device that is no serial line")
+        << "/dev/null" << 8
+        << QStringList{"[com] %1 opened successfully!", "[com] Couldn't receive settings for %1!"};
+    QTest::newRow("nine data bits")
+        << "" << 9
+        << QStringList{"[com] %1 opened successfully!", "[com] Setting for %1 received successfully!",
+                       "[com] Couldn't set user's settings for %1!"};
+}
+
+void TestVelmoraComThread::openFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(int, dataBits);
+    QFETCH(QStringList, lines);
+
+    ComRig rig(1);
+    const QString port = name.isEmpty() ? rig.port() : name;
+    rig.thread.setPortName(port);
+    rig.thread.setDataBits(dataBits);
+    QSignalSpy stops(&rig.thread, &VelmoraComThread::stopSignal);
+    QVERIFY(rig.start());
+    rig.open();
+    QVERIFY(stops.wait(5000));
+    QTest::qWait(50);
+    for (QString &line : lines)
+        line = line.arg(port);
+    QCOMPARE(rig.screen(), lines);
+
+    // A port opened but not configured stays open until the next close; no
+    // keepalive (period 1 s here) runs on it.
+    const bool opened = lines.size() > 1;
+    rig.close();
+    const QString closed = opened ? QStringLiteral("[com] %1 was closed successfully!").arg(port)
+                                  : QStringLiteral("[com] %1!").arg(port);
+    QVERIFY(rig.waitForLine(closed));
+    if (port == rig.port()) {
+        QTest::qWait(1200);
+        QVERIFY(rig.station.lines().isEmpty());
+    }
+    QCOMPARE(stops.count(), 1);
+}
+
+void TestVelmoraComThread::panelChoicesReachTheLine_data()
+{
+    QTest::addColumn<int>("baudIndex");
+    QTest::addColumn<int>("parityIndex");
+    QTest::addColumn<int>("stopBitsIndex");
+    QTest::addColumn<uint>("speed");
+    QTest::addColumn<bool>("twoStopBits");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("defaults: 19200, no parity, stop bits \"1\"") << 7 << 0 << 0 << uint(B19200) << false << true;
+    QTest::newRow("9600, stop bits \"2\"") << 6 << 0 << 1 << uint(B9600) << true << true;
+    QTest::newRow("115200, stop bits \"2\"") << 10 << 0 << 1 << uint(B115200) << true << true;
+    QTest::newRow("index beyond the list: 19200, one stop bit") << 11 << 0 << 2 << uint(B19200) << false << true;
+    // A pseudo-terminal keeps no parity; that the setting is refused shows
+    // the parity code got as far as the device.
+    QTest::newRow("even parity reaches the device") << 7 << 2 << 0 << uint(B19200) << false << false;
+    QTest::newRow("odd parity reaches the device") << 7 << 1 << 0 << uint(B19200) << false << false;
+}
+
+void TestVelmoraComThread::panelChoicesReachTheLine()
+{
+    QFETCH(int, baudIndex);
+    QFETCH(int, parityIndex);
+    QFETCH(int, stopBitsIndex);
+    QFETCH(uint, speed);
+    QFETCH(bool, twoStopBits);
+    QFETCH(bool, accepted);
+
+    ComRig rig(0);
+    rig.thread.setBaudRate(baudRateFromIndex(baudIndex));
+    rig.thread.setParity(checkThreeWayIndex(parityIndex));
+    rig.thread.setStopBits(checkStopBitsIndex(stopBitsIndex));
+    if (!accepted) {
+        QVERIFY(rig.start());
+        rig.open();
+        QVERIFY(rig.waitForLine(QStringLiteral("[com] Couldn't set user's settings for %1!").arg(rig.port())));
+        return;
+    }
+    QVERIFY(rig.startAndOpen());
+    termios attributes{};
+    QCOMPARE(::tcgetattr(rig.station.slaveDescriptor(), &attributes), 0);
+    QCOMPARE(uint(::cfgetospeed(&attributes)), speed);
+    QCOMPARE(bool(attributes.c_cflag & CSTOPB), twoStopBits);
+    QCOMPARE(uint(attributes.c_cflag & CSIZE), uint(CS8));
+}
+
+void TestVelmoraComThread::stopWaitsForEventsAlreadyHandedOver()
+{
+    ComRig rig(0);
+    rig.station.setEventDefault(ScriptedStation::ack(200));
+    QVERIFY(rig.startAndOpen());
+    for (int number = 1; number <= 3; ++number)
+        rig.thread.msgSlot(makeTestEvent(number));
+    rig.thread.comStopSlot();
+    const QString closed = QStringLiteral("[com] %1 was closed successfully!").arg(rig.port());
+    QVERIFY(rig.waitForLine(closed));
+
+    // Exchanges and the close never overlap: each event is acknowledged
+    // before the port closes.
+    const QStringList screen = rig.screen();
+    const int closedAt = screen.indexOf(closed);
+    for (int number = 1; number <= 3; ++number) {
+        const int at = screen.indexOf(successLine(testEventLine(number)));
+        QVERIFY(at >= 0 && at < closedAt);
+    }
+    QCOMPARE(rig.station.eventLines(), (QList<QByteArray>{testEventLine(1), testEventLine(2), testEventLine(3)}));
+    QCOMPARE(rig.thread.heldCount(), 0);
+}
+
+void TestVelmoraComThread::vanishedPortThenNewPort()
+{
+    ComRig rig(1);
+    QVERIFY(rig.startAndOpen());
+    rig.station.hangUp();
+
+    rig.thread.msgSlot(makeTestEvent(1));
+    QVERIFY(rig.waitForLine(failureLine(rig.port(), testEventLine(1))));
+    QVERIFY(rig.waitForLine(kKeepaliveError));
+    QCOMPARE(rig.thread.heldCount(), 1);
+
+    // Settings applied again with a port that works: the event goes out.
+    ScriptedStation second;
+    QVERIFY(second.isValid());
+    second.setEventDefault(ScriptedStation::ack());
+    rig.thread.comStopSlot();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1 was closed successfully!").arg(rig.port())));
+    rig.thread.setPortName(second.portName());
+    rig.thread.comStartSlot();
+    QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
+    QCOMPARE(second.eventLines(), QList<QByteArray>{testEventLine(1)});
+    QTRY_COMPARE(rig.thread.heldCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraComThread)
+#include "tst_velmoracomthread.moc"
