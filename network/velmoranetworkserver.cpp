@@ -1,0 +1,343 @@
+#include "velmoranetworkserver.h"
+
+#include "svelmoraclient.h"
+#include "svelmoraframeoutcome.h"
+#include "svelmoralogline.h"
+#include "velmoraeventstore.h"
+#include "velmoraframe.h"
+#include "velmoralog.h"
+#include "velmorapacketdecoder.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QMutexLocker>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+using Screen = SVelmoraLogLine::Screen;
+
+const char kTag[] = "net";
+constexpr int kMacRequestTimeoutMs = 30000;
+constexpr int kMaxPort = 65535;
+
+const char kListening[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Server start listening %2:%3.");
+const char kUnableToListen[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Unable to listen %2:%3.");
+const char kAccepted[] =
+    QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Connection accepted from %2:%3 Count: (%4)");
+const char kCannotSendMacRequest[] =
+    QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Can not send mac request to %2:%3.");
+const char kDisconnected[] =
+    QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Client disconnected %2:%3 Count: (%4)");
+const char kClosing[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Closing tcp sockets Count (%2).");
+const char kStopped[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Server stopped successfully.");
+const char kReceived[] = "[%1] Received packet from %2:%3 : %4.";
+const char kNotJournaled[] = QT_TRANSLATE_NOOP(
+    "VelmoraNetworkServer",
+    "[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.");
+
+QString tag()
+{
+    return QString::fromLatin1(kTag);
+}
+
+} // namespace
+
+VelmoraNetworkServer::VelmoraNetworkServer(QObject *parent)
+    : QObject(parent)
+{
+}
+
+VelmoraNetworkServer::~VelmoraNetworkServer()
+{
+    stopSlot();
+}
+
+void VelmoraNetworkServer::setListenAddress(const QString &listenAddress, int listenPort)
+{
+    QMutexLocker locker(&listenMutex);
+    requestedAddress = listenAddress;
+    requestedPort = listenPort;
+}
+
+void VelmoraNetworkServer::setEventStore(VelmoraEventStore *store)
+{
+    eventStore = store;
+}
+
+int VelmoraNetworkServer::connectionCount() const
+{
+    return clientCount.load();
+}
+
+void VelmoraNetworkServer::startSlot()
+{
+    // Only one listener at a time: a second one would hold the port and
+    // leave the first one's connections signalling a server no longer known.
+    if (tcpServer) {
+        tcpServer->close();
+        tcpServer->deleteLater();
+        tcpServer = nullptr;
+    }
+    {
+        QMutexLocker locker(&listenMutex);
+        address = requestedAddress;
+        port = requestedPort;
+    }
+    tcpServer = new QTcpServer(this);
+    connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
+
+    const bool listening = port >= 0 && port <= kMaxPort
+        && tcpServer->listen(QHostAddress(address), static_cast<quint16>(port));
+    const QStringList args = {tag(), address, QString::number(port)};
+    if (listening)
+        report(kListening, kLogInfo, args);
+    else
+        report(kUnableToListen, kLogError, args);
+}
+
+void VelmoraNetworkServer::stopSlot()
+{
+    // Frames already read are answered before their connections close.
+    // Outside the lock: a reply can end a connection, and disconnectSlot
+    // takes the lock.
+    applyDecodedReads();
+
+    QMutexLocker locker(&mutex);
+    report(kClosing, kLogError, {tag(), QString::number(clients.size())});
+
+    const QVector<SVelmoraClient *> closing = std::exchange(clients, {});
+    publishCount();
+    for (SVelmoraClient *client : closing) {
+        // Cut the socket loose first: closing a connected socket emits
+        // disconnected() at once, and disconnectSlot would wait on the lock
+        // held here.
+        client->socket->disconnect(this);
+        client->socket->close();
+        client->socket->deleteLater();
+        delete client;
+    }
+    report(kStopped, kLogError, {tag()});
+
+    if (tcpServer) {
+        tcpServer->close();
+        tcpServer->deleteLater();
+        tcpServer = nullptr;
+    }
+}
+
+void VelmoraNetworkServer::acceptConnectionSlot()
+{
+    // A slot of this server may stop it while a MAC request is being written,
+    // so the listener is looked at afresh for every connection.
+    while (tcpServer && tcpServer->hasPendingConnections()) {
+        QTcpSocket *socket = tcpServer->nextPendingConnection();
+        if (!socket)
+            return;
+        // The connection outlives the listener that accepted it.
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::disconnected, this, &VelmoraNetworkServer::disconnectSlot);
+        connect(socket, &QTcpSocket::readyRead, this, &VelmoraNetworkServer::readyRead);
+        socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+
+        auto *client = new SVelmoraClient;
+        client->socket = socket;
+        client->peerAddress = socket->peerAddress().toString();
+        client->peerPort = socket->peerPort();
+        const QString peerAddress = client->peerAddress;
+        const QString peerPort = QString::number(client->peerPort);
+        int count = 0;
+        {
+            QMutexLocker locker(&mutex);
+            clients.append(client);
+            count = clients.size();
+            publishCount();
+        }
+        report(kAccepted, kLogInfo, {tag(), peerAddress, peerPort, QString::number(count)});
+
+        // The wait may see the device hang up and free its record, so the
+        // record is not touched past this point.
+        if (sendMacRequest(socket) != 1)
+            report(kCannotSendMacRequest, kLogError, {tag(), peerAddress, peerPort});
+    }
+}
+
+void VelmoraNetworkServer::readyRead()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket)
+        return;
+    const QByteArray bytes = socket->readAll();
+    const SVelmoraClient *client = findClient(socket);
+    const QString peerAddress = client ? client->peerAddress : socket->peerAddress().toString();
+    const quint16 peerPort = client ? client->peerPort : socket->peerPort();
+    VelmoraCommon_LogError(SVelmoraLogLine::fill(
+        QString::fromLatin1(kReceived),
+        {tag(), peerAddress, QString::number(peerPort),
+         VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size())}));
+    parsePacket(bytes.constData(), bytes.size(), socket);
+}
+
+void VelmoraNetworkServer::disconnectSlot()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket)
+        return;
+    QString peerAddress = socket->peerAddress().toString();
+    quint16 peerPort = socket->peerPort();
+    int count = 0;
+    {
+        QMutexLocker locker(&mutex);
+        const auto found = std::find_if(clients.begin(), clients.end(),
+                                        [socket](const SVelmoraClient *client) { return client->socket == socket; });
+        if (found != clients.end()) {
+            SVelmoraClient *client = *found;
+            clients.erase(found);
+            publishCount();
+            peerAddress = client->peerAddress;
+            peerPort = client->peerPort;
+            delete client;
+            socket->disconnect(this);
+            // Later, not now: this runs inside the socket's own signal.
+            socket->deleteLater();
+        }
+        count = clients.size();
+    }
+    report(kDisconnected, kLogInfo, {tag(), peerAddress, QString::number(peerPort), QString::number(count)});
+}
+
+int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket *socket)
+{
+    SVelmoraClient *client = findClient(socket);
+    if (!client)
+        return -1;
+    DecodedRead read;
+    read.socket = socket;
+    read.peerAddress = client->peerAddress;
+    read.peerPort = client->peerPort;
+    read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
+                                     [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
+    if (read.outcomes.isEmpty())
+        return -1;
+
+    decodedReads.append(read);
+    if (!eventStore) {
+        applyDecodedReads();
+    } else if (!applyScheduled) {
+        // Each durable write costs a disk flush; a hundred devices sending at
+        // once would otherwise wait for a hundred flushes, one after another.
+        applyScheduled = true;
+        QMetaObject::invokeMethod(this, &VelmoraNetworkServer::applyDecodedReads, Qt::QueuedConnection);
+    }
+    return handled ? 1 : -1;
+}
+
+void VelmoraNetworkServer::applyDecodedReads()
+{
+    applyScheduled = false;
+    QVector<DecodedRead> reads = std::exchange(decodedReads, {});
+    if (reads.isEmpty())
+        return;
+    const bool journaled = journalEvents(reads);
+
+    for (const DecodedRead &read : qAsConst(reads)) {
+        int withheld = 0;
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            for (const SVelmoraLogLine &line : outcome.logLines)
+                report(line);
+            // An event that is not safe on disk is not acknowledged: the
+            // device keeps it and sends it again.
+            if (outcome.hasEvent && !journaled) {
+                ++withheld;
+                continue;
+            }
+            // The device may have gone while its read waited; its socket is
+            // freed later, and never while this runs.
+            if (!outcome.reply.isEmpty() && read.socket
+                && read.socket->state() == QAbstractSocket::ConnectedState) {
+                read.socket->write(outcome.reply);
+                read.socket->flush();
+            }
+            if (outcome.hasEvent)
+                emit msgSignal(outcome.event);
+        }
+        if (withheld > 0) {
+            report(kNotJournaled, kLogError,
+                   {tag(), read.peerAddress, QString::number(read.peerPort), QString::number(withheld),
+                    eventStore->errorString()});
+        }
+    }
+}
+
+int VelmoraNetworkServer::sendMacRequest(QTcpSocket *socket)
+{
+    if (!socket)
+        return -1;
+    socket->write(VelmoraFrame::macRequest());
+    socket->flush();
+    socket->waitForBytesWritten(kMacRequestTimeoutMs);
+    return 1;
+}
+
+bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
+{
+    if (!eventStore)
+        return true;
+    QVector<SVelmoraMsg> events;
+    for (const DecodedRead &read : qAsConst(reads)) {
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (outcome.hasEvent)
+                events << outcome.event;
+        }
+    }
+    if (events.isEmpty())
+        return true;
+    if (!eventStore->appendDurably(events))
+        return false;
+    int next = 0;
+    for (DecodedRead &read : reads) {
+        for (SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (outcome.hasEvent && next < events.size())
+                outcome.event.journalId = events.at(next++).journalId;
+        }
+    }
+    return true;
+}
+
+void VelmoraNetworkServer::report(const SVelmoraLogLine &line)
+{
+    if (!line.screenText.isEmpty())
+        emit logSignal(line.screenText);
+    if (line.fileText.isEmpty())
+        return;
+    if (line.fileLevel == kLogError)
+        VelmoraCommon_LogError(line.fileText);
+    else if (line.fileLevel == kLogInfo)
+        VelmoraCommon_LogInfo(line.fileText);
+    else
+        VelmoraCommon_Logprintf(line.fileText, line.fileLevel);
+}
+
+void VelmoraNetworkServer::report(const char *text, int fileLevel, const QStringList &args)
+{
+    report(SVelmoraLogLine::make(text, Screen::Translated, text, fileLevel, args));
+}
+
+SVelmoraClient *VelmoraNetworkServer::findClient(const QTcpSocket *socket) const
+{
+    for (SVelmoraClient *client : clients) {
+        if (client->socket == socket)
+            return client;
+    }
+    return nullptr;
+}
+
+void VelmoraNetworkServer::publishCount()
+{
+    clientCount.store(clients.size());
+}

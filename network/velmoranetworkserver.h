@@ -1,0 +1,98 @@
+#ifndef VELMORANETWORKSERVER_H
+#define VELMORANETWORKSERVER_H
+
+#include "svelmoramsg.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+
+class QTcpServer;
+class QTcpSocket;
+struct SVelmoraClient;
+struct SVelmoraFrameOutcome;
+struct SVelmoraLogLine;
+class VelmoraEventStore;
+
+// Listens for the devices, keeps one record per connection and applies what
+// the packet decoder makes of their bytes. Lives in the network thread; all
+// its slots run there.
+class VelmoraNetworkServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VelmoraNetworkServer(QObject *parent = nullptr);
+    ~VelmoraNetworkServer() override;
+
+    // May be called from any thread; the next startSlot uses the values.
+    void setListenAddress(const QString &address, int port);
+
+    // Events are made durable here before the device gets its ACK. Null:
+    // events are acknowledged without being journaled. Set before start.
+    void setEventStore(VelmoraEventStore *store);
+
+    // Open connections; safe to read from any thread.
+    int connectionCount() const;
+
+    // Handles one read from the socket: every complete frame it finishes.
+    // 1 when at least one frame was handled, -1 otherwise. Without an event
+    // store the replies, lines and events go out at once; with one they go
+    // out when this pass of the event loop has read every device that sent
+    // something, so that one durable write covers all their events.
+    int parsePacket(const char *bytes, int length, QTcpSocket *socket);
+
+    // Writes the MAC request and waits up to 30 s for it to leave.
+    // -1 without a socket, 1 otherwise.
+    static int sendMacRequest(QTcpSocket *socket);
+
+signals:
+    void logSignal(QString line);
+    void msgSignal(SVelmoraMsg msg);
+
+public slots:
+    void acceptConnectionSlot();
+    void readyRead();
+    void disconnectSlot();
+    void startSlot();
+    void stopSlot();
+
+private:
+    // The outcomes of one read, waiting for the journal.
+    struct DecodedRead
+    {
+        QPointer<QTcpSocket> socket;
+        QString peerAddress;
+        quint16 peerPort = 0;
+        QVector<SVelmoraFrameOutcome> outcomes;
+    };
+
+    void applyDecodedReads();
+    void report(const SVelmoraLogLine &line);
+    void report(const char *text, int fileLevel, const QStringList &args);
+    SVelmoraClient *findClient(const QTcpSocket *socket) const;
+    bool journalEvents(QVector<DecodedRead> &reads);
+    void publishCount();
+
+    QTcpServer *tcpServer = nullptr;
+    // Owned: each record is freed when its connection is removed.
+    QVector<SVelmoraClient *> clients;
+    QString address;
+    int port = 0;
+    // Guards clients in stopSlot and disconnectSlot.
+    QMutex mutex;
+    // Guards the listen address handed over from the thread object.
+    mutable QMutex listenMutex;
+    QString requestedAddress;
+    int requestedPort = 0;
+    VelmoraEventStore *eventStore = nullptr;
+    QVector<DecodedRead> decodedReads;
+    bool applyScheduled = false;
+    std::atomic<int> clientCount{0};
+};
+
+#endif // VELMORANETWORKSERVER_H

@@ -1,0 +1,85 @@
+#include "velmoranetworkthread.h"
+
+#include "velmoranetworkserver.h"
+
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+
+#include <memory>
+
+VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
+    : QThread(parent)
+{
+}
+
+void VelmoraNetworkThread::setAddress(const QString &listenAddress)
+{
+    address = listenAddress;
+}
+
+void VelmoraNetworkThread::setPort(int listenPort)
+{
+    port = listenPort;
+}
+
+void VelmoraNetworkThread::setEventStore(VelmoraEventStore *store)
+{
+    eventStore = store;
+}
+
+bool VelmoraNetworkThread::waitUntilReady(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker locker(&serverMutex);
+    while (!networkServer) {
+        if (!serverReady.wait(&serverMutex, deadline))
+            return networkServer != nullptr;
+    }
+    return true;
+}
+
+int VelmoraNetworkThread::connectionCount() const
+{
+    QMutexLocker locker(&serverMutex);
+    return networkServer ? networkServer->connectionCount() : 0;
+}
+
+void VelmoraNetworkThread::networkStopSlot()
+{
+    emit stopSignal();
+}
+
+void VelmoraNetworkThread::networkStartSlot()
+{
+    QMutexLocker locker(&serverMutex);
+    if (!networkServer)
+        return;
+    networkServer->setListenAddress(address, port);
+    emit startSignal();
+}
+
+void VelmoraNetworkThread::run()
+{
+    // Created here so that the server and its sockets belong to this thread,
+    // and freed here when the loop ends, while they still do.
+    auto server = std::make_unique<VelmoraNetworkServer>();
+    server->setEventStore(eventStore);
+    connect(server.get(), &VelmoraNetworkServer::logSignal, this, &VelmoraNetworkThread::logSignal);
+    connect(server.get(), &VelmoraNetworkServer::msgSignal, this, &VelmoraNetworkThread::msgSignal);
+    connect(this, &VelmoraNetworkThread::stopSignal, server.get(), &VelmoraNetworkServer::stopSlot,
+            Qt::QueuedConnection);
+    connect(this, &VelmoraNetworkThread::startSignal, server.get(), &VelmoraNetworkServer::startSlot,
+            Qt::QueuedConnection);
+    publishServer(server.get());
+
+    exec();
+
+    publishServer(nullptr);
+}
+
+void VelmoraNetworkThread::publishServer(VelmoraNetworkServer *server)
+{
+    QMutexLocker locker(&serverMutex);
+    networkServer = server;
+    serverReady.wakeAll();
+}

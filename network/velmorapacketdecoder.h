@@ -1,0 +1,31 @@
+#ifndef VELMORAPACKETDECODER_H
+#define VELMORAPACKETDECODER_H
+
+#include "svelmoraframeoutcome.h"
+
+#include <QVector>
+
+class QDateTime;
+struct SVelmoraClient;
+
+// Turns the bytes received on one connection into outcomes, without I/O:
+// the server applies them, the tests and the fuzz target inspect them.
+// The client's mac, id and receive buffer are updated as the frames are read.
+class VelmoraPacketDecoder
+{
+public:
+    // One read from the socket: appended to the client's receive buffer, and
+    // every complete frame in it is decoded, in order. A frame not yet
+    // complete waits in the buffer for the next read.
+    static QVector<SVelmoraFrameOutcome> decodeRead(SVelmoraClient &client, const char *bytes,
+                                                    int length, const QDateTime &receivedAt);
+
+    // One whole frame as the receive buffer hands it over.
+    static SVelmoraFrameOutcome decodeFrame(SVelmoraClient &client, const QByteArray &frame,
+                                            const QDateTime &receivedAt);
+
+    // Bytes that are no usable frame: reported and dropped.
+    static SVelmoraFrameOutcome unknownPacket(const SVelmoraClient &client, const QByteArray &bytes);
+};
+
+#endif // VELMORAPACKETDECODER_H

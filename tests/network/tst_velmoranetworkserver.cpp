@@ -1,0 +1,356 @@
+#include "fakeeventstore.h"
+#include "networktesthelpers.h"
+#include "testframes.h"
+
+#include "svelmoramsg.h"
+#include "velmoraeventjournal.h"
+#include "velmoralog.h"
+#include "velmoranetworkserver.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace NetworkTest;
+
+namespace {
+
+const QString kLocalHost = QStringLiteral("127.0.0.1");
+// The worked example of the device documentation: event for ID 12 34 56.
+const QByteArray kEvent = QByteArray::fromHex("4DD400001A00000000010112345600000000000400180012341130010005614C0D0A");
+const QByteArray kTestFrame = TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray());
+const QByteArray kMacReply =
+    TestFrames::frame(QByteArray::fromHex("777777"), 0x0090, QByteArray::fromHex("0102030405060708"));
+
+QString peerOf(const QTcpSocket &device)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(device.localPort());
+}
+
+} // namespace
+
+class TestVelmoraNetworkServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void acceptSendsMacRequestFirst();
+    void ackIsWrittenBeforeTheEventIsEmitted();
+    void disconnectAndStopWithSeveralConnections();
+    void startAndStopRepeated();
+    void startWhileListeningReplacesTheListener();
+    void listenFailureIsReported();
+    void connectsAndDisconnectsLeaveNothingBehind();
+    void eventsAreJournaledBeforeTheirAck();
+    void failedJournalWithholdsAckAndEvent();
+    void devicesSendingTogetherShareOneDurableWrite();
+    void realJournalKeepsTheEvent();
+    void spoolInTheWayWithholdsAck();
+
+private:
+    bool start(int port);
+
+    QTemporaryDir logDirectory;
+    QString logPath;
+    std::unique_ptr<VelmoraNetworkServer> server;
+    std::unique_ptr<QSignalSpy> logSpy;
+    std::unique_ptr<QSignalSpy> msgSpy;
+};
+
+void TestVelmoraNetworkServer::initTestCase()
+{
+    QVERIFY(logDirectory.isValid());
+    logPath = logDirectory.path() + QLatin1Char('/');
+    QCOMPARE(VelmoraCommon_LogInit(logPath, kLogDebug), 1);
+    registerVelmoraMsgType();
+}
+
+void TestVelmoraNetworkServer::init()
+{
+    QFile::remove(logPath + VelmoraCommon_FormatTime("%Y%m%d", 0) + QStringLiteral("_Lumari.log"));
+    server = std::make_unique<VelmoraNetworkServer>();
+    logSpy = std::make_unique<QSignalSpy>(server.get(), &VelmoraNetworkServer::logSignal);
+    msgSpy = std::make_unique<QSignalSpy>(server.get(), &VelmoraNetworkServer::msgSignal);
+}
+
+void TestVelmoraNetworkServer::cleanup()
+{
+    msgSpy.reset();
+    logSpy.reset();
+    server.reset();
+}
+
+bool TestVelmoraNetworkServer::start(int port)
+{
+    server->setListenAddress(kLocalHost, port);
+    server->startSlot();
+    return texts(*logSpy).contains(QStringLiteral("[net] Server start listening 127.0.0.1:%1.").arg(port));
+}
+
+void TestVelmoraNetworkServer::acceptSendsMacRequestFirst()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    QByteArray firstFrame;
+    const auto device = connectDevice(port, &firstFrame);
+    QVERIFY(device);
+
+    QCOMPARE(firstFrame.toHex(' '), VelmoraFrame::macRequest().toHex(' '));
+    const QString accepted = QStringLiteral("[net] Connection accepted from %1 Count: (1)").arg(peerOf(*device));
+    QCOMPARE(texts(*logSpy).last(), accepted);
+    QCOMPARE(server->connectionCount(), 1);
+    const QString log = dayLog(logPath);
+    QVERIFY2(log.contains(QStringLiteral(" - [info] [net] Server start listening 127.0.0.1:%1.\n").arg(port)), qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral(" - [info] ") + accepted + '\n'), qPrintable(log));
+}
+
+void TestVelmoraNetworkServer::ackIsWrittenBeforeTheEventIsEmitted()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    bool ackArrivedFirst = false;
+    connect(server.get(), &VelmoraNetworkServer::msgSignal, this,
+            [&] { ackArrivedFirst = device->waitForReadyRead(2000); });
+    device->write(kEvent);
+    QTRY_COMPARE(msgSpy->count(), 1);
+
+    QVERIFY(ackArrivedFirst);
+    QCOMPARE(device->read(24), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    const SVelmoraMsg event = msgSpy->at(0).at(0).value<SVelmoraMsg>();
+    QCOMPARE(QStringList({event.account, event.event, event.zone, event.messageType}),
+             QStringList({"001234", "1130", "005", "18"}));
+    QCOMPARE(event.journalId, qint64(0));
+
+    const QString log = dayLog(logPath);
+    QVERIFY2(log.contains(QStringLiteral(" - [error] [net] Received packet from %1 : %2.\n")
+                              .arg(peerOf(*device), QString::fromLatin1(kEvent.toHex().toUpper()))),
+             qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral(" - [error] [net] ACK from %1 MAC: 0000000000000000 ID: 123456.\n")
+                              .arg(peerOf(*device))),
+             qPrintable(log));
+}
+
+void TestVelmoraNetworkServer::disconnectAndStopWithSeveralConnections()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto first = connectDevice(port);
+    const auto second = connectDevice(port);
+    const auto third = connectDevice(port);
+    QVERIFY(first && second && third);
+    QCOMPARE(server->connectionCount(), 3);
+
+    const QString gone = QStringLiteral("[net] Client disconnected %1 Count: (2)").arg(peerOf(*second));
+    second->disconnectFromHost();
+    QTRY_VERIFY(texts(*logSpy).contains(gone));
+    QCOMPARE(server->connectionCount(), 2);
+
+    logSpy->clear();
+    server->stopSlot();
+    QCOMPARE(texts(*logSpy), QStringList({"[net] Closing tcp sockets Count (2).", "[net] Server stopped successfully."}));
+    QCOMPARE(server->connectionCount(), 0);
+    QTRY_COMPARE(first->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(third->state(), QAbstractSocket::UnconnectedState);
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    QVERIFY(!refused.waitForConnected(5000));
+
+    const QString log = dayLog(logPath);
+    QVERIFY(log.contains(QStringLiteral(" - [info] ") + gone + '\n'));
+    QVERIFY(log.contains(QStringLiteral(" - [error] [net] Closing tcp sockets Count (2).\n")));
+    QVERIFY(log.contains(QStringLiteral(" - [error] [net] Server stopped successfully.\n")));
+}
+
+void TestVelmoraNetworkServer::startAndStopRepeated()
+{
+    const int port = freePort();
+    for (int round = 0; round < 3; ++round) {
+        logSpy->clear();
+        QVERIFY(start(port));
+        const auto device = connectDevice(port);
+        QVERIFY(device);
+        device->write(kTestFrame);
+        QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
+        server->stopSlot();
+        QVERIFY(texts(*logSpy).contains(QStringLiteral("[net] Closing tcp sockets Count (1).")));
+    }
+    QCOMPARE(msgSpy->count(), 3);
+}
+
+void TestVelmoraNetworkServer::startWhileListeningReplacesTheListener()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto kept = connectDevice(port);
+    QVERIFY(kept);
+    // A listener left open would hold the port and the second listen would fail.
+    QVERIFY(start(port));
+    QVERIFY(!texts(*logSpy).join('\n').contains(QStringLiteral("Unable to listen")));
+    const auto next = connectDevice(port);
+    QVERIFY(next);
+    QCOMPARE(server->connectionCount(), 2);
+
+    kept->write(kTestFrame);
+    QCOMPARE(readReply(kept.get()), VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
+}
+
+void TestVelmoraNetworkServer::listenFailureIsReported()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+    const int port = occupant.serverPort();
+    QVERIFY(!start(port));
+    const QString line = QStringLiteral("[net] Unable to listen 127.0.0.1:%1.").arg(port);
+    QCOMPARE(texts(*logSpy), QStringList{line});
+    QVERIFY(dayLog(logPath).contains(QStringLiteral(" - [error] ") + line + '\n'));
+
+    server->setListenAddress(kLocalHost, 70000);
+    server->startSlot();
+    QCOMPARE(texts(*logSpy).last(), QStringLiteral("[net] Unable to listen 127.0.0.1:70000."));
+}
+
+void TestVelmoraNetworkServer::connectsAndDisconnectsLeaveNothingBehind()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    const int childrenBefore = server->children().size();
+    for (int i = 0; i < 100; ++i) {
+        auto device = connectDevice(port);
+        QVERIFY(device);
+        device->disconnectFromHost();
+        QTRY_COMPARE(server->connectionCount(), 0);
+    }
+    QTRY_COMPARE(server->children().size(), childrenBefore);
+    QCOMPARE(texts(*logSpy).filter(QStringLiteral("Client disconnected")).size(), 100);
+}
+
+void TestVelmoraNetworkServer::eventsAreJournaledBeforeTheirAck()
+{
+    FakeEventStore store;
+    server->setEventStore(&store);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+    store.observedDevice = device.get();
+
+    device->write(kEvent + kTestFrame);
+    QTRY_COMPARE(msgSpy->count(), 2);
+    QVERIFY(!store.ackBeforeAppend);
+    int journaled = 0;
+    for (int batch : qAsConst(store.batchSizes))
+        journaled += batch;
+    QCOMPARE(journaled, 2);
+    QCOMPARE(msgSpy->at(0).at(0).value<SVelmoraMsg>().journalId, qint64(100));
+    QCOMPARE(msgSpy->at(1).at(0).value<SVelmoraMsg>().journalId, qint64(101));
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
+
+    // Frames without an event are not journaled.
+    store.observedDevice = nullptr;
+    device->write(kMacReply);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
+    QCOMPARE(journaled, 2);
+}
+
+void TestVelmoraNetworkServer::failedJournalWithholdsAckAndEvent()
+{
+    FakeEventStore store;
+    store.failing = QStringLiteral("No space left on device");
+    server->setEventStore(&store);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    device->write(kEvent);
+    const QString line = QStringLiteral("[net] Can not journal 1 event(s) from %1, no ACK sent, "
+                                        "the device will repeat them: No space left on device.")
+                             .arg(peerOf(*device));
+    QTRY_VERIFY(texts(*logSpy).contains(line));
+    QVERIFY(dayLog(logPath).contains(QStringLiteral(" - [error] ") + line + '\n'));
+
+    // The next reply the device sees answers its MAC reply, not the event.
+    device->write(kMacReply);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
+    QCOMPARE(msgSpy->count(), 0);
+}
+
+void TestVelmoraNetworkServer::devicesSendingTogetherShareOneDurableWrite()
+{
+    FakeEventStore store;
+    server->setEventStore(&store);
+    const int port = freePort();
+    QVERIFY(start(port));
+    std::vector<std::unique_ptr<QTcpSocket>> devices;
+    for (int i = 0; i < 3; ++i) {
+        devices.push_back(connectDevice(port));
+        QVERIFY(devices.back());
+    }
+    // The server shares this thread, so all three reads wait for the same
+    // pass of the event loop.
+    for (const auto &device : devices) {
+        device->write(kEvent);
+        QVERIFY(device->waitForBytesWritten(1000));
+    }
+    for (const auto &device : devices)
+        QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QCOMPARE(store.batchSizes, QVector<int>{3});
+    QCOMPARE(msgSpy->count(), 3);
+}
+
+void TestVelmoraNetworkServer::realJournalKeepsTheEvent()
+{
+    QTemporaryDir spool;
+    VelmoraEventJournal journal(spool.path() + QStringLiteral("/spool"));
+    QVERIFY(journal.open());
+    server->setEventStore(&journal);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    device->write(kEvent);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QTRY_COMPARE(msgSpy->count(), 1);
+    const SVelmoraMsg sent = msgSpy->at(0).at(0).value<SVelmoraMsg>();
+    QVERIFY(sent.journalId > 0);
+    const QVector<SVelmoraMsg> kept = journal.pendingEvents();
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.at(0).journalId, sent.journalId);
+    QCOMPARE(kept.at(0).account, QStringLiteral("001234"));
+}
+
+void TestVelmoraNetworkServer::spoolInTheWayWithholdsAck()
+{
+    QTemporaryDir base;
+    const QString spoolPath = base.path() + QStringLiteral("/spool");
+    QFile inTheWay(spoolPath);
+    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    VelmoraEventJournal journal(spoolPath);
+    QVERIFY(!journal.open());
+    server->setEventStore(&journal);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    device->write(kEvent);
+    QTRY_VERIFY(texts(*logSpy).join('\n').contains(QStringLiteral("Can not journal 1 event(s) from ")
+                                                    + peerOf(*device)));
+    QVERIFY(texts(*logSpy).last().contains(spoolPath));
+    device->write(kMacReply);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
+    QCOMPARE(msgSpy->count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraNetworkServer)
+#include "tst_velmoranetworkserver.moc"

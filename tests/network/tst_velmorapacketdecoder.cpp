@@ -1,0 +1,354 @@
+#include "svelmoraclient.h"
+#include "velmoraframe.h"
+#include "velmorapacketdecoder.h"
+
+#include "testframes.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+namespace {
+
+const QString kPeer = QStringLiteral("10.0.0.7:4000");
+const QDateTime kReceivedAt(QDate(2024, 3, 5), QTime(7, 8, 9));
+const QString kTime = QStringLiteral("07:08:09-05/03");
+
+// The worked example of a plain event frame from the device documentation:
+// type 0004, ID 12 34 56, checksum 61.
+const QByteArray kWorkedExample = QByteArray::fromHex(
+    "4DD400001A0000000001011234560000000000040018001234113001000561" "4C0D0A");
+const QByteArray kAckFor123456 = QByteArray::fromHex("4DD40000100000800001011234560000000000012F4C0D0A");
+const QString kAckFromLine =
+    QStringLiteral("[net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 123456.");
+const QString kWorkedNetMsg = QStringLiteral("[net] NETMSG: 00123418113001005") + kTime;
+
+SVelmoraClient newClient()
+{
+    SVelmoraClient client;
+    client.peerAddress = QStringLiteral("10.0.0.7");
+    client.peerPort = 4000;
+    return client;
+}
+
+QByteArray withByte(QByteArray bytes, int position, quint8 value)
+{
+    bytes[position] = static_cast<char>(value);
+    return bytes;
+}
+
+QByteArray withTail(QByteArray bytes, const char *tailHex)
+{
+    bytes.chop(3);
+    return bytes + QByteArray::fromHex(tailHex);
+}
+
+// One frame of arbitrary length N, as far as the length field goes.
+QByteArray withLength(int length)
+{
+    QByteArray bytes = QByteArray::fromHex("4DD400");
+    bytes.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+    return bytes + QByteArray(qMax(length, 0), '\0') + QByteArray::fromHex("4C0D0A");
+}
+
+QString unknownLine(const QByteArray &bytes)
+{
+    return QStringLiteral("[net] Unknown packet from 10.0.0.7:4000 (%1).")
+        .arg(QString::fromLatin1(bytes.toHex().toUpper()));
+}
+
+QStringList screenLines(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QStringList lines;
+    for (const SVelmoraFrameOutcome &outcome : outcomes) {
+        for (const SVelmoraLogLine &line : outcome.logLines) {
+            if (!line.screenText.isEmpty())
+                lines << line.screenText;
+        }
+    }
+    return lines;
+}
+
+QStringList fileLines(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QStringList lines;
+    for (const SVelmoraFrameOutcome &outcome : outcomes) {
+        for (const SVelmoraLogLine &line : outcome.logLines) {
+            if (!line.fileText.isEmpty())
+                lines << QStringLiteral("%1 %2").arg(line.fileLevel).arg(line.fileText);
+        }
+    }
+    return lines;
+}
+
+QByteArray replies(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QByteArray bytes;
+    for (const SVelmoraFrameOutcome &outcome : outcomes)
+        bytes += outcome.reply;
+    return bytes;
+}
+
+// Events as "account messageType event group zone time", one per event.
+QStringList events(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QStringList texts;
+    for (const SVelmoraFrameOutcome &outcome : outcomes) {
+        if (outcome.hasEvent) {
+            const SVelmoraMsg &e = outcome.event;
+            texts << QStringList{e.account, e.messageType, e.event, e.group, e.zone, e.time}.join(' ');
+        }
+    }
+    return texts;
+}
+
+QVector<SVelmoraFrameOutcome> decode(SVelmoraClient &client, const QByteArray &read)
+{
+    return VelmoraPacketDecoder::decodeRead(client, read.constData(), read.size(), kReceivedAt);
+}
+
+} // namespace
+
+class TestVelmoraPacketDecoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void oneRead_data();
+    void oneRead();
+    void encryptedFrameAfterMacReply();
+    void splitAtEveryPosition();
+    void streams_data();
+    void streams();
+};
+
+void TestVelmoraPacketDecoder::oneRead_data()
+{
+    QTest::addColumn<QByteArray>("read");
+    QTest::addColumn<QStringList>("screen");
+    QTest::addColumn<QStringList>("file");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QByteArray>("idAfter");
+
+    const QByteArray id123456 = QByteArray::fromHex("123456");
+    const QStringList workedEvent = {QStringLiteral("001234 18 1130 01 005 ") + kTime};
+    const QStringList workedScreen = {kWorkedNetMsg};
+    const QStringList workedFile = {QStringLiteral("1 ") + kAckFromLine};
+    const QStringList none;
+
+    QTest::newRow("worked example: event fields and ACK")
+        << kWorkedExample << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("encrypted before any MAC reply decrypts with the zero key")
+        << withByte(kWorkedExample, 2, 1) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("flag other than 1 means plain")
+        << withByte(kWorkedExample, 2, 7) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("first marker alone is enough")
+        << withByte(kWorkedExample, 1, 0) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("second marker alone is enough")
+        << withByte(kWorkedExample, 0, 0) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("tail 4C 00 00 is good")
+        << withTail(kWorkedExample, "4C0000") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("tail 00 0D 00 is good")
+        << withTail(kWorkedExample, "000D00") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("tail 00 00 0A is good")
+        << withTail(kWorkedExample, "00000A") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+
+    QTest::newRow("wrong checksum is logged, answered and still an event")
+        << withByte(kWorkedExample, 30, 0x62)
+        << QStringList{QStringLiteral("[net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
+                       kWorkedNetMsg}
+        << QStringList{QStringLiteral("1 [net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
+                       QStringLiteral("1 ") + kAckFromLine}
+        << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("bad tail: no reply, no event, ID still taken")
+        << withTail(kWorkedExample, "000000")
+        << QStringList{QStringLiteral("[net] TAIL bad packet from 10.0.0.7:4000.")}
+        << QStringList{QStringLiteral("1 [net] TAIL bad packet from 10.0.0.7:4000.")}
+        << QByteArray() << none << id123456;
+    QTest::newRow("no marker byte is an unknown packet")
+        << withByte(withByte(kWorkedExample, 0, 0), 1, 0)
+        << QStringList{unknownLine(withByte(withByte(kWorkedExample, 0, 0), 1, 0))}
+        << QStringList{QStringLiteral("1 ") + unknownLine(withByte(withByte(kWorkedExample, 0, 0), 1, 0))}
+        << QByteArray() << none << QByteArray(3, '\0');
+
+    QTest::newRow("type 000A is ignored")
+        << TestFrames::event(id123456, 0x000A, QByteArray::fromHex("180012341130010005"))
+        << none << none << QByteArray() << none << id123456;
+    QTest::newRow("type 0011 is ignored")
+        << TestFrames::event(id123456, 0x0011, QByteArray::fromHex("180012341130010005"))
+        << none << none << QByteArray() << none << id123456;
+
+    QTest::newRow("ACK from the device, shortest frame N = 16")
+        << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0001, QByteArray())
+        << QStringList{QStringLiteral("[net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
+        << QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
+        << QByteArray() << none << QByteArray::fromHex("0A0B0C");
+    QTest::newRow("NAK from the device")
+        << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0002, QByteArray())
+        << QStringList{QStringLiteral("[net] NAK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
+        << QStringList{QStringLiteral("1 [net] NAK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
+        << QByteArray() << none << QByteArray::fromHex("0A0B0C");
+    QTest::newRow("MAC reply is logged with the new MAC and answered")
+        << TestFrames::frame(id123456, 0x0090, QByteArray::fromHex("0011223344556677"))
+        << QStringList{QStringLiteral("[net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 123456.")}
+        << QStringList{QStringLiteral("1 [net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 123456.")}
+        << kAckFor123456 << none << id123456;
+    QTest::newRow("periodic test frame has fixed fields and the ID as account")
+        << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray())
+        << QStringList{QStringLiteral("[net] NETMSG: 0A0B0C18160200000") + kTime}
+        << QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
+        << VelmoraFrame::ack({0x0A, 0x0B, 0x0C})
+        << QStringList{QStringLiteral("0A0B0C 18 1602 00 000 ") + kTime} << QByteArray::fromHex("0A0B0C");
+
+    struct Rendering {
+        const char *name;
+        quint16 type;
+        const char *fields;
+        const char *event;
+    };
+    const Rendering renderings[] = {
+        {"zone 01 23 gives 123, type 0005", 0x0005, "18ABCDEF3401020123", "ABCDEF 18 3401 02 123"},
+        {"zone 12 34 gives 1234, type 0009", 0x0009, "18ABCDEF3401021234", "ABCDEF 18 3401 02 1234"},
+        {"zone 0A 07 gives A07, type 0010", 0x0010, "18ABCDEF340102" "0A07", "ABCDEF 18 3401 02 A07"},
+        {"zone 10 07 gives 1007, type 0016", 0x0016, "18ABCDEF3401021007", "ABCDEF 18 3401 02 1007"},
+        {"extra data bytes are not read, type 0017", 0x0017, "18ABCDEF3401020007FFFF", "ABCDEF 18 3401 02 007"},
+    };
+    for (const Rendering &r : renderings) {
+        const QByteArray read = TestFrames::event(id123456, r.type, QByteArray::fromHex(r.fields));
+        const QString event = QString::fromLatin1(r.event) + ' ' + kTime;
+        const QStringList parts = event.split(' ');
+        QTest::newRow(r.name) << read
+                              << QStringList{QStringLiteral("[net] NETMSG: ") + parts[0] + parts[1] + parts[2]
+                                             + parts[3] + parts[4] + parts[5]}
+                              << workedFile << kAckFor123456 << QStringList{event} << id123456;
+    }
+
+    // Lengths that are no frame at all drop the buffer; frames too short for
+    // their type are reported the same way, after the ID has been taken.
+    QTest::newRow("N = 15 is unknown") << withLength(15) << QStringList{unknownLine(withLength(15))}
+                                       << QStringList{QStringLiteral("1 ") + unknownLine(withLength(15))}
+                                       << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 0 is unknown") << withLength(0) << QStringList{unknownLine(withLength(0))}
+                                      << QStringList{QStringLiteral("1 ") + unknownLine(withLength(0))}
+                                      << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 257 is unknown") << withLength(257) << QStringList{unknownLine(withLength(257))}
+                                        << QStringList{QStringLiteral("1 ") + unknownLine(withLength(257))}
+                                        << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 65535 is unknown") << withLength(65535).left(40)
+                                          << QStringList{unknownLine(withLength(65535).left(40))}
+                                          << QStringList{QStringLiteral("1 ") + unknownLine(withLength(65535).left(40))}
+                                          << QByteArray() << none << QByteArray(3, '\0');
+    const QByteArray longest = TestFrames::event(id123456, 0x0004, QByteArray::fromHex("180012341130010005")
+                                                                       + QByteArray(230, '\x5A'));
+    QTest::newRow("N = 256 is the longest frame")
+        << longest << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    const QByteArray shortEvent = TestFrames::event(id123456, 0x0004, QByteArray::fromHex("1800123411300100"));
+    QTest::newRow("event with 9 data bytes is unknown")
+        << shortEvent << QStringList{unknownLine(shortEvent)} << QStringList{QStringLiteral("1 ") + unknownLine(shortEvent)}
+        << QByteArray() << none << id123456;
+    const QByteArray shortTest = TestFrames::frame(id123456, 0x0090, QByteArray::fromHex("00112233445566"));
+    QTest::newRow("MAC reply with 7 data bytes is unknown")
+        << shortTest << QStringList{unknownLine(shortTest)} << QStringList{QStringLiteral("1 ") + unknownLine(shortTest)}
+        << QByteArray() << none << id123456;
+    QTest::newRow("23 bytes wait for more") << kWorkedExample.left(23) << none << none << QByteArray() << none
+                                            << QByteArray(3, '\0');
+}
+
+void TestVelmoraPacketDecoder::oneRead()
+{
+    QFETCH(QByteArray, read);
+    QFETCH(QStringList, screen);
+    QFETCH(QStringList, file);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, events);
+    QFETCH(QByteArray, idAfter);
+
+    SVelmoraClient client = newClient();
+    const QVector<SVelmoraFrameOutcome> outcomes = decode(client, read);
+
+    QCOMPARE(screenLines(outcomes), screen);
+    QCOMPARE(fileLines(outcomes), file);
+    QCOMPARE(replies(outcomes).toHex(' '), reply.toHex(' '));
+    QCOMPARE(::events(outcomes), events);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(client.id.data()), 3).toHex(), idAfter.toHex());
+}
+
+void TestVelmoraPacketDecoder::encryptedFrameAfterMacReply()
+{
+    const QByteArray mac = QByteArray::fromHex("A1B2C3D4E5F60718");
+    SVelmoraClient client = newClient();
+    decode(client, TestFrames::frame(QByteArray::fromHex("123456"), 0x0090, mac));
+
+    const QByteArray encrypted = TestFrames::frame(QByteArray::fromHex("654321"), 0x0004,
+                                                   QByteArray::fromHex("0018001234113001000F"), true, mac);
+    // Payload byte i is sent XORed with MAC byte i mod 8.
+    QCOMPARE(static_cast<quint8>(encrypted[5 + 6]), quint8(0x65 ^ 0x07));
+
+    const QVector<SVelmoraFrameOutcome> outcomes = decode(client, encrypted);
+    QCOMPARE(::events(outcomes), QStringList{QStringLiteral("001234 18 1130 01 00F ") + kTime});
+    QCOMPARE(replies(outcomes), VelmoraFrame::ack({0x65, 0x43, 0x21}));
+    QCOMPARE(fileLines(outcomes),
+             QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: A1B2C3D4E5F60718 ID: 654321.")});
+}
+
+void TestVelmoraPacketDecoder::splitAtEveryPosition()
+{
+    const QByteArray stream = kWorkedExample + TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray());
+    for (int first = 1; first < stream.size(); ++first) {
+        for (int second = first; second < stream.size(); ++second) {
+            SVelmoraClient client = newClient();
+            QVector<SVelmoraFrameOutcome> outcomes = decode(client, stream.left(first));
+            outcomes += decode(client, stream.mid(first, second - first));
+            outcomes += decode(client, stream.mid(second));
+            QCOMPARE(::events(outcomes).size(), 2);
+            QCOMPARE(replies(outcomes), kAckFor123456 + VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
+            QVERIFY(screenLines(outcomes).filter(QStringLiteral("Unknown")).isEmpty());
+            QCOMPARE(client.receiveBuffer.size(), 0);
+        }
+    }
+}
+
+void TestVelmoraPacketDecoder::streams_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<int>("expectedEvents");
+    QTest::addColumn<int>("expectedUnknown");
+    QTest::addColumn<int>("leftInBuffer");
+
+    const QByteArray testFrame = TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray());
+    const QByteArray garbage = QByteArray::fromHex("0102030405");
+
+    QTest::newRow("two frames in one read") << QList<QByteArray>{kWorkedExample + testFrame} << 2 << 0 << 0;
+    QTest::newRow("frame and the start of the next") << QList<QByteArray>{kWorkedExample + testFrame.left(10)}
+                                                     << 1 << 0 << 10;
+    QTest::newRow("garbage read, then a good frame") << QList<QByteArray>{garbage, kWorkedExample} << 1 << 1 << 0;
+    QTest::newRow("lone byte waits for its partner") << QList<QByteArray>{QByteArray(1, '\0')} << 0 << 0 << 1;
+    QTest::newRow("garbage in front drops the whole read") << QList<QByteArray>{garbage + kWorkedExample}
+                                                           << 0 << 1 << 0;
+    QTest::newRow("good frame, then garbage dropped") << QList<QByteArray>{kWorkedExample + garbage + testFrame}
+                                                      << 1 << 1 << 0;
+    QTest::newRow("absurd length after a marker, then a good frame")
+        << QList<QByteArray>{QByteArray::fromHex("4DD400FFFF"), kWorkedExample} << 1 << 1 << 0;
+    QTest::newRow("bad tail frame skipped, next one answered")
+        << QList<QByteArray>{withTail(kWorkedExample, "000000") + testFrame} << 1 << 0 << 0;
+}
+
+void TestVelmoraPacketDecoder::streams()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(int, expectedEvents);
+    QFETCH(int, expectedUnknown);
+    QFETCH(int, leftInBuffer);
+
+    SVelmoraClient client = newClient();
+    QVector<SVelmoraFrameOutcome> outcomes;
+    for (const QByteArray &read : reads)
+        outcomes += decode(client, read);
+    QCOMPARE(::events(outcomes).size(), expectedEvents);
+    QCOMPARE(replies(outcomes).size(), 24 * expectedEvents);
+    QCOMPARE(screenLines(outcomes).filter(QStringLiteral("Unknown packet")).size(), expectedUnknown);
+    QCOMPARE(client.receiveBuffer.size(), leftInBuffer);
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraPacketDecoder)
+#include "tst_velmorapacketdecoder.moc"

@@ -1,0 +1,130 @@
+#include "stationoptions.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+
+namespace {
+
+bool readNumber(const QString &text, qint64 minimum, qint64 maximum, qint64 *value)
+{
+    bool ok = false;
+    const qint64 number = text.toLongLong(&ok, 10);
+    if (!ok || number < minimum || number > maximum)
+        return false;
+    *value = number;
+    return true;
+}
+
+} // namespace
+
+int StationOptions::parse(const QStringList &arguments, StationOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulates the central-station monitoring software on the serial side of the Lumari\n"
+        "converter. Reads receiver lines ended by 0x14, prints each one decoded (receiver,\n"
+        "line, account, qualifier, event, group, zone, time; keepalives marked) and answers\n"
+        "it with ACK (0x06), NAK (0x15) or nothing. Without --device it creates a\n"
+        "pseudo-terminal and prints its path first (\"pty /dev/pts/N\"); point the converter's\n"
+        "port name at that path. Ctrl-C or SIGTERM ends it with a summary.\n"
+        "\n"
+        "Lines are counted from 1, keepalives and repeated lines included; the silent rules\n"
+        "win over --nak-first.\n"
+        "\n"
+        "Exit codes: 0 done; 1 bad command line; 2 the port could not be opened, created or\n"
+        "read; 3 --seconds ran out before --lines lines came in; 4 with --strict, a line\n"
+        "that is neither an event nor a keepalive came in."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption device(QStringLiteral("device"),
+        QStringLiteral("Open this serial device (raw, 8N1) instead of creating a pseudo-terminal."),
+        QStringLiteral("path"));
+    const QCommandLineOption link(QStringLiteral("link"),
+        QStringLiteral("Also make a symlink with this name to the pseudo-terminal (removed at exit)."),
+        QStringLiteral("path"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+        QStringLiteral("Line speed of --device (default 19200)."), QStringLiteral("rate"),
+        QStringLiteral("19200"));
+    const QCommandLineOption receiverDigits(QStringLiteral("receiver-digits"),
+        QStringLiteral("Digits of the receiver number; the digits after it are the line number "
+                       "(default 2)."),
+        QStringLiteral("n"), QStringLiteral("2"));
+    const QCommandLineOption answer(QStringLiteral("answer"),
+        QStringLiteral("Usual answer to a line: ack, nak or none (none: silent for good; default ack)."),
+        QStringLiteral("ack|nak|none"), QStringLiteral("ack"));
+    const QCommandLineOption nakFirst(QStringLiteral("nak-first"),
+        QStringLiteral("Answer NAK to the first k lines."), QStringLiteral("k"), QStringLiteral("0"));
+    const QCommandLineOption silentFirst(QStringLiteral("silent-first"),
+        QStringLiteral("Leave the first k lines unanswered."), QStringLiteral("k"), QStringLiteral("0"));
+    const QCommandLineOption silentFor(QStringLiteral("silent-for"),
+        QStringLiteral("Leave every line unanswered during the first seconds after the start."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption lines(QStringLiteral("lines"),
+        QStringLiteral("Exit after this many lines."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+        QStringLiteral("Exit after this many seconds."), QStringLiteral("t"), QStringLiteral("0"));
+    const QCommandLineOption strict(QStringLiteral("strict"),
+        QStringLiteral("Exit with 4 if any line was neither an event nor a keepalive."));
+    const QCommandLineOption json(QStringLiteral("json"),
+        QStringLiteral("Print one JSON object per line instead of text, ending with a summary object."));
+    parser.addOptions({help, device, link, baud, receiverDigits, answer, nakFirst, silentFirst, silentFor,
+                       lines, seconds, strict, json});
+
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return kUsageExitCode;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        return kUsageExitCode;
+    }
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << parser.helpText();
+        return 0;
+    }
+    auto bad = [error](const QCommandLineOption &option, const QString &what) {
+        *error = QStringLiteral("--%1: %2").arg(option.names().constLast(), what);
+        return kUsageExitCode;
+    };
+    constexpr qint64 kManyLines = 1000000000;
+    constexpr qint64 kManySeconds = 100000000;
+    qint64 value = 0;
+
+    options->devicePath = parser.value(device);
+    options->linkPath = parser.value(link);
+    if (!options->devicePath.isEmpty() && !options->linkPath.isEmpty())
+        return bad(link, QStringLiteral("only with a pseudo-terminal, not with --device"));
+    if (!readNumber(parser.value(baud), 1, 4000000, &value))
+        return bad(baud, QStringLiteral("expected a line speed"));
+    options->baudRate = int(value);
+    if (!readNumber(parser.value(receiverDigits), 1, 16, &value))
+        return bad(receiverDigits, QStringLiteral("expected 1 to 16"));
+    options->receiverDigits = int(value);
+    const QString usual = parser.value(answer);
+    if (usual == QLatin1String("ack"))
+        options->policy.usual = AnswerPolicy::Answer::Ack;
+    else if (usual == QLatin1String("nak"))
+        options->policy.usual = AnswerPolicy::Answer::Nak;
+    else if (usual == QLatin1String("none"))
+        options->policy.usual = AnswerPolicy::Answer::None;
+    else
+        return bad(answer, QStringLiteral("expected ack, nak or none"));
+    if (!readNumber(parser.value(nakFirst), 0, kManyLines, &value))
+        return bad(nakFirst, QStringLiteral("expected a number from 0"));
+    options->policy.nakFirst = int(value);
+    if (!readNumber(parser.value(silentFirst), 0, kManyLines, &value))
+        return bad(silentFirst, QStringLiteral("expected a number from 0"));
+    options->policy.silentFirst = int(value);
+    if (!readNumber(parser.value(silentFor), 0, kManySeconds, &value))
+        return bad(silentFor, QStringLiteral("expected seconds from 0"));
+    options->policy.silentForMs = value * 1000;
+    if (!readNumber(parser.value(lines), 0, kManyLines, &value))
+        return bad(lines, QStringLiteral("expected a number from 0"));
+    options->maxLines = int(value);
+    if (!readNumber(parser.value(seconds), 0, kManySeconds, &value))
+        return bad(seconds, QStringLiteral("expected seconds from 0"));
+    options->maxSeconds = value;
+    options->strict = parser.isSet(strict);
+    options->json = parser.isSet(json);
+    return kContinue;
+}
