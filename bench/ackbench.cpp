@@ -153,7 +153,7 @@ bool measure(const QString &directory, bool withJournal, int deviceCount, int ro
     QTemporaryDir work(directory + QStringLiteral("/bench_ack-XXXXXX"));
     if (!work.isValid())
         return false;
-    VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), 4);
+    VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), qEnvironmentVariableIntValue("BENCH_LOG_THRESHOLD_ZERO") ? 0 : 4);
     VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
     if (withJournal && !journal.open())
         return false;

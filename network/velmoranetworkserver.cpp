@@ -175,10 +175,10 @@ void VelmoraNetworkServer::readyRead()
     const SVelmoraClient *client = findClient(socket);
     const QString peerAddress = client ? client->peerAddress : socket->peerAddress().toString();
     const quint16 peerPort = client ? client->peerPort : socket->peerPort();
-    VelmoraCommon_LogError(SVelmoraLogLine::fill(
+    currentReceivedLine = SVelmoraLogLine::fill(
         QString::fromLatin1(kReceived),
         {tag(), peerAddress, QString::number(peerPort),
-         VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size())}));
+         VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size())});
     parsePacket(bytes.constData(), bytes.size(), socket);
 }
 
@@ -212,19 +212,22 @@ void VelmoraNetworkServer::disconnectSlot()
 
 int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket *socket)
 {
+    const QString receivedLine = std::exchange(currentReceivedLine, QString());
     SVelmoraClient *client = findClient(socket);
-    if (!client)
+    if (!client) {
+        if (!receivedLine.isEmpty())
+            VelmoraCommon_LogError(receivedLine);
         return -1;
+    }
     DecodedRead read;
     read.socket = socket;
+    read.receivedLine = receivedLine;
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
     read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
-    if (read.outcomes.isEmpty())
-        return -1;
-
+    // A read that completes no frame is kept too, for its day log line.
     decodedReads.append(read);
     if (!eventStore) {
         applyDecodedReads();
@@ -245,26 +248,41 @@ void VelmoraNetworkServer::applyDecodedReads()
         return;
     const bool journaled = journalEvents(reads);
 
+    // The replies of the whole pass go out first, then the pass's log lines
+    // and events in the order the frames came. A device waits for its ACK
+    // only as long as the disk flush, not for the day log lines of every
+    // other device that sent at the same moment.
     for (const DecodedRead &read : qAsConst(reads)) {
+        // The device may have gone while its read waited; its socket is
+        // freed later, and never while this runs.
+        if (!read.socket || read.socket->state() != QAbstractSocket::ConnectedState)
+            continue;
+        bool wrote = false;
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            // An event that is not safe on disk is not acknowledged: the
+            // device keeps it and sends it again.
+            if (outcome.reply.isEmpty() || (outcome.hasEvent && !journaled))
+                continue;
+            read.socket->write(outcome.reply);
+            wrote = true;
+        }
+        if (wrote)
+            read.socket->flush();
+    }
+
+    for (const DecodedRead &read : qAsConst(reads)) {
+        if (!read.receivedLine.isEmpty())
+            VelmoraCommon_LogError(read.receivedLine);
         int withheld = 0;
         for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
             for (const SVelmoraLogLine &line : outcome.logLines)
                 report(line);
-            // An event that is not safe on disk is not acknowledged: the
-            // device keeps it and sends it again.
-            if (outcome.hasEvent && !journaled) {
-                ++withheld;
+            if (!outcome.hasEvent)
                 continue;
-            }
-            // The device may have gone while its read waited; its socket is
-            // freed later, and never while this runs.
-            if (!outcome.reply.isEmpty() && read.socket
-                && read.socket->state() == QAbstractSocket::ConnectedState) {
-                read.socket->write(outcome.reply);
-                read.socket->flush();
-            }
-            if (outcome.hasEvent)
+            if (journaled)
                 emit msgSignal(outcome.event);
+            else
+                ++withheld;
         }
         if (withheld > 0) {
             report(kNotJournaled, kLogError,

@@ -68,6 +68,9 @@ private:
         QPointer<QTcpSocket> socket;
         QString peerAddress;
         quint16 peerPort = 0;
+        // The day log line of the whole read, written with the read's
+        // other lines once the pass's replies are out.
+        QString receivedLine;
         QVector<SVelmoraFrameOutcome> outcomes;
     };
 
@@ -91,6 +94,7 @@ private:
     int requestedPort = 0;
     VelmoraEventStore *eventStore = nullptr;
     QVector<DecodedRead> decodedReads;
+    QString currentReceivedLine;
     bool applyScheduled = false;
     std::atomic<int> clientCount{0};
 };

@@ -91,18 +91,6 @@ void SerialPort::failWith(int systemCode)
     }
 }
 
-void SerialPort::failWith(SerialPortError reason)
-{
-    systemError = 0;
-    error = reason;
-}
-
-void SerialPort::succeed()
-{
-    systemError = 0;
-    error = SerialPortError::None;
-}
-
 std::string SerialPort::devicePath(const std::string &name)
 {
     if (!name.empty() && name.front() == '/')
