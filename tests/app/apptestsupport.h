@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <functional>
@@ -45,37 +44,6 @@ private:
 
 // Clicks the button of the box whose text is given.
 void clickBoxButton(QMessageBox *box, const QString &text);
-
-// A pseudo-terminal whose slave side the program opens as its COM port. On
-// the master side a monitoring station reads every line; it stays silent
-// until told to acknowledge each line (ended by 0x14) with 0x06.
-class PseudoTerminal
-{
-public:
-    PseudoTerminal();
-    ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal &) = delete;
-    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
-
-    bool isOpen() const { return masterFd >= 0; }
-    QString slavePath() const { return path; }
-    void setAcknowledging(bool acknowledge) { acknowledging = acknowledge; }
-    int linesReceived() const { return lineCount; }
-
-private:
-    void readMaster();
-
-    int masterFd = -1;
-    int slaveFd = -1;
-    QString path;
-    std::unique_ptr<QSocketNotifier> notifier;
-    bool acknowledging = false;
-    int lineCount = 0;
-};
-
-// A device frame of type 0003 (test event) from the device with the three ID
-// bytes given, unencrypted: markers, flag, length, payload, checksum, tail.
-QByteArray deviceTestEventFrame(const QByteArray &deviceId);
 
 // A loopback port nobody listens on at the moment of the call.
 quint16 unusedTcpPort();

@@ -4,6 +4,7 @@
 // docs/ holds copies of the current ones.
 
 #include "apptestsupport.h"
+#include "ptystation.h"
 #include "velmoraconf.h"
 
 #include <QDir>
@@ -84,7 +85,7 @@ private slots:
         for (const QString &file : translations.entryList({QStringLiteral("*.qm")}))
             QVERIFY(QFile::copy(translations.filePath(file), appDir.filePath(QStringLiteral("translate/")) + file));
 
-        PseudoTerminal comPort;
+        PtyStation comPort;
         QVERIFY(comPort.isOpen());
         SVelmoraConf conf;
         VelmoraCommon_SetDefaultConf(&conf);

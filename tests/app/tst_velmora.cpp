@@ -1,4 +1,6 @@
 #include "apptestsupport.h"
+#include "ptystation.h"
+#include "testdevice.h"
 #include "cvelmoraeditelementwidget.h"
 #include "velmora.h"
 #include "velmoracomthread.h"
@@ -100,7 +102,7 @@ class TestVelmora : public QObject
 private:
     std::unique_ptr<QTemporaryDir> appDir;
     std::unique_ptr<Velmora> window;
-    std::unique_ptr<PseudoTerminal> comPort;
+    std::unique_ptr<PtyStation> comPort;
     quint16 tcpPort = 0;
 
     QString appPath() const { return appDir->path(); }
@@ -150,8 +152,10 @@ private slots:
     {
         appDir = std::make_unique<QTemporaryDir>();
         QVERIFY(appDir->isValid());
-        comPort = std::make_unique<PseudoTerminal>();
+        comPort = std::make_unique<PtyStation>();
         QVERIFY(comPort->isOpen());
+        // Silent until a test lets the station acknowledge.
+        comPort->setAcknowledging(false);
         tcpPort = unusedTcpPort();
         // Lines logged by tests that do not run init() land here.
         QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/testlog")));
@@ -528,7 +532,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
                                  kSettle);
 
-        PseudoTerminal newComPort;
+        PtyStation newComPort;
         const quint16 newTcpPort = unusedTcpPort();
         SVelmoraConf *conf = VelmoraCommon_GetConf();
         conf->tcpPort = newTcpPort;
@@ -596,7 +600,7 @@ private slots:
         QTcpSocket device;
         device.connectToHost(QHostAddress::LocalHost, tcpPort);
         QVERIFY(device.waitForConnected(kSettle));
-        const QByteArray frame = deviceTestEventFrame(QByteArray::fromHex("123456"));
+        const QByteArray frame = TestDevice::buildFrame(0x0003, QByteArray::fromHex("123456"), QByteArray(10, '\0'));
         QCOMPARE(device.write(frame), qint64(frame.size()));
         QTRY_COMPARE_WITH_TIMEOUT(window->heldEventsText()->text(),
                                   QStringLiteral("Events waiting for the monitoring software: 1"), kSettle);

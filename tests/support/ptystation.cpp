@@ -37,6 +37,8 @@ PtyStation::PtyStation(QObject *parent)
 
 PtyStation::~PtyStation()
 {
+    // The notifier goes before the descriptor it watches.
+    delete notifier;
     if (masterFd >= 0)
         ::close(masterFd);
     if (slaveFd >= 0)
@@ -56,6 +58,11 @@ QList<QByteArray> PtyStation::eventLines() const
 int PtyStation::keepaliveCount() const
 {
     return received.size() - eventLines().size();
+}
+
+void PtyStation::setAcknowledging(bool acknowledge)
+{
+    setAnswerPolicy([acknowledge](const QByteArray &, int) { return acknowledge ? ack() : QByteArray(); });
 }
 
 bool PtyStation::waitForLines(int count, int timeoutMs)

@@ -26,6 +26,8 @@ public:
     bool isOpen() const { return masterFd >= 0; }
     QString slavePath() const { return path; }
     void setAnswerPolicy(AnswerPolicy policy) { answerPolicy = std::move(policy); }
+    // Every line acknowledged with 0x06, or none answered at all.
+    void setAcknowledging(bool acknowledge);
 
     QList<QByteArray> lines() const { return received; }
     // Event lines this station answered with 0x06, in order.
