@@ -2,7 +2,7 @@
 // event journal in place and without it, for one device and for many devices
 // sending at the same moment.
 //
-//   bench_ack [--devices N] [--rounds R] [--dir DIRECTORY]
+//   bench_ack [--devices N] [--rounds R] [--pause-ms MS] [--dir DIRECTORY]
 //
 // The network thread runs as in the program. The devices are plain
 // non-blocking sockets driven by poll() in the benchmark's own thread, so
@@ -148,12 +148,14 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-bool measure(const QString &directory, bool withJournal, int deviceCount, int rounds, Figures &figures)
+bool measure(const QString &directory, bool withJournal, bool withDayLog, int deviceCount, int rounds, int pauseMs,
+             Figures &figures)
 {
     QTemporaryDir work(directory + QStringLiteral("/bench_ack-XXXXXX"));
     if (!work.isValid())
         return false;
-    VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), qEnvironmentVariableIntValue("BENCH_LOG_THRESHOLD_ZERO") ? 0 : 4);
+    // Threshold 0 turns the day log off, to show what its lines cost.
+    VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), withDayLog ? 4 : 0);
     VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
     if (withJournal && !journal.open())
         return false;
@@ -179,8 +181,12 @@ bool measure(const QString &directory, bool withJournal, int deviceCount, int ro
         int ignored = 0;
         std::vector<double> warmUp;
         devices.round(warmUp, ignored);
-        for (int r = 0; r < rounds; ++r)
+        for (int r = 0; r < rounds; ++r) {
+            // With a pause each round is one burst on an idle converter;
+            // without, the next burst meets the previous one's log lines.
+            QThread::msleep(static_cast<unsigned long>(pauseMs));
             devices.round(latencies, figures.missing);
+        }
     }
     thread.networkStopSlot();
     thread.quit();
@@ -214,25 +220,39 @@ int main(int argc, char *argv[])
                                           QStringLiteral("n"), QStringLiteral("30"));
     const QCommandLineOption directoryOption(QStringLiteral("dir"), QStringLiteral("Directory for the journal."),
                                              QStringLiteral("directory"), QCoreApplication::applicationDirPath());
-    parser.addOptions({devicesOption, roundsOption, directoryOption});
+    const QCommandLineOption pauseOption(QStringLiteral("pause-ms"),
+                                         QStringLiteral("Pause between bursts; 0 keeps the converter busy."),
+                                         QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({devicesOption, roundsOption, directoryOption, pauseOption});
     parser.process(application);
     const int devices = std::max(1, parser.value(devicesOption).toInt());
     const int rounds = std::max(1, parser.value(roundsOption).toInt());
+    const int pauseMs = std::max(0, parser.value(pauseOption).toInt());
 
-    std::printf("%-12s %8s %8s %10s %10s %10s %8s\n", "journal", "devices", "frames", "median ms", "p99 ms", "max ms", "missing");
+    struct Row
+    {
+        bool journal;
+        bool dayLog;
+        int devices;
+    };
+    const Row rows[] = {
+        {false, true, 1}, {false, true, devices}, {true, true, 1}, {true, true, devices}, {true, false, devices},
+    };
+    std::printf("%-8s %-8s %8s %8s %10s %10s %10s %8s\n", "journal", "day log", "devices", "frames", "median ms",
+                "p99 ms", "max ms", "missing");
     bool allRan = true;
-    for (const bool withJournal : {false, true}) {
-        for (const int count : {1, devices}) {
-            Figures figures;
-            if (!measure(parser.value(directoryOption), withJournal, count, rounds, figures)) {
-                std::printf("%-12s %8d  could not run\n", withJournal ? "on disk" : "none", count);
-                allRan = false;
-                continue;
-            }
-            std::printf("%-12s %8d %8d %10.2f %10.2f %10.2f %8d\n", withJournal ? "on disk" : "none", count,
-                        figures.frames, figures.median, figures.p99, figures.max, figures.missing);
-            std::fflush(stdout);
+    for (const Row &row : rows) {
+        const char *journal = row.journal ? "on disk" : "none";
+        const char *dayLog = row.dayLog ? "on" : "off";
+        Figures figures;
+        if (!measure(parser.value(directoryOption), row.journal, row.dayLog, row.devices, rounds, pauseMs, figures)) {
+            std::printf("%-8s %-8s %8d  could not run\n", journal, dayLog, row.devices);
+            allRan = false;
+            continue;
         }
+        std::printf("%-8s %-8s %8d %8d %10.2f %10.2f %10.2f %8d\n", journal, dayLog, row.devices, figures.frames,
+                    figures.median, figures.p99, figures.max, figures.missing);
+        std::fflush(stdout);
     }
     return allRan ? 0 : 1;
 }
