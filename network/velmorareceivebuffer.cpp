@@ -4,7 +4,7 @@
 
 namespace {
 
-bool passesMarkerTest(const QByteArray &bytes)
+bool passesMarkerTest(const char *bytes)
 {
     // Devices are known to get one of the two marker bytes wrong, so either
     // one is enough.
@@ -12,7 +12,7 @@ bool passesMarkerTest(const QByteArray &bytes)
         || static_cast<quint8>(bytes[1]) == VelmoraFrame::kMarker1;
 }
 
-int payloadLength(const QByteArray &bytes)
+int payloadLength(const char *bytes)
 {
     return (static_cast<quint8>(bytes[VelmoraFrame::kLengthOffset]) << 8)
          | static_cast<quint8>(bytes[VelmoraFrame::kLengthOffset + 1]);
@@ -22,41 +22,51 @@ int payloadLength(const QByteArray &bytes)
 
 void VelmoraReceiveBuffer::append(const char *bytes, int length)
 {
-    if (bytes && length > 0)
-        pending.append(bytes, length);
+    if (!bytes || length <= 0)
+        return;
+    pending.remove(0, front);
+    front = 0;
+    pending.append(bytes, length);
 }
 
 VelmoraReceiveBuffer::Piece VelmoraReceiveBuffer::takeNext()
 {
+    const char *bytes = pending.constData() + front;
+    const int available = pending.size() - front;
+    if (available >= 2 && !passesMarkerTest(bytes))
+        return takeRest(PieceKind::Unknown);
+
+    if (available >= VelmoraFrame::kPayloadOffset) {
+        const int length = payloadLength(bytes);
+        if (length < VelmoraFrame::kMinPayloadLength || length > VelmoraFrame::kMaxPayloadLength)
+            return takeRest(PieceKind::Unknown);
+        const int frameSize = length + VelmoraFrame::kOverhead;
+        if (available >= frameSize) {
+            Piece piece;
+            piece.kind = PieceKind::Frame;
+            piece.bytes = QByteArray(bytes, frameSize);
+            front += frameSize;
+            return piece;
+        }
+    }
+
+    // Only the unfinished frame waits for the next read.
+    pending.remove(0, front);
+    front = 0;
+    return Piece();
+}
+
+VelmoraReceiveBuffer::Piece VelmoraReceiveBuffer::takeRest(PieceKind kind)
+{
     Piece piece;
-    if (pending.size() < 2)
-        return piece;
-
-    if (!passesMarkerTest(pending)) {
-        piece.kind = PieceKind::Unknown;
-        piece.bytes.swap(pending);
-        return piece;
-    }
-    if (pending.size() < VelmoraFrame::kPayloadOffset)
-        return piece;
-
-    const int length = payloadLength(pending);
-    if (length < VelmoraFrame::kMinPayloadLength || length > VelmoraFrame::kMaxPayloadLength) {
-        piece.kind = PieceKind::Unknown;
-        piece.bytes.swap(pending);
-        return piece;
-    }
-    const int frameSize = length + VelmoraFrame::kOverhead;
-    if (pending.size() < frameSize)
-        return piece;
-
-    piece.kind = PieceKind::Frame;
-    piece.bytes = pending.left(frameSize);
-    pending.remove(0, frameSize);
+    piece.kind = kind;
+    piece.bytes = pending.mid(front);
+    pending.clear();
+    front = 0;
     return piece;
 }
 
 int VelmoraReceiveBuffer::size() const
 {
-    return pending.size();
+    return pending.size() - front;
 }

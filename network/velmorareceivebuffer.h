@@ -32,7 +32,13 @@ public:
     int size() const;
 
 private:
+    Piece takeRest(PieceKind kind);
+
     QByteArray pending;
+    // Start of the bytes not yet taken. Frames are taken by moving it on,
+    // and the taken bytes are cut off once, when the read is used up: one
+    // read can hold thousands of frames.
+    int front = 0;
 };
 
 #endif // VELMORARECEIVEBUFFER_H

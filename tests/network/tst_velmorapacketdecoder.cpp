@@ -5,6 +5,7 @@
 #include "testframes.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -119,6 +120,7 @@ private slots:
     void splitAtEveryPosition();
     void streams_data();
     void streams();
+    void floodInOneReadIsDecodedInOnePass();
 };
 
 void TestVelmoraPacketDecoder::oneRead_data()
@@ -348,6 +350,26 @@ void TestVelmoraPacketDecoder::streams()
     QCOMPARE(replies(outcomes).size(), 24 * expectedEvents);
     QCOMPARE(screenLines(outcomes).filter(QStringLiteral("Unknown packet")).size(), expectedUnknown);
     QCOMPARE(client.receiveBuffer.size(), leftInBuffer);
+}
+
+void TestVelmoraPacketDecoder::floodInOneReadIsDecodedInOnePass()
+{
+    // A device that sends faster than the network thread reads (while it
+    // waits for a MAC request to leave, say) hands over megabytes in one
+    // read. Taking each frame off the front must not copy the rest of the
+    // read each time: that stalls every device for minutes.
+    const QByteArray ignored = TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x000A, QByteArray());
+    const int frames = 16 * 1024 * 1024 / ignored.size();
+    const QByteArray flood = ignored.repeated(frames) + kWorkedExample;
+
+    SVelmoraClient client = newClient();
+    QElapsedTimer timer;
+    timer.start();
+    const QVector<SVelmoraFrameOutcome> outcomes = decode(client, flood);
+    QVERIFY2(timer.elapsed() < 30000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    QCOMPARE(outcomes.size(), frames + 1);
+    QCOMPARE(replies(outcomes), kAckFor123456);
+    QCOMPARE(client.receiveBuffer.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraPacketDecoder)
