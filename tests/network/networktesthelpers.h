@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -57,6 +58,29 @@ inline QStringList texts(const QSignalSpy &spy)
         lines << arguments.at(0).toString();
     return lines;
 }
+
+// Puts "ru:" in front of every text of the receiver's translation context
+// and knows no other context.
+class MarkingTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *sourceText, const char * = nullptr,
+                      int = -1) const override
+    {
+        if (qstrcmp(context, "VelmoraNetworkServer") != 0)
+            return QString();
+        return QStringLiteral("ru:") + QString::fromLatin1(sourceText);
+    }
+    bool isEmpty() const override { return false; }
+};
+
+// Installed for the lifetime of the object.
+struct InstalledTranslator
+{
+    MarkingTranslator translator;
+    InstalledTranslator() { QCoreApplication::installTranslator(&translator); }
+    ~InstalledTranslator() { QCoreApplication::removeTranslator(&translator); }
+};
 
 } // namespace NetworkTest
 

@@ -50,6 +50,7 @@ private slots:
     void devicesSendingTogetherShareOneDurableWrite();
     void realJournalKeepsTheEvent();
     void spoolInTheWayWithholdsAck();
+    void screenLinesTranslatedDayLogNot();
 
 private:
     bool start(int port);
@@ -350,6 +351,37 @@ void TestVelmoraNetworkServer::spoolInTheWayWithholdsAck()
     device->write(kMacReply);
     QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x77, 0x77, 0x77}));
     QCOMPARE(msgSpy->count(), 0);
+}
+
+void TestVelmoraNetworkServer::screenLinesTranslatedDayLogNot()
+{
+    InstalledTranslator russian;
+    const int port = freePort();
+    server->setListenAddress(kLocalHost, port);
+    server->startSlot();
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+    const QString peer = peerOf(*device);
+    device->write(kEvent);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QTRY_COMPARE(msgSpy->count(), 1);
+    const QString time = msgSpy->at(0).at(0).value<SVelmoraMsg>().time;
+    server->stopSlot();
+
+    QCOMPARE(texts(*logSpy),
+             QStringList({QStringLiteral("ru:[net] Server start listening 127.0.0.1:%1.").arg(port),
+                          QStringLiteral("ru:[net] Connection accepted from %1 Count: (1)").arg(peer),
+                          QStringLiteral("[net] NETMSG: 00123418113001005") + time,
+                          QStringLiteral("ru:[net] Closing tcp sockets Count (1)."),
+                          QStringLiteral("ru:[net] Server stopped successfully.")}));
+    const QString log = dayLog(logPath);
+    QVERIFY2(!log.contains(QStringLiteral("ru:")), qPrintable(log));
+    for (const QString &line : {QStringLiteral(" - [info] [net] Server start listening 127.0.0.1:%1.\n").arg(port),
+                                QStringLiteral(" - [info] [net] Connection accepted from %1 Count: (1)\n").arg(peer),
+                                QStringLiteral(" - [error] [net] Received packet from %1 : %2.\n")
+                                    .arg(peer, QString::fromLatin1(kEvent.toHex().toUpper())),
+                                QStringLiteral(" - [error] [net] Closing tcp sockets Count (1).\n")})
+        QVERIFY2(log.contains(line), qPrintable(line));
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraNetworkServer)

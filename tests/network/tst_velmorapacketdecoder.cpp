@@ -2,6 +2,7 @@
 #include "velmoraframe.h"
 #include "velmorapacketdecoder.h"
 
+#include "networktesthelpers.h"
 #include "testframes.h"
 
 #include <QDateTime>
@@ -121,6 +122,8 @@ private slots:
     void streams_data();
     void streams();
     void floodInOneReadIsDecodedInOnePass();
+    void onlyTheScreenCopyIsTranslated_data();
+    void onlyTheScreenCopyIsTranslated();
 };
 
 void TestVelmoraPacketDecoder::oneRead_data()
@@ -370,6 +373,58 @@ void TestVelmoraPacketDecoder::floodInOneReadIsDecodedInOnePass()
     QCOMPARE(outcomes.size(), frames + 1);
     QCOMPARE(replies(outcomes), kAckFor123456);
     QCOMPARE(client.receiveBuffer.size(), 0);
+}
+
+void TestVelmoraPacketDecoder::onlyTheScreenCopyIsTranslated_data()
+{
+    QTest::addColumn<QByteArray>("read");
+    QTest::addColumn<QStringList>("screen");
+    QTest::addColumn<QStringList>("file");
+
+    const QString peer = QStringLiteral("10.0.0.7:4000");
+    const QString device = QStringLiteral(" MAC: 0000000000000000 ID: 0A0B0C.");
+    const QByteArray noMarker = withByte(withByte(kWorkedExample, 0, 0), 1, 0);
+
+    QTest::newRow("alarm event: NETMSG template untranslated")
+        << kWorkedExample << QStringList{kWorkedNetMsg} << QStringList{QStringLiteral("1 ") + kAckFromLine};
+    QTest::newRow("periodic test: NETMSG template translated")
+        << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray())
+        << QStringList{QStringLiteral("ru:[net] NETMSG: 0A0B0C18160200000") + kTime}
+        << QStringList{QStringLiteral("1 [net] ACK from ") + peer + device};
+    QTest::newRow("CRC bad: screen template with %05")
+        << withByte(kWorkedExample, 30, 0x62)
+        << QStringList{QStringLiteral("ru:[net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
+                       kWorkedNetMsg}
+        << QStringList{QStringLiteral("1 [net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
+                       QStringLiteral("1 ") + kAckFromLine};
+    QTest::newRow("TAIL bad") << withTail(kWorkedExample, "000000")
+                              << QStringList{QStringLiteral("ru:[net] TAIL bad packet from 10.0.0.7:4000.")}
+                              << QStringList{QStringLiteral("1 [net] TAIL bad packet from 10.0.0.7:4000.")};
+    QTest::newRow("unknown packet") << noMarker << QStringList{QStringLiteral("ru:") + unknownLine(noMarker)}
+                                    << QStringList{QStringLiteral("1 ") + unknownLine(noMarker)};
+    QTest::newRow("MAC reply")
+        << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0090, QByteArray::fromHex("0011223344556677"))
+        << QStringList{QStringLiteral("ru:[net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 0A0B0C.")}
+        << QStringList{QStringLiteral("1 [net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 0A0B0C.")};
+    QTest::newRow("ACK from the device") << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0001, QByteArray())
+                                         << QStringList{QStringLiteral("ru:[net] ACK from ") + peer + device}
+                                         << QStringList{QStringLiteral("1 [net] ACK from ") + peer + device};
+    QTest::newRow("NAK from the device") << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0002, QByteArray())
+                                         << QStringList{QStringLiteral("ru:[net] NAK from ") + peer + device}
+                                         << QStringList{QStringLiteral("1 [net] NAK from ") + peer + device};
+}
+
+void TestVelmoraPacketDecoder::onlyTheScreenCopyIsTranslated()
+{
+    QFETCH(QByteArray, read);
+    QFETCH(QStringList, screen);
+    QFETCH(QStringList, file);
+
+    NetworkTest::InstalledTranslator russian;
+    SVelmoraClient client = newClient();
+    const QVector<SVelmoraFrameOutcome> outcomes = decode(client, read);
+    QCOMPARE(screenLines(outcomes), screen);
+    QCOMPARE(fileLines(outcomes), file);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraPacketDecoder)
