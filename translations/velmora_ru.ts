@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>Events waiting for the monitoring software: </source>
-        <translation>Событий ждут передачи на пульт: </translation>
+        <translation>Событий в очереди для программы мониторинга: </translation>
     </message>
 </context>
 <context>

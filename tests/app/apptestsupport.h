@@ -27,6 +27,8 @@ public:
             lastBox = box;
             titles << box->windowTitle();
             texts << box->text();
+            standardButtons << int(box->standardButtons());
+            icons << int(box->icon());
             answer(box);
         });
         timer.start();
@@ -34,6 +36,8 @@ public:
 
     QStringList titles;
     QStringList texts;
+    QList<int> standardButtons;
+    QList<int> icons;
 
 private:
     QTimer timer;

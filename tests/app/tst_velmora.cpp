@@ -293,6 +293,8 @@ private slots:
 
         QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
         QCOMPARE(answerer.texts, QStringList{boxText});
+        QCOMPARE(answerer.standardButtons, QList<int>{int(QMessageBox::Ok)});
+        QCOMPARE(answerer.icons, QList<int>{int(QMessageBox::Warning)});
         QVERIFY(!window->isVisible());
         QVERIFY(!window->networkWorkerThread());
         QVERIFY(!window->comWorkerThread());
@@ -414,9 +416,9 @@ private slots:
         QTest::addColumn<bool>("viaCloseButton");
         QTest::addColumn<bool>("pressEscapeFirst");
         QTest::newRow("close button, No") << true << false;
-        QTest::newRow("close button, Esc then No") << true << true;
+        QTest::newRow("close button, Esc and close request, then No") << true << true;
         QTest::newRow("Exit action, No") << false << false;
-        QTest::newRow("Exit action, Esc then No") << false << true;
+        QTest::newRow("Exit action, Esc and close request, then No") << false << true;
     }
     void closingAsksFirst()
     {
@@ -431,6 +433,8 @@ private slots:
                 buttonTexts << button->text();
             if (pressEscapeFirst) {
                 QTest::keyClick(box, Qt::Key_Escape);
+                // The box's own close button asks the same way.
+                box->close();
                 openAfterEscape = box->isVisible();
             }
             clickBoxButton(box, QStringLiteral("No"));
@@ -443,6 +447,7 @@ private slots:
 
         QCOMPARE(answerer.titles, QStringList{QStringLiteral("Warning!")});
         QCOMPARE(answerer.texts, QStringList{QStringLiteral("Do you really want to exit?")});
+        QCOMPARE(answerer.icons, QList<int>{int(QMessageBox::Warning)});
         QCOMPARE(buttonTexts, QStringList({"Yes", "No"}));
         QCOMPARE(openAfterEscape, pressEscapeFirst);
         QVERIFY(window->isVisible());
@@ -552,6 +557,9 @@ private slots:
 
         QCOMPARE(order, QStringList({"network stop", "network start", "com stop", "com start", "box"}));
         QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
+        QCOMPARE(answerer.texts, QStringList{QStringLiteral("Для применения настроек необходим перезапуск программы")});
+        QCOMPARE(answerer.standardButtons, QList<int>{int(QMessageBox::Ok)});
+        QCOMPARE(answerer.icons, QList<int>{int(QMessageBox::Warning)});
 
         // The workers got the new values: devices reach the new port, and the
         // new COM port is opened.

@@ -274,6 +274,9 @@ private slots:
         QTest::newRow("server, sign and space") << "Server:" << "-+ 7" << "7";
         QTest::newRow("server, punctuation") << "Server:" << ".9," << "9";
         QTest::newRow("line, letters only") << "Line:" << "xyz" << "";
+        // They go out on the serial line as they are: only ASCII digits fit.
+        QTest::newRow("server, Arabic-Indic digits") << "Server:" << QString::fromUtf8("\u0661\u0662") << "";
+        QTest::newRow("line, fullwidth digit") << "Line:" << QString::fromUtf8("\uff13") << "";
         QTest::newRow("line, second digit beyond the length") << "Line:" << "45" << "4";
     }
     void digitFieldsRefuseOtherCharacters()
@@ -285,7 +288,14 @@ private slots:
         auto *row = qobject_cast<CVelmoraEditElementWidget *>(rowByLabel(*panel, label));
         QVERIFY(row);
         row->lineEdit()->clear();
-        QTest::keyClicks(row->lineEdit(), typed);
+        for (const QChar character : typed) {
+            // keyClick() knows only ASCII keys; other characters come as the
+            // text of a key without a code, the way an input method sends them.
+            if (character.unicode() < 0x80)
+                QTest::keyClick(row->lineEdit(), character.toLatin1());
+            else
+                QTest::sendKeyEvent(QTest::Click, row->lineEdit(), Qt::Key_unknown, QString(character), Qt::NoModifier);
+        }
         QCOMPARE(row->lineEdit()->text(), shown);
     }
 
