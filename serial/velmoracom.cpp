@@ -21,8 +21,9 @@ constexpr int kTwoStopBitsChoice = 1;
 
 } // namespace
 
-// One log line in two copies: the window's, translated in this class's
-// context, and the day log's in English.
+// One log line in two copies, the window's and the day log's: the same
+// text, translated in this class's context, except for the parts that the
+// day log keeps in English.
 class VelmoraCom::Report
 {
 public:
@@ -43,14 +44,22 @@ public:
     }
     Report &translated(const char *source)
     {
+        const QString text = VelmoraCom::tr(source);
+        screen += text;
+        file += text;
+        return *this;
+    }
+    Report &translatedOnScreenOnly(const char *source)
+    {
         screen += VelmoraCom::tr(source);
         file += QString::fromLatin1(source);
         return *this;
     }
     Report &translatedCount(const char *source, int count)
     {
-        screen += VelmoraCom::tr(source).arg(count);
-        file += QString::fromLatin1(source).arg(count);
+        const QString text = VelmoraCom::tr(source).arg(count);
+        screen += text;
+        file += text;
         return *this;
     }
 
@@ -148,7 +157,7 @@ void VelmoraCom::openPort()
 {
     if (!portHandle->open(portName.toUtf8().toStdString())) {
         report(Report(Report::Short)
-                   .translated(QT_TR_NOOP(" Couldn't open "))
+                   .translatedOnScreenOnly(QT_TR_NOOP(" Couldn't open "))
                    .plain(portName + QLatin1Char('.')));
         emit stopSignal();
         return;
