@@ -214,7 +214,8 @@ void VelmoraCom::openPort()
         emit timerStartSignal();
 
     // Events held while the port was closed go out now; whether the software
-    // is there is learnt afresh from the first of them.
+    // is there is learnt afresh from the first of them. An absence already
+    // reported stays reported until the software answers again.
     softwareAbsent = false;
     absenceRetryTimer->stop();
     if (!queue.empty())
@@ -368,7 +369,7 @@ void VelmoraCom::sendKeepalive()
     if (acknowledged) {
         emit timerStartSignal();
         report(Report(Report::Short).translated(QT_TR_NOOP(" COMMSG: Keepalive ")));
-        if (softwareAbsent) {
+        if (softwareAbsent || absenceReported) {
             leaveAbsence();
             scheduleSend();
         }
@@ -403,8 +404,9 @@ void VelmoraCom::finishHeadEvent(bool delivered)
 
 void VelmoraCom::enterAbsence()
 {
-    if (!softwareAbsent) {
-        softwareAbsent = true;
+    softwareAbsent = true;
+    if (!absenceReported) {
+        absenceReported = true;
         report(Report(Report::Short)
                    .translatedCount(QT_TR_NOOP(" The monitoring software does not acknowledge; "
                                                "events held: %1"),
@@ -417,10 +419,11 @@ void VelmoraCom::enterAbsence()
 
 void VelmoraCom::leaveAbsence()
 {
-    if (!softwareAbsent)
-        return;
     softwareAbsent = false;
     absenceRetryTimer->stop();
+    if (!absenceReported)
+        return;
+    absenceReported = false;
     report(Report(Report::Short)
                .translatedCount(QT_TR_NOOP(" The monitoring software acknowledges again; "
                                            "held events to send: %1"),
