@@ -21,8 +21,9 @@ constexpr int kTwoStopBitsChoice = 1;
 
 } // namespace
 
-// One log line in two copies: the window's, translated in this class's
-// context, and the day log's in English.
+// One log line in two copies, the window's and the day log's: the same
+// text, translated in this class's context, except for the parts that the
+// day log keeps in English.
 class VelmoraCom::Report
 {
 public:
@@ -43,14 +44,22 @@ public:
     }
     Report &translated(const char *source)
     {
+        const QString text = VelmoraCom::tr(source);
+        screen += text;
+        file += text;
+        return *this;
+    }
+    Report &translatedOnScreenOnly(const char *source)
+    {
         screen += VelmoraCom::tr(source);
         file += QString::fromLatin1(source);
         return *this;
     }
     Report &translatedCount(const char *source, int count)
     {
-        screen += VelmoraCom::tr(source).arg(count);
-        file += QString::fromLatin1(source).arg(count);
+        const QString text = VelmoraCom::tr(source).arg(count);
+        screen += text;
+        file += text;
         return *this;
     }
 
@@ -148,7 +157,7 @@ void VelmoraCom::openPort()
 {
     if (!portHandle->open(portName.toUtf8().toStdString())) {
         report(Report(Report::Short)
-                   .translated(QT_TR_NOOP(" Couldn't open "))
+                   .translatedOnScreenOnly(QT_TR_NOOP(" Couldn't open "))
                    .plain(portName + QLatin1Char('.')));
         emit stopSignal();
         return;
@@ -205,7 +214,8 @@ void VelmoraCom::openPort()
         emit timerStartSignal();
 
     // Events held while the port was closed go out now; whether the software
-    // is there is learnt afresh from the first of them.
+    // is there is learnt afresh from the first of them. An absence already
+    // reported stays reported until the software answers again.
     softwareAbsent = false;
     absenceRetryTimer->stop();
     if (!queue.empty())
@@ -359,7 +369,7 @@ void VelmoraCom::sendKeepalive()
     if (acknowledged) {
         emit timerStartSignal();
         report(Report(Report::Short).translated(QT_TR_NOOP(" COMMSG: Keepalive ")));
-        if (softwareAbsent) {
+        if (softwareAbsent || absenceReported) {
             leaveAbsence();
             scheduleSend();
         }
@@ -394,8 +404,9 @@ void VelmoraCom::finishHeadEvent(bool delivered)
 
 void VelmoraCom::enterAbsence()
 {
-    if (!softwareAbsent) {
-        softwareAbsent = true;
+    softwareAbsent = true;
+    if (!absenceReported) {
+        absenceReported = true;
         report(Report(Report::Short)
                    .translatedCount(QT_TR_NOOP(" The monitoring software does not acknowledge; "
                                                "events held: %1"),
@@ -408,10 +419,11 @@ void VelmoraCom::enterAbsence()
 
 void VelmoraCom::leaveAbsence()
 {
-    if (!softwareAbsent)
-        return;
     softwareAbsent = false;
     absenceRetryTimer->stop();
+    if (!absenceReported)
+        return;
+    absenceReported = false;
     report(Report(Report::Short)
                .translatedCount(QT_TR_NOOP(" The monitoring software acknowledges again; "
                                            "held events to send: %1"),

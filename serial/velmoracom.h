@@ -117,6 +117,8 @@ private:
     QSet<qint64> queuedJournalIds;
     std::atomic<int> heldEvents{0};
     bool softwareAbsent = false;
+    // The absence line is in the log and its recovery line is not yet.
+    bool absenceReported = false;
     bool sendScheduled = false;
     QTimer *absenceRetryTimer = nullptr;
 };

@@ -3,7 +3,9 @@
 #include "serialindexmaps.h"
 #include "velmoraconf.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTranslator>
 #include <QtTest>
 
 #include <termios.h>
@@ -32,6 +34,7 @@ private slots:
     void noKeepaliveWithPeriodZero();
     void keepaliveRequestAfterCloseStopsThere();
     void openAndCloseLines();
+    void dayLogCopyOfTranslatedLines();
     void openFailures_data();
     void openFailures();
     void panelChoicesReachTheLine_data();
@@ -57,6 +60,23 @@ QString failureLine(const QString &port, const QByteArray &line)
     return QStringLiteral("[com]Writing %1 to  was failed! Packet:\n").arg(port)
            + QString::fromLatin1(line);
 }
+
+// Stands in for a Russian translation file: every text of the serial
+// worker's context comes back in capitals.
+class CapitalsTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        Q_UNUSED(disambiguation)
+        Q_UNUSED(n)
+        if (qstrcmp(context, "VelmoraCom") != 0)
+            return QString();
+        return QString::fromLatin1(sourceText).toUpper();
+    }
+};
 
 int emptyEntries(const QStringList &lines)
 {
@@ -295,6 +315,52 @@ void TestVelmoraComThread::openAndCloseLines()
         file.append(line.section(QStringLiteral(" - [error] "), 1));
     QCOMPARE(file, expected);
     QCOMPARE(stops.count(), 0);
+}
+
+void TestVelmoraComThread::dayLogCopyOfTranslatedLines()
+{
+    CapitalsTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    auto removeTranslator = qScopeGuard([&translator] { QCoreApplication::removeTranslator(&translator); });
+
+    ComRig rig(1);
+    rig.station.setEventDefault(ScriptedStation::ack());
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    const QString port = rig.port();
+    const int logBefore = dayLogLines().size();
+    QVERIFY(rig.start());
+    rig.open();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1 IS READY TO WORK!").arg(port)));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] COMMSG: KEEPALIVE ")));
+    rig.thread.msgSlot(makeTestEvent(1));
+    QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
+    rig.close();
+    rig.close();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1!").arg(port)));
+    rig.thread.setPortName(QStringLiteral("/dev/lumari-no-such-port"));
+    rig.open();
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port.")));
+
+    const QStringList expectedScreen{
+        QStringLiteral("[com] %1 OPENED SUCCESSFULLY!").arg(port),
+        QStringLiteral("[com] SETTING FOR %1 RECEIVED SUCCESSFULLY!").arg(port),
+        QStringLiteral("[com] USER'S SETTINGS FOR %1 WAS SET SUCCESSFULLY!").arg(port),
+        QStringLiteral("[com] TIMEOUT'S SETTINGS FOR %1 WAS SET SUCCESSFULLY!").arg(port),
+        QStringLiteral("[com] %1 IS READY TO WORK!").arg(port),
+        QStringLiteral("[com] COMMSG: KEEPALIVE "),
+        successLine(testEventLine(1)),
+        QStringLiteral("[com] %1 WAS CLOSED SUCCESSFULLY!").arg(port),
+        QStringLiteral("[com] %1!").arg(port),
+        QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port."),
+    };
+    QCOMPARE(rig.screen(), expectedScreen);
+    // The day log holds the same lines, but the failed open in English.
+    QStringList expectedFile = expectedScreen;
+    expectedFile.last() = QStringLiteral("[com] Couldn't open /dev/lumari-no-such-port.");
+    QStringList file;
+    for (const QString &line : dayLogLines().mid(logBefore))
+        file.append(line.section(QStringLiteral(" - [error] "), 1));
+    QCOMPARE(file, expectedFile);
 }
 
 void TestVelmoraComThread::openFailures_data()
