@@ -78,6 +78,11 @@ public:
     // times out with fewer bytes, or none, still succeeds.
     bool read(char *buffer, std::size_t capacity, std::size_t &received);
 
+    // Throws away bytes that arrived and were not read yet. Called before a
+    // line is written, so that a late answer to an earlier line can never be
+    // taken for the answer to this one.
+    bool discardInput();
+
     // Closing a closed port does nothing.
     void close();
 

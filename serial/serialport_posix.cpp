@@ -295,6 +295,20 @@ bool SerialPort::read(char *buffer, std::size_t capacity, std::size_t &received)
     return true;
 }
 
+bool SerialPort::discardInput()
+{
+    if (!isOpen()) {
+        failWith(SerialPortError::NotOpen);
+        return false;
+    }
+    if (::tcflush(platform->fd, TCIFLUSH) != 0) {
+        failWith(errno);
+        return false;
+    }
+    succeed();
+    return true;
+}
+
 void SerialPort::close()
 {
     if (platform->fd >= 0) {

@@ -187,6 +187,20 @@ bool SerialPort::read(char *buffer, std::size_t capacity, std::size_t &received)
     return true;
 }
 
+bool SerialPort::discardInput()
+{
+    if (!isOpen()) {
+        failWith(SerialPortError::NotOpen);
+        return false;
+    }
+    if (!PurgeComm(platform->handle, PURGE_RXCLEAR)) {
+        failWith(static_cast<int>(GetLastError()));
+        return false;
+    }
+    succeed();
+    return true;
+}
+
 void SerialPort::close()
 {
     if (isOpen())

@@ -330,6 +330,10 @@ VelmoraCom::ExchangeResult VelmoraCom::exchangeEvent(QueuedEvent &event, const Q
 {
     using Outcome = VelmoraReceiverFormat::AttemptOutcome;
     for (int attempt = 1;; ++attempt) {
+        // Nothing that arrived before the line can answer it. A late 0x06
+        // left over from an earlier line would otherwise mark this event
+        // delivered although the software never saw it.
+        portHandle->discardInput();
         // A failed write shows up as a missing answer.
         writePort(lineText);
         QThread::msleep(kAnswerPauseMs);
@@ -358,6 +362,7 @@ void VelmoraCom::sendKeepalive()
 {
     const QString lineText = VelmoraReceiverFormat::keepaliveLine(server, line);
     bool acknowledged = false;
+    portHandle->discardInput();
     if (writePort(lineText)) {
         QThread::msleep(kAnswerPauseMs);
         QByteArray answer;

@@ -25,6 +25,7 @@ private slots:
     void exchange_data();
     void exchange();
     void sameLineOnEveryAttempt();
+    void strayAnswerBeforeTheLineIsNotTaken();
     void configuredTextsReachTheLine_data();
     void configuredTextsReachTheLine();
     void keepaliveOnIdleLine();
@@ -170,6 +171,24 @@ void TestVelmoraComThread::sameLineOnEveryAttempt()
     QVERIFY(rig.waitForLine(successLine(line)));
     VelmoraCommon_GetConf()->useTime = 0;
     QCOMPARE(rig.station.eventLines(), (QList<QByteArray>{line, line, line}));
+}
+
+void TestVelmoraComThread::strayAnswerBeforeTheLineIsNotTaken()
+{
+    // An ACK that arrives while no line is waiting for one (a late answer to
+    // an earlier line, or noise) must not count for the next line.
+    RecordingEventStore store;
+    ComRig rig(0, &store);
+    QVERIFY(rig.startAndOpen());
+    QVERIFY(rig.station.send(QByteArray("\x06\x06\x06")));
+    QTest::qWait(200);
+
+    rig.thread.msgSlot(makeTestEvent(1, 7));
+    const QByteArray line = testEventLine(1);
+    QVERIFY(rig.waitForLine(failureLine(rig.port(), line)));
+    QCOMPARE(rig.station.eventLines(), (QList<QByteArray>{line, line, line}));
+    QVERIFY(store.delivered().isEmpty());
+    QCOMPARE(rig.countLines(successLine(line)), 0);
 }
 
 void TestVelmoraComThread::configuredTextsReachTheLine_data()
