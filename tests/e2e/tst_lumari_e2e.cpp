@@ -44,7 +44,7 @@ private slots:
     void settingsPickedUpAtNextStart();
     void silentStationThenEveryEventOnceInOrder();
     void killedAfterAckEventsSurviveRestart();
-    void unusableSpoolMeansNoAck();
+    void unusableSpoolWithholdsAckUntilUsable();
 
 private:
     bool startWith(LumariInstance &lumari, const SVelmoraConf &conf);
@@ -279,7 +279,7 @@ void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()
     QCOMPARE(station.acknowledgedEvents(), expected);
 }
 
-void TestLumariEndToEnd::unusableSpoolMeansNoAck()
+void TestLumariEndToEnd::unusableSpoolWithholdsAckUntilUsable()
 {
     PtyStation station;
     LumariInstance lumari;
@@ -296,8 +296,17 @@ void TestLumariEndToEnd::unusableSpoolMeansNoAck()
     TestDevice::Event event;
     QVERIFY(device.sendEvent(event));
     QCOMPARE(device.readFrame(2000), QByteArray());
+    QVERIFY(lumari.waitForLog(QStringLiteral("[net] Can not journal 1 event(s) from 127.0.0.1:"), kLineMs));
+    QVERIFY(lumari.dayLog().contains(QStringLiteral("[Lumari] Can not open the event journal: ")));
     QVERIFY(station.eventLines().isEmpty());
     QCOMPARE(lumari.state(), QProcess::Running);
+
+    // Once the spool can be used, the device's repeat is kept and answered.
+    QVERIFY(QFile::remove(lumari.appDir() + QStringLiteral("/spool")));
+    QVERIFY(device.sendEvent(event));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+    QVERIFY(station.waitForEventLines(1, kLineMs));
+    QCOMPARE(station.eventLines().at(0), TestDevice::expectedLine(event));
 }
 
 QTEST_GUILESS_MAIN(TestLumariEndToEnd)
