@@ -1,7 +1,8 @@
 #include "deviceoptions.h"
 
+#include "toolcommandline.h"
+
 #include <QCommandLineParser>
-#include <QTextStream>
 
 #include <cctype>
 #include <cstdio>
@@ -27,11 +28,10 @@ bool readHex(const QString &text, int digits, bool exact, quint64 *value)
 
 bool readCount(const QString &text, int minimum, int maximum, int *value)
 {
-    bool ok = false;
-    const int number = text.toInt(&ok, 10);
-    if (!ok || number < minimum || number > maximum)
+    qint64 number = 0;
+    if (!ToolCommandLine::readNumber(text, minimum, maximum, &number))
         return false;
-    *value = number;
+    *value = static_cast<int>(number);
     return true;
 }
 
@@ -116,22 +116,12 @@ int DeviceOptions::parse(const QStringList &arguments, DeviceOptions *options, Q
     parser.addOptions({help, host, port, mac, id, connections, count, tests, account, event, group, zone,
                        messageType, packetType, encrypt, rate, timeout, linger, json});
 
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
-        return kUsageExitCode;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
-        return kUsageExitCode;
-    }
-    if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
+    const int parsed = ToolCommandLine::parse(parser, help, arguments, error);
+    if (parsed != kContinue)
+        return parsed;
 
     auto bad = [error](const QCommandLineOption &option, const QString &what) {
-        *error = QStringLiteral("--%1: %2").arg(option.names().constLast(), what);
-        return kUsageExitCode;
+        return ToolCommandLine::badValue(option, what, error);
     };
     quint64 value = 0;
     int number = 0;

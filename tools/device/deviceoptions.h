@@ -2,6 +2,7 @@
 #define DEVICEOPTIONS_H
 
 #include "deviceframe.h"
+#include "toolcommandline.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,8 +28,8 @@ struct DeviceOptions
     // Parses the arguments (program name first). Returns kContinue to go on,
     // or the exit code to end with: 0 after --help, kUsageExitCode after an
     // error, whose text is in *error.
-    static constexpr int kContinue = -1;
-    static constexpr int kUsageExitCode = 1;
+    static constexpr int kContinue = ToolCommandLine::kContinue;
+    static constexpr int kUsageExitCode = ToolCommandLine::kUsageExitCode;
     static int parse(const QStringList &arguments, DeviceOptions *options, QString *error);
 };
 

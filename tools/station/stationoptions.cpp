@@ -1,21 +1,10 @@
 #include "stationoptions.h"
 
+#include "toolcommandline.h"
+
 #include <QCommandLineParser>
-#include <QTextStream>
 
-namespace {
-
-bool readNumber(const QString &text, qint64 minimum, qint64 maximum, qint64 *value)
-{
-    bool ok = false;
-    const qint64 number = text.toLongLong(&ok, 10);
-    if (!ok || number < minimum || number > maximum)
-        return false;
-    *value = number;
-    return true;
-}
-
-} // namespace
+using ToolCommandLine::readNumber;
 
 int StationOptions::parse(const QStringList &arguments, StationOptions *options, QString *error)
 {
@@ -70,21 +59,11 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
     parser.addOptions({help, device, link, baud, receiverDigits, answer, nakFirst, silentFirst, silentFor,
                        lines, seconds, strict, json});
 
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
-        return kUsageExitCode;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
-        return kUsageExitCode;
-    }
-    if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
+    const int parsed = ToolCommandLine::parse(parser, help, arguments, error);
+    if (parsed != kContinue)
+        return parsed;
     auto bad = [error](const QCommandLineOption &option, const QString &what) {
-        *error = QStringLiteral("--%1: %2").arg(option.names().constLast(), what);
-        return kUsageExitCode;
+        return ToolCommandLine::badValue(option, what, error);
     };
     constexpr qint64 kManyLines = 1000000000;
     constexpr qint64 kManySeconds = 100000000;

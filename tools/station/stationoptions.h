@@ -2,6 +2,7 @@
 #define STATIONOPTIONS_H
 
 #include "answerpolicy.h"
+#include "toolcommandline.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,8 +20,8 @@ struct StationOptions
     bool strict = false;
     bool json = false;
 
-    static constexpr int kContinue = -1;
-    static constexpr int kUsageExitCode = 1;
+    static constexpr int kContinue = ToolCommandLine::kContinue;
+    static constexpr int kUsageExitCode = ToolCommandLine::kUsageExitCode;
     // Parses the arguments (program name first). Returns kContinue to go on,
     // or the exit code to end with: 0 after --help, kUsageExitCode after an
     // error, whose text is in *error.
