@@ -104,6 +104,8 @@ private:
     std::unique_ptr<Velmora> window;
     std::unique_ptr<PtyStation> comPort;
     quint16 tcpPort = 0;
+    // How the listening line names the address, in any language.
+    QString listenAddress() const { return QStringLiteral("0.0.0.0:%1.").arg(tcpPort); }
 
     QString appPath() const { return appDir->path(); }
     QString confPath() const { return appPath() + QStringLiteral("/conf/Lumari.conf"); }
@@ -566,6 +568,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n'))
                                      .contains(newComPort.slavePath() + QStringLiteral(" is ready to work!")),
                                  kSettle);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n'))
+                                     .contains(QStringLiteral("0.0.0.0:%1.").arg(newTcpPort)),
+                                 kSettle);
         QTcpSocket device;
         device.connectToHost(QHostAddress::LocalHost, newTcpPort);
         QVERIFY(device.waitForConnected(kSettle));
@@ -582,6 +587,7 @@ private slots:
         QCOMPARE(window->heldEventsText()->text(), QString());
 
         QTRY_COMPARE_WITH_TIMEOUT(window->connectionsText()->text(), QStringLiteral("Count of connections: 0"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
 
         QTcpSocket first;
         QTcpSocket second;
@@ -604,6 +610,8 @@ private slots:
         QCOMPARE(window->init(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
                                  kSettle);
+        // The serial side may be ready before the network side listens.
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
 
         QTcpSocket device;
         device.connectToHost(QHostAddress::LocalHost, tcpPort);
