@@ -3,6 +3,7 @@
 #include "cvelmoracomboboxelementwidget.h"
 #include "cvelmoraeditelementwidget.h"
 #include "cvelmoraspinboxelementwidget.h"
+#include "comportchoices.h"
 #include "serialindexmaps.h"
 #include "velmoraconf.h"
 #include "velmoraimages.h"
@@ -21,6 +22,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 const int kPanelWidth = 500;
@@ -35,18 +38,9 @@ const int kMinKeepAlive = 5;
 const int kMaxKeepAlive = 99;
 const int kServerLength = 2;
 const int kLineLength = 1;
-const int kComPortCount = 99;
 
 const char *const kConfDirectory = "/conf/";
 const char *const kConfFileName = "Lumari.conf";
-
-QStringList comPortNames()
-{
-    QStringList names;
-    for (int number = 1; number <= kComPortCount; ++number)
-        names << QStringLiteral("COM%1").arg(number);
-    return names;
-}
 
 QStringList baudRateItems()
 {
@@ -70,6 +64,7 @@ QStringList stopBitsItems()
 VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     : QWidget(parent)
     , applicationDirectory(QCoreApplication::applicationDirPath())
+    , machinePortLister(machineSerialPorts)
 {
     // A window of its own that still belongs to (and dies with) the parent.
     setWindowFlags(windowFlags() | Qt::Window);
@@ -133,11 +128,17 @@ void VelmoraConfWidget::setApplicationDirectory(const QString &directory)
     applicationDirectory = directory;
 }
 
+void VelmoraConfWidget::setMachinePortLister(std::function<QStringList()> lister)
+{
+    machinePortLister = std::move(lister);
+}
+
 void VelmoraConfWidget::loadConf()
 {
     const SVelmoraConf *conf = VelmoraCommon_GetConf();
 
-    comNameElement->setItems(comPortNames(), {});
+    comNameElement->setItems(comPortChoices(conf->comName, machinePortLister ? machinePortLister() : QStringList()),
+                             {});
     baudRateElement->setItems(baudRateItems(), {});
     dataBitsElement->setItems(dataBitsItems(), {});
     parityElement->setItems({tr("No Parity"), tr("Odd Parity"), tr("Even Parity")}, {});
@@ -147,8 +148,11 @@ void VelmoraConfWidget::loadConf()
     // and "Apply" then stores what is shown.
     portElement->spinBox()->setValue(conf->tcpPort);
 
+    // The configured name is always among the choices; only an empty one
+    // falls back to the first numbered port.
     const int comIndex = comNameElement->comboBox()->findText(conf->comName, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    comNameElement->comboBox()->setCurrentIndex(comIndex < 0 ? 0 : comIndex);
+    const int firstNumbered = comNameElement->comboBox()->findText(QStringLiteral("COM1"), Qt::MatchExactly);
+    comNameElement->comboBox()->setCurrentIndex(comIndex < 0 ? firstNumbered : comIndex);
 
     useTimeElement->setItems({tr("No"), tr("Yes")}, {});
 

@@ -1,7 +1,10 @@
 #ifndef VELMORACONFWIDGET_H
 #define VELMORACONFWIDGET_H
 
+#include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 class CVelmoraComboBoxElementWidget;
 class CVelmoraEditElementWidget;
@@ -27,6 +30,10 @@ public:
     // The directory whose "conf/" receives the file on "Apply"; the
     // executable's directory unless set otherwise.
     void setApplicationDirectory(const QString &directory);
+
+    // Where the "COM:" row learns which serial ports the machine has; each
+    // loadConf() asks again, so an adapter plugged in meanwhile is offered.
+    void setMachinePortLister(std::function<QStringList()> lister);
 
     CVelmoraSpinBoxElementWidget *portRow() const { return portElement; }
     CVelmoraComboBoxElementWidget *comNameRow() const { return comNameElement; }
@@ -65,6 +72,7 @@ private:
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;
+    std::function<QStringList()> machinePortLister;
 };
 
 #endif // VELMORACONFWIDGET_H

@@ -1,6 +1,7 @@
 #include "cvelmoracomboboxelementwidget.h"
 #include "cvelmoraeditelementwidget.h"
 #include "cvelmoraspinboxelementwidget.h"
+#include "comportchoices.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
 #include "velmoraimages.h"
@@ -163,6 +164,9 @@ private slots:
         VelmoraCommon_SetDefaultConf(VelmoraCommon_GetConf());
         panel = std::make_unique<VelmoraConfWidget>();
         panel->setApplicationDirectory(appDir->path());
+        // The machine's own ports would make the lists depend on where the
+        // test runs; the tests that need some give their own.
+        panel->setMachinePortLister([]() { return QStringList(); });
     }
     void cleanup()
     {
@@ -238,8 +242,10 @@ private slots:
         QTest::newRow("port 6000 kept") << "Port:" << "6000" << "6000" << "6000";
         QTest::newRow("keepalive 0 below the range") << "Keepalive time (secs):" << "0" << "5" << "5";
         QTest::newRow("keepalive 600 above the range") << "Keepalive time (secs):" << "600" << "99" << "99";
-        QTest::newRow("COM100 not in the list") << "COM:" << "COM100" << "COM1" << "COM1";
-        QTest::newRow("com7 in lower case") << "COM:" << "com7" << "COM1" << "COM1";
+        QTest::newRow("COM100 beyond the numbered ports kept") << "COM:" << "COM100" << "COM100" << "COM100";
+        QTest::newRow("com7 in lower case kept as written") << "COM:" << "com7" << "com7" << "com7";
+        QTest::newRow("device path kept") << "COM:" << "/dev/ttyUSB0" << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("empty name shown as COM1") << "COM:" << "" << "COM1" << "COM1";
         QTest::newRow("COM42 in the list") << "COM:" << "COM42" << "COM42" << "COM42";
         QTest::newRow("three-digit server cut to two") << "Server:" << "123" << "12" << "12";
         QTest::newRow("two-digit line cut to one") << "Line:" << "34" << "3" << "3";
@@ -328,6 +334,74 @@ private slots:
         panel->loadConf();
         QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
         QCOMPARE(fileBytes(confPath()), fileBytes(referencePath));
+    }
+
+    void portChoices_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QStringList>("machine");
+        QTest::addColumn<QStringList>("head");
+        QTest::addColumn<int>("count");
+        QTest::newRow("default name, no machine ports") << "COM1" << QStringList() << QStringList({"COM1", "COM2"}) << 99;
+        QTest::newRow("device path first, then the numbered ports")
+            << "/dev/ttyUSB0" << QStringList() << QStringList({"/dev/ttyUSB0", "COM1"}) << 100;
+        QTest::newRow("machine ports before the numbered ones")
+            << "COM3" << QStringList({"/dev/ttyACM0", "/dev/ttyUSB0"})
+            << QStringList({"/dev/ttyACM0", "/dev/ttyUSB0", "COM1"}) << 101;
+        QTest::newRow("configured machine port listed once")
+            << "/dev/ttyUSB0" << QStringList({"/dev/ttyACM0", "/dev/ttyUSB0"})
+            << QStringList({"/dev/ttyACM0", "/dev/ttyUSB0", "COM1"}) << 101;
+        QTest::newRow("a machine COM port within 1..99 not repeated")
+            << "COM1" << QStringList({"COM3", "COM120"}) << QStringList({"COM120", "COM1"}) << 100;
+        QTest::newRow("empty configured name adds nothing") << "" << QStringList() << QStringList({"COM1"}) << 99;
+    }
+    void portChoices()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QStringList, machine);
+        QFETCH(QStringList, head);
+        QFETCH(int, count);
+        QStringList choices = comPortChoices(configured, machine);
+        QCOMPARE(choices.mid(0, head.size()), head);
+        QCOMPARE(choices.size(), count);
+        QCOMPARE(choices.last(), QStringLiteral("COM99"));
+        QCOMPARE(choices.removeDuplicates(), 0);
+    }
+
+    // A port the panel did not have to offer once: "Apply" moved the running
+    // program to COM1 and rewrote the file.
+    void applyWithoutChangeKeepsADevicePathByteForByte()
+    {
+        SVelmoraConf inFile;
+        VelmoraCommon_SetDefaultConf(&inFile);
+        inFile.comName = QStringLiteral("/dev/ttyUSB0");
+        inFile.keepAlive = 30;
+        QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/conf")));
+        QCOMPARE(VelmoraCommon_WriteConf(&inFile, confPath()), 1);
+        const QByteArray before = fileBytes(confPath());
+        QCOMPARE(VelmoraCommon_ReadConf(confPath(), VelmoraCommon_GetConf()), 0);
+
+        panel->setMachinePortLister([]() { return QStringList({"/dev/ttyACM0", "/dev/ttyUSB0"}); });
+        panel->loadConf();
+        QCOMPARE(panel->comNameRow()->comboBox()->currentText(), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(panel->comNameRow()->comboBox()->findText(QStringLiteral("/dev/ttyACM0")), 0);
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(fileBytes(confPath()), before);
+        QCOMPARE(VelmoraCommon_GetConf()->comName, QStringLiteral("/dev/ttyUSB0"));
+    }
+
+    // Each opening asks the machine again: an adapter plugged in while the
+    // panel was hidden is offered the next time.
+    void machinePortsAskedAtEveryOpening()
+    {
+        QStringList present;
+        panel->setMachinePortLister([&present]() { return present; });
+        panel->loadConf();
+        QCOMPARE(panel->comNameRow()->comboBox()->findText(QStringLiteral("/dev/ttyUSB1")), -1);
+        present << QStringLiteral("/dev/ttyUSB1");
+        panel->loadConf();
+        QCOMPARE(panel->comNameRow()->comboBox()->findText(QStringLiteral("/dev/ttyUSB1")), 0);
+        QCOMPARE(panel->comNameRow()->comboBox()->currentText(), QStringLiteral("COM1"));
     }
 
     void applyStoresEveryRowThenSignalsThenHides()
