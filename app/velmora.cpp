@@ -2,6 +2,7 @@
 
 #include "serialindexmaps.h"
 #include "svelmoramsg.h"
+#include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
@@ -146,8 +147,11 @@ int Velmora::init()
         reportFailure(QT_TR_NOOP("[%1] Can not start network thread..."));
         return -1;
     }
-    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
-            Qt::QueuedConnection);
+    // The road of every event: from the network thread straight into the
+    // serial worker's thread. The window is not on it, so a busy window
+    // delays no alarm and no keepalive.
+    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread->eventReceiver(),
+            &VelmoraCom::msgSlot, Qt::QueuedConnection);
 
     showMainWindow();
     return 1;

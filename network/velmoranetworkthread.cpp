@@ -64,8 +64,13 @@ void VelmoraNetworkThread::run()
     // and freed here when the loop ends, while they still do.
     auto server = std::make_unique<VelmoraNetworkServer>();
     server->setEventStore(eventStore);
-    connect(server.get(), &VelmoraNetworkServer::logSignal, this, &VelmoraNetworkThread::logSignal);
-    connect(server.get(), &VelmoraNetworkServer::msgSignal, this, &VelmoraNetworkThread::msgSignal);
+    // Relayed in this thread, so that each receiver's own connection decides
+    // where a line or an event goes next: an event goes from here straight
+    // into the serial thread, not through the window's queue.
+    connect(server.get(), &VelmoraNetworkServer::logSignal, this, &VelmoraNetworkThread::logSignal,
+            Qt::DirectConnection);
+    connect(server.get(), &VelmoraNetworkServer::msgSignal, this, &VelmoraNetworkThread::msgSignal,
+            Qt::DirectConnection);
     connect(this, &VelmoraNetworkThread::stopSignal, server.get(), &VelmoraNetworkServer::stopSlot,
             Qt::QueuedConnection);
     connect(this, &VelmoraNetworkThread::startSignal, server.get(), &VelmoraNetworkServer::startSlot,

@@ -1,9 +1,12 @@
 #ifndef SVELMORACOMSETTINGS_H
 #define SVELMORACOMSETTINGS_H
 
+#include "svelmoracomtiming.h"
+
 #include <QString>
 
-// The serial port settings as the thread object hands them to the worker.
+// Everything the serial worker needs for one run of the port, handed over
+// as one record when the port is to open.
 struct SVelmoraComSettings
 {
     QString portName;
@@ -13,8 +16,7 @@ struct SVelmoraComSettings
     int stopBits = 0; // 0 one stop bit, 1 two
     QString server;   // as written into every line
     QString line;     // as written into every line
-    int keepAlive = 0;          // the worker's copy: only decides whether the timer starts
-    int keepaliveTimerSeconds = 0; // the period the keepalive timer really runs with
+    SVelmoraComTiming timing;
 };
 
 #endif // SVELMORACOMSETTINGS_H

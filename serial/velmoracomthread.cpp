@@ -5,20 +5,8 @@
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
-#include <QTimer>
 
-namespace {
-
-constexpr int kMillisecondsPerSecond = 1000;
-
-} // namespace
-
-VelmoraComThread::VelmoraComThread(QObject *parent)
-    : QThread(parent),
-      absenceRetryInterval(VelmoraCom::kDefaultAbsenceRetryMs),
-      keepaliveTimer(new QTimer(this))
-{
-}
+VelmoraComThread::VelmoraComThread(QObject *parent) : QThread(parent) {}
 
 VelmoraComThread::~VelmoraComThread()
 {
@@ -63,17 +51,17 @@ void VelmoraComThread::setLine(const QString &text)
 
 void VelmoraComThread::setKeepAlive(int seconds)
 {
-    keepAlive = seconds;
+    timing.keepaliveMs = SVelmoraComTiming::keepalivePeriodMs(seconds);
+}
+
+void VelmoraComThread::setTiming(const SVelmoraComTiming &value)
+{
+    timing = value;
 }
 
 void VelmoraComThread::setEventStore(VelmoraEventStore *store)
 {
     eventStore = store;
-}
-
-void VelmoraComThread::setAbsenceRetryInterval(int milliseconds)
-{
-    absenceRetryInterval = milliseconds;
 }
 
 bool VelmoraComThread::waitUntilReady(int timeoutMs)
@@ -87,10 +75,30 @@ bool VelmoraComThread::waitUntilReady(int timeoutMs)
     return true;
 }
 
+VelmoraCom *VelmoraComThread::eventReceiver() const
+{
+    QMutexLocker locker(&workerMutex);
+    return worker;
+}
+
 int VelmoraComThread::heldCount() const
 {
     QMutexLocker locker(&workerMutex);
     return worker ? worker->heldCount() : earlyEvents.size();
+}
+
+SVelmoraComSettings VelmoraComThread::workerSettings() const
+{
+    SVelmoraComSettings settings;
+    settings.portName = portName;
+    settings.baudRate = baudRate;
+    settings.dataBits = dataBits;
+    settings.parity = parity;
+    settings.stopBits = stopBits;
+    settings.server = VelmoraReceiverFormat::serverText(server);
+    settings.line = VelmoraReceiverFormat::lineText(line);
+    settings.timing = timing;
+    return settings;
 }
 
 void VelmoraComThread::msgSlot(SVelmoraMsg msg)
@@ -116,39 +124,32 @@ void VelmoraComThread::comStartSlot()
         QMutexLocker locker(&workerMutex);
         if (!worker)
             return;
-        SVelmoraComSettings settings;
-        settings.portName = portName;
-        settings.baudRate = baudRate;
-        settings.dataBits = dataBits;
-        settings.parity = parity;
-        settings.stopBits = stopBits;
-        settings.server = VelmoraReceiverFormat::serverText(server);
-        settings.line = VelmoraReceiverFormat::lineText(line);
-        settings.keepAlive = VelmoraReceiverFormat::workerKeepAlive(keepAlive);
-        settings.keepaliveTimerSeconds = keepAlive;
-        // Copied in the worker's own thread, between two exchanges, and
-        // before the start request that follows.
+        // One queued call: the worker copies the settings in its own thread,
+        // between two exchanges, and opens the port with them.
         VelmoraCom *target = worker;
+        const SVelmoraComSettings settings = workerSettings();
         QMetaObject::invokeMethod(
-            target, [target, settings] { target->setSettings(settings); }, Qt::QueuedConnection);
+            target, [target, settings] { target->startWith(settings); }, Qt::QueuedConnection);
     }
     emit startSignal2();
 }
 
 void VelmoraComThread::timerStartSlot()
 {
-    if (keepAlive > 0)
-        keepaliveTimer->start(keepAlive * kMillisecondsPerSecond);
+    QMutexLocker locker(&workerMutex);
+    if (worker)
+        QMetaObject::invokeMethod(worker, &VelmoraCom::restartKeepaliveTimer, Qt::QueuedConnection);
 }
 
 void VelmoraComThread::timerStopSlot()
 {
-    keepaliveTimer->stop();
+    QMutexLocker locker(&workerMutex);
+    if (worker)
+        QMetaObject::invokeMethod(worker, &VelmoraCom::stopKeepaliveTimer, Qt::QueuedConnection);
 }
 
 void VelmoraComThread::timeoutSlot()
 {
-    keepaliveTimer->stop();
     emit keepaliveSignal();
 }
 
@@ -157,19 +158,13 @@ void VelmoraComThread::run()
     // Lives in this thread until its event loop ends; then deleted here, in
     // the thread it belongs to.
     auto *created = new VelmoraCom();
-    created->setAbsenceRetryInterval(absenceRetryInterval);
 
     connect(created, &VelmoraCom::logSignal, this, &VelmoraComThread::logSignal);
     connect(created, &VelmoraCom::stopSignal, this, &VelmoraComThread::stopSignal);
     connect(this, &VelmoraComThread::stopSignal2, created, &VelmoraCom::stopSlot,
             Qt::QueuedConnection);
-    connect(this, &VelmoraComThread::startSignal2, created, &VelmoraCom::startSlot,
-            Qt::QueuedConnection);
     connect(this, &VelmoraComThread::keepaliveSignal, created, &VelmoraCom::keepaliveSlot,
             Qt::QueuedConnection);
-    connect(keepaliveTimer, &QTimer::timeout, this, &VelmoraComThread::timeoutSlot);
-    connect(created, &VelmoraCom::timerStartSignal, this, &VelmoraComThread::timerStartSlot);
-    connect(created, &VelmoraCom::timerStopSignal, this, &VelmoraComThread::timerStopSlot);
 
     created->setEventStore(eventStore);
     {

@@ -1,6 +1,7 @@
 #ifndef VELMORACOMTHREAD_H
 #define VELMORACOMTHREAD_H
 
+#include "svelmoracomsettings.h"
 #include "svelmoramsg.h"
 
 #include <QMutex>
@@ -9,14 +10,14 @@
 #include <QVector>
 #include <QWaitCondition>
 
-class QTimer;
 class VelmoraCom;
 class VelmoraEventStore;
 
-// The serial output's thread. Its own slots run in the thread that created
-// it (the window's); its run() makes the worker and turns the event loop in
-// which the worker does every open, close and exchange. Events are handed to
-// the worker through queued calls, so they are sent in the order they came.
+// The serial output's thread. Its run() makes the worker, which lives in this
+// thread with the port and the keepalive timer, and turns the event loop in
+// which the worker does every open, close and exchange. The thread object
+// itself lives in the thread that created it (the window's) and only keeps
+// the settings and hands requests over.
 class VelmoraComThread : public QThread
 {
     Q_OBJECT
@@ -33,28 +34,36 @@ public:
     void setStopBits(int choice);
     void setServer(const QString &text);
     void setLine(const QString &text);
+    // Seconds; sets the timing's keepalive period.
     void setKeepAlive(int seconds);
+    // Replaces the whole timing, keepalive period included.
+    void setTiming(const SVelmoraComTiming &value);
 
-    // Before start(). The worker queues the store's pending events first and
+    // Before start(). The worker holds the store's pending events first and
     // marks each event delivered or refused there. Null: nothing is kept.
     void setEventStore(VelmoraEventStore *store);
-    // Before start(): how often the first held event is retried while the
-    // software does not answer and the keepalive period is 0.
-    void setAbsenceRetryInterval(int milliseconds);
 
     // True once run() has made the worker; false after timeoutMs without it.
     bool waitUntilReady(int timeoutMs = 10000);
+    // The worker, in the serial thread: a queued connection to its
+    // msgSlot(SVelmoraMsg) brings events straight into the serial thread.
+    // Null before waitUntilReady() succeeded.
+    VelmoraCom *eventReceiver() const;
     // Events waiting for the monitoring software; safe from any thread.
     int heldCount() const;
+    // The record the worker gets at the next start request.
+    SVelmoraComSettings workerSettings() const;
 
 signals:
     void logSignal(QString text);
     void stopSignal();
     void stopSignal2();
+    // A start request went to the worker, with its settings.
     void startSignal2();
     void keepaliveSignal();
 
 public slots:
+    // Safe from any thread; the event is queued into the serial thread.
     void msgSlot(SVelmoraMsg msg);
     void comStopSlot();
     void comStartSlot();
@@ -79,10 +88,8 @@ private:
     int stopBits = 0;
     QString server;
     QString line;
-    int keepAlive = 0;
+    SVelmoraComTiming timing;
     VelmoraEventStore *eventStore = nullptr;
-    int absenceRetryInterval;
-    QTimer *keepaliveTimer;
 };
 
 #endif // VELMORACOMTHREAD_H

@@ -16,7 +16,6 @@ constexpr int kAccountCut = 2;
 const QChar kNewEventQualifier = QLatin1Char('1');
 const char kNewEventLetter[] = "E";
 const char kRestoreLetter[] = "R";
-constexpr int kShortestKeepAlive = 10;
 
 } // namespace
 
@@ -59,13 +58,6 @@ QString VelmoraReceiverFormat::zeroPad(const QString &text, int width)
     if (text.length() >= width)
         return text;
     return QString(width - text.length(), QLatin1Char('0')) + text;
-}
-
-int VelmoraReceiverFormat::workerKeepAlive(int configuredSeconds)
-{
-    if (configuredSeconds == 0)
-        return 0;
-    return configuredSeconds < kShortestKeepAlive ? kShortestKeepAlive : configuredSeconds;
 }
 
 bool VelmoraReceiverFormat::isAcknowledged(const QByteArray &answer)

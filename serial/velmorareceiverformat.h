@@ -31,9 +31,6 @@ public:
     static QString lineText(const QString &configured);
     // "0" put in front until text is width characters long.
     static QString zeroPad(const QString &text, int width);
-    // The worker's copy of the keepalive period: 0 stays 0, anything else
-    // below 10 seconds becomes 10.
-    static int workerKeepAlive(int configuredSeconds);
 
     // Acknowledged when the first byte read is 0x06, whatever follows.
     static bool isAcknowledged(const QByteArray &answer);

@@ -26,7 +26,19 @@ QTemporaryDir &logDirectory()
 
 } // namespace
 
-ComRig::ComRig(int keepAliveSeconds, VelmoraEventStore *store, int absenceRetryMs)
+SVelmoraComTiming rigTiming(int keepaliveMs, int absenceRetryMs)
+{
+    SVelmoraComTiming timing;
+    timing.answerPauseMs = kRigAnswerPauseMs;
+    timing.readIntervalMs = kRigReadMs;
+    timing.readPerByteMs = kRigReadMs;
+    timing.readConstantMs = kRigReadMs;
+    timing.keepaliveMs = keepaliveMs;
+    timing.absenceRetryMs = absenceRetryMs;
+    return timing;
+}
+
+ComRig::ComRig(int keepaliveMs, VelmoraEventStore *store, int absenceRetryMs)
 {
     thread.setPortName(station.portName());
     thread.setBaudRate(baudRateFromIndex(7));
@@ -35,9 +47,8 @@ ComRig::ComRig(int keepAliveSeconds, VelmoraEventStore *store, int absenceRetryM
     thread.setStopBits(checkStopBitsIndex(0));
     thread.setServer(QStringLiteral("01"));
     thread.setLine(QStringLiteral("1"));
-    thread.setKeepAlive(keepAliveSeconds);
+    thread.setTiming(rigTiming(keepaliveMs, absenceRetryMs));
     thread.setEventStore(store);
-    thread.setAbsenceRetryInterval(absenceRetryMs);
     connect(&thread, &VelmoraComThread::logSignal, this, [this](const QString &text) {
         screenLines.append(text);
         screenLineTimes.append(station.elapsedMs());

@@ -21,7 +21,9 @@ class ComRig : public QObject
     Q_OBJECT
 
 public:
-    explicit ComRig(int keepAliveSeconds, VelmoraEventStore *store = nullptr,
+    // The worker runs with rigTiming(): short waits, the keepalive period
+    // and the retry interval given here.
+    explicit ComRig(int keepaliveMs, VelmoraEventStore *store = nullptr,
                     int absenceRetryMs = 60000);
     ~ComRig() override;
 
@@ -49,6 +51,16 @@ private:
     QStringList screenLines;
     QList<qint64> screenLineTimes;
 };
+
+// Short waits, so that an exchange takes a fraction of the program's time:
+// an unanswered event line costs kRigAttemptMs a write, an answered one
+// about half that.
+constexpr int kRigAnswerPauseMs = 40;
+constexpr int kRigReadMs = 40;
+constexpr int kRigAttemptMs = kRigAnswerPauseMs + 3 * kRigReadMs;
+// The keepalive period of the suites that test keepalives.
+constexpr int kRigKeepaliveMs = 300;
+SVelmoraComTiming rigTiming(int keepaliveMs, int absenceRetryMs);
 
 // Events with one account each, so that lines and marks can be told apart.
 SVelmoraMsg makeTestEvent(int number, qint64 journalId = 0);

@@ -56,7 +56,7 @@ void TestVelmoraComHold::initTestCase()
 void TestVelmoraComHold::silentStationThenAnswering()
 {
     RecordingEventStore store;
-    ComRig rig(1, &store);
+    ComRig rig(kRigKeepaliveMs, &store);
     QVERIFY(rig.startAndOpen());
 
     for (int number = 1; number <= 3; ++number)
@@ -86,7 +86,7 @@ void TestVelmoraComHold::silentStationThenAnswering()
 void TestVelmoraComHold::retryWithoutKeepalive()
 {
     RecordingEventStore store;
-    ComRig rig(0, &store, 300);
+    ComRig rig(0, &store, 2 * kRigAttemptMs);
     rig.station.setEventDefault(ScriptedStation::nak());
     QVERIFY(rig.startAndOpen());
 
@@ -163,7 +163,7 @@ void TestVelmoraComHold::heldEventsSurviveReopening()
 void TestVelmoraComHold::refusedLineSetAside()
 {
     RecordingEventStore store;
-    ComRig rig(1, &store);
+    ComRig rig(kRigKeepaliveMs, &store);
     // Two NAK bytes end each answer read at once, which keeps this short.
     rig.station.answerLinesContaining(testEventLine(1), ScriptedStation::Answer{QByteArray("\x15\x15"), 0, false});
     rig.station.setEventDefault(ScriptedStation::ack());

@@ -119,7 +119,7 @@ void TestVelmoraComThread::exchange_data()
     QTest::newRow("silent station") << QList<Answer>{} << 3 << false << 2;
     // The ACK comes after the first read has given up and is taken by the
     // second; the station sees the line twice.
-    QTest::newRow("late ACK") << QList<Answer>{ScriptedStation::ack(1000)} << 2 << true << 1;
+    QTest::newRow("late ACK") << QList<Answer>{ScriptedStation::ack(kRigAttemptMs + kRigAttemptMs / 2)} << 2 << true << 1;
     QTest::newRow("read fails on the second attempt")
         << QList<Answer>{nak, ScriptedStation::hangUpNow()} << 2 << false << 1;
     QTest::newRow("port gone after the first write")
@@ -181,7 +181,7 @@ void TestVelmoraComThread::strayAnswerBeforeTheLineIsNotTaken()
     ComRig rig(0, &store);
     QVERIFY(rig.startAndOpen());
     QVERIFY(rig.station.send(QByteArray("\x06\x06\x06")));
-    QTest::qWait(200);
+    QTest::qWait(kRigAttemptMs);
 
     rig.thread.msgSlot(makeTestEvent(1, 7));
     const QByteArray line = testEventLine(1);
@@ -220,7 +220,7 @@ void TestVelmoraComThread::configuredTextsReachTheLine()
 
 void TestVelmoraComThread::keepaliveOnIdleLine()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     QVERIFY(rig.startAndOpen());
     const qint64 ready = rig.timeOf(QStringLiteral("[com] %1 is ready to work!").arg(rig.port()));
@@ -229,13 +229,13 @@ void TestVelmoraComThread::keepaliveOnIdleLine()
     QCOMPARE(rig.station.keepaliveLines().mid(0, 2), (QList<QByteArray>{kKeepaliveBytes, kKeepaliveBytes}));
     // Not before the period is over (the timer may be a little early).
     const QList<qint64> times = rig.station.lineTimes();
-    QVERIFY2(times.at(0) - ready >= 900, qPrintable(QString::number(times.at(0) - ready)));
-    QVERIFY2(times.at(1) - times.at(0) >= 900, qPrintable(QString::number(times.at(1) - times.at(0))));
+    QVERIFY2(times.at(0) - ready >= kRigKeepaliveMs * 9 / 10, qPrintable(QString::number(times.at(0) - ready)));
+    QVERIFY2(times.at(1) - times.at(0) >= kRigKeepaliveMs * 9 / 10, qPrintable(QString::number(times.at(1) - times.at(0))));
 }
 
 void TestVelmoraComThread::unansweredKeepaliveFollowedByNext()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     QVERIFY(rig.startAndOpen());
     const int logBefore = dayLogLines().size();
     QTRY_VERIFY_WITH_TIMEOUT(rig.countLines(kKeepaliveError) >= 2, 10000);
@@ -246,40 +246,40 @@ void TestVelmoraComThread::unansweredKeepaliveFollowedByNext()
 
 void TestVelmoraComThread::acknowledgedEventPostponesKeepalive()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     rig.station.setEventDefault(ScriptedStation::ack());
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     QVERIFY(rig.startAndOpen());
 
-    // An acknowledged event every 400 ms for two seconds: twice the period,
-    // and no keepalive in between.
+    // An acknowledged event every two fifths of the period for twice the
+    // period, and no keepalive in between.
     for (int number = 1; number <= 5; ++number) {
         rig.thread.msgSlot(makeTestEvent(number));
-        QTest::qWait(400);
+        QTest::qWait(kRigKeepaliveMs * 2 / 5);
     }
     QTRY_VERIFY_WITH_TIMEOUT(!rig.station.keepaliveLines().isEmpty(), 5000);
     const QList<QByteArray> lines = rig.station.lines();
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines.last(), kKeepaliveBytes);
     const QList<qint64> times = rig.station.lineTimes();
-    QVERIFY2(times.at(5) - times.at(4) >= 900, qPrintable(QString::number(times.at(5) - times.at(4))));
+    QVERIFY2(times.at(5) - times.at(4) >= kRigKeepaliveMs * 9 / 10, qPrintable(QString::number(times.at(5) - times.at(4))));
 }
 
 void TestVelmoraComThread::unacknowledgedEventDoesNotPostponeKeepalive()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     QVERIFY(rig.startAndOpen());
 
-    // A silent station keeps the event's three writes busy for over two
-    // seconds; the keepalive that fell due meanwhile follows the exchange
+    // A silent station keeps the event's three writes busy for longer than
+    // the period; the keepalive that fell due meanwhile follows the exchange
     // at once instead of a full period later.
     rig.thread.msgSlot(makeTestEvent(1));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.station.keepaliveLines().isEmpty(), 10000);
     const QList<QByteArray> lines = rig.station.lines();
     QCOMPARE(lines.mid(0, 4), (QList<QByteArray>{testEventLine(1), testEventLine(1), testEventLine(1), kKeepaliveBytes}));
     const QList<qint64> times = rig.station.lineTimes();
-    QVERIFY2(times.at(3) - times.at(2) < 1300, qPrintable(QString::number(times.at(3) - times.at(2))));
+    QVERIFY2(times.at(3) - times.at(2) < kRigKeepaliveMs, qPrintable(QString::number(times.at(3) - times.at(2))));
 }
 
 void TestVelmoraComThread::noKeepaliveWithPeriodZero()
@@ -289,20 +289,20 @@ void TestVelmoraComThread::noKeepaliveWithPeriodZero()
     QVERIFY(rig.startAndOpen());
     rig.thread.msgSlot(makeTestEvent(1));
     QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
-    QTest::qWait(2500);
+    QTest::qWait(3 * kRigKeepaliveMs);
     QCOMPARE(rig.station.lines(), QList<QByteArray>{testEventLine(1)});
 }
 
 void TestVelmoraComThread::keepaliveRequestAfterCloseStopsThere()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     QVERIFY(rig.startAndOpen());
     // The timer fires just after the stop request: its keepalive finds the
     // port closed, is reported, and the cycle ends there.
     rig.thread.comStopSlot();
     rig.thread.timeoutSlot();
     QVERIFY(rig.waitForLine(kKeepaliveError));
-    QTest::qWait(2500);
+    QTest::qWait(3 * kRigKeepaliveMs);
     QCOMPARE(rig.countLines(kKeepaliveError), 1);
     QVERIFY(rig.station.lines().isEmpty());
 }
@@ -342,7 +342,7 @@ void TestVelmoraComThread::dayLogCopyOfTranslatedLines()
     QVERIFY(QCoreApplication::installTranslator(&translator));
     auto removeTranslator = qScopeGuard([&translator] { QCoreApplication::removeTranslator(&translator); });
 
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     rig.station.setEventDefault(ScriptedStation::ack());
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     const QString port = rig.port();
@@ -408,7 +408,7 @@ void TestVelmoraComThread::openFailures()
     QFETCH(int, dataBits);
     QFETCH(QStringList, lines);
 
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     const QString port = name.isEmpty() ? rig.port() : name;
     rig.thread.setPortName(port);
     rig.thread.setDataBits(dataBits);
@@ -422,14 +422,14 @@ void TestVelmoraComThread::openFailures()
     QCOMPARE(rig.screen(), lines);
 
     // A port opened but not configured stays open until the next close; no
-    // keepalive (period 1 s here) runs on it.
+    // keepalive runs on it.
     const bool opened = lines.size() > 1;
     rig.close();
     const QString closed = opened ? QStringLiteral("[com] %1 was closed successfully!").arg(port)
                                   : QStringLiteral("[com] %1!").arg(port);
     QVERIFY(rig.waitForLine(closed));
     if (port == rig.port()) {
-        QTest::qWait(1200);
+        QTest::qWait(3 * kRigKeepaliveMs);
         QVERIFY(rig.station.lines().isEmpty());
     }
     QCOMPARE(stops.count(), 1);
@@ -484,7 +484,7 @@ void TestVelmoraComThread::panelChoicesReachTheLine()
 void TestVelmoraComThread::stopWaitsForEventsAlreadyHandedOver()
 {
     ComRig rig(0);
-    rig.station.setEventDefault(ScriptedStation::ack(200));
+    rig.station.setEventDefault(ScriptedStation::ack(kRigAnswerPauseMs));
     QVERIFY(rig.startAndOpen());
     for (int number = 1; number <= 3; ++number)
         rig.thread.msgSlot(makeTestEvent(number));
@@ -506,7 +506,7 @@ void TestVelmoraComThread::stopWaitsForEventsAlreadyHandedOver()
 
 void TestVelmoraComThread::vanishedPortThenNewPort()
 {
-    ComRig rig(1);
+    ComRig rig(kRigKeepaliveMs);
     QVERIFY(rig.startAndOpen());
     rig.station.hangUp();
 

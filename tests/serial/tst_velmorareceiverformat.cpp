@@ -1,6 +1,9 @@
+#include "svelmoracomtiming.h"
 #include "velmorareceiverformat.h"
 
 #include <QtTest>
+
+#include <limits>
 
 // Expected bytes are written out by hand from the Surgard receiver format:
 // "5", receiver, line, space, "18", account, qualifier letter, code, group,
@@ -16,8 +19,8 @@ private slots:
     void keepaliveLine();
     void configuredTexts_data();
     void configuredTexts();
-    void workerKeepAlive_data();
-    void workerKeepAlive();
+    void keepalivePeriod_data();
+    void keepalivePeriod();
     void eventAttempt_data();
     void eventAttempt();
 };
@@ -141,24 +144,24 @@ void TestVelmoraReceiverFormat::configuredTexts()
     QCOMPARE(VelmoraReceiverFormat::lineText(line), lineSent);
 }
 
-void TestVelmoraReceiverFormat::workerKeepAlive_data()
+void TestVelmoraReceiverFormat::keepalivePeriod_data()
 {
     QTest::addColumn<int>("configured");
-    QTest::addColumn<int>("copy");
+    QTest::addColumn<int>("periodMs");
 
-    QTest::newRow("0 stays 0") << 0 << 0;
-    QTest::newRow("1 raised") << 1 << 10;
-    QTest::newRow("9 raised") << 9 << 10;
-    QTest::newRow("10 kept") << 10 << 10;
-    QTest::newRow("60 kept") << 60 << 60;
-    QTest::newRow("negative raised") << -5 << 10;
+    QTest::newRow("0: no keepalives") << 0 << 0;
+    QTest::newRow("negative: no keepalives") << -5 << 0;
+    QTest::newRow("5 s as the panel allows") << 5 << 5000;
+    QTest::newRow("default 60 s") << 60 << 60000;
+    // A hand-edited file may hold any integer; the timer must not overflow.
+    QTest::newRow("beyond what a timer counts") << 99999999 << std::numeric_limits<int>::max();
 }
 
-void TestVelmoraReceiverFormat::workerKeepAlive()
+void TestVelmoraReceiverFormat::keepalivePeriod()
 {
     QFETCH(int, configured);
-    QFETCH(int, copy);
-    QCOMPARE(VelmoraReceiverFormat::workerKeepAlive(configured), copy);
+    QFETCH(int, periodMs);
+    QCOMPARE(SVelmoraComTiming::keepalivePeriodMs(configured), periodMs);
 }
 
 void TestVelmoraReceiverFormat::eventAttempt_data()

@@ -1,0 +1,25 @@
+#ifndef SVELMORACOMTIMING_H
+#define SVELMORACOMTIMING_H
+
+// How long the serial worker waits, in milliseconds. The program runs with
+// the defaults; tests shorten them.
+struct SVelmoraComTiming
+{
+    // Between writing a line and reading its answer.
+    int answerPauseMs = 100;
+    // The answer read's time-outs (see SerialReadTimeouts).
+    int readIntervalMs = 100;
+    int readPerByteMs = 300;
+    int readConstantMs = 50;
+    // No acknowledged line for this long brings a keepalive; 0: none.
+    int keepaliveMs = 0;
+    // How often the first held event is retried while the software does not
+    // answer and there are no keepalives to tell when it is back.
+    int absenceRetryMs = 10000;
+
+    // The keepalive period for a configured number of seconds: nothing for
+    // 0 or less, and never beyond what a timer can count.
+    static int keepalivePeriodMs(int configuredSeconds);
+};
+
+#endif // SVELMORACOMTIMING_H

@@ -1,0 +1,64 @@
+#include "velmoraexchange.h"
+
+#include "serialport.h"
+#include "velmoralog.h"
+#include "velmorareceiverformat.h"
+
+#include <QThread>
+
+VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
+                                                   const RefusalCounter &countRefusal)
+{
+    using Outcome = VelmoraReceiverFormat::AttemptOutcome;
+    for (int attempt = 1;; ++attempt) {
+        // A failed write shows up as a missing answer.
+        writeLine(lineText);
+        QThread::msleep(static_cast<unsigned long>(qMax(0, timing.answerPauseMs)));
+        QByteArray answer;
+        const bool readSucceeded = readAnswer(VelmoraReceiverFormat::kEventAnswerSize, answer);
+
+        const bool refusedForGood = countRefusal(VelmoraReceiverFormat::isRefusal(answer));
+        const Outcome outcome =
+            VelmoraReceiverFormat::judgeEventAttempt(attempt, readSucceeded, answer);
+        if (outcome == Outcome::Acknowledged)
+            return Result::Acknowledged;
+        if (refusedForGood)
+            return Result::Refused;
+        if (outcome == Outcome::GiveUp)
+            return Result::NotAcknowledged;
+        // The day log marks each further attempt with an empty entry.
+        VelmoraCommon_LogError(QString());
+    }
+}
+
+bool VelmoraExchange::sendKeepalive(const QString &lineText)
+{
+    if (!writeLine(lineText))
+        return false;
+    QThread::msleep(static_cast<unsigned long>(qMax(0, timing.answerPauseMs)));
+    QByteArray answer;
+    // Only the bytes count here, not whether the read reported success.
+    readAnswer(VelmoraReceiverFormat::kKeepaliveAnswerSize, answer);
+    return VelmoraReceiverFormat::isAcknowledged(answer);
+}
+
+bool VelmoraExchange::writeLine(const QString &lineText)
+{
+    // Nothing that arrived before the line can answer it. A late 0x06 left
+    // over from an earlier line would otherwise mark this event delivered
+    // although the software never saw it.
+    port.discardInput();
+    const QByteArray bytes = lineText.toLocal8Bit();
+    std::size_t written = 0;
+    return port.write(bytes.constData(), static_cast<std::size_t>(bytes.size()), written)
+           && written == static_cast<std::size_t>(bytes.size());
+}
+
+bool VelmoraExchange::readAnswer(int size, QByteArray &answer)
+{
+    answer = QByteArray(size, '\0');
+    std::size_t received = 0;
+    const bool succeeded = port.read(answer.data(), static_cast<std::size_t>(size), received);
+    answer.truncate(static_cast<int>(received));
+    return succeeded;
+}

@@ -1,0 +1,44 @@
+#ifndef VELMORAEXCHANGE_H
+#define VELMORAEXCHANGE_H
+
+#include "svelmoracomtiming.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class SerialPort;
+
+// Writing a line to the monitoring software and reading its answer: up to
+// three writes for an event line, one for a keepalive. Blocks its thread for
+// the whole exchange; the caller keeps exchanges from overlapping.
+class VelmoraExchange
+{
+public:
+    enum class Result {
+        Acknowledged,
+        NotAcknowledged,
+        Refused,
+    };
+    // Told after each write whether the answer was a refusal (0x15); true
+    // ends the exchange with Refused.
+    using RefusalCounter = std::function<bool(bool refusal)>;
+
+    explicit VelmoraExchange(SerialPort &port) : port(port) {}
+
+    void setTiming(const SVelmoraComTiming &value) { timing = value; }
+
+    Result sendEvent(const QString &lineText, const RefusalCounter &countRefusal);
+    bool sendKeepalive(const QString &lineText);
+
+private:
+    // Writes the line after throwing away whatever arrived before it.
+    bool writeLine(const QString &lineText);
+    bool readAnswer(int size, QByteArray &answer);
+
+    SerialPort &port;
+    SVelmoraComTiming timing;
+};
+
+#endif // VELMORAEXCHANGE_H
