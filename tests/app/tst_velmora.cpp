@@ -1,5 +1,6 @@
 #include "apptestsupport.h"
 #include "ptystation.h"
+#include "scriptedstation.h"
 #include "testdevice.h"
 #include "cvelmoraeditelementwidget.h"
 #include "velmora.h"
@@ -29,7 +30,9 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -624,6 +627,70 @@ private slots:
 
         comPort->setAcknowledging(true);
         QTRY_COMPARE_WITH_TIMEOUT(window->heldEventsText()->text(), QString(), kSettle);
+    }
+
+    void alarmAndKeepaliveDoNotWaitForABusyWindow()
+    {
+        // A station and a device with threads of their own: while the window
+        // is blocked, only the converter's own threads are left to move.
+        ScriptedStation station;
+        QVERIFY(station.isValid());
+        station.setEventDefault(ScriptedStation::ack());
+        station.setKeepaliveDefault(ScriptedStation::ack());
+        writeTestConf(station.portName(), 1);
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
+                                 kSettle);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
+
+        const TestDevice::Event alarm;
+        std::atomic<bool> windowBlocked{false};
+        std::atomic<qint64> sentAt{-1};
+        std::atomic<bool> acknowledged{false};
+        const quint16 port = tcpPort;
+        std::thread device([&] {
+            TestDevice communicator(QByteArray::fromHex("123456"));
+            if (!communicator.connectTo(port) || communicator.readMacRequest().isEmpty())
+                return;
+            while (!windowBlocked)
+                QThread::msleep(5);
+            QThread::msleep(500);
+            sentAt = station.elapsedMs();
+            if (communicator.sendEvent(alarm))
+                acknowledged = communicator.readFrame().size() == 24;
+        });
+
+        // The device is connected and has its MAC request before the window
+        // stops turning its event loop for three seconds.
+        QTRY_COMPARE_WITH_TIMEOUT(window->networkWorkerThread()->connectionCount(), 1, kSettle);
+        QTest::qWait(200);
+        const qint64 blockedFrom = station.elapsedMs();
+        windowBlocked = true;
+        QThread::msleep(3000);
+        const qint64 blockedUntil = station.elapsedMs();
+        device.join();
+        QVERIFY(acknowledged);
+
+        const QList<QByteArray> lines = station.lines();
+        const QList<qint64> times = station.lineTimes();
+        const int eventAt = lines.indexOf(TestDevice::expectedLine(alarm));
+        QVERIFY2(eventAt >= 0, "the alarm never reached the station");
+        QVERIFY2(times.at(eventAt) - sentAt < 1000,
+                 qPrintable(QStringLiteral("alarm after %1 ms").arg(times.at(eventAt) - sentAt)));
+        QVERIFY(times.at(eventAt) < blockedUntil);
+        // The acknowledged alarm starts the one-second period again; the
+        // keepalive it brings falls due and goes out while the window is
+        // still blocked.
+        int keepaliveAt = -1;
+        for (int index = eventAt + 1; index < lines.size() && keepaliveAt < 0; ++index) {
+            if (lines.at(index).startsWith('1'))
+                keepaliveAt = index;
+        }
+        QVERIFY2(keepaliveAt >= 0, "no keepalive after the alarm");
+        const qint64 gap = times.at(keepaliveAt) - times.at(eventAt);
+        QVERIFY2(gap >= 900 && gap < 1500, qPrintable(QStringLiteral("keepalive %1 ms after the alarm").arg(gap)));
+        QVERIFY(times.at(keepaliveAt) < blockedUntil);
+        QVERIFY(times.at(keepaliveAt) > blockedFrom);
     }
 };
 
