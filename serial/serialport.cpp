@@ -13,3 +13,33 @@ void SerialPort::succeed()
     systemError = 0;
     error = SerialPortError::None;
 }
+
+std::string SerialPort::lastErrorText() const
+{
+    if (systemError != 0) {
+        const std::string message = systemMessage(systemError);
+        if (!message.empty())
+            return message;
+    }
+    switch (error) {
+    case SerialPortError::None:
+        return "no error";
+    case SerialPortError::NoSuchPort:
+        return "no such port";
+    case SerialPortError::AccessDenied:
+        return "access denied";
+    case SerialPortError::Unsupported:
+        return "setting not supported by the device";
+    case SerialPortError::NotOpen:
+        return "the port is not open";
+    case SerialPortError::NotSerial:
+        return "not a serial port";
+    case SerialPortError::Disconnected:
+        return "the device is gone";
+    case SerialPortError::TimedOut:
+        return "the device did not take the bytes in time";
+    case SerialPortError::Other:
+        break;
+    }
+    return "unknown error";
+}

@@ -67,12 +67,15 @@ public:
     // Writes back the parameters last read (read now if they never were) with
     // the four members of settings changed.
     bool applyLineSettings(const SerialLineSettings &settings);
-    // Sets the three read time-outs; the write time-outs stay as they were.
-    // Until this is called a read returns at once with what is waiting.
+    // Sets the three read time-outs. Until this is called, and whenever
+    // both totals are zero, a read returns at once with what is waiting.
     bool setReadTimeouts(const SerialReadTimeouts &timeouts);
 
     // Writes all size bytes, blocking. True only when all of them were
-    // written; written holds the count either way.
+    // written; written holds the count either way. A device that stops
+    // taking bytes (flow control held by the other side, a stalled driver)
+    // fails the write with TimedOut after about 2 s more than the bytes
+    // need at the line's speed.
     bool write(const char *data, std::size_t size, std::size_t &written);
     // Reads up to capacity bytes, ended by the read time-outs. A read that
     // times out with fewer bytes, or none, still succeeds.
@@ -89,6 +92,9 @@ public:
     SerialPortError lastError() const { return error; }
     // The platform's own code (errno, GetLastError) behind lastError().
     int lastSystemError() const { return systemError; }
+    // The system's own message for lastSystemError(), for log lines; a short
+    // English description of lastError() when no system code is behind it.
+    std::string lastErrorText() const;
 
 private:
     struct Platform;
@@ -98,6 +104,9 @@ private:
     void failWith(int systemCode);
     void failWith(SerialPortError reason);
     void succeed();
+    // The system's message for a platform code, defined in each
+    // implementation.
+    static std::string systemMessage(int systemCode);
 
     std::unique_ptr<Platform> platform;
     SerialPortError error = SerialPortError::None;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -89,6 +90,11 @@ void SerialPort::failWith(int systemCode)
         error = SerialPortError::Other;
         break;
     }
+}
+
+std::string SerialPort::systemMessage(int systemCode)
+{
+    return std::generic_category().message(systemCode);
 }
 
 std::string SerialPort::devicePath(const std::string &name)

@@ -7,6 +7,68 @@ namespace {
 // The Win32 device namespace, so that COM10 and above open like COM1.
 const char kDevicePrefix[] = "\\\\.\\";
 
+// A write is given up on when the device has not taken it this long after
+// the time its bytes need at the line's speed, so that a line stopped by
+// the other side cannot block the worker for good.
+constexpr DWORD kWriteStallLimitMs = 2000;
+// Start bit, eight data bits, parity bit and two stop bits: the longest
+// character on the line.
+constexpr DWORD kLongestCharacterBits = 12;
+// The slowest speed the settings offer, assumed while the port's own is not
+// known.
+constexpr DWORD kSlowestBaudRate = 75;
+
+DWORD writeMsPerByte(DWORD baudRate)
+{
+    if (baudRate == 0)
+        baudRate = kSlowestBaudRate;
+    const DWORD perByte = (kLongestCharacterBits * 1000 + baudRate - 1) / baudRate;
+    return perByte == 0 ? 1 : perByte;
+}
+
+// The whole time-out record: the port's own values are never kept, since a
+// fresh handle may carry none at all (reads and writes that wait for ever).
+COMMTIMEOUTS timeoutRecord(const SerialReadTimeouts &read, DWORD baudRate)
+{
+    COMMTIMEOUTS record{};
+    if (read.totalPerByteMs == 0 && read.totalConstantMs == 0) {
+        // All-zero totals would mean "wait for every byte"; this is the
+        // documented shape of "return at once with what is waiting".
+        record.ReadIntervalTimeout = MAXDWORD;
+    } else {
+        // MAXDWORD as the interval has a meaning of its own.
+        record.ReadIntervalTimeout = read.intervalMs < MAXDWORD ? read.intervalMs : MAXDWORD - 1;
+        record.ReadTotalTimeoutMultiplier = read.totalPerByteMs;
+        record.ReadTotalTimeoutConstant = read.totalConstantMs;
+    }
+    record.WriteTotalTimeoutMultiplier = writeMsPerByte(baudRate);
+    record.WriteTotalTimeoutConstant = kWriteStallLimitMs;
+    return record;
+}
+
+// A raw binary line without flow control, as on the POSIX side: nothing may
+// hold a write back or change a byte. DTR and RTS stay as the port had them,
+// unless they were left to a handshake.
+void makeRawWithoutFlowControl(DCB &lineSettings)
+{
+    lineSettings.fBinary = TRUE;
+    lineSettings.fOutxCtsFlow = FALSE;
+    lineSettings.fOutxDsrFlow = FALSE;
+    lineSettings.fDsrSensitivity = FALSE;
+    lineSettings.fOutX = FALSE;
+    lineSettings.fInX = FALSE;
+    if (lineSettings.fDtrControl == DTR_CONTROL_HANDSHAKE)
+        lineSettings.fDtrControl = DTR_CONTROL_ENABLE;
+    if (lineSettings.fRtsControl == RTS_CONTROL_HANDSHAKE
+        || lineSettings.fRtsControl == RTS_CONTROL_TOGGLE)
+        lineSettings.fRtsControl = RTS_CONTROL_ENABLE;
+    lineSettings.fErrorChar = FALSE;
+    lineSettings.fNull = FALSE;
+    // Otherwise one framing error stops all reads and writes until
+    // ClearCommError is called.
+    lineSettings.fAbortOnError = FALSE;
+}
+
 } // namespace
 
 struct SerialPort::Platform
@@ -14,6 +76,20 @@ struct SerialPort::Platform
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB lineSettings{};
     bool haveLineSettings = false;
+    SerialReadTimeouts readTimeouts;
+    DWORD baudRate = 0;
+
+    // False until a time-out record of ours is on the handle.
+    bool haveTimeouts = false;
+
+    bool applyTimeouts()
+    {
+        COMMTIMEOUTS record = timeoutRecord(readTimeouts, baudRate);
+        haveTimeouts = SetCommTimeouts(handle, &record) != 0;
+        return haveTimeouts;
+    }
+    // Reads and writes never run on a handle without time-outs.
+    bool ensureTimeouts() { return haveTimeouts || applyTimeouts(); }
 };
 
 SerialPort::SerialPort() : platform(std::make_unique<Platform>()) {}
@@ -34,7 +110,12 @@ void SerialPort::failWith(int systemCode)
         error = SerialPortError::NoSuchPort;
         break;
     case ERROR_ACCESS_DENIED:
+        // A handle that is open already is refused only when its device
+        // went away (a USB adapter pulled out).
+        error = isOpen() ? SerialPortError::Disconnected : SerialPortError::AccessDenied;
+        break;
     case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
         error = SerialPortError::AccessDenied;
         break;
     case ERROR_INVALID_PARAMETER:
@@ -42,22 +123,44 @@ void SerialPort::failWith(int systemCode)
         error = SerialPortError::Unsupported;
         break;
     case ERROR_INVALID_HANDLE:
+    case ERROR_INVALID_FUNCTION:
         error = SerialPortError::NotSerial;
         break;
+    // What a port whose device went away reports: the other end of a
+    // virtual port closed, a USB adapter pulled, a driver that stopped.
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
+    case ERROR_DEV_NOT_EXIST:
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_OPERATION_ABORTED:
+    case ERROR_BROKEN_PIPE:
         error = SerialPortError::Disconnected;
         break;
     case ERROR_TIMEOUT:
     case ERROR_SEM_TIMEOUT:
+    case ERROR_COUNTER_TIMEOUT:
         error = SerialPortError::TimedOut;
         break;
     default:
         error = SerialPortError::Other;
         break;
     }
+}
+
+std::string SerialPort::systemMessage(int systemCode)
+{
+    char *buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(systemCode), 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
+    std::string message = length > 0 && buffer ? std::string(buffer, length) : std::string();
+    LocalFree(buffer);
+    while (!message.empty()
+           && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    return message;
 }
 
 std::string SerialPort::devicePath(const std::string &name)
@@ -72,14 +175,23 @@ bool SerialPort::open(const std::string &name)
         return false;
     }
     const std::string path = devicePath(name);
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A COM port is opened for exclusive use.
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         failWith(static_cast<int>(GetLastError()));
         return false;
     }
     platform->handle = handle;
     platform->haveLineSettings = false;
+    platform->readTimeouts = SerialReadTimeouts();
+    DCB lineSettings{};
+    lineSettings.DCBlength = sizeof lineSettings;
+    platform->baudRate = GetCommState(handle, &lineSettings) ? lineSettings.BaudRate : 0;
+    // A fresh handle may carry no time-outs at all: reads and writes that
+    // wait for ever. A device that takes none is still open (reading its
+    // settings then reports what it is); read and write try again first.
+    platform->haveTimeouts = platform->applyTimeouts();
     succeed();
     return true;
 }
@@ -113,15 +225,27 @@ bool SerialPort::applyLineSettings(const SerialLineSettings &settings)
     if (!platform->haveLineSettings && !readLineSettings())
         return false;
     DCB lineSettings = platform->lineSettings;
+    makeRawWithoutFlowControl(lineSettings);
     lineSettings.BaudRate = static_cast<DWORD>(settings.baudRate);
     lineSettings.ByteSize = static_cast<BYTE>(settings.dataBits);
     lineSettings.Parity = static_cast<BYTE>(settings.parity);
     lineSettings.StopBits = settings.twoStopBits ? TWOSTOPBITS : ONESTOPBIT;
     if (!SetCommState(platform->handle, &lineSettings)) {
-        failWith(static_cast<int>(GetLastError()));
+        const DWORD code = GetLastError();
+        // A driver may have taken some members before it refused one (the
+        // speed before nine data bits): put back what the port had rather
+        // than leave half the change.
+        SetCommState(platform->handle, &platform->lineSettings);
+        failWith(static_cast<int>(code));
         return false;
     }
     platform->lineSettings = lineSettings;
+    // The write limit follows the line's new speed.
+    platform->baudRate = lineSettings.BaudRate;
+    if (!platform->applyTimeouts()) {
+        failWith(static_cast<int>(GetLastError()));
+        return false;
+    }
     succeed();
     return true;
 }
@@ -132,14 +256,10 @@ bool SerialPort::setReadTimeouts(const SerialReadTimeouts &timeouts)
         failWith(SerialPortError::NotOpen);
         return false;
     }
-    // The record is used even when it could not be read: the write members
-    // then stay zero, meaning no write time-out.
-    COMMTIMEOUTS record{};
-    GetCommTimeouts(platform->handle, &record);
-    record.ReadIntervalTimeout = timeouts.intervalMs;
-    record.ReadTotalTimeoutMultiplier = timeouts.totalPerByteMs;
-    record.ReadTotalTimeoutConstant = timeouts.totalConstantMs;
-    if (!SetCommTimeouts(platform->handle, &record)) {
+    const SerialReadTimeouts previous = platform->readTimeouts;
+    platform->readTimeouts = timeouts;
+    if (!platform->applyTimeouts()) {
+        platform->readTimeouts = previous;
         failWith(static_cast<int>(GetLastError()));
         return false;
     }
@@ -154,6 +274,10 @@ bool SerialPort::write(const char *data, std::size_t size, std::size_t &written)
         failWith(SerialPortError::NotOpen);
         return false;
     }
+    if (!platform->ensureTimeouts()) {
+        failWith(static_cast<int>(GetLastError()));
+        return false;
+    }
     DWORD count = 0;
     const BOOL ok = WriteFile(platform->handle, data, static_cast<DWORD>(size), &count, nullptr);
     written = count;
@@ -161,6 +285,7 @@ bool SerialPort::write(const char *data, std::size_t size, std::size_t &written)
         failWith(static_cast<int>(GetLastError()));
         return false;
     }
+    // The write time-out ends a write successfully with fewer bytes.
     if (written != size) {
         failWith(static_cast<int>(ERROR_TIMEOUT));
         return false;
@@ -174,6 +299,10 @@ bool SerialPort::read(char *buffer, std::size_t capacity, std::size_t &received)
     received = 0;
     if (!isOpen()) {
         failWith(SerialPortError::NotOpen);
+        return false;
+    }
+    if (!platform->ensureTimeouts()) {
+        failWith(static_cast<int>(GetLastError()));
         return false;
     }
     DWORD count = 0;
@@ -207,4 +336,5 @@ void SerialPort::close()
         CloseHandle(platform->handle);
     platform->handle = INVALID_HANDLE_VALUE;
     platform->haveLineSettings = false;
+    platform->haveTimeouts = false;
 }
