@@ -1,207 +1,583 @@
-// Prints the time from a device's frame to the converter's ACK, with the
-// event journal in place and without it, for one device and for many devices
-// sending at the same moment.
+// Compares the converter's network thread with a minimal epoll server that
+// does only the wire work (the MAC request on connect, a 24-byte ACK per
+// frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
-//   bench_ack [--devices N] [--rounds R] [--pause-ms MS] [--dir DIRECTORY]
+//   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
 //
-// The network thread runs as in the program. The devices are plain
-// non-blocking sockets driven by poll() in the benchmark's own thread, so
-// every ACK is timed when it arrives, not when the benchmark gets round to
-// reading it. The journal lives beside the program by default, on the disk
-// spool/ uses; a tmpfs would make its flushes free.
+// For each count and server it prints: the time until every device has its
+// MAC request when all connect at once; the p50 and p99 from frame to ACK
+// when every device sends one event at the same moment; the highest steady
+// rate at which p99 stays under 50 ms; the CPU time the server spends per
+// 1,000 frames at 1,000 frames/s; and the memory each connection costs once
+// it has been used. Each figure of the converter is followed by its ratio to
+// the epoll server.
+//
+// Each measurement runs in a child process of its own, so that neither
+// server inherits the other's heap or descriptors. The devices are plain
+// non-blocking sockets driven by epoll in a thread of the child; the CPU
+// figure is the child's CPU time less that thread's.
 
 #include "velmoraeventjournal.h"
+#include "velmoraframe.h"
 #include "velmoralog.h"
 #include "velmoranetworkthread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMap>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kFrameSize = 24;
-constexpr int kReplyTimeoutMs = 5000;
+constexpr int kMacTimeoutMs = 20000;
+constexpr int kBurstTimeoutMs = 15000;
+constexpr int kBurstRounds = 3;
+constexpr double kSteadyP99LimitMs = 50;
+constexpr int kSteadyStepMs = 1500;
+constexpr int kSteadyFirstRate = 500;
+constexpr int kSteadyLastRate = 64000;
+constexpr int kCpuRate = 1000;
+constexpr int kCpuSeconds = 3;
+// The epoll server's own receive buffer per connection.
+constexpr int kBaselineBufferSize = 4096;
 
 // A plain alarm event of device 12 34 56 (account 001234, event 1130, group
 // 01, zone 005), the way a device sends it.
-const QByteArray kEventFrame = QByteArray::fromHex(
-    "4DD400001A000000000101123456000000000004001800123411300100056 14C0D0A");
+const QByteArray kEventFrame =
+    QByteArray::fromHex("4DD400001A00000000010112345600000000000400180012341130010005614C0D0A");
+
+qint64 nowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec used{};
+    clock_gettime(clock, &used);
+    return double(used.tv_sec) + used.tv_nsec / 1e9;
+}
+
+qint64 residentBytes()
+{
+    FILE *statm = std::fopen("/proc/self/statm", "r");
+    long size = 0;
+    long resident = 0;
+    if (statm) {
+        if (std::fscanf(statm, "%ld %ld", &size, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return qint64(resident) * sysconf(_SC_PAGESIZE);
+}
+
+// Both ends of every connection live in this process.
+bool raiseDescriptorLimit(int connections)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t wanted = rlim_t(2 * connections + 256);
+    if (limit.rlim_max < wanted)
+        limit.rlim_max = wanted; // allowed for root only
+    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min(wanted, limit.rlim_max));
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0 || getrlimit(RLIMIT_NOFILE, &limit) != 0
+        || limit.rlim_cur >= wanted;
+}
+
+double percentile(std::vector<double> values, int percent)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, values.size() * size_t(percent) / 100)];
+}
+
+// ---- the baseline: the wire work and nothing else ---------------------
+
+class EpollServer
+{
+public:
+    ~EpollServer()
+    {
+        if (worker.joinable()) {
+            const quint64 one = 1;
+            if (::write(stopFd, &one, sizeof one) < 0)
+                std::perror("eventfd");
+            worker.join();
+        }
+        for (Connection *connection : connections)
+            delete connection;
+        for (int fd : {listenFd, epollFd, stopFd}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    // Listens on a free loopback port; 0 on failure.
+    quint16 start()
+    {
+        listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(listenFd, SOMAXCONN) != 0
+            || ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return 0;
+        epollFd = ::epoll_create1(0);
+        stopFd = ::eventfd(0, EFD_NONBLOCK);
+        epoll_event listenEvent{EPOLLIN, {nullptr}};
+        epoll_event stopEvent{EPOLLIN, {&stopFd}};
+        if (epollFd < 0 || stopFd < 0 || ::epoll_ctl(epollFd, EPOLL_CTL_ADD, listenFd, &listenEvent) != 0
+            || ::epoll_ctl(epollFd, EPOLL_CTL_ADD, stopFd, &stopEvent) != 0)
+            return 0;
+        worker = std::thread([this] { run(); });
+        return ntohs(address.sin_port);
+    }
+
+private:
+    struct Connection
+    {
+        int fd = -1;
+        int used = 0;
+        char buffer[kBaselineBufferSize];
+    };
+
+    void run()
+    {
+        epoll_event events[256];
+        for (;;) {
+            const int ready = ::epoll_wait(epollFd, events, 256, -1);
+            for (int i = 0; i < ready; ++i) {
+                if (events[i].data.ptr == &stopFd)
+                    return;
+                if (!events[i].data.ptr)
+                    acceptAll();
+                else
+                    readFrom(static_cast<Connection *>(events[i].data.ptr));
+            }
+        }
+    }
+
+    void acceptAll()
+    {
+        const QByteArray macRequest = VelmoraFrame::macRequest();
+        for (;;) {
+            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK);
+            if (fd < 0)
+                return;
+            auto *connection = new Connection;
+            connection->fd = fd;
+            connections.push_back(connection);
+            epoll_event event{EPOLLIN, {connection}};
+            ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
+            if (::send(fd, macRequest.constData(), kFrameSize, MSG_NOSIGNAL) != kFrameSize)
+                std::fputs("epoll server: MAC request not sent\n", stderr);
+        }
+    }
+
+    void readFrom(Connection *connection)
+    {
+        const ssize_t count = ::recv(connection->fd, connection->buffer + connection->used,
+                                     size_t(kBaselineBufferSize - connection->used), 0);
+        if (count <= 0) {
+            if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+                ::epoll_ctl(epollFd, EPOLL_CTL_DEL, connection->fd, nullptr);
+                ::close(connection->fd);
+                connection->fd = -1;
+            }
+            return;
+        }
+        connection->used += int(count);
+        int front = 0;
+        while (connection->used - front >= VelmoraFrame::kPayloadOffset) {
+            const auto *frame = reinterpret_cast<const quint8 *>(connection->buffer + front);
+            const int size = (frame[VelmoraFrame::kLengthOffset] << 8 | frame[VelmoraFrame::kLengthOffset + 1])
+                + VelmoraFrame::kOverhead;
+            if (size > kBaselineBufferSize) {
+                front = connection->used;
+                break;
+            }
+            if (connection->used - front < size)
+                break;
+            const quint8 *id = frame + VelmoraFrame::kPayloadOffset + VelmoraFrame::kIdOffset;
+            const QByteArray ack = VelmoraFrame::ack({id[0], id[1], id[2]});
+            if (::send(connection->fd, ack.constData(), kFrameSize, MSG_NOSIGNAL) != kFrameSize)
+                std::fputs("epoll server: ACK not sent\n", stderr);
+            front += size;
+        }
+        std::memmove(connection->buffer, connection->buffer + front, size_t(connection->used - front));
+        connection->used -= front;
+    }
+
+    int listenFd = -1;
+    int epollFd = -1;
+    int stopFd = -1;
+    std::vector<Connection *> connections;
+    std::thread worker;
+};
+
+// ---- the devices ------------------------------------------------------
 
 struct Figures
 {
-    double median = 0;
-    double p99 = 0;
-    double max = 0;
-    int frames = 0;
-    int missing = 0;
+    double macSeconds = -1;
+    int macMissing = 0;
+    double burstP50 = -1;
+    double burstP99 = -1;
+    int burstMissing = 0;
+    int steadyRate = 0;
+    bool steadyCapped = false;
+    double cpuMsPer1000 = -1;
+    double kbPerConnection = -1;
 };
 
 class Devices
 {
 public:
-    ~Devices()
+    explicit Devices(int count)
+        : fds(size_t(count), -1)
+        , received(size_t(count), 0)
+        , sentAt(size_t(count), 0)
+        , waiting(size_t(count), false)
     {
-        for (int fd : sockets)
-            ::close(fd);
+        epollFd = ::epoll_create1(0);
     }
 
-    // Connects and reads away the MAC request each connection starts with.
-    bool connectAll(int count, quint16 port)
+    ~Devices()
+    {
+        for (int fd : fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        ::close(epollFd);
+    }
+
+    // All connect at once; seconds until the last MAC request arrived.
+    double connectAll(quint16 port, int &missing)
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (int i = 0; i < count; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-                return false;
+        const qint64 start = nowNs();
+        for (size_t i = 0; i < fds.size(); ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            if (fd < 0)
+                continue;
             const int on = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            sockets.push_back(fd);
-            if (readFrame(fd).size() != kFrameSize)
-                return false;
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+                ::close(fd);
+                continue;
+            }
+            fds[i] = fd;
+            epoll_event event{EPOLLIN, {}};
+            event.data.u64 = i;
+            ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
+            waiting[i] = true;
         }
-        for (int fd : sockets)
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        return true;
+        const qint64 last = awaitReplies(start, kMacTimeoutMs, nullptr);
+        missing = outstanding();
+        clearWaiting();
+        return (last - start) / 1e9;
     }
 
-    // Every device sends one frame at the same moment; each ACK is timed as
-    // it arrives.
-    void round(std::vector<double> &latencies, int &missing)
+    // Every device sends one frame; each reply is timed from its own send.
+    void burst(std::vector<double> &latencies, int &missing)
     {
-        QElapsedTimer clock;
-        clock.start();
-        std::vector<qint64> sentAt(sockets.size());
-        std::vector<int> received(sockets.size(), 0);
-        for (size_t i = 0; i < sockets.size(); ++i) {
-            sentAt[i] = clock.nsecsElapsed();
-            if (::send(sockets[i], kEventFrame.constData(), static_cast<size_t>(kEventFrame.size()), 0) != kEventFrame.size())
-                received[i] = -1;
-        }
-        size_t done = 0;
-        std::vector<pollfd> polls(sockets.size());
-        while (done < sockets.size() && clock.elapsed() < kReplyTimeoutMs) {
-            for (size_t i = 0; i < sockets.size(); ++i)
-                polls[i] = {received[i] >= 0 && received[i] < kFrameSize ? sockets[i] : -1, POLLIN, 0};
-            if (::poll(polls.data(), polls.size(), 100) <= 0)
-                continue;
-            const qint64 now = clock.nsecsElapsed();
-            for (size_t i = 0; i < sockets.size(); ++i) {
-                if (!(polls[i].revents & POLLIN))
-                    continue;
-                char buffer[kFrameSize];
-                const ssize_t count = ::recv(sockets[i], buffer, static_cast<size_t>(kFrameSize - received[i]), 0);
-                if (count <= 0)
-                    continue;
-                received[i] += static_cast<int>(count);
-                if (received[i] == kFrameSize) {
-                    latencies.push_back((now - sentAt[i]) / 1e6);
-                    ++done;
-                }
+        const qint64 start = nowNs();
+        for (size_t i = 0; i < fds.size(); ++i)
+            send(i);
+        awaitReplies(start, kBurstTimeoutMs, &latencies);
+        missing += outstanding();
+        clearWaiting();
+    }
+
+    // Frames spread evenly over time and over the devices; false when some
+    // reply did not come back.
+    bool steady(int rate, int durationMs, std::vector<double> &latencies)
+    {
+        const qint64 interval = 1000000000LL / rate;
+        const qint64 start = nowNs();
+        const qint64 end = start + qint64(durationMs) * 1000000;
+        qint64 nextSend = start;
+        size_t next = 0;
+        epoll_event events[256];
+        for (;;) {
+            const qint64 now = nowNs();
+            if (now >= end)
+                break;
+            while (nextSend <= now) {
+                // A device still waiting for its ACK does not send again.
+                for (size_t tried = 0; tried < fds.size() && waiting[next]; ++tried)
+                    next = (next + 1) % fds.size();
+                if (!waiting[next])
+                    send(next);
+                next = (next + 1) % fds.size();
+                nextSend += interval;
             }
+            const int timeoutMs = int(std::max<qint64>(0, (nextSend - nowNs()) / 1000000));
+            const int ready = ::epoll_wait(epollFd, events, 256, timeoutMs);
+            receive(events, ready, &latencies);
         }
-        missing += static_cast<int>(sockets.size() - done);
+        awaitReplies(end, kBurstTimeoutMs, &latencies);
+        const bool complete = outstanding() == 0;
+        clearWaiting();
+        return complete;
     }
 
 private:
-    static QByteArray readFrame(int fd)
+    void send(size_t i)
     {
-        QByteArray frame;
-        char buffer[kFrameSize];
-        while (frame.size() < kFrameSize) {
-            pollfd one{fd, POLLIN, 0};
-            if (::poll(&one, 1, kReplyTimeoutMs) <= 0)
-                break;
-            const ssize_t count = ::recv(fd, buffer, static_cast<size_t>(kFrameSize - frame.size()), 0);
-            if (count <= 0)
-                break;
-            frame.append(buffer, static_cast<int>(count));
-        }
-        return frame;
+        if (fds[i] < 0)
+            return;
+        sentAt[i] = nowNs();
+        received[i] = 0;
+        waiting[i] = ::send(fds[i], kEventFrame.constData(), size_t(kEventFrame.size()), MSG_NOSIGNAL)
+            == kEventFrame.size();
     }
 
-    std::vector<int> sockets;
+    void receive(const epoll_event *events, int ready, std::vector<double> *latencies)
+    {
+        const qint64 now = nowNs();
+        for (int e = 0; e < ready; ++e) {
+            const size_t i = events[e].data.u64;
+            char buffer[kFrameSize];
+            const ssize_t count = ::recv(fds[i], buffer, size_t(kFrameSize - received[i]), 0);
+            if (count <= 0) {
+                if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fds[i], nullptr);
+                    ::close(fds[i]);
+                    fds[i] = -1;
+                }
+                continue;
+            }
+            received[i] += int(count);
+            if (received[i] == kFrameSize && waiting[i]) {
+                waiting[i] = false;
+                received[i] = 0;
+                ++repliesSeen;
+                if (latencies)
+                    latencies->push_back((now - sentAt[i]) / 1e6);
+            }
+        }
+    }
+
+    // Time of the last reply.
+    qint64 awaitReplies(qint64 start, int timeoutMs, std::vector<double> *latencies)
+    {
+        qint64 last = start;
+        epoll_event events[256];
+        while (outstanding() > 0 && nowNs() - start < qint64(timeoutMs) * 1000000) {
+            const int before = repliesSeen;
+            receive(events, ::epoll_wait(epollFd, events, 256, 100), latencies);
+            if (repliesSeen != before)
+                last = nowNs();
+        }
+        return last;
+    }
+
+    int outstanding() const
+    {
+        int count = 0;
+        for (size_t i = 0; i < fds.size(); ++i)
+            count += waiting[i] ? 1 : 0;
+        return count;
+    }
+
+    void clearWaiting()
+    {
+        std::fill(waiting.begin(), waiting.end(), false);
+        std::fill(received.begin(), received.end(), 0);
+    }
+
+    int epollFd = -1;
+    int repliesSeen = 0;
+    std::vector<int> fds;
+    std::vector<int> received;
+    std::vector<qint64> sentAt;
+    std::vector<bool> waiting;
 };
 
-quint16 freePort()
+void drive(quint16 port, int count, Figures &figures)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-bool measure(const QString &directory, bool withJournal, bool withDayLog, int deviceCount, int rounds, int pauseMs,
-             Figures &figures)
-{
-    QTemporaryDir work(directory + QStringLiteral("/bench_ack-XXXXXX"));
-    if (!work.isValid())
-        return false;
-    // Threshold 0 turns the day log off, to show what its lines cost.
-    VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), withDayLog ? 4 : 0);
-    VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
-    if (withJournal && !journal.open())
-        return false;
-
-    const quint16 port = freePort();
-    VelmoraNetworkThread thread;
-    thread.setAddress(QStringLiteral("127.0.0.1"));
-    thread.setPort(port);
-    if (withJournal)
-        thread.setEventStore(&journal);
-    thread.start();
-    if (!thread.waitUntilReady())
-        return false;
-    thread.networkStartSlot();
-    QThread::msleep(200);
+    Devices devices(count);
+    const qint64 residentBefore = residentBytes();
+    figures.macSeconds = devices.connectAll(port, figures.macMissing);
 
     std::vector<double> latencies;
-    {
-        Devices devices;
-        if (!devices.connectAll(deviceCount, port))
-            return false;
-        // One round to warm up, not counted.
-        int ignored = 0;
-        std::vector<double> warmUp;
-        devices.round(warmUp, ignored);
-        for (int r = 0; r < rounds; ++r) {
-            // With a pause each round is one burst on an idle converter;
-            // without, the next burst meets the previous one's log lines.
-            QThread::msleep(static_cast<unsigned long>(pauseMs));
-            devices.round(latencies, figures.missing);
-        }
+    latencies.reserve(size_t(count) * kBurstRounds);
+    for (int round = 0; round < kBurstRounds; ++round) {
+        QThread::msleep(300);
+        devices.burst(latencies, figures.burstMissing);
     }
-    thread.networkStopSlot();
-    thread.quit();
-    thread.wait();
-    // Events of the network thread that nobody consumed.
-    QCoreApplication::processEvents();
+    figures.burstP50 = percentile(latencies, 50);
+    figures.burstP99 = percentile(latencies, 99);
+    QThread::msleep(500);
+    figures.kbPerConnection = (residentBytes() - residentBefore) / 1024.0 / count;
 
-    std::sort(latencies.begin(), latencies.end());
-    figures.frames = static_cast<int>(latencies.size());
-    if (!latencies.empty()) {
-        figures.median = latencies[latencies.size() / 2];
-        figures.p99 = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
-        figures.max = latencies.back();
+    const double processBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double devicesBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    std::vector<double> cpuLatencies;
+    const bool cpuComplete = devices.steady(kCpuRate, kCpuSeconds * 1000, cpuLatencies);
+    const double serverSeconds = (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processBefore)
+        - (cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - devicesBefore);
+    if (cpuComplete && !cpuLatencies.empty())
+        figures.cpuMsPer1000 = serverSeconds * 1000 / (cpuLatencies.size() / 1000.0);
+
+    for (int rate = kSteadyFirstRate; rate <= kSteadyLastRate; rate *= 2) {
+        QThread::msleep(300);
+        std::vector<double> steadyLatencies;
+        if (!devices.steady(rate, kSteadyStepMs, steadyLatencies)
+            || percentile(steadyLatencies, 99) > kSteadyP99LimitMs)
+            return;
+        figures.steadyRate = rate;
+        figures.steadyCapped = rate * 2 > kSteadyLastRate;
     }
-    return true;
+}
+
+// ---- one measurement in a child process -------------------------------
+
+int runChild(const QString &server, int count, bool withJournal, const QString &directory)
+{
+    if (!raiseDescriptorLimit(count)) {
+        std::fprintf(stderr, "cannot open %d descriptors\n", 2 * count);
+        return 1;
+    }
+    Figures figures;
+    if (server == QLatin1String("epoll")) {
+        EpollServer epoll;
+        const quint16 port = epoll.start();
+        if (port == 0)
+            return 1;
+        std::thread devices([&] { drive(port, count, figures); });
+        devices.join();
+    } else {
+        QTemporaryDir work(directory + QStringLiteral("/bench_ack-XXXXXX"));
+        if (!work.isValid())
+            return 1;
+        // The program's own threshold: every line goes to the day log.
+        VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), kLogDebug);
+        VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
+        if (withJournal && !journal.open())
+            return 1;
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            port = probe.serverPort();
+        }
+        VelmoraNetworkThread thread;
+        thread.setAddress(QStringLiteral("127.0.0.1"));
+        thread.setPort(port);
+        if (withJournal)
+            thread.setEventStore(&journal);
+        thread.start();
+        if (!thread.waitUntilReady())
+            return 1;
+        thread.networkStartSlot();
+        QThread::msleep(300);
+        // This thread plays the window's part: it takes the lines and events
+        // the network thread hands over.
+        std::thread devices([&] {
+            drive(port, count, figures);
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+        });
+        QCoreApplication::exec();
+        devices.join();
+        thread.networkStopSlot();
+        thread.quit();
+        thread.wait();
+    }
+    std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f\n",
+                figures.macSeconds, figures.macMissing, figures.burstP50, figures.burstP99, figures.burstMissing,
+                figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection);
+    return 0;
+}
+
+// ---- the table --------------------------------------------------------
+
+using Row = QMap<QString, double>;
+
+bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, Row &row)
+{
+    QProcess child;
+    QStringList arguments = {QStringLiteral("--child"), server, QStringLiteral("--devices"), QString::number(count),
+                             QStringLiteral("--dir"), directory};
+    if (withJournal)
+        arguments << QStringLiteral("--journal");
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForFinished(600000) || child.exitCode() != 0)
+        return false;
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    for (const QByteArray &field : fields) {
+        const QList<QByteArray> pair = field.split('=');
+        if (pair.size() == 2)
+            row.insert(QString::fromLatin1(pair.at(0)), pair.at(1).toDouble());
+    }
+    return row.contains(QStringLiteral("kb"));
+}
+
+QString ratio(double value, double baseline)
+{
+    if (value < 0 || baseline <= 0)
+        return QStringLiteral("   -  ");
+    return QStringLiteral("(%1x)").arg(value / baseline, 0, 'f', value / baseline < 10 ? 2 : 1);
+}
+
+void printRow(const char *server, int count, const Row &row, const Row &baseline)
+{
+    auto cell = [&](const char *key, int decimals, bool withRatio) {
+        const double value = row.value(QLatin1String(key), -1);
+        QString text = value < 0 ? QStringLiteral("-") : QString::number(value, 'f', decimals);
+        if (withRatio)
+            text += QLatin1Char(' ') + ratio(value, baseline.value(QLatin1String(key), -1));
+        return text.toLatin1();
+    };
+    QByteArray mac = cell("mac", 2, &row != &baseline);
+    if (row.value(QStringLiteral("macMissing")) > 0)
+        mac += " " + QByteArray::number(int(row.value(QStringLiteral("macMissing")))) + " never";
+    QByteArray rate = QByteArray::number(int(row.value(QStringLiteral("rate"))));
+    if (row.value(QStringLiteral("capped")) > 0)
+        rate.prepend(">=");
+    if (&row != &baseline)
+        rate += ' ' + ratio(row.value(QStringLiteral("rate")), baseline.value(QStringLiteral("rate"))).toLatin1();
+    const bool compare = &row != &baseline;
+    std::printf("%7d %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", count, server, mac.constData(),
+                cell("p50", 2, compare).constData(), cell("p99", 2, compare).constData(), rate.constData(),
+                cell("cpu", 1, compare).constData(), cell("kb", 2, compare).constData());
+    if (row.value(QStringLiteral("burstMissing")) > 0)
+        std::printf("        (%d burst replies never came)\n", int(row.value(QStringLiteral("burstMissing"))));
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -212,47 +588,44 @@ int main(int argc, char *argv[])
     registerVelmoraMsgType();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times device frame to ACK on this machine."));
+    parser.setApplicationDescription(QStringLiteral("Compares the network thread with a minimal epoll server."));
     parser.addHelpOption();
-    const QCommandLineOption devicesOption(QStringLiteral("devices"), QStringLiteral("Devices sending at once."),
-                                           QStringLiteral("n"), QStringLiteral("100"));
-    const QCommandLineOption roundsOption(QStringLiteral("rounds"), QStringLiteral("Frames each device sends."),
-                                          QStringLiteral("n"), QStringLiteral("30"));
-    const QCommandLineOption directoryOption(QStringLiteral("dir"), QStringLiteral("Directory for the journal."),
+    const QCommandLineOption devicesOption(QStringLiteral("devices"), QStringLiteral("Connection counts, comma-separated."),
+                                           QStringLiteral("list"), QStringLiteral("100,1000,10000"));
+    const QCommandLineOption journalOption(QStringLiteral("journal"),
+                                           QStringLiteral("Journal the converter's events on disk, as the program does."));
+    const QCommandLineOption directoryOption(QStringLiteral("dir"), QStringLiteral("Directory for the day log and journal."),
                                              QStringLiteral("directory"), QCoreApplication::applicationDirPath());
-    const QCommandLineOption pauseOption(QStringLiteral("pause-ms"),
-                                         QStringLiteral("Pause between bursts; 0 keeps the converter busy."),
-                                         QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions({devicesOption, roundsOption, directoryOption, pauseOption});
+    const QCommandLineOption childOption(QStringLiteral("child"), QStringLiteral("Internal: one measurement."),
+                                         QStringLiteral("server"));
+    parser.addOptions({devicesOption, journalOption, directoryOption, childOption});
     parser.process(application);
-    const int devices = std::max(1, parser.value(devicesOption).toInt());
-    const int rounds = std::max(1, parser.value(roundsOption).toInt());
-    const int pauseMs = std::max(0, parser.value(pauseOption).toInt());
+    const bool withJournal = parser.isSet(journalOption);
+    const QString directory = parser.value(directoryOption);
 
-    struct Row
-    {
-        bool journal;
-        bool dayLog;
-        int devices;
-    };
-    const Row rows[] = {
-        {false, true, 1}, {false, true, devices}, {true, true, 1}, {true, true, devices}, {true, false, devices},
-    };
-    std::printf("%-8s %-8s %8s %8s %10s %10s %10s %8s\n", "journal", "day log", "devices", "frames", "median ms",
-                "p99 ms", "max ms", "missing");
+    if (parser.isSet(childOption))
+        return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
+                        directory);
+
+    std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
+                "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
     bool allRan = true;
-    for (const Row &row : rows) {
-        const char *journal = row.journal ? "on disk" : "none";
-        const char *dayLog = row.dayLog ? "on" : "off";
-        Figures figures;
-        if (!measure(parser.value(directoryOption), row.journal, row.dayLog, row.devices, rounds, pauseMs, figures)) {
-            std::printf("%-8s %-8s %8d  could not run\n", journal, dayLog, row.devices);
+    for (const QString &text : parser.value(devicesOption).split(QLatin1Char(','))) {
+        const int count = std::max(1, text.toInt());
+        Row baseline;
+        Row converter;
+        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, baseline)) {
+            std::printf("%7d epoll   could not run\n", count);
             allRan = false;
             continue;
         }
-        std::printf("%-8s %-8s %8d %8d %10.2f %10.2f %10.2f %8d\n", journal, dayLog, row.devices, figures.frames,
-                    figures.median, figures.p99, figures.max, figures.missing);
-        std::fflush(stdout);
+        printRow("epoll", count, baseline, baseline);
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, converter)) {
+            std::printf("%7d Lumari  could not run\n", count);
+            allRan = false;
+            continue;
+        }
+        printRow("Lumari", count, converter, baseline);
     }
     return allRan ? 0 : 1;
 }

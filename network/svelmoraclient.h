@@ -19,7 +19,12 @@ struct SVelmoraClient
     // Taken at accept time: a socket forgets its peer once it has disconnected.
     QString peerAddress;
     quint16 peerPort = 0;
+    // Position among the accepted connections; stop closes them in order.
+    quint64 acceptedOrder = 0;
     VelmoraReceiveBuffer receiveBuffer;
+    // When the unfinished frame in receiveBuffer began to wait (ms of the
+    // server's clock).
+    qint64 halfFrameSince = 0;
 };
 
 #endif // SVELMORACLIENT_H

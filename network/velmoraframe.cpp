@@ -44,7 +44,14 @@ QString VelmoraFrame::toHexString(const quint8 *bytes, int length)
 {
     if (length <= 0)
         return QString();
-    return QString::fromLatin1(toByteArray(bytes, length).toHex().toUpper());
+    static const char digits[] = "0123456789ABCDEF";
+    QString text(2 * length, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (int i = 0; i < length; ++i) {
+        *out++ = QLatin1Char(digits[bytes[i] >> 4]);
+        *out++ = QLatin1Char(digits[bytes[i] & 0x0F]);
+    }
+    return text;
 }
 
 QByteArray VelmoraFrame::macRequest()

@@ -1,5 +1,6 @@
 #include "velmoranetworkserver.h"
 
+#include "listeningsocket.h"
 #include "svelmoraclient.h"
 #include "svelmoraframeoutcome.h"
 #include "svelmoralogline.h"
@@ -13,6 +14,7 @@
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -35,7 +37,16 @@ const char kDisconnected[] =
     QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Client disconnected %2:%3 Count: (%4)");
 const char kClosing[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Closing tcp sockets Count (%2).");
 const char kStopped[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Server stopped successfully.");
-const char kReceived[] = "[%1] Received packet from %2:%3 : %4.";
+const char kRefusing[] = QT_TRANSLATE_NOOP(
+    "VelmoraNetworkServer", "[%1] Can not accept connections on %2:%3 (%4), new devices wait Count: (%5)");
+const char kAcceptingAgain[] =
+    QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Accepting connections on %2:%3 again Count: (%4)");
+const char kHalfFrameExpired[] = QT_TRANSLATE_NOOP(
+    "VelmoraNetworkServer", "[%1] Incomplete packet from %2:%3 dropped after %4 s (%5).");
+// The sweep of waiting half frames runs this often compared with their
+// time-out, so that none waits much longer than it.
+constexpr int kHalfFrameChecksPerTimeout = 4;
+constexpr int kMaxHalfFrameCheckMs = 1000;
 const char kNotJournaled[] = QT_TRANSLATE_NOOP(
     "VelmoraNetworkServer",
     "[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.");
@@ -49,7 +60,13 @@ QString tag()
 
 VelmoraNetworkServer::VelmoraNetworkServer(QObject *parent)
     : QObject(parent)
+    , halfFrameTimer(new QTimer(this))
+    , acceptPauseTimer(new QTimer(this))
 {
+    clock.start();
+    connect(halfFrameTimer, &QTimer::timeout, this, &VelmoraNetworkServer::expireHalfFrames);
+    acceptPauseTimer->setSingleShot(true);
+    connect(acceptPauseTimer, &QTimer::timeout, this, &VelmoraNetworkServer::resumeAccepting);
 }
 
 VelmoraNetworkServer::~VelmoraNetworkServer()
@@ -74,6 +91,16 @@ int VelmoraNetworkServer::connectionCount() const
     return clientCount.load();
 }
 
+void VelmoraNetworkServer::setHalfFrameTimeout(int milliseconds)
+{
+    halfFrameTimeoutMs = std::max(1, milliseconds);
+}
+
+void VelmoraNetworkServer::setAcceptPause(int milliseconds)
+{
+    acceptPauseMs = std::max(1, milliseconds);
+}
+
 void VelmoraNetworkServer::startSlot()
 {
     // Only one listener at a time: a second one would hold the port and
@@ -83,6 +110,8 @@ void VelmoraNetworkServer::startSlot()
         tcpServer->deleteLater();
         tcpServer = nullptr;
     }
+    acceptPauseTimer->stop();
+    refusing = false;
     {
         QMutexLocker locker(&listenMutex);
         address = requestedAddress;
@@ -90,9 +119,16 @@ void VelmoraNetworkServer::startSlot()
     }
     tcpServer = new QTcpServer(this);
     connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
+    connect(tcpServer, &QTcpServer::acceptError, this, &VelmoraNetworkServer::acceptFailed);
 
-    const bool listening = port >= 0 && port <= kMaxPort
-        && tcpServer->listen(QHostAddress(address), static_cast<quint16>(port));
+    bool listening = false;
+    if (port >= 0 && port <= kMaxPort) {
+        QString reason;
+        const qintptr descriptor = ListeningSocket::open(address, static_cast<quint16>(port), &reason);
+        listening = descriptor >= 0 && tcpServer->setSocketDescriptor(descriptor);
+        if (descriptor >= 0 && !listening)
+            ListeningSocket::close(descriptor);
+    }
     const QStringList args = {tag(), address, QString::number(port)};
     if (listening)
         report(kListening, kLogInfo, args);
@@ -110,9 +146,18 @@ void VelmoraNetworkServer::stopSlot()
     QMutexLocker locker(&mutex);
     report(kClosing, kLogError, {tag(), QString::number(clients.size())});
 
-    const QVector<SVelmoraClient *> closing = std::exchange(clients, {});
+    QVector<SVelmoraClient *> closing;
+    closing.reserve(clients.size());
+    for (SVelmoraClient *client : qAsConst(clients))
+        closing << client;
+    std::sort(closing.begin(), closing.end(), [](const SVelmoraClient *a, const SVelmoraClient *b) {
+        return a->acceptedOrder < b->acceptedOrder;
+    });
+    clients.clear();
+    halfFrames.clear();
+    halfFrameTimer->stop();
     publishCount();
-    for (SVelmoraClient *client : closing) {
+    for (SVelmoraClient *client : qAsConst(closing)) {
         // Cut the socket loose first: closing a connected socket emits
         // disconnected() at once, and disconnectSlot would wait on the lock
         // held here.
@@ -128,6 +173,8 @@ void VelmoraNetworkServer::stopSlot()
         tcpServer->deleteLater();
         tcpServer = nullptr;
     }
+    acceptPauseTimer->stop();
+    refusing = false;
 }
 
 void VelmoraNetworkServer::acceptConnectionSlot()
@@ -148,14 +195,19 @@ void VelmoraNetworkServer::acceptConnectionSlot()
         client->socket = socket;
         client->peerAddress = socket->peerAddress().toString();
         client->peerPort = socket->peerPort();
+        client->acceptedOrder = ++acceptedSoFar;
         const QString peerAddress = client->peerAddress;
         const QString peerPort = QString::number(client->peerPort);
         int count = 0;
         {
             QMutexLocker locker(&mutex);
-            clients.append(client);
+            clients.insert(socket, client);
             count = clients.size();
             publishCount();
+        }
+        if (refusing) {
+            refusing = false;
+            report(kAcceptingAgain, kLogInfo, QStringList(listenArgs()) << QString::number(count - 1));
         }
         report(kAccepted, kLogInfo, {tag(), peerAddress, peerPort, QString::number(count)});
 
@@ -172,13 +224,29 @@ void VelmoraNetworkServer::readyRead()
     if (!socket)
         return;
     const QByteArray bytes = socket->readAll();
-    const SVelmoraClient *client = findClient(socket);
+    SVelmoraClient *client = findClient(socket);
     const QString peerAddress = client ? client->peerAddress : socket->peerAddress().toString();
     const quint16 peerPort = client ? client->peerPort : socket->peerPort();
-    currentReceivedLine = SVelmoraLogLine::fill(
-        QString::fromLatin1(kReceived),
-        {tag(), peerAddress, QString::number(peerPort),
-         VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size())});
+    // "[%1] Received packet from %2:%3 : %4.", built straight from its
+    // parts: every read of every device has this line.
+    const QString hexText = VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size());
+    const QString portText = QString::number(peerPort);
+    QString line;
+    line.reserve(48 + peerAddress.size() + hexText.size());
+    line += QLatin1Char('[');
+    line += QLatin1String(kTag);
+    line += QLatin1String("] Received packet from ");
+    line += peerAddress;
+    line += QLatin1Char(':');
+    line += portText;
+    line += QLatin1String(" : ");
+    line += hexText;
+    line += QLatin1Char('.');
+    currentReceivedLine = line;
+    // A frame begun long ago is not joined to these bytes: the device has
+    // given it up and starts afresh.
+    if (client && client->halfFrameSince != 0 && clock.elapsed() - client->halfFrameSince >= halfFrameTimeoutMs)
+        dropHalfFrame(client);
     parsePacket(bytes.constData(), bytes.size(), socket);
 }
 
@@ -192,11 +260,9 @@ void VelmoraNetworkServer::disconnectSlot()
     int count = 0;
     {
         QMutexLocker locker(&mutex);
-        const auto found = std::find_if(clients.begin(), clients.end(),
-                                        [socket](const SVelmoraClient *client) { return client->socket == socket; });
-        if (found != clients.end()) {
-            SVelmoraClient *client = *found;
-            clients.erase(found);
+        SVelmoraClient *client = clients.take(socket);
+        if (client) {
+            halfFrames.remove(client);
             publishCount();
             peerAddress = client->peerAddress;
             peerPort = client->peerPort;
@@ -225,6 +291,7 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket 
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
     read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
     // A read that completes no frame is kept too, for its day log line.
@@ -348,11 +415,75 @@ void VelmoraNetworkServer::report(const char *text, int fileLevel, const QString
 
 SVelmoraClient *VelmoraNetworkServer::findClient(const QTcpSocket *socket) const
 {
-    for (SVelmoraClient *client : clients) {
-        if (client->socket == socket)
-            return client;
+    return clients.value(socket, nullptr);
+}
+
+QStringList VelmoraNetworkServer::listenArgs() const
+{
+    return {tag(), address, QString::number(port)};
+}
+
+void VelmoraNetworkServer::acceptFailed()
+{
+    if (!tcpServer)
+        return;
+    // The toolkit has stopped accepting; left so, new devices would wait
+    // for ever. Without a descriptor for them, the connection waiting in
+    // the queue would wake the listener again at once, so it rests first.
+    tcpServer->pauseAccepting();
+    if (!refusing) {
+        refusing = true;
+        report(kRefusing, kLogError,
+               QStringList(listenArgs()) << tcpServer->errorString() << QString::number(clients.size()));
     }
-    return nullptr;
+    acceptPauseTimer->start(acceptPauseMs);
+}
+
+void VelmoraNetworkServer::resumeAccepting()
+{
+    if (tcpServer)
+        tcpServer->resumeAccepting();
+}
+
+void VelmoraNetworkServer::trackHalfFrame(SVelmoraClient *client, bool frameTaken)
+{
+    if (client->receiveBuffer.size() == 0) {
+        client->halfFrameSince = 0;
+        halfFrames.remove(client);
+        return;
+    }
+    // Bytes added to the frame already waiting do not restart its time.
+    if (frameTaken || client->halfFrameSince == 0)
+        client->halfFrameSince = std::max<qint64>(1, clock.elapsed());
+    halfFrames.insert(client);
+    if (!halfFrameTimer->isActive())
+        halfFrameTimer->start(std::min(kMaxHalfFrameCheckMs,
+                                       std::max(1, halfFrameTimeoutMs / kHalfFrameChecksPerTimeout)));
+}
+
+void VelmoraNetworkServer::expireHalfFrames()
+{
+    const qint64 now = clock.elapsed();
+    QVector<SVelmoraClient *> expired;
+    for (SVelmoraClient *client : qAsConst(halfFrames)) {
+        if (now - client->halfFrameSince >= halfFrameTimeoutMs)
+            expired << client;
+    }
+    for (SVelmoraClient *client : qAsConst(expired))
+        dropHalfFrame(client);
+    if (halfFrames.isEmpty())
+        halfFrameTimer->stop();
+}
+
+void VelmoraNetworkServer::dropHalfFrame(SVelmoraClient *client)
+{
+    const QByteArray bytes = client->receiveBuffer.takeAll();
+    client->halfFrameSince = 0;
+    halfFrames.remove(client);
+    report(kHalfFrameExpired, kLogError,
+           {tag(), client->peerAddress, QString::number(client->peerPort),
+            QString::number(halfFrameTimeoutMs / 1000.0),
+            VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size())});
 }
 
 void VelmoraNetworkServer::publishCount()

@@ -3,9 +3,12 @@
 
 #include "svelmoramsg.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -13,6 +16,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 struct SVelmoraClient;
 struct SVelmoraFrameOutcome;
 struct SVelmoraLogLine;
@@ -38,6 +42,15 @@ public:
 
     // Open connections; safe to read from any thread.
     int connectionCount() const;
+
+    // How long the start of a frame may wait for the rest before it is
+    // dropped, so that the device's next frame is read on its own.
+    static constexpr int kDefaultHalfFrameTimeoutMs = 30000;
+    void setHalfFrameTimeout(int milliseconds);
+
+    // How long accepting pauses when the process has no descriptor left.
+    static constexpr int kDefaultAcceptPauseMs = 500;
+    void setAcceptPause(int milliseconds);
 
     // Handles one read from the socket: every complete frame it finishes.
     // 1 when at least one frame was handled, -1 otherwise. Without an event
@@ -80,10 +93,20 @@ private:
     SVelmoraClient *findClient(const QTcpSocket *socket) const;
     bool journalEvents(QVector<DecodedRead> &reads);
     void publishCount();
+    void acceptFailed();
+    void resumeAccepting();
+    void trackHalfFrame(SVelmoraClient *client, bool frameTaken);
+    void expireHalfFrames();
+    void dropHalfFrame(SVelmoraClient *client);
+    QStringList listenArgs() const;
 
     QTcpServer *tcpServer = nullptr;
-    // Owned: each record is freed when its connection is removed.
-    QVector<SVelmoraClient *> clients;
+    // Owned: each record is freed when its connection is removed. Keyed by
+    // socket, so that a read or a hang-up finds its record at once however
+    // many devices are connected; each record carries its place in the
+    // order of acceptance.
+    QHash<const QTcpSocket *, SVelmoraClient *> clients;
+    quint64 acceptedSoFar = 0;
     QString address;
     int port = 0;
     // Guards clients in stopSlot and disconnectSlot.
@@ -97,6 +120,19 @@ private:
     QString currentReceivedLine;
     bool applyScheduled = false;
     std::atomic<int> clientCount{0};
+
+    // Connections holding the start of a frame, checked by halfFrameTimer.
+    QSet<SVelmoraClient *> halfFrames;
+    QTimer *halfFrameTimer = nullptr;
+    int halfFrameTimeoutMs = kDefaultHalfFrameTimeoutMs;
+    QElapsedTimer clock;
+
+    // While the process has no descriptor for a new connection, the
+    // listener rests for acceptPauseMs at a time instead of being woken
+    // again at once by the connection still waiting.
+    QTimer *acceptPauseTimer = nullptr;
+    int acceptPauseMs = kDefaultAcceptPauseMs;
+    bool refusing = false;
 };
 
 #endif // VELMORANETWORKSERVER_H

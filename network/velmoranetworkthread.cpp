@@ -1,5 +1,6 @@
 #include "velmoranetworkthread.h"
 
+#include "descriptorlimit.h"
 #include "velmoranetworkserver.h"
 
 #include <QDeadlineTimer>
@@ -60,6 +61,9 @@ void VelmoraNetworkThread::networkStartSlot()
 
 void VelmoraNetworkThread::run()
 {
+    // Before the first device connects: one descriptor per connection.
+    DescriptorLimit::raiseToMaximum();
+
     // Created here so that the server and its sockets belong to this thread,
     // and freed here when the loop ends, while they still do.
     auto server = std::make_unique<VelmoraNetworkServer>();

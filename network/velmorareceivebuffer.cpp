@@ -50,8 +50,12 @@ VelmoraReceiveBuffer::Piece VelmoraReceiveBuffer::takeNext()
         }
     }
 
-    // Only the unfinished frame waits for the next read.
-    pending.remove(0, front);
+    // Only the unfinished frame waits for the next read. An empty buffer
+    // gives its memory back: most connections are idle most of the time.
+    if (front == pending.size())
+        pending.clear();
+    else
+        pending.remove(0, front);
     front = 0;
     return Piece();
 }
@@ -64,6 +68,14 @@ VelmoraReceiveBuffer::Piece VelmoraReceiveBuffer::takeRest(PieceKind kind)
     pending.clear();
     front = 0;
     return piece;
+}
+
+QByteArray VelmoraReceiveBuffer::takeAll()
+{
+    const QByteArray rest = pending.mid(front);
+    pending.clear();
+    front = 0;
+    return rest;
 }
 
 int VelmoraReceiveBuffer::size() const

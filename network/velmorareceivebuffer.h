@@ -31,6 +31,9 @@ public:
 
     int size() const;
 
+    // Empties the buffer; the bytes it held.
+    QByteArray takeAll();
+
 private:
     Piece takeRest(PieceKind kind);
 

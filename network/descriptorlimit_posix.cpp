@@ -1,0 +1,20 @@
+#include "descriptorlimit.h"
+
+#include <climits>
+#include <sys/resource.h>
+
+long DescriptorLimit::raiseToMaximum()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        // An unlimited hard limit is refused by some systems as a soft one;
+        // then the old limit stays in force.
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(LONG_MAX) ? LONG_MAX : long(limit.rlim_cur);
+}

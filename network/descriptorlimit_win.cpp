@@ -1,0 +1,6 @@
+#include "descriptorlimit.h"
+
+long DescriptorLimit::raiseToMaximum()
+{
+    return -1;
+}
