@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+#include <vector>
+
 using namespace NetworkTest;
 
 namespace {
@@ -51,6 +55,8 @@ private slots:
     void realJournalKeepsTheEvent();
     void spoolInTheWayWithholdsAck();
     void screenLinesTranslatedDayLogNot();
+    void halfFrameExpiresAndTheNextFrameIsAnswered();
+    void twoThousandDevicesConnectingAtOnceAllGetTheMacRequest();
 
 private:
     bool start(int port);
@@ -386,3 +392,54 @@ void TestVelmoraNetworkServer::screenLinesTranslatedDayLogNot()
 
 QTEST_GUILESS_MAIN(TestVelmoraNetworkServer)
 #include "tst_velmoranetworkserver.moc"
+
+void TestVelmoraNetworkServer::halfFrameExpiresAndTheNextFrameIsAnswered()
+{
+    server->setHalfFrameTimeout(300);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+
+    // The device gives up after the first ten bytes of a frame.
+    device->write(kEvent.left(10));
+    device->flush();
+    const QString dropped = QStringLiteral("[net] Incomplete packet from %1 dropped after 0.3 s (%2).")
+                                .arg(peerOf(*device), QString::fromLatin1(kEvent.left(10).toHex().toUpper()));
+    QTRY_VERIFY_WITH_TIMEOUT(texts(*logSpy).contains(dropped), 10000);
+    QVERIFY2(dayLog(logPath).contains(QStringLiteral(" - [error] ") + dropped + '\n'), qPrintable(dayLog(logPath)));
+
+    // Joined to the stale bytes, this frame would be read as garbage.
+    device->write(kEvent);
+    QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
+    QTRY_COMPARE(msgSpy->count(), 1);
+    QCOMPARE(texts(*logSpy).filter(QStringLiteral("Incomplete packet")).size(), 1);
+}
+
+void TestVelmoraNetworkServer::twoThousandDevicesConnectingAtOnceAllGetTheMacRequest()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    // The server runs in this thread, so the devices connect from another
+    // one, all at once, with plain blocking sockets.
+    constexpr int kDevices = 2000;
+    std::atomic<int> served{0};
+    QThread *devices = QThread::create([&] {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < kDevices; ++i) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        }
+        QDeadlineTimer deadline(60000);
+        for (auto &socket : sockets) {
+            while (socket->bytesAvailable() < 24 && !deadline.hasExpired())
+                socket->waitForReadyRead(100);
+            if (socket->read(24) == VelmoraFrame::macRequest())
+                ++served;
+        }
+    });
+    devices->start();
+    QTRY_VERIFY_WITH_TIMEOUT(devices->isFinished(), 90000);
+    delete devices;
+    QCOMPARE(served.load(), kDevices);
+}
