@@ -23,6 +23,8 @@ using Screen = SVelmoraLogLine::Screen;
 
 const char kTag[] = "net";
 constexpr int kMacRequestTimeoutMs = 30000;
+// Port 0 would ask the system for any free port, which no device knows.
+constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 
 const char kListening[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Server start listening %2:%3.");
@@ -91,7 +93,7 @@ void VelmoraNetworkServer::startSlot()
     tcpServer = new QTcpServer(this);
     connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
 
-    const bool listening = port >= 0 && port <= kMaxPort
+    const bool listening = port >= kMinPort && port <= kMaxPort
         && tcpServer->listen(QHostAddress(address), static_cast<quint16>(port));
     const QStringList args = {tag(), address, QString::number(port)};
     if (listening)
