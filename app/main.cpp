@@ -1,4 +1,5 @@
 #include "velmora.h"
+#include "velmorastopsignals.h"
 #include "velmoratranslators.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    VelmoraStopSignals::install();
     Velmora window;
     installVelmoraTranslators(QCoreApplication::applicationDirPath() + QStringLiteral("/translate/"));
 

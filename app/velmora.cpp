@@ -8,6 +8,7 @@
 #include "velmoraconfwidget.h"
 #include "velmoraeventjournal.h"
 #include "velmoraimages.h"
+#include "velmorainstancelock.h"
 #include "velmoralog.h"
 #include "velmoranetworkthread.h"
 
@@ -16,17 +17,20 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSizePolicy>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -40,6 +44,8 @@ const char kLogDirectory[] = "/log/";
 const char kConfDirectory[] = "/conf/";
 const char kConfFileName[] = "Lumari.conf";
 const char kSpoolDirectory[] = "/spool/";
+const char kInstanceLockFileName[] = "Lumari.lock";
+const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
 
 const int kLogThreshold = kLogDebug;
@@ -72,7 +78,16 @@ void makeDirectory(const QString &path)
 Velmora::Velmora(QWidget *parent)
     : QMainWindow(parent)
     , appDirectory(QCoreApplication::applicationDirPath())
+    , startupBoxes(QGuiApplication::platformName() != QLatin1String(kOffscreenPlatform))
 {
+}
+
+// Out of line because the lock's class is complete only here.
+Velmora::~Velmora() = default;
+
+void Velmora::setStartupBoxesShown(bool shown)
+{
+    startupBoxes = shown;
 }
 
 void Velmora::setApplicationDirectory(const QString &directory)
@@ -91,9 +106,9 @@ int Velmora::init()
     const QString logDirectory = appDirectory + QLatin1String(kLogDirectory);
     makeDirectory(logDirectory);
     if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
-        QMessageBox::warning(this, kWarningTitle,
-                             QStringLiteral("Невозможно инициализировать log-file! Запустите программу с правами администратора!"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        showStartupWarning(
+            QStringLiteral("Невозможно инициализировать log-file! Запустите программу с правами администратора!"),
+            false);
         return -1;
     }
 
@@ -107,27 +122,8 @@ int Velmora::init()
     Put2Log(tr("[%1] Initialization log file was successfull.").arg(programName));
     VelmoraCommon_LogInfo(QStringLiteral("[%1] Initialization log file was successfull.").arg(programName));
 
-    makeDirectory(appDirectory + QLatin1String(kConfDirectory));
-    const QString confPath = confFilePath(appDirectory);
-    SVelmoraConf *conf = VelmoraCommon_GetConf();
-    if (VelmoraCommon_ReadConf(confPath, conf) == -1) {
-        VelmoraCommon_SetDefaultConf(conf);
-        // A file that is there but could not be read or is not ours is the
-        // user's data: it is kept as Lumari.conf.bak before the defaults
-        // replace it, and left alone when even that copy cannot be made.
-        if (VelmoraCommon_BackupConf(confPath) != 1) {
-            Put2Log(tr("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
-                        .arg(programName, confPath));
-            VelmoraCommon_LogError(
-                QStringLiteral("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
-                    .arg(programName, confPath));
-        } else if (VelmoraCommon_WriteConf(conf, confPath) == -1) {
-            QMessageBox::warning(this, kWarningTitle,
-                                 QStringLiteral("Невозможно получить настройки! Запустите программу с правами администратора!"),
-                                 QMessageBox::Ok);
-            return -1;
-        }
-    }
+    if (lockApplicationDirectory() == -1 || loadConfiguration() == -1)
+        return -1;
 
     openEventJournal();
 
@@ -161,6 +157,83 @@ void Velmora::reportFailure(const char *sourceText)
 {
     Put2Log(tr(sourceText).arg(programName));
     VelmoraCommon_LogInfo(QString::fromLatin1(sourceText).arg(programName));
+}
+
+int Velmora::lockApplicationDirectory()
+{
+    const QString spoolDirectory = appDirectory + QLatin1String(kSpoolDirectory);
+    makeDirectory(spoolDirectory);
+    instanceLock = std::make_unique<VelmoraInstanceLock>(spoolDirectory + QLatin1String(kInstanceLockFileName));
+    switch (instanceLock->tryLock()) {
+    case VelmoraInstanceLock::Locked:
+        return 1;
+    case VelmoraInstanceLock::HeldElsewhere:
+        VelmoraCommon_LogError(
+            QStringLiteral("[%1] Lumari is already running in %2. This copy ends without touching its journal or its settings.")
+                .arg(programName, QDir::toNativeSeparators(appDirectory)));
+        showStartupWarning(
+            tr("Lumari is already running in %1. This copy ends without touching its journal or its settings.")
+                .arg(QDir::toNativeSeparators(appDirectory)),
+            false);
+        return -1;
+    case VelmoraInstanceLock::Failed:
+        break;
+    }
+    // The spool cannot be used at all, so neither can the journal, which
+    // says so next and is retried by every event; the program runs as it
+    // does without a journal.
+    const QString reason = instanceLock->errorString();
+    Put2Log(tr("[%1] Can not lock the application directory: %2.").arg(programName, reason));
+    VelmoraCommon_LogError(QStringLiteral("[%1] Can not lock the application directory: %2.").arg(programName, reason));
+    return 1;
+}
+
+int Velmora::loadConfiguration()
+{
+    makeDirectory(appDirectory + QLatin1String(kConfDirectory));
+    const QString confPath = confFilePath(appDirectory);
+    SVelmoraConf *conf = VelmoraCommon_GetConf();
+    QStringList fallbackFields;
+    if (VelmoraCommon_ReadConf(confPath, conf, &fallbackFields) == 0) {
+        if (!fallbackFields.isEmpty()) {
+            const QString fields = fallbackFields.join(QStringLiteral(", "));
+            Put2Log(tr("[%1] Settings read from %2; default or replacement values used for: %3.")
+                        .arg(programName, confPath, fields));
+            VelmoraCommon_LogError(QStringLiteral("[%1] Settings read from %2; default or replacement values used for: %3.")
+                                       .arg(programName, confPath, fields));
+        }
+        return 1;
+    }
+    VelmoraCommon_SetDefaultConf(conf);
+    // A file that is there but could not be read or is not ours is the
+    // user's data: it is kept as Lumari.conf.bak before the defaults
+    // replace it, and left alone when even that copy cannot be made.
+    if (VelmoraCommon_BackupConf(confPath) != 1) {
+        Put2Log(tr("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
+                    .arg(programName, confPath));
+        VelmoraCommon_LogError(
+            QStringLiteral("[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.")
+                .arg(programName, confPath));
+        return 1;
+    }
+    if (VelmoraCommon_WriteConf(conf, confPath) == -1) {
+        showStartupWarning(QStringLiteral("Невозможно получить настройки! Запустите программу с правами администратора!"),
+                           true);
+        return -1;
+    }
+    return 1;
+}
+
+void Velmora::showStartupWarning(const QString &text, bool alsoToDayLog)
+{
+    if (startupBoxes) {
+        QMessageBox::warning(this, kWarningTitle, text, QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+    if (alsoToDayLog)
+        VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(programName) + text);
 }
 
 int Velmora::openEventJournal()

@@ -4,6 +4,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -14,6 +16,7 @@ class QToolBar;
 class VelmoraComThread;
 class VelmoraConfWidget;
 class VelmoraEventJournal;
+class VelmoraInstanceLock;
 class VelmoraNetworkThread;
 
 // The main window: toolbar with Settings and Exit, logo and about text, the
@@ -26,6 +29,7 @@ class Velmora : public QMainWindow
 
 public:
     explicit Velmora(QWidget *parent = nullptr);
+    ~Velmora() override;
 
     // The start-up sequence. 1 when the program runs and the window is shown,
     // -1 at the first failing step (the window then stays hidden).
@@ -35,6 +39,12 @@ public:
     // directory unless set otherwise before init().
     void setApplicationDirectory(const QString &directory);
     QString applicationDirectory() const { return appDirectory; }
+
+    // Whether a start-up failure is shown in a warning box. Off on the
+    // offscreen platform, where nobody could answer the box: the text goes to
+    // standard error and the day log instead, and start-up ends at once.
+    void setStartupBoxesShown(bool shown);
+    bool startupBoxesShown() const { return startupBoxes; }
 
     int initGui();
     int createToolBar();
@@ -86,6 +96,12 @@ protected:
 
 private:
     int openEventJournal();
+    // 1 when this process is the only one using the application directory.
+    int lockApplicationDirectory();
+    // The configuration step: read, or defaults written. -1 ends start-up.
+    int loadConfiguration();
+    // A box, or without one the text on standard error (and the day log).
+    void showStartupWarning(const QString &text, bool alsoToDayLog);
     // A start-up failure: translated on screen, in English in the day log.
     void reportFailure(const char *sourceText);
 
@@ -102,6 +118,8 @@ private:
     QLabel *heldEventsLabel = nullptr;
     QLabel *aboutLabel = nullptr;
     QString appDirectory;
+    bool startupBoxes = true;
+    std::unique_ptr<VelmoraInstanceLock> instanceLock;
 };
 
 #endif // VELMORA_H

@@ -1,7 +1,10 @@
 #include "velmoraconf.h"
 
+#include "conffileplatform.h"
+
 #include <QFile>
 #include <QSaveFile>
+#include <QStringList>
 #include <QTextCodec>
 #include <QXmlStreamReader>
 
@@ -12,62 +15,91 @@ SVelmoraConf globalConf;
 const char kRootElement[] = "LUMARICONFIG";
 const char kGroupElement[] = "LUMARICOMMON";
 const char kFileCodec[] = "Windows-1251";
+const QByteArray kUtf8ByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 
 // Conversion of a "value" attribute: anything that is not a decimal int is 0.
-qint32 toIntOrZero(const QString &text)
+qint32 toIntOrZero(const QString &text, bool *converted)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    return ok ? value : 0;
+    const int value = text.toInt(converted, 10);
+    return *converted ? value : 0;
 }
 
 // Index fields are compared as unsigned, so negative numbers are out of range too.
-qint32 indexOrReplacement(const QString &text, unsigned maximum, qint32 replacement)
+qint32 indexOrReplacement(const QString &text, unsigned maximum, qint32 replacement, bool *asWritten)
 {
-    const qint32 value = toIntOrZero(text);
-    return static_cast<unsigned>(value) > maximum ? replacement : value;
-}
-
-void storeField(SVelmoraConf *conf, QStringView name, const QString &value)
-{
-    if (name == QLatin1String("LUMARIPORT"))
-        conf->tcpPort = toIntOrZero(value);
-    else if (name == QLatin1String("LUMARICOMNAME"))
-        conf->comName = value;
-    else if (name == QLatin1String("LUMARICOMBAUDRATE"))
-        conf->baudRateIndex = indexOrReplacement(value, 10, 7);
-    else if (name == QLatin1String("LUMARICOMDATABITS"))
-        conf->dataBitsIndex = indexOrReplacement(value, 2, 1);
-    else if (name == QLatin1String("LUMARICOMPARITY"))
-        conf->parityIndex = indexOrReplacement(value, 2, 0);
-    else if (name == QLatin1String("LUMARICOMSTOPBITS"))
-        conf->stopBitsIndex = indexOrReplacement(value, 1, 0);
-    else if (name == QLatin1String("LUMARICOMSERVER"))
-        conf->server = value;
-    else if (name == QLatin1String("LUMARICOMLINE"))
-        conf->line = value;
-    else if (name == QLatin1String("LUMARICOMKEEPALIVE"))
-        conf->keepAlive = toIntOrZero(value);
-    else if (name == QLatin1String("LUMARICOMUSETIME"))
-        conf->useTime = toIntOrZero(value);
-}
-
-bool isFieldName(QStringView name)
-{
-    static const char *const names[] = {
-        "LUMARIPORT", "LUMARICOMNAME", "LUMARICOMBAUDRATE", "LUMARICOMDATABITS",
-        "LUMARICOMPARITY", "LUMARICOMSTOPBITS", "LUMARICOMSERVER", "LUMARICOMLINE",
-        "LUMARICOMKEEPALIVE", "LUMARICOMUSETIME",
-    };
-    for (const char *fieldName : names) {
-        if (name == QLatin1String(fieldName))
-            return true;
+    const qint32 value = toIntOrZero(text, asWritten);
+    if (static_cast<unsigned>(value) > maximum) {
+        *asWritten = false;
+        return replacement;
     }
-    return false;
+    return value;
+}
+
+// The ten fields in the order of the file.
+const char *const kFieldNames[] = {
+    "LUMARIPORT", "LUMARICOMNAME", "LUMARICOMBAUDRATE", "LUMARICOMDATABITS",
+    "LUMARICOMPARITY", "LUMARICOMSTOPBITS", "LUMARICOMSERVER", "LUMARICOMLINE",
+    "LUMARICOMKEEPALIVE", "LUMARICOMUSETIME",
+};
+constexpr int kFieldCount = int(sizeof kFieldNames / sizeof kFieldNames[0]);
+
+int fieldIndex(QStringView name)
+{
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (name == QLatin1String(kFieldNames[i]))
+            return i;
+    }
+    return -1;
+}
+
+// Stores one field; false when the field got a default or replacement value
+// instead of the text in the file.
+bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attributes)
+{
+    const QLatin1String valueName("value");
+    const bool present = attributes.hasAttribute(valueName);
+    const QString value = attributes.value(valueName).toString();
+    bool asWritten = present;
+    bool converted = false;
+    switch (field) {
+    case 0:
+        conf->tcpPort = toIntOrZero(value, &converted);
+        return converted;
+    case 1:
+        conf->comName = value;
+        return asWritten;
+    case 2:
+        conf->baudRateIndex = indexOrReplacement(value, 10, 7, &asWritten);
+        return asWritten;
+    case 3:
+        conf->dataBitsIndex = indexOrReplacement(value, 2, 1, &asWritten);
+        return asWritten;
+    case 4:
+        conf->parityIndex = indexOrReplacement(value, 2, 0, &asWritten);
+        return asWritten;
+    case 5:
+        conf->stopBitsIndex = indexOrReplacement(value, 1, 0, &asWritten);
+        return asWritten;
+    case 6:
+        conf->server = value;
+        return asWritten;
+    case 7:
+        conf->line = value;
+        return asWritten;
+    case 8:
+        conf->keepAlive = toIntOrZero(value, &converted);
+        return converted;
+    case 9:
+        conf->useTime = toIntOrZero(value, &converted);
+        return converted;
+    default:
+        return false;
+    }
 }
 
 // Reads the settings group up to its end element (or the end of input).
-void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf)
+// A field read twice counts as the later occurrence left it.
+void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten)
 {
     while (!reader.atEnd()) {
         reader.readNext();
@@ -75,8 +107,9 @@ void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf)
             return;
         if (!reader.isStartElement())
             continue;
-        if (isFieldName(reader.name()))
-            storeField(conf, reader.name(), reader.attributes().value(QLatin1String("value")).toString());
+        const int field = fieldIndex(reader.name());
+        if (field >= 0)
+            asWritten[field] = storeField(conf, field, reader.attributes());
         else
             reader.skipCurrentElement();
     }
@@ -101,15 +134,35 @@ void VelmoraCommon_SetDefaultConf(SVelmoraConf *conf)
         *conf = SVelmoraConf();
 }
 
-int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf)
+int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList *fallbackFields)
 {
     if (!conf)
         return -1;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QFile file;
+    if (!confOpenRegularFile(&file, path))
         return -1;
 
-    QXmlStreamReader reader(&file);
+    bool asWritten[kFieldCount] = {};
+    // A file saved as UTF-8 with a byte order mark (as Notepad does) still
+    // carries the old "cp-1251" declaration. The reader would switch to that
+    // codec and misread the mark as text before the root, so such a file is
+    // decoded as UTF-8 here and the declaration is not looked at.
+    QXmlStreamReader reader;
+    if (file.peek(kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark)
+        reader.addData(QString::fromUtf8(file.readAll().mid(kUtf8ByteOrderMark.size())));
+    else
+        reader.setDevice(&file);
+
+    const auto reportFallbacks = [&]() {
+        if (!fallbackFields)
+            return;
+        fallbackFields->clear();
+        for (int i = 0; i < kFieldCount; ++i) {
+            if (!asWritten[i])
+                fallbackFields->append(QLatin1String(kFieldNames[i]));
+        }
+    };
+
     // Up to the first start element: declaration, comments and white space
     // are passed over; an empty file or one that is not XML ends here.
     while (!reader.atEnd()) {
@@ -117,8 +170,10 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf)
         if (reader.isStartElement())
             break;
     }
-    if (!reader.isStartElement())
+    if (!reader.isStartElement()) {
+        reportFallbacks();
         return 0;
+    }
 
     if (reader.name() != QLatin1String(kRootElement)
         || !reader.attributes().value(QLatin1String("version")).startsWith(QLatin1String("1.0")))
@@ -132,12 +187,13 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf)
         if (!reader.isStartElement())
             continue;
         if (reader.name() == QLatin1String(kGroupElement))
-            readGroup(reader, conf);
+            readGroup(reader, conf, asWritten);
         else
             reader.skipCurrentElement();
     }
     while (!reader.atEnd())
         reader.readNext();
+    reportFallbacks();
     return 0;
 }
 
@@ -187,6 +243,9 @@ int VelmoraCommon_BackupConf(const QString &path)
 {
     if (!QFile::exists(path))
         return 1;
+    // Copying a FIFO or a device would wait on it, or never end.
+    if (!confIsRegularFile(path))
+        return -1;
     const QString backupPath = path + QStringLiteral(".bak");
     if (QFile::exists(backupPath) && !QFile::remove(backupPath))
         return -1;

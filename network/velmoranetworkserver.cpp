@@ -25,6 +25,8 @@ using Screen = SVelmoraLogLine::Screen;
 
 const char kTag[] = "net";
 constexpr int kMacRequestTimeoutMs = 30000;
+// Port 0 would ask the system for any free port, which no device knows.
+constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 
 const char kListening[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] Server start listening %2:%3.");
@@ -122,7 +124,7 @@ void VelmoraNetworkServer::startSlot()
     connect(tcpServer, &QTcpServer::acceptError, this, &VelmoraNetworkServer::acceptFailed);
 
     bool listening = false;
-    if (port >= 0 && port <= kMaxPort) {
+    if (port >= kMinPort && port <= kMaxPort) {
         QString reason;
         const qintptr descriptor = ListeningSocket::open(address, static_cast<quint16>(port), &reason);
         listening = descriptor >= 0 && tcpServer->setSocketDescriptor(descriptor);

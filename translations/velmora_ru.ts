@@ -8,6 +8,18 @@
         <translation>[%1] Лог-файл успешно инициализирован.</translation>
     </message>
     <message>
+        <source>[%1] Can not lock the application directory: %2.</source>
+        <translation>[%1] Не удалось заблокировать папку программы: %2.</translation>
+    </message>
+    <message>
+        <source>Lumari is already running in %1. This copy ends without touching its journal or its settings.</source>
+        <translation>Lumari уже запущен в папке %1. Эта копия завершается, не трогая журнал событий и настройки.</translation>
+    </message>
+    <message>
+        <source>[%1] Settings read from %2; default or replacement values used for: %3.</source>
+        <translation>[%1] Настройки прочитаны из %2; значения по умолчанию или замены использованы для: %3.</translation>
+    </message>
+    <message>
         <source>[%1] Can not keep a copy of %2; it is left as it is and the default settings are used.</source>
         <translation>[%1] Не удалось сохранить копию %2; файл оставлен как есть, используются настройки по умолчанию.</translation>
     </message>

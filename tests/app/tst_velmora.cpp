@@ -8,6 +8,7 @@
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
 #include "velmoraeventjournal.h"
+#include "velmorainstancelock.h"
 #include "velmoralog.h"
 #include "velmoranetworkthread.h"
 #include "velmoratranslators.h"
@@ -292,6 +293,7 @@ private slots:
         QFETCH(QString, boxText);
         QFETCH(bool, confDirectoryMade);
         createBlockingFile(blockedName);
+        window->setStartupBoxesShown(true);
         ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
 
         QCOMPARE(window->init(), -1);
@@ -304,6 +306,82 @@ private slots:
         QVERIFY(!window->networkWorkerThread());
         QVERIFY(!window->comWorkerThread());
         QCOMPARE(QFileInfo(appPath() + QStringLiteral("/conf")).isDir(), confDirectoryMade);
+    }
+
+    // On the offscreen platform nobody could answer a box: start-up ends at
+    // once, with the text in the day log where there is one.
+    void startUpFailuresWithoutAScreenShowNoBox_data()
+    {
+        QTest::addColumn<QString>("blockedName");
+        QTest::addColumn<QString>("dayLogLine");
+        QTest::newRow("a plain file named log") << "log" << QString();
+        QTest::newRow("a plain file named conf")
+            << "conf" << "[error] [Lumari] Невозможно получить настройки! Запустите программу с правами администратора!";
+    }
+    void startUpFailuresWithoutAScreenShowNoBox()
+    {
+        QFETCH(QString, blockedName);
+        QFETCH(QString, dayLogLine);
+        QVERIFY(!window->startupBoxesShown());
+        createBlockingFile(blockedName);
+        ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
+
+        QCOMPARE(window->init(), -1);
+
+        QCOMPARE(answerer.texts, QStringList());
+        QVERIFY(!window->networkWorkerThread());
+        if (!dayLogLine.isEmpty())
+            QCOMPARE(dayLogMessages(appPath()).last(), dayLogLine);
+    }
+
+    // Another copy holding the folder: this one ends before the settings or
+    // the journal are touched.
+    void folderInUseEndsStartUpUntouched()
+    {
+        QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/spool")));
+        VelmoraInstanceLock otherCopy(appPath() + QStringLiteral("/spool/Lumari.lock"));
+        QCOMPARE(otherCopy.tryLock(), VelmoraInstanceLock::Locked);
+        window->setStartupBoxesShown(true);
+        ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
+
+        QCOMPARE(window->init(), -1);
+
+        QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
+        QVERIFY2(answerer.texts.value(0).startsWith(QStringLiteral("Lumari is already running in ") + appPath()),
+                 qPrintable(answerer.texts.value(0)));
+        QVERIFY(dayLogMessages(appPath()).last().startsWith(QStringLiteral("[error] [Lumari] Lumari is already running in ")));
+        QVERIFY(!QFile::exists(confPath()));
+        QVERIFY(!QFile::exists(appPath() + QStringLiteral("/spool/") + VelmoraEventJournal::kFileName));
+        QVERIFY(!window->eventJournal());
+        QVERIFY(!window->comWorkerThread());
+    }
+
+    // Fields that fell back to a default are named once, so a damaged file
+    // does not pass for one the user meant.
+    void fallbackFieldsNamedOnce()
+    {
+        QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/conf")));
+        {
+            QFile file(confPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            // Saved by an editor as UTF-8 with a byte order mark and CR LF.
+            file.write(QByteArray("\xEF\xBB\xBF") + QStringLiteral("<?xml version=\"1.0\" encoding=\"cp-1251\"?>\r\n"
+                                      "<LUMARICONFIG version=\"1.0\"><LUMARICOMMON>\r\n"
+                                      "<LUMARIPORT value=\"%1\"/><LUMARICOMNAME value=\"%2\"/>\r\n"
+                                      "<LUMARICOMKEEPALIVE value=\"sixty\"/>\r\n"
+                                      "</LUMARICOMMON></LUMARICONFIG>\r\n")
+                           .arg(tcpPort).arg(comPort->slavePath()).toUtf8());
+        }
+
+        QCOMPARE(window->init(), 1);
+
+        QCOMPARE(VelmoraCommon_GetConf()->tcpPort, int(tcpPort));
+        const QString line = QStringLiteral("[Lumari] Settings read from %1; default or replacement values used for: "
+                                            "LUMARICOMBAUDRATE, LUMARICOMDATABITS, LUMARICOMPARITY, LUMARICOMSTOPBITS, "
+                                            "LUMARICOMSERVER, LUMARICOMLINE, LUMARICOMKEEPALIVE, LUMARICOMUSETIME.")
+                                 .arg(confPath());
+        QCOMPARE(dayLogMessages(appPath()).count(QStringLiteral("[error] ") + line), 1);
+        QCOMPARE(paneLines().filter(line).size(), 1);
     }
 
     // The journal is not needed to start: without it devices get no ACK, and

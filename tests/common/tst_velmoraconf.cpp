@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,6 +91,11 @@ private slots:
     void malformedFiles();
     void structureRules();
     void missingFileIsRefused();
+    void textEncodingsAndLineEnds_data();
+    void textEncodingsAndLineEnds();
+    void fallbackFieldsNamed_data();
+    void fallbackFieldsNamed();
+    void nonRegularFilesRefusedAtOnce();
 
     void backupKeepsForeignFile();
 
@@ -333,6 +339,115 @@ void TestVelmoraConf::missingFileIsRefused()
     QCOMPARE(VelmoraCommon_ReadConf(path(), &conf), -1);
     QCOMPARE(VelmoraCommon_ReadConf(dir.path(), &conf), -1);
     QCOMPARE(VelmoraCommon_ReadConf(path(), nullptr), -1);
+    QVERIFY(sameRecord(conf, SVelmoraConf()));
+}
+
+void TestVelmoraConf::textEncodingsAndLineEnds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+
+    SVelmoraConf written;
+    written.tcpPort = 6000;
+    written.comName = QStringLiteral("/dev/ttyUSB0");
+    written.keepAlive = 15;
+    QByteArray windowsFile = VelmoraCommon_ConfFileText(written);
+    // What an editor on Windows makes of the file: CR LF line ends, and with
+    // "UTF-8" chosen, a byte order mark and UTF-8 descriptions while the
+    // declaration still says "cp-1251".
+    QByteArray crlf = windowsFile;
+    crlf.replace("\n", "\r\n");
+    const QByteArray utf8 = QTextCodec::codecForName("Windows-1251")->toUnicode(windowsFile).toUtf8();
+    const QByteArray bom("\xEF\xBB\xBF");
+    QByteArray utf8Crlf = utf8;
+    utf8Crlf.replace("\n", "\r\n");
+
+    QTest::newRow("CR LF line ends") << crlf;
+    QTest::newRow("UTF-8 with byte order mark") << bom + utf8;
+    QTest::newRow("byte order mark and CR LF") << bom + utf8Crlf;
+    QTest::newRow("byte order mark, no declaration") << bom + utf8.mid(utf8.indexOf('\n') + 1);
+}
+
+void TestVelmoraConf::textEncodingsAndLineEnds()
+{
+    QFETCH(QByteArray, file);
+    writeAll(path(), file);
+
+    SVelmoraConf conf;
+    QStringList fallback{QStringLiteral("stale")};
+    QCOMPARE(VelmoraCommon_ReadConf(path(), &conf, &fallback), 0);
+    QCOMPARE(conf.tcpPort, 6000);
+    QCOMPARE(conf.comName, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(conf.keepAlive, 15);
+    QCOMPARE(conf.useTime, 0);
+    QCOMPARE(fallback, QStringList());
+}
+
+void TestVelmoraConf::fallbackFieldsNamed_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("fallback");
+
+    const QStringList allFields{
+        "LUMARIPORT", "LUMARICOMNAME", "LUMARICOMBAUDRATE", "LUMARICOMDATABITS", "LUMARICOMPARITY",
+        "LUMARICOMSTOPBITS", "LUMARICOMSERVER", "LUMARICOMLINE", "LUMARICOMKEEPALIVE", "LUMARICOMUSETIME"};
+    const QByteArray complete = VelmoraCommon_ConfFileText(SVelmoraConf());
+    auto replaced = [&](const char *from, const char *to) { return QByteArray(complete).replace(from, to); };
+    auto without = [&](const QString &name) {
+        QStringList rest = allFields;
+        rest.removeOne(name);
+        return rest;
+    };
+
+    QTest::newRow("every field as written") << complete << QStringList();
+    QTest::newRow("only the port") << fileWithGroup("<LUMARIPORT value=\"6000\"/>\n") << without("LUMARIPORT");
+    QTest::newRow("empty file") << QByteArray() << allFields;
+    QTest::newRow("port that is not a number")
+        << replaced("value=\"55555\"", "value=\"99999999999\"") << QStringList{"LUMARIPORT"};
+    QTest::newRow("baud index out of range, keepalive text")
+        << replaced("value=\"7\"", "value=\"12\"").replace("value=\"60\"", "value=\"1m\"")
+        << QStringList{"LUMARICOMBAUDRATE", "LUMARICOMKEEPALIVE"};
+    QTest::newRow("port name without value attribute")
+        << replaced("value=\"COM1\"", "") << QStringList{"LUMARICOMNAME"};
+    QTest::newRow("bad value mended by a later duplicate")
+        << replaced("<LUMARICOMNAME", "<LUMARICOMPARITY value=\"9\"/><LUMARICOMNAME") << QStringList();
+    QTest::newRow("good value spoiled by a later duplicate")
+        << replaced("   </LUMARICOMMON>", "<LUMARICOMPARITY value=\"9\"/></LUMARICOMMON>") << QStringList{"LUMARICOMPARITY"};
+    QTest::newRow("cut after the baud rate")
+        << cutInside(complete, "value=\"7\"/>") << QStringList(allFields.mid(3));
+}
+
+void TestVelmoraConf::fallbackFieldsNamed()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, fallback);
+    writeAll(path(), file);
+
+    SVelmoraConf conf;
+    QStringList named;
+    QCOMPARE(VelmoraCommon_ReadConf(path(), &conf, &named), 0);
+    QCOMPARE(named, fallback);
+}
+
+// A FIFO in the file's place would hold the open until some program writes
+// to it; a device would be opened, and a terminal could become the process's
+// controlling terminal. Both are refused without waiting, and no copy of
+// them is attempted.
+void TestVelmoraConf::nonRegularFilesRefusedAtOnce()
+{
+    QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
+    SVelmoraConf conf;
+    QCOMPARE(VelmoraCommon_ReadConf(path(), &conf), -1);
+    QCOMPARE(VelmoraCommon_BackupConf(path()), -1);
+    QVERIFY(!QFile::exists(path() + QStringLiteral(".bak")));
+    QVERIFY(QFile::remove(path()));
+
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), path()));
+    QCOMPARE(VelmoraCommon_ReadConf(path(), &conf), -1);
+    QVERIFY(QFile::remove(path()));
+
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), path()));
+    QCOMPARE(VelmoraCommon_ReadConf(path(), &conf), -1);
+    QVERIFY(QFile::remove(path()));
     QVERIFY(sameRecord(conf, SVelmoraConf()));
 }
 

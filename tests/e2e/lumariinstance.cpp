@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <csignal>
+
 LumariInstance::LumariInstance()
 {
     if (!dir.isValid())
@@ -32,14 +34,46 @@ bool LumariInstance::writeConf(const SVelmoraConf &conf)
         && VelmoraCommon_WriteConf(&conf, confDir + QStringLiteral("/Lumari.conf")) == 1;
 }
 
-bool LumariInstance::start()
+namespace {
+
+void prepare(QProcess *process, const QString &directory)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(dir.path());
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(directory);
+}
+
+} // namespace
+
+bool LumariInstance::start()
+{
+    prepare(&process, dir.path());
     process.start(dir.filePath(QStringLiteral("Lumari")), QStringList());
     return process.waitForStarted(10000);
+}
+
+void LumariInstance::sendSignal(int signalNumber)
+{
+    if (process.state() != QProcess::NotRunning)
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+}
+
+int LumariInstance::runAnotherCopy(int timeoutMs, QString *output)
+{
+    QProcess copy;
+    copy.setProcessChannelMode(QProcess::MergedChannels);
+    prepare(&copy, dir.path());
+    copy.start(dir.filePath(QStringLiteral("Lumari")), QStringList());
+    const bool finished = copy.waitForStarted(10000) && copy.waitForFinished(timeoutMs);
+    if (!finished) {
+        copy.kill();
+        copy.waitForFinished(10000);
+    }
+    *output = QString::fromLocal8Bit(copy.readAll());
+    if (!finished)
+        return -2;
+    return copy.exitStatus() == QProcess::NormalExit ? copy.exitCode() : -3;
 }
 
 void LumariInstance::kill()

@@ -24,6 +24,13 @@ public:
     // Ends the program the hard way, as a crash or a power cut would.
     void kill();
     QProcess::ProcessState state() const { return process.state(); }
+    bool waitForExit(int timeoutMs) { return process.waitForFinished(timeoutMs); }
+    QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
+    int exitCode() const { return process.exitCode(); }
+    void sendSignal(int signalNumber);
+    // Runs one more copy of the program in the same directory to its end;
+    // its exit code, or -2 when it is still running after timeoutMs.
+    int runAnotherCopy(int timeoutMs, QString *output);
 
     QString dayLog() const;
     // Waits until the day log holds text (counting from the start of the file).
