@@ -169,7 +169,7 @@ void VelmoraCom::sendNextEvent()
 
 void VelmoraCom::retryHeldEvent()
 {
-    if (queue.isEmpty() || !queue.isAbsent() || !portOpen())
+    if (queue.isEmpty() || queue.mayWriteEvents() || !portOpen())
         return;
     sendEvent();
 }

@@ -38,7 +38,6 @@ public:
 
     // Event lines may be written: the software is not known to be absent.
     bool mayWriteEvents() const { return !absent; }
-    bool isAbsent() const { return absent; }
 
     // One write of next() answered with a refusal (0x15) or not. True once
     // that event has been refused often enough to be set aside.

@@ -46,6 +46,19 @@ void prepare(QProcess *process, const QString &directory)
 
 } // namespace
 
+bool LumariInstance::startListening(const SVelmoraConf &conf, int timeoutMs)
+{
+    const QString listening = QStringLiteral("Server start listening");
+    const int earlier = dayLog().count(listening);
+    if (!isValid() || !writeConf(conf) || !start())
+        return false;
+    if (waitForLog(listening, timeoutMs, earlier + 1))
+        return true;
+    qWarning("Lumari did not start listening; day log:\n%s\noutput:\n%s",
+             qPrintable(dayLog()), qPrintable(output()));
+    return false;
+}
+
 bool LumariInstance::start()
 {
     prepare(&process, dir.path());

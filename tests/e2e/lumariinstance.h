@@ -21,6 +21,10 @@ public:
     // Writes conf/Lumari.conf from the record.
     bool writeConf(const SVelmoraConf &conf);
     bool start();
+    // Writes the configuration, starts the program and waits until its
+    // receiver listens (a restart in the same directory counts only the new
+    // listening line); tells why when it does not.
+    bool startListening(const SVelmoraConf &conf, int timeoutMs);
     // Ends the program the hard way, as a crash or a power cut would.
     void kill();
     QProcess::ProcessState state() const { return process.state(); }

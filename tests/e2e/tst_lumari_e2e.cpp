@@ -46,23 +46,7 @@ private slots:
     void killedAfterAckEventsSurviveRestart();
     void unusableSpoolWithholdsAckUntilUsable();
 
-private:
-    bool startWith(LumariInstance &lumari, const SVelmoraConf &conf);
 };
-
-bool TestLumariEndToEnd::startWith(LumariInstance &lumari, const SVelmoraConf &conf)
-{
-    const QString listening = QStringLiteral("Server start listening");
-    // A restart in the same directory appends to the same day log.
-    const int earlier = lumari.dayLog().count(listening);
-    if (!lumari.isValid() || !lumari.writeConf(conf) || !lumari.start())
-        return false;
-    if (lumari.waitForLog(listening, kStartMs, earlier + 1))
-        return true;
-    qWarning("Lumari did not start listening; day log:\n%s\noutput:\n%s",
-             qPrintable(lumari.dayLog()), qPrintable(lumari.output()));
-    return false;
-}
 
 void TestLumariEndToEnd::eventRoadByteForByte()
 {
@@ -70,7 +54,7 @@ void TestLumariEndToEnd::eventRoadByteForByte()
     QVERIFY(station.isOpen());
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
 
     TestDevice device(QByteArray::fromHex("123456"));
     QVERIFY(device.connectTo(port));
@@ -93,7 +77,7 @@ void TestLumariEndToEnd::encryptedEventsAndPeriodicTest()
     PtyStation station;
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
 
     TestDevice device(QByteArray::fromHex("0A0B0C"));
     QVERIFY(device.connectTo(port));
@@ -129,7 +113,7 @@ void TestLumariEndToEnd::manyDevicesEachEventOnce()
     PtyStation station;
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
 
     std::vector<std::unique_ptr<TestDevice>> devices;
     for (int d = 0; d < kDevices; ++d) {
@@ -163,7 +147,7 @@ void TestLumariEndToEnd::keepaliveOnIdleLine()
 {
     PtyStation station;
     LumariInstance lumari;
-    QVERIFY(startWith(lumari, confFor(station, LumariInstance::freePort(), 1)));
+    QVERIFY(lumari.startListening(confFor(station, LumariInstance::freePort(), 1), kStartMs));
     QVERIFY(station.waitForLines(2, kLineMs));
     QCOMPARE(station.lines().at(0), kKeepaliveLine);
     QCOMPARE(station.lines().at(1), kKeepaliveLine);
@@ -192,14 +176,14 @@ void TestLumariEndToEnd::settingsPickedUpAtNextStart()
     PtyStation station;
     LumariInstance lumari;
     const quint16 firstPort = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, firstPort, 0)));
+    QVERIFY(lumari.startListening(confFor(station, firstPort, 0), kStartMs));
     lumari.kill();
 
     SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
     conf.server = QStringLiteral("7");
     conf.line = QStringLiteral("3");
     QVERIFY(conf.tcpPort != firstPort);
-    QVERIFY(startWith(lumari, conf));
+    QVERIFY(lumari.startListening(conf, kStartMs));
     QVERIFY(lumari.dayLog().contains(QStringLiteral("listening 0.0.0.0:%1.").arg(conf.tcpPort)));
 
     TestDevice device(QByteArray::fromHex("123456"));
@@ -225,7 +209,7 @@ void TestLumariEndToEnd::silentStationThenEveryEventOnceInOrder()
     });
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+    QVERIFY(lumari.startListening(confFor(station, port, 1), kStartMs));
 
     TestDevice device(QByteArray::fromHex("123456"));
     QVERIFY(device.connectTo(port));
@@ -254,7 +238,7 @@ void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()
     });
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+    QVERIFY(lumari.startListening(confFor(station, port, 1), kStartMs));
 
     QList<QByteArray> expected;
     {
@@ -274,7 +258,7 @@ void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()
     lumari.kill();
 
     answering = true;
-    QVERIFY(startWith(lumari, confFor(station, port, 1)));
+    QVERIFY(lumari.startListening(confFor(station, port, 1), kStartMs));
     QVERIFY(station.waitForAcknowledgedEvents(kEvents, 60000));
     QCOMPARE(station.acknowledgedEvents(), expected);
 }
@@ -288,7 +272,7 @@ void TestLumariEndToEnd::unusableSpoolWithholdsAckUntilUsable()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port, 0)));
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
 
     TestDevice device(QByteArray::fromHex("123456"));
     QVERIFY(device.connectTo(port));

@@ -58,23 +58,9 @@ private slots:
     void stopSignalIsLoggedAndHeldEventsSurvive();
 
 private:
-    bool startWith(LumariInstance &lumari, const SVelmoraConf &conf);
     // Sends count events from one device; each must get its ACK.
     QList<QByteArray> sendAcknowledgedEvents(quint16 port, int count, quint16 firstZone);
 };
-
-bool TestLumariService::startWith(LumariInstance &lumari, const SVelmoraConf &conf)
-{
-    const QString listening = QStringLiteral("Server start listening");
-    const int earlier = lumari.dayLog().count(listening);
-    if (!lumari.isValid() || !lumari.writeConf(conf) || !lumari.start())
-        return false;
-    if (lumari.waitForLog(listening, kStartMs, earlier + 1))
-        return true;
-    qWarning("Lumari did not start listening; day log:\n%s\noutput:\n%s",
-             qPrintable(lumari.dayLog()), qPrintable(lumari.output()));
-    return false;
-}
 
 QList<QByteArray> TestLumariService::sendAcknowledgedEvents(quint16 port, int count, quint16 firstZone)
 {
@@ -102,7 +88,7 @@ void TestLumariService::secondCopyInTheSameFolderEndsFirstKeepsItsEvents()
     });
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port)));
+    QVERIFY(lumari.startListening(confFor(station, port), kStartMs));
     const QList<QByteArray> firstHalf = sendAcknowledgedEvents(port, kEvents / 2, 0x200);
     QCOMPARE(firstHalf.size(), kEvents / 2);
 
@@ -121,7 +107,7 @@ void TestLumariService::secondCopyInTheSameFolderEndsFirstKeepsItsEvents()
     lumari.kill();
 
     takeInUnansweredLines(&answering);
-    QVERIFY(startWith(lumari, confFor(station, port)));
+    QVERIFY(lumari.startListening(confFor(station, port), kStartMs));
     QVERIFY(station.waitForAcknowledgedEvents(kEvents, kDeliveryMs));
     QCOMPARE(station.acknowledgedEvents(), firstHalf + secondHalf);
 }
@@ -167,7 +153,7 @@ void TestLumariService::stopSignalIsLoggedAndHeldEventsSurvive()
     });
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(startWith(lumari, confFor(station, port)));
+    QVERIFY(lumari.startListening(confFor(station, port), kStartMs));
     const QList<QByteArray> expected = sendAcknowledgedEvents(port, kEvents, 0x400);
     QCOMPARE(expected.size(), kEvents);
     QVERIFY(station.waitForEventLines(1, kDeliveryMs));
@@ -181,7 +167,7 @@ void TestLumariService::stopSignalIsLoggedAndHeldEventsSurvive()
     QVERIFY(lumari.dayLog().endsWith(stopLine));
 
     takeInUnansweredLines(&answering);
-    QVERIFY(startWith(lumari, confFor(station, port)));
+    QVERIFY(lumari.startListening(confFor(station, port), kStartMs));
     QVERIFY(station.waitForAcknowledgedEvents(kEvents, kDeliveryMs));
     QCOMPARE(station.acknowledgedEvents(), expected);
 }
