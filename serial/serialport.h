@@ -80,6 +80,11 @@ public:
     // Reads up to capacity bytes, ended by the read time-outs. A read that
     // times out with fewer bytes, or none, still succeeds.
     bool read(char *buffer, std::size_t capacity, std::size_t &received);
+    // Waits up to waitMs for the first byte, then takes what else has
+    // already arrived (up to capacity) without waiting for more: an answer
+    // is judged the moment it is there. Nothing within waitMs still
+    // succeeds, with received 0. The read time-outs play no part here.
+    bool readFirstWithin(char *buffer, std::size_t capacity, std::size_t &received, unsigned waitMs);
 
     // Throws away bytes that arrived and were not read yet. Called before a
     // line is written, so that a late answer to an earlier line can never be

@@ -244,6 +244,51 @@ bool SerialPort::write(const char *data, std::size_t size, std::size_t &written)
     return true;
 }
 
+namespace {
+
+// Reads until capacity bytes are in or the deadline passes, and, when
+// gapLimited, also once gap has passed after a byte without another (a zero
+// gap: once the bytes already there are taken). Returns 0 or the errno that
+// ended the read.
+int readUntil(int fd, char *buffer, std::size_t capacity, std::size_t &received,
+              Clock::time_point totalDeadline, bool gapLimited, Milliseconds gap)
+{
+    Clock::time_point lastByte = Clock::now();
+    while (received < capacity) {
+        Clock::time_point deadline = totalDeadline;
+        if (received > 0 && gapLimited && lastByte + gap < deadline)
+            deadline = lastByte + gap;
+        const Clock::time_point now = Clock::now();
+        const Milliseconds wait =
+            now >= deadline ? Milliseconds(0) : remainingUntil(deadline);
+
+        short revents = 0;
+        const int ready = pollFor(fd, POLLIN, wait, revents);
+        if (ready < 0 && errno != EINTR)
+            return errno;
+        if (ready > 0) {
+            if (revents & POLLNVAL)
+                return EBADF;
+            // Bytes that arrived before a hang-up are still read; the hang-up
+            // itself shows as an error or end of file from read().
+            const ssize_t count = ::read(fd, buffer + received, capacity - received);
+            if (count > 0) {
+                received += static_cast<std::size_t>(count);
+                lastByte = Clock::now();
+                continue;
+            }
+            const bool nothingYet = count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK);
+            if (!nothingYet || (revents & (POLLHUP | POLLERR)))
+                return count < 0 && !nothingYet ? errno : EIO;
+        }
+        if (Clock::now() >= deadline)
+            break;
+    }
+    return 0;
+}
+
+} // namespace
+
 bool SerialPort::read(char *buffer, std::size_t capacity, std::size_t &received)
 {
     received = 0;
@@ -252,50 +297,32 @@ bool SerialPort::read(char *buffer, std::size_t capacity, std::size_t &received)
         return false;
     }
     const SerialReadTimeouts &timeouts = platform->timeouts;
-    const Clock::time_point start = Clock::now();
     const Clock::time_point totalDeadline =
-        start + Milliseconds(static_cast<long long>(timeouts.totalPerByteMs) * capacity
-                             + timeouts.totalConstantMs);
-    Clock::time_point lastByte = start;
+        Clock::now() + Milliseconds(static_cast<long long>(timeouts.totalPerByteMs) * capacity
+                                    + timeouts.totalConstantMs);
+    const int failure = readUntil(platform->fd, buffer, capacity, received, totalDeadline,
+                                  timeouts.intervalMs > 0, Milliseconds(timeouts.intervalMs));
+    if (failure != 0) {
+        failWith(failure);
+        return false;
+    }
+    succeed();
+    return true;
+}
 
-    while (received < capacity) {
-        Clock::time_point deadline = totalDeadline;
-        if (received > 0 && timeouts.intervalMs > 0) {
-            const Clock::time_point intervalDeadline = lastByte + Milliseconds(timeouts.intervalMs);
-            if (intervalDeadline < deadline)
-                deadline = intervalDeadline;
-        }
-        const Clock::time_point now = Clock::now();
-        const Milliseconds wait =
-            now >= deadline ? Milliseconds(0) : remainingUntil(deadline);
-
-        short revents = 0;
-        const int ready = pollFor(platform->fd, POLLIN, wait, revents);
-        if (ready < 0 && errno != EINTR) {
-            failWith(errno);
-            return false;
-        }
-        if (ready > 0) {
-            if (revents & POLLNVAL) {
-                failWith(EBADF);
-                return false;
-            }
-            // Bytes that arrived before a hang-up are still read; the hang-up
-            // itself shows as an error or end of file from read().
-            const ssize_t count = ::read(platform->fd, buffer + received, capacity - received);
-            if (count > 0) {
-                received += static_cast<std::size_t>(count);
-                lastByte = Clock::now();
-                continue;
-            }
-            const bool nothingYet = count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK);
-            if (!nothingYet || (revents & (POLLHUP | POLLERR))) {
-                failWith(count < 0 && !nothingYet ? errno : EIO);
-                return false;
-            }
-        }
-        if (Clock::now() >= deadline)
-            break;
+bool SerialPort::readFirstWithin(char *buffer, std::size_t capacity, std::size_t &received,
+                                 unsigned waitMs)
+{
+    received = 0;
+    if (!isOpen()) {
+        failWith(SerialPortError::NotOpen);
+        return false;
+    }
+    const int failure = readUntil(platform->fd, buffer, capacity, received,
+                                  Clock::now() + Milliseconds(waitMs), true, Milliseconds(0));
+    if (failure != 0) {
+        failWith(failure);
+        return false;
     }
     succeed();
     return true;

@@ -5,9 +5,11 @@
 // the defaults; tests shorten them.
 struct SVelmoraComTiming
 {
-    // Between writing a line and reading its answer.
+    // An answer's first byte may come up to the pause plus the read's
+    // constant and per-byte totals after the line; it is judged the moment it
+    // is there. The read time-outs are also set on the port when it opens
+    // (see SerialReadTimeouts).
     int answerPauseMs = 100;
-    // The answer read's time-outs (see SerialReadTimeouts).
     int readIntervalMs = 100;
     int readPerByteMs = 300;
     int readConstantMs = 50;

@@ -4,7 +4,8 @@
 #include "velmoralog.h"
 #include "velmorareceiverformat.h"
 
-#include <QThread>
+#include <limits>
+
 
 VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
                                                    const RefusalCounter &countRefusal)
@@ -13,7 +14,6 @@ VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
     for (int attempt = 1;; ++attempt) {
         // A failed write shows up as a missing answer.
         writeLine(lineText);
-        QThread::msleep(static_cast<unsigned long>(qMax(0, timing.answerPauseMs)));
         QByteArray answer;
         const bool readSucceeded = readAnswer(VelmoraReceiverFormat::kEventAnswerSize, answer);
 
@@ -35,7 +35,6 @@ bool VelmoraExchange::sendKeepalive(const QString &lineText)
 {
     if (!writeLine(lineText))
         return false;
-    QThread::msleep(static_cast<unsigned long>(qMax(0, timing.answerPauseMs)));
     QByteArray answer;
     // Only the bytes count here, not whether the read reported success.
     readAnswer(VelmoraReceiverFormat::kKeepaliveAnswerSize, answer);
@@ -58,7 +57,17 @@ bool VelmoraExchange::readAnswer(int size, QByteArray &answer)
 {
     answer = QByteArray(size, '\0');
     std::size_t received = 0;
-    const bool succeeded = port.read(answer.data(), static_cast<std::size_t>(size), received);
+    const bool succeeded = port.readFirstWithin(answer.data(), static_cast<std::size_t>(size),
+                                                received, answerDeadlineMs(timing, size));
     answer.truncate(static_cast<int>(received));
     return succeeded;
+}
+
+unsigned VelmoraExchange::answerDeadlineMs(const SVelmoraComTiming &timing, int answerSize)
+{
+    // The pause before the answer plus the whole read it was given: the
+    // same time-out as a pause followed by a read that waits for every byte.
+    const qint64 total = qint64(qMax(0, timing.answerPauseMs)) + qMax(0, timing.readConstantMs)
+                         + qint64(qMax(0, timing.readPerByteMs)) * qMax(0, answerSize);
+    return static_cast<unsigned>(qMin<qint64>(total, std::numeric_limits<int>::max()));
 }

@@ -32,9 +32,15 @@ public:
     Result sendEvent(const QString &lineText, const RefusalCounter &countRefusal);
     bool sendKeepalive(const QString &lineText);
 
+    // How long after a write its answer's first byte may still come.
+    static unsigned answerDeadlineMs(const SVelmoraComTiming &timing, int answerSize);
+
 private:
     // Writes the line after throwing away whatever arrived before it.
     bool writeLine(const QString &lineText);
+    // Judged by its first byte: waits for that up to the deadline, then
+    // takes only what is already there. Later bytes are thrown away before
+    // the next line.
     bool readAnswer(int size, QByteArray &answer);
 
     SerialPort &port;

@@ -302,15 +302,26 @@ void TestSerialPort::readTimeouts_data()
     QTest::addColumn<int>("answerAfterMs");
     QTest::addColumn<int>("atLeastMs");
     QTest::addColumn<int>("atMostMs");
+    // 0: a read under the port's time-outs; otherwise a first-byte read
+    // given this long.
+    QTest::addColumn<int>("firstByteWithinMs");
 
     // 300 ms per byte asked plus 50: 650 ms for two bytes, 950 for three.
-    QTest::newRow("silent, two bytes asked") << 2 << QByteArray() << 0 << 640 << 3000;
-    QTest::newRow("silent, three bytes asked") << 3 << QByteArray() << 0 << 940 << 3000;
+    QTest::newRow("silent, two bytes asked") << 2 << QByteArray() << 0 << 640 << 3000 << 0;
+    QTest::newRow("silent, three bytes asked") << 3 << QByteArray() << 0 << 940 << 3000 << 0;
     // One byte ends the read 100 ms after it arrives.
-    QTest::newRow("one byte of two") << 2 << QByteArray("\x06") << 0 << 95 << 600;
-    QTest::newRow("one byte arriving late but in time") << 2 << QByteArray("\x06") << 400 << 490 << 2000;
-    QTest::newRow("all bytes asked for") << 2 << QByteArray("\x06\x06") << 0 << 0 << 600;
-    QTest::newRow("more bytes than asked") << 2 << QByteArray("\x15\x06\x06") << 0 << 0 << 600;
+    QTest::newRow("one byte of two") << 2 << QByteArray("\x06") << 0 << 95 << 600 << 0;
+    QTest::newRow("one byte arriving late but in time") << 2 << QByteArray("\x06") << 400 << 490 << 2000 << 0;
+    QTest::newRow("all bytes asked for") << 2 << QByteArray("\x06\x06") << 0 << 0 << 600 << 0;
+    QTest::newRow("more bytes than asked") << 2 << QByteArray("\x15\x06\x06") << 0 << 0 << 600 << 0;
+
+    // A first-byte read waits out its time only when nothing comes, and
+    // ignores the port's time-outs.
+    QTest::newRow("first byte: silent") << 2 << QByteArray() << 0 << 390 << 3000 << 400;
+    QTest::newRow("first byte: one byte of two ends it") << 2 << QByteArray("\x06") << 0 << 0 << 1500 << 5000;
+    QTest::newRow("first byte: late but in time") << 2 << QByteArray("\x06") << 300 << 290 << 1800 << 5000;
+    QTest::newRow("first byte: both already there") << 2 << QByteArray("\x06\x06") << 0 << 0 << 1500 << 5000;
+    QTest::newRow("first byte: more than asked") << 2 << QByteArray("\x15\x06\x06") << 0 << 0 << 1500 << 5000;
 }
 
 void TestSerialPort::readTimeouts()
@@ -320,6 +331,7 @@ void TestSerialPort::readTimeouts()
     QFETCH(int, answerAfterMs);
     QFETCH(int, atLeastMs);
     QFETCH(int, atMostMs);
+    QFETCH(int, firstByteWithinMs);
 
     ScriptedStation station;
     QVERIFY(station.isValid());
@@ -337,7 +349,10 @@ void TestSerialPort::readTimeouts()
     }
     char buffer[3] = {};
     std::size_t received = 0;
-    const bool succeeded = port.read(buffer, std::size_t(asked), received);
+    const bool succeeded =
+        firstByteWithinMs == 0
+            ? port.read(buffer, std::size_t(asked), received)
+            : port.readFirstWithin(buffer, std::size_t(asked), received, unsigned(firstByteWithinMs));
     const qint64 elapsed = clock.elapsed();
     if (answering.joinable())
         answering.join();
@@ -380,6 +395,10 @@ void TestSerialPort::closedPortRefusesIo()
     std::size_t count = 7;
     QVERIFY(!port.read(buffer, sizeof buffer, count));
     QCOMPARE(count, std::size_t(0));
+    count = 7;
+    QVERIFY(!port.readFirstWithin(buffer, sizeof buffer, count, 100));
+    QCOMPARE(count, std::size_t(0));
+    QCOMPARE(port.lastError(), SerialPortError::NotOpen);
     QVERIFY(!port.write(buffer, sizeof buffer, count));
     QCOMPARE(port.lastError(), SerialPortError::NotOpen);
     QVERIFY(!port.readLineSettings());

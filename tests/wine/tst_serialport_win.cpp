@@ -46,13 +46,16 @@ struct TimedRead
     long long ms = 0;
 };
 
-TimedRead timedRead(SerialPort &port, std::size_t asked)
+// firstByteWithinMs 0: a read under the port's time-outs; otherwise a
+// first-byte read given that long.
+TimedRead timedRead(SerialPort &port, std::size_t asked, unsigned firstByteWithinMs = 0)
 {
     char buffer[16] = {};
     std::size_t received = 0;
     TimedRead result;
     const Clock::time_point start = Clock::now();
-    result.ok = port.read(buffer, asked, received);
+    result.ok = firstByteWithinMs == 0 ? port.read(buffer, asked, received)
+                                       : port.readFirstWithin(buffer, asked, received, firstByteWithinMs);
     result.ms = msSince(start);
     result.bytes.assign(buffer, received);
     return result;
@@ -226,15 +229,21 @@ WINE_TEST(readTimeouts)
         int answerAfterMs;
         long long atLeastMs;
         long long atMostMs;
+        unsigned firstByteWithinMs;
     };
     // 300 ms per byte asked plus 50; one byte ends a read 100 ms after it.
+    // A first-byte read ends with the first byte, whatever the time-outs.
     const Row rows[] = {
-        {"silent, two bytes asked", 2, "", 0, 640, 3000},
-        {"silent, three bytes asked", 3, "", 0, 940, 3000},
-        {"one byte of two", 2, "\x06", 0, 95, 600},
-        {"one byte arriving late but in time", 2, "\x06", 400, 490, 2000},
-        {"all bytes asked for", 2, "\x06\x06", 0, 0, 300},
-        {"more bytes than asked", 2, "\x15\x06\x06", 0, 0, 300},
+        {"silent, two bytes asked", 2, "", 0, 640, 3000, 0},
+        {"silent, three bytes asked", 3, "", 0, 940, 3000, 0},
+        {"one byte of two", 2, "\x06", 0, 95, 600, 0},
+        {"one byte arriving late but in time", 2, "\x06", 400, 490, 2000, 0},
+        {"all bytes asked for", 2, "\x06\x06", 0, 0, 300, 0},
+        {"more bytes than asked", 2, "\x15\x06\x06", 0, 0, 300, 0},
+        {"first byte: silent", 2, "", 0, 390, 3000, 400},
+        {"first byte: one byte of two ends it", 2, "\x06", 0, 0, 1500, 5000},
+        {"first byte: late but in time", 2, "\x06", 300, 290, 1800, 5000},
+        {"first byte: more than asked", 2, "\x15\x06\x06", 0, 0, 1500, 5000},
     };
     for (const Row &row : rows) {
         winetest::row(row.name);
@@ -243,7 +252,7 @@ WINE_TEST(readTimeouts)
         CHECK(openConfigured(port));
         if (!row.answer.empty())
             CHECK(StationClient::send(row.answer, row.answerAfterMs));
-        const TimedRead read = timedRead(port, row.asked);
+        const TimedRead read = timedRead(port, row.asked, row.firstByteWithinMs);
         CHECK(read.ok);
         CHECK_EQ(read.bytes, row.answer.substr(0, row.asked));
         CHECK_MSG(read.ms >= row.atLeastMs && read.ms <= row.atMostMs,

@@ -14,9 +14,9 @@
 namespace {
 
 constexpr int kReadChunk = 512;
-// The converter reads its answer 100 ms after writing and gives up within a
-// second; closing the port at once would take the last answer with it.
-constexpr int kAnswerGraceMs = 1000;
+// The converter takes its answer the moment it arrives; closing the port at
+// once would still take the last answer with it before it is read.
+constexpr int kAnswerGraceMs = 300;
 
 QString answerName(AnswerPolicy::Answer answer)
 {
