@@ -419,6 +419,7 @@ void Velmora::confSlot()
         networkThread->setAddress(QLatin1String(kListenAddress));
         networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
         emit networkStartSignal();
+        receiverStoppedForPort = false;
     }
     if (comThread)
         emit comStopSignal();
@@ -436,6 +437,7 @@ int Velmora::createComThread()
     comThread = new VelmoraComThread();
     connect(comThread, &VelmoraComThread::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(comThread, &VelmoraComThread::stopSignal, this, &Velmora::comStopSlot, Qt::QueuedConnection);
+    connect(comThread, &VelmoraComThread::portReadySignal, this, &Velmora::comReadySlot, Qt::QueuedConnection);
     connect(this, &Velmora::comStopSignal, comThread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
     connect(this, &Velmora::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
     comThread->setEventStore(journal);
@@ -489,9 +491,19 @@ int Velmora::startNetworkThread()
 void Velmora::comStopSlot()
 {
     // The serial side could not open or configure its port; devices are not
-    // served until new settings are applied.
-    if (networkThread)
-        emit networkStopSignal();
+    // served until it opens, on one of its own retries or after new settings.
+    if (!networkThread)
+        return;
+    emit networkStopSignal();
+    receiverStoppedForPort = true;
+}
+
+void Velmora::comReadySlot()
+{
+    if (!receiverStoppedForPort)
+        return;
+    receiverStoppedForPort = false;
+    startNetworkThread();
 }
 
 void Velmora::timeoutSlot()

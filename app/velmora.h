@@ -84,6 +84,8 @@ signals:
 
 public slots:
     void comStopSlot();
+    // The port opened; a receiver stopped for it starts again.
+    void comReadySlot();
     void on_exitSlot();
     void on_confSlot();
     void onQuitSlot();
@@ -119,6 +121,8 @@ private:
     QLabel *aboutLabel = nullptr;
     QString appDirectory;
     bool startupBoxes = true;
+    // The receiver was stopped because the port would not open.
+    bool receiverStoppedForPort = false;
     std::unique_ptr<VelmoraInstanceLock> instanceLock;
 };
 

@@ -5,12 +5,14 @@
 void SerialPort::failWith(SerialPortError reason)
 {
     systemError = 0;
+    errorDetail.clear();
     error = reason;
 }
 
 void SerialPort::succeed()
 {
     systemError = 0;
+    errorDetail.clear();
     error = SerialPortError::None;
 }
 
@@ -19,7 +21,7 @@ std::string SerialPort::lastErrorText() const
     if (systemError != 0) {
         const std::string message = systemMessage(systemError);
         if (!message.empty())
-            return message;
+            return errorDetail.empty() ? message : message + "; " + errorDetail;
     }
     switch (error) {
     case SerialPortError::None:

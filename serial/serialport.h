@@ -99,7 +99,14 @@ public:
     int lastSystemError() const { return systemError; }
     // The system's own message for lastSystemError(), for log lines; a short
     // English description of lastError() when no system code is behind it.
+    // A port the user may not open also names the group that owns it.
     std::string lastErrorText() const;
+    // The last failure means the device is gone: unplugged, its driver
+    // stopped, or the name no longer names it.
+    bool lastErrorMeansGone() const
+    {
+        return error == SerialPortError::Disconnected || error == SerialPortError::NoSuchPort;
+    }
 
 private:
     struct Platform;
@@ -116,6 +123,8 @@ private:
     std::unique_ptr<Platform> platform;
     SerialPortError error = SerialPortError::None;
     int systemError = 0;
+    // Said after the system's message; set by the platform after failWith.
+    std::string errorDetail;
 };
 
 #endif // SERIALPORT_H

@@ -6,9 +6,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,6 +35,21 @@ int pollFor(int fd, short events, Milliseconds wait, short &revents)
     const int result = ::poll(&entry, 1, static_cast<int>(count));
     revents = entry.revents;
     return result;
+}
+
+// Whom to ask for access to a device: on most systems the serial lines
+// belong to a group (dialout, uucp) that the user has to be in.
+std::string ownerGroupText(const std::string &path)
+{
+    struct stat status{};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::string();
+    std::vector<char> buffer(4096);
+    group entry{};
+    group *found = nullptr;
+    if (::getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return "the device belongs to group " + std::to_string(status.st_gid);
+    return std::string("the device belongs to group ") + found->gr_name;
 }
 
 Milliseconds remainingUntil(Clock::time_point deadline)
@@ -59,6 +77,7 @@ SerialPort::~SerialPort()
 void SerialPort::failWith(int systemCode)
 {
     systemError = systemCode;
+    errorDetail.clear();
     switch (systemCode) {
     case ENOENT:
     case ENODEV:
@@ -134,6 +153,8 @@ bool SerialPort::open(const std::string &name)
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         failWith(errno);
+        if (error == SerialPortError::AccessDenied && systemError != EBUSY)
+            errorDetail = ownerGroupText(path);
         return false;
     }
     platform->fd = fd;

@@ -136,6 +136,7 @@ SerialPort::~SerialPort()
 void SerialPort::failWith(int systemCode)
 {
     systemError = systemCode;
+    errorDetail.clear();
     switch (systemCode) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

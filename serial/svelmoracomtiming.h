@@ -18,6 +18,8 @@ struct SVelmoraComTiming
     // How often the first held event is retried while the software does not
     // answer and there are no keepalives to tell when it is back.
     int absenceRetryMs = 10000;
+    // How often a port that would not open, or went away, is tried again.
+    int reopenMs = 5000;
 
     // The keepalive period for a configured number of seconds: nothing for
     // 0 or less, and never beyond what a timer can count.

@@ -9,6 +9,7 @@
 #include "velmorareceiverformat.h"
 
 #include <QTimer>
+#include <QVector>
 
 using Prefix = VelmoraComReport::Prefix;
 
@@ -17,8 +18,11 @@ VelmoraCom::VelmoraCom(QObject *parent)
       portHandle(std::make_unique<SerialPort>()),
       exchange(*portHandle),
       keepaliveTimer(new QTimer(this)),
-      absenceRetryTimer(new QTimer(this))
+      absenceRetryTimer(new QTimer(this)),
+      reopenTimer(new QTimer(this))
 {
+    reopenTimer->setSingleShot(true);
+    connect(reopenTimer, &QTimer::timeout, this, &VelmoraCom::reopenPort);
     keepaliveTimer->setSingleShot(true);
     connect(keepaliveTimer, &QTimer::timeout, this, &VelmoraCom::sendKeepalive);
     absenceRetryTimer->setSingleShot(true);
@@ -118,15 +122,51 @@ bool VelmoraCom::portOpen() const
 
 void VelmoraCom::openPort()
 {
-    for (const VelmoraPortOpenStep &step : VelmoraPortOpening::steps()) {
-        if (!step.call(*portHandle, settings)) {
-            report(step.failure.report(settings.portName));
-            emit stopSignal();
-            return;
+    reopenTimer->stop();
+    reportedFailureStep = -1;
+    reportedFailureReason.clear();
+    if (!tryOpen())
+        emit stopSignal();
+}
+
+void VelmoraCom::reopenPort()
+{
+    if (!portOpen())
+        tryOpen();
+}
+
+bool VelmoraCom::tryOpen()
+{
+    // The success lines wait until the whole sequence succeeded or failed,
+    // so that a retry that fails like the last one says nothing at all.
+    QVector<VelmoraComReport> succeeded;
+    const auto &steps = VelmoraPortOpening::steps();
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        const VelmoraPortOpenStep &step = steps[index];
+        if (step.call(*portHandle, settings)) {
+            succeeded << step.success.report(settings.portName);
+            continue;
         }
-        report(step.success.report(settings.portName));
+        const QString reason = QString::fromStdString(portHandle->lastErrorText());
+        // Half an open is no open: a port left open with the wrong settings
+        // would take event lines it garbles.
+        portHandle->close();
+        reopenTimer->start(qMax(0, settings.timing.reopenMs));
+        if (int(index) == reportedFailureStep && reason == reportedFailureReason)
+            return false;
+        reportedFailureStep = int(index);
+        reportedFailureReason = reason;
+        for (const VelmoraComReport &line : qAsConst(succeeded))
+            report(line);
+        report(step.failure.report(settings.portName).plain(QStringLiteral(" (") + reason + QLatin1Char(')')));
+        return false;
     }
+    reportedFailureStep = -1;
+    reportedFailureReason.clear();
+    for (const VelmoraComReport &line : qAsConst(succeeded))
+        report(line);
     report(VelmoraPortOpening::readyLine.report(settings.portName));
+    emit portReadySignal();
 
     restartKeepaliveTimer();
     // Events held while the port was closed go out now; whether the software
@@ -135,10 +175,29 @@ void VelmoraCom::openPort()
     absenceRetryTimer->stop();
     if (!queue.isEmpty())
         scheduleSend();
+    return true;
+}
+
+void VelmoraCom::lineGone()
+{
+    report(VelmoraComReport(Prefix::Short)
+               .translated(QT_TR_NOOP(" Lost the port "))
+               .plain(settings.portName)
+               .plain(QStringLiteral(" (") + QString::fromStdString(portHandle->lastErrorText())
+                      + QLatin1Char(')'))
+               .translated(QT_TR_NOOP("; held events wait until it opens again.")));
+    stopKeepaliveTimer();
+    absenceRetryTimer->stop();
+    portHandle->close();
+    reportedFailureStep = -1;
+    reportedFailureReason.clear();
+    reopenTimer->start(qMax(0, settings.timing.reopenMs));
 }
 
 void VelmoraCom::closePort()
 {
+    // A port closed on request stays closed until the next start request.
+    reopenTimer->stop();
     stopKeepaliveTimer();
     absenceRetryTimer->stop();
     if (portOpen()) {
@@ -205,6 +264,9 @@ void VelmoraCom::sendEvent()
         if (settings.timing.keepaliveMs <= 0)
             absenceRetryTimer->start();
         return;
+    case VelmoraExchange::Result::LineGone:
+        lineGone();
+        return;
     }
     if (!queue.isEmpty())
         scheduleSend();
@@ -226,6 +288,10 @@ void VelmoraCom::sendKeepalive()
         }
         if (!queue.isEmpty())
             scheduleSend();
+        return;
+    }
+    if (exchange.lineGone()) {
+        lineGone();
         return;
     }
     report(VelmoraComReport(Prefix::Short).translated(QT_TR_NOOP(" ERROR COMMSG: Keepalive ")));

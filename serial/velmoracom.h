@@ -44,7 +44,11 @@ public:
 
 signals:
     void logSignal(QString text);
+    // The port could not be opened or configured at a start request; it is
+    // tried again on its own.
     void stopSignal();
+    // The port opened and is ready, also when it opened on a retry.
+    void portReadySignal();
     // The keepalive period starts again, or keepalives stop.
     void timerStartSignal();
     void timerStopSignal();
@@ -61,10 +65,17 @@ public slots:
 private slots:
     void sendNextEvent();
     void retryHeldEvent();
+    void reopenPort();
 
 private:
+    // A start request: every line reported, the receiver stopped on failure.
     void openPort();
+    // The open sequence; on failure the port is closed and tried again
+    // later, and the failure is reported unless it is the one reported last.
+    bool tryOpen();
     void closePort();
+    // The device went away while open: said once, then tried again.
+    void lineGone();
     bool portOpen() const;
 
     void scheduleSend();
@@ -85,6 +96,10 @@ private:
     bool sendScheduled = false;
     QTimer *keepaliveTimer = nullptr;
     QTimer *absenceRetryTimer = nullptr;
+    QTimer *reopenTimer = nullptr;
+    // The open failure last reported: its step and the system's reason.
+    int reportedFailureStep = -1;
+    QString reportedFailureReason;
 };
 
 #endif // VELMORACOM_H

@@ -161,6 +161,7 @@ void VelmoraComThread::run()
 
     connect(created, &VelmoraCom::logSignal, this, &VelmoraComThread::logSignal);
     connect(created, &VelmoraCom::stopSignal, this, &VelmoraComThread::stopSignal);
+    connect(created, &VelmoraCom::portReadySignal, this, &VelmoraComThread::portReadySignal);
     connect(this, &VelmoraComThread::stopSignal2, created, &VelmoraCom::stopSlot,
             Qt::QueuedConnection);
     connect(this, &VelmoraComThread::keepaliveSignal, created, &VelmoraCom::keepaliveSlot,

@@ -57,6 +57,8 @@ public:
 signals:
     void logSignal(QString text);
     void stopSignal();
+    // The port opened and is ready, also when it opened on a retry.
+    void portReadySignal();
     void stopSignal2();
     // A start request went to the worker, with its settings.
     void startSignal2();

@@ -11,11 +11,17 @@ VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
                                                    const RefusalCounter &countRefusal)
 {
     using Outcome = VelmoraReceiverFormat::AttemptOutcome;
+    gone = false;
     for (int attempt = 1;; ++attempt) {
-        // A failed write shows up as a missing answer.
+        // A failed write shows up as a missing answer, unless the device
+        // itself is gone: then no answer can come.
         writeLine(lineText);
+        if (gone)
+            return Result::LineGone;
         QByteArray answer;
         const bool readSucceeded = readAnswer(VelmoraReceiverFormat::kEventAnswerSize, answer);
+        if (gone)
+            return Result::LineGone;
 
         const bool refusedForGood = countRefusal(VelmoraReceiverFormat::isRefusal(answer));
         const Outcome outcome =
@@ -33,6 +39,7 @@ VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
 
 bool VelmoraExchange::sendKeepalive(const QString &lineText)
 {
+    gone = false;
     if (!writeLine(lineText))
         return false;
     QByteArray answer;
@@ -49,8 +56,11 @@ bool VelmoraExchange::writeLine(const QString &lineText)
     port.discardInput();
     const QByteArray bytes = lineText.toLocal8Bit();
     std::size_t written = 0;
-    return port.write(bytes.constData(), static_cast<std::size_t>(bytes.size()), written)
-           && written == static_cast<std::size_t>(bytes.size());
+    if (port.write(bytes.constData(), static_cast<std::size_t>(bytes.size()), written)
+        && written == static_cast<std::size_t>(bytes.size()))
+        return true;
+    gone = port.lastErrorMeansGone();
+    return false;
 }
 
 bool VelmoraExchange::readAnswer(int size, QByteArray &answer)
@@ -60,6 +70,8 @@ bool VelmoraExchange::readAnswer(int size, QByteArray &answer)
     const bool succeeded = port.readFirstWithin(answer.data(), static_cast<std::size_t>(size),
                                                 received, answerDeadlineMs(timing, size));
     answer.truncate(static_cast<int>(received));
+    if (!succeeded)
+        gone = port.lastErrorMeansGone();
     return succeeded;
 }
 

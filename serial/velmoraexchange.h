@@ -20,6 +20,9 @@ public:
         Acknowledged,
         NotAcknowledged,
         Refused,
+        // The port failed in a way that means the device is gone; the
+        // event was not answered and is still to be sent.
+        LineGone,
     };
     // Told after each write whether the answer was a refusal (0x15); true
     // ends the exchange with Refused.
@@ -31,6 +34,8 @@ public:
 
     Result sendEvent(const QString &lineText, const RefusalCounter &countRefusal);
     bool sendKeepalive(const QString &lineText);
+    // The last exchange ended because the device is gone.
+    bool lineGone() const { return gone; }
 
     // How long after a write its answer's first byte may still come.
     static unsigned answerDeadlineMs(const SVelmoraComTiming &timing, int answerSize);
@@ -45,6 +50,7 @@ private:
 
     SerialPort &port;
     SVelmoraComTiming timing;
+    bool gone = false;
 };
 
 #endif // VELMORAEXCHANGE_H

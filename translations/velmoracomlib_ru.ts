@@ -89,5 +89,13 @@
         <source> Refused by the monitoring software, set aside: </source>
         <translation> Отклонено программой мониторинга, отложено: </translation>
     </message>
+    <message>
+        <source> Lost the port </source>
+        <translation> Потерян порт </translation>
+    </message>
+    <message>
+        <source>; held events wait until it opens again.</source>
+        <translation>; события ждут, пока он снова не откроется.</translation>
+    </message>
 </context>
 </TS>

@@ -2,10 +2,11 @@
 #include "ptystation.h"
 #include "testdevice.h"
 
-#include <QtTest>
-
 #include <QElapsedTimer>
 #include <QFile>
+#include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -40,7 +41,7 @@ private slots:
     void encryptedEventsAndPeriodicTest();
     void manyDevicesEachEventOnce();
     void keepaliveOnIdleLine();
-    void unopenablePortStopsReceiver();
+    void unopenablePortStopsReceiverUntilItOpens();
     void settingsPickedUpAtNextStart();
     void silentStationThenEveryEventOnceInOrder();
     void killedAfterAckEventsSurviveRestart();
@@ -154,21 +155,57 @@ void TestLumariEndToEnd::keepaliveOnIdleLine()
     QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: Keepalive "), kLineMs));
 }
 
-void TestLumariEndToEnd::unopenablePortStopsReceiver()
+void TestLumariEndToEnd::unopenablePortStopsReceiverUntilItOpens()
 {
-    PtyStation station;
+    // The port is a link the test controls: missing at the start, then a
+    // station, then gone, then another station under the same name.
+    auto first = std::make_unique<PtyStation>();
     LumariInstance lumari;
-    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
-    conf.comName = lumari.appDir() + QStringLiteral("/no-such-tty");
+    SVelmoraConf conf = confFor(*first, LumariInstance::freePort(), 0);
+    conf.comName = lumari.appDir() + QStringLiteral("/ttyLink");
     QVERIFY(lumari.isValid());
     QVERIFY(lumari.writeConf(conf));
     QVERIFY(lumari.start());
 
-    QVERIFY(lumari.waitForLog(QStringLiteral("[com] Couldn't open ") + conf.comName + QStringLiteral("."), kStartMs));
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] Couldn't open ") + conf.comName
+                                  + QStringLiteral(". (No such file or directory)"),
+                              kStartMs));
     QVERIFY(lumari.waitForLog(QStringLiteral("[net] Server stopped successfully."), kStartMs));
-    TestDevice device(QByteArray::fromHex("000001"));
-    QVERIFY(!device.connectTo(static_cast<quint16>(conf.tcpPort), 2000));
+    TestDevice refused(QByteArray::fromHex("000001"));
+    QVERIFY(!refused.connectTo(static_cast<quint16>(conf.tcpPort), 2000));
     QCOMPARE(lumari.state(), QProcess::Running);
+
+    // The port appears: the receiver starts by itself.
+    QVERIFY(QFile::link(first->slavePath(), conf.comName));
+    QVERIFY(lumari.waitForLog(conf.comName + QStringLiteral(" is ready to work!"), kLineMs));
+    QVERIFY(lumari.waitForLog(QStringLiteral("Server start listening"), kLineMs, 2));
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(static_cast<quint16>(conf.tcpPort)));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    TestDevice::Event event;
+    QVERIFY(device.sendEvent(event));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+    QVERIFY(first->waitForAcknowledgedEvents(1, kLineMs));
+    // Taken as delivered before the station goes.
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: "), kLineMs));
+
+    // The station goes away with events on their way; they wait, and come
+    // out in order once the port is back under its name.
+    first.reset();
+    QList<QByteArray> expected;
+    for (int i = 0; i < 10; ++i) {
+        TestDevice::Event held;
+        held.zone = static_cast<quint16>(0x200 + i);
+        QVERIFY(device.sendEvent(held));
+        QCOMPARE(device.readFrame(), device.expectedAck());
+        expected << TestDevice::expectedLine(held);
+    }
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] Lost the port ") + conf.comName, kLineMs));
+    PtyStation second;
+    QVERIFY(QFile::remove(conf.comName));
+    QVERIFY(QFile::link(second.slavePath(), conf.comName));
+    QVERIFY(second.waitForAcknowledgedEvents(10, 10000 + 5000));
+    QCOMPARE(second.acknowledgedEvents(), expected);
 }
 
 void TestLumariEndToEnd::settingsPickedUpAtNextStart()

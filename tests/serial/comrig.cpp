@@ -35,6 +35,7 @@ SVelmoraComTiming rigTiming(int keepaliveMs, int absenceRetryMs)
     timing.readConstantMs = kRigReadMs;
     timing.keepaliveMs = keepaliveMs;
     timing.absenceRetryMs = absenceRetryMs;
+    timing.reopenMs = kRigReopenMs;
     return timing;
 }
 

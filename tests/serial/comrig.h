@@ -58,6 +58,8 @@ private:
 constexpr int kRigAnswerPauseMs = 40;
 constexpr int kRigReadMs = 40;
 constexpr int kRigAttemptMs = kRigAnswerPauseMs + 3 * kRigReadMs;
+// How often a port that would not open, or went away, is tried again.
+constexpr int kRigReopenMs = 200;
 // The keepalive period of the suites that test keepalives.
 constexpr int kRigKeepaliveMs = 300;
 SVelmoraComTiming rigTiming(int keepaliveMs, int absenceRetryMs);

@@ -5,8 +5,11 @@
 
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
+
+#include <memory>
 
 #include <termios.h>
 
@@ -42,6 +45,7 @@ private slots:
     void panelChoicesReachTheLine();
     void stopWaitsForEventsAlreadyHandedOver();
     void vanishedPortThenNewPort();
+    void portHealsUnderItsName();
 };
 
 namespace {
@@ -103,27 +107,29 @@ void TestVelmoraComThread::exchange_data()
     QTest::addColumn<int>("linesSeen");
     QTest::addColumn<bool>("acknowledged");
     QTest::addColumn<int>("empties");
+    // The device went away: the event stays held for the reopened port.
+    QTest::addColumn<bool>("gone");
 
     const Answer ack = ScriptedStation::ack();
     const Answer nak = ScriptedStation::nak();
     const Answer silence = ScriptedStation::silence();
-    QTest::newRow("acknowledged at once") << QList<Answer>{ack} << 1 << true << 0;
+    QTest::newRow("acknowledged at once") << QList<Answer>{ack} << 1 << true << 0 << false;
     QTest::newRow("ACK followed by another byte")
-        << QList<Answer>{Answer{QByteArray("\x06\x15"), 0, false}} << 1 << true << 0;
+        << QList<Answer>{Answer{QByteArray("\x06\x15"), 0, false}} << 1 << true << 0 << false;
     QTest::newRow("NAK followed by ACK is no ACK")
-        << QList<Answer>{Answer{QByteArray("\x15\x06"), 0, false}, ack} << 2 << true << 1;
-    QTest::newRow("acknowledged on the second write") << QList<Answer>{nak, ack} << 2 << true << 1;
+        << QList<Answer>{Answer{QByteArray("\x15\x06"), 0, false}, ack} << 2 << true << 1 << false;
+    QTest::newRow("acknowledged on the second write") << QList<Answer>{nak, ack} << 2 << true << 1 << false;
     QTest::newRow("acknowledged on the third write")
-        << QList<Answer>{silence, nak, ack} << 3 << true << 2;
-    QTest::newRow("NAK three times") << QList<Answer>{nak, nak, nak} << 3 << false << 2;
-    QTest::newRow("silent station") << QList<Answer>{} << 3 << false << 2;
+        << QList<Answer>{silence, nak, ack} << 3 << true << 2 << false;
+    QTest::newRow("NAK three times") << QList<Answer>{nak, nak, nak} << 3 << false << 2 << false;
+    QTest::newRow("silent station") << QList<Answer>{} << 3 << false << 2 << false;
     // The ACK comes after the first read has given up and is taken by the
     // second; the station sees the line twice.
-    QTest::newRow("late ACK") << QList<Answer>{ScriptedStation::ack(kRigAttemptMs + kRigAttemptMs / 2)} << 2 << true << 1;
+    QTest::newRow("late ACK") << QList<Answer>{ScriptedStation::ack(kRigAttemptMs + kRigAttemptMs / 2)} << 2 << true << 1 << false;
     QTest::newRow("read fails on the second attempt")
-        << QList<Answer>{nak, ScriptedStation::hangUpNow()} << 2 << false << 1;
+        << QList<Answer>{nak, ScriptedStation::hangUpNow()} << 2 << false << 1 << true;
     QTest::newRow("port gone after the first write")
-        << QList<Answer>{ScriptedStation::hangUpNow()} << 1 << false << 1;
+        << QList<Answer>{ScriptedStation::hangUpNow()} << 1 << false << 0 << true;
 }
 
 void TestVelmoraComThread::exchange()
@@ -132,6 +138,7 @@ void TestVelmoraComThread::exchange()
     QFETCH(int, linesSeen);
     QFETCH(bool, acknowledged);
     QFETCH(int, empties);
+    QFETCH(bool, gone);
 
     ComRig rig(0);
     rig.station.scriptEvents(script);
@@ -140,7 +147,11 @@ void TestVelmoraComThread::exchange()
 
     rig.thread.msgSlot(makeTestEvent(1));
     const QByteArray line = testEventLine(1);
-    const QString expected = acknowledged ? successLine(line) : failureLine(rig.port(), line);
+    const QString expected = acknowledged ? successLine(line)
+                             : gone       ? QStringLiteral("[com] Lost the port %1 (Input/output error); "
+                                                           "held events wait until it opens again.")
+                                              .arg(rig.port())
+                                          : failureLine(rig.port(), line);
     QVERIFY(rig.waitForLine(expected));
 
     QList<QByteArray> seen;
@@ -358,7 +369,7 @@ void TestVelmoraComThread::dayLogCopyOfTranslatedLines()
     QVERIFY(rig.waitForLine(QStringLiteral("[com] %1!").arg(port)));
     rig.thread.setPortName(QStringLiteral("/dev/lumari-no-such-port"));
     rig.open();
-    QVERIFY(rig.waitForLine(QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port.")));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port. (No such file or directory)")));
 
     const QStringList expectedScreen{
         QStringLiteral("[com] %1 OPENED SUCCESSFULLY!").arg(port),
@@ -370,12 +381,12 @@ void TestVelmoraComThread::dayLogCopyOfTranslatedLines()
         successLine(testEventLine(1)),
         QStringLiteral("[com] %1 WAS CLOSED SUCCESSFULLY!").arg(port),
         QStringLiteral("[com] %1!").arg(port),
-        QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port."),
+        QStringLiteral("[com] COULDN'T OPEN /dev/lumari-no-such-port. (No such file or directory)"),
     };
     QCOMPARE(rig.screen(), expectedScreen);
     // The day log holds the same lines, but the failed open in English.
     QStringList expectedFile = expectedScreen;
-    expectedFile.last() = QStringLiteral("[com] Couldn't open /dev/lumari-no-such-port.");
+    expectedFile.last() = QStringLiteral("[com] Couldn't open /dev/lumari-no-such-port. (No such file or directory)");
     QStringList file;
     for (const QString &line : dayLogLines().mid(logBefore))
         file.append(line.section(QStringLiteral(" - [error] "), 1));
@@ -388,18 +399,21 @@ void TestVelmoraComThread::openFailures_data()
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<QStringList>("lines");
 
-    // %1 stands for the port name as configured.
+    // %1 stands for the port name as configured. Each failure names the
+    // system's reason.
     QTest::newRow("missing device")
-        << "/dev/lumari-no-such-port" << 8 << QStringList{"[com] Couldn't open %1."};
-    QTest::newRow("COM port this machine lacks") << "COM200" << 8 << QStringList{"[com] Couldn't open %1."};
-    QTest::newRow("name that is no port") << "serial" << 8 << QStringList{"[com] Couldn't open %1."};
+        << "/dev/lumari-no-such-port" << 8 << QStringList{"[com] Couldn't open %1. (No such file or directory)"};
+    QTest::newRow("COM port this machine lacks")
+        << "COM200" << 8 << QStringList{"[com] Couldn't open %1. (No such file or directory)"};
+    QTest::newRow("name that is no port") << "serial" << 8 << QStringList{"[com] Couldn't open %1. (no such port)"};
     QTest::newRow("device that is no serial line")
         << "/dev/null" << 8
-        << QStringList{"[com] %1 opened successfully!", "[com] Couldn't receive settings for %1!"};
+        << QStringList{"[com] %1 opened successfully!",
+                       "[com] Couldn't receive settings for %1! (Inappropriate ioctl for device)"};
     QTest::newRow("nine data bits")
         << "" << 9
         << QStringList{"[com] %1 opened successfully!", "[com] Setting for %1 received successfully!",
-                       "[com] Couldn't set user's settings for %1!"};
+                       "[com] Couldn't set user's settings for %1! (setting not supported by the device)"};
 }
 
 void TestVelmoraComThread::openFailures()
@@ -421,13 +435,12 @@ void TestVelmoraComThread::openFailures()
         line = line.arg(port);
     QCOMPARE(rig.screen(), lines);
 
-    // A port opened but not configured stays open until the next close; no
-    // keepalive runs on it.
-    const bool opened = lines.size() > 1;
+    // A port opened but not configured is closed again at once; no keepalive
+    // runs on it, and the retries that follow repeat no line.
+    QTest::qWait(3 * kRigReopenMs);
+    QCOMPARE(rig.screen(), lines);
     rig.close();
-    const QString closed = opened ? QStringLiteral("[com] %1 was closed successfully!").arg(port)
-                                  : QStringLiteral("[com] %1!").arg(port);
-    QVERIFY(rig.waitForLine(closed));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1!").arg(port)));
     if (port == rig.port()) {
         QTest::qWait(3 * kRigKeepaliveMs);
         QVERIFY(rig.station.lines().isEmpty());
@@ -470,7 +483,9 @@ void TestVelmoraComThread::panelChoicesReachTheLine()
     if (!accepted) {
         QVERIFY(rig.start());
         rig.open();
-        QVERIFY(rig.waitForLine(QStringLiteral("[com] Couldn't set user's settings for %1!").arg(rig.port())));
+        QVERIFY(rig.waitForLine(
+            QStringLiteral("[com] Couldn't set user's settings for %1! (setting not supported by the device)")
+                .arg(rig.port())));
         return;
     }
     QVERIFY(rig.startAndOpen());
@@ -510,22 +525,79 @@ void TestVelmoraComThread::vanishedPortThenNewPort()
     QVERIFY(rig.startAndOpen());
     rig.station.hangUp();
 
+    // The loss is said once, with the reason; the event stays held.
     rig.thread.msgSlot(makeTestEvent(1));
-    QVERIFY(rig.waitForLine(failureLine(rig.port(), testEventLine(1))));
-    QVERIFY(rig.waitForLine(kKeepaliveError));
+    const QString lost = QStringLiteral("[com] Lost the port %1 (Input/output error); "
+                                        "held events wait until it opens again.")
+                             .arg(rig.port());
+    QVERIFY(rig.waitForLine(lost));
     QCOMPARE(rig.thread.heldCount(), 1);
+    QTest::qWait(3 * kRigReopenMs);
+    QCOMPARE(rig.countLines(lost), 1);
+    QCOMPARE(rig.countLines(failureLine(rig.port(), testEventLine(1))), 0);
 
     // Settings applied again with a port that works: the event goes out.
     ScriptedStation second;
     QVERIFY(second.isValid());
     second.setEventDefault(ScriptedStation::ack());
     rig.thread.comStopSlot();
-    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1 was closed successfully!").arg(rig.port())));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1!").arg(rig.port())));
     rig.thread.setPortName(second.portName());
     rig.thread.comStartSlot();
     QVERIFY(rig.waitForLine(successLine(testEventLine(1))));
     QCOMPARE(second.eventLines(), QList<QByteArray>{testEventLine(1)});
     QTRY_COMPARE(rig.thread.heldCount(), 0);
+}
+
+void TestVelmoraComThread::portHealsUnderItsName()
+{
+    // The configured name is a link the test points at a station, as a
+    // re-plugged adapter or a restarted driver brings its name back.
+    QTemporaryDir directory;
+    const QString link = directory.filePath(QStringLiteral("ttyLumari"));
+    ComRig rig(kRigKeepaliveMs);
+    rig.thread.setPortName(link);
+    QSignalSpy stops(&rig.thread, &VelmoraComThread::stopSignal);
+    QSignalSpy ready(&rig.thread, &VelmoraComThread::portReadySignal);
+    QVERIFY(rig.start());
+    rig.open();
+
+    // Missing at the start: said once, the receiver told to stop, retried.
+    const QString missing = QStringLiteral("[com] Couldn't open %1. (No such file or directory)").arg(link);
+    QVERIFY(rig.waitForLine(missing));
+    QTRY_COMPARE(stops.count(), 1);
+    QTest::qWait(3 * kRigReopenMs);
+    QCOMPARE(rig.countLines(missing), 1);
+
+    auto first = std::make_unique<ScriptedStation>();
+    first->setEventDefault(ScriptedStation::ack());
+    first->setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(QFile::link(first->portName(), link));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] %1 is ready to work!").arg(link)));
+    QTRY_COMPARE(ready.count(), 1);
+    rig.thread.msgSlot(makeTestEvent(1));
+    QTRY_COMPARE(first->eventLines(), QList<QByteArray>{testEventLine(1)});
+
+    // Gone while running, with events held; back under the same name: they
+    // go out in order, each once.
+    first->hangUp();
+    for (int number = 2; number <= 6; ++number)
+        rig.thread.msgSlot(makeTestEvent(number));
+    QVERIFY(rig.waitForLine(QStringLiteral("[com] Lost the port %1 (Input/output error); "
+                                           "held events wait until it opens again.")
+                                .arg(link)));
+    first.reset();
+    ScriptedStation second;
+    second.setEventDefault(ScriptedStation::ack());
+    second.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(second.portName(), link));
+    QTRY_COMPARE_WITH_TIMEOUT(second.eventLines().size(), 5, 10000);
+    QCOMPARE(second.eventLines(), (QList<QByteArray>{testEventLine(2), testEventLine(3), testEventLine(4),
+                                                     testEventLine(5), testEventLine(6)}));
+    QTRY_COMPARE(rig.thread.heldCount(), 0);
+    QCOMPARE(ready.count(), 2);
+    QCOMPARE(stops.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraComThread)

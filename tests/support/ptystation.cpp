@@ -31,6 +31,11 @@ PtyStation::PtyStation(QObject *parent)
     cfmakeraw(&settings);
     tcsetattr(slaveFd, TCSANOW, &settings);
     fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    // The program under test must not inherit the station's ends: a master
+    // kept open in its process would keep the line alive after the station
+    // went away.
+    fcntl(masterFd, F_SETFD, FD_CLOEXEC);
+    fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &PtyStation::readMaster);
 }
