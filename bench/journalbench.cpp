@@ -7,12 +7,15 @@
 // flushes free and the figures meaningless. Each measurement is one entry of
 // the table in main(); new ones are added there.
 
+#include "heapusage.h"
 #include "svelmoramsg.h"
 #include "velmoraeventjournal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QVector>
@@ -156,6 +159,114 @@ bool measureMarks(const BenchSettings &settings, QTextStream &out)
     return true;
 }
 
+constexpr int kBacklog = 100000;
+
+// Fills a journal in directory with kBacklog pending events, in batches of a
+// thousand as a busy receiver would append them.
+bool writeBacklog(const QString &directory, QTextStream &out)
+{
+    VelmoraEventJournal journal(directory);
+    if (!openJournal(journal, out))
+        return false;
+    for (int first = 0; first < kBacklog; first += 1000) {
+        QVector<SVelmoraMsg> batch;
+        for (int index = first; index < first + 1000; ++index)
+            batch.append(sampleEvent(index));
+        if (!journal.appendDurably(batch)) {
+            out << "append failed: " << journal.errorString() << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+QString perEvent(qint64 bytes)
+{
+    return bytes < 0 ? QStringLiteral("not measured on this system")
+                     : QString::number(static_cast<double>(bytes) / kBacklog, 'f', 0);
+}
+
+// Start-up with a large backlog: opening the journal, and what the events
+// then cost in memory, in the journal and in a queue of SVelmoraMsg.
+bool measureOpen(const BenchSettings &settings, QTextStream &out)
+{
+    QTemporaryDir workDirectory(settings.directory + QStringLiteral("/bench_journal-XXXXXX"));
+    if (!workDirectory.isValid()) {
+        out << "cannot create a directory in " << settings.directory << "\n";
+        return false;
+    }
+    const QString spool = workDirectory.path() + QStringLiteral("/spool");
+    if (!writeBacklog(spool, out))
+        return false;
+    const QString path = spool + QLatin1Char('/') + VelmoraEventJournal::kFileName;
+    const qint64 fileSize = QFileInfo(path).size();
+
+    // Reading the file's bytes is what no way of opening can avoid.
+    QElapsedTimer timer;
+    timer.start();
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.readAll().size() != fileSize) {
+            out << "cannot read " << path << "\n";
+            return false;
+        }
+    }
+    const double readMilliseconds = timer.nsecsElapsed() / 1e6;
+
+    QVector<double> openMilliseconds;
+    qint64 journalBytes = -1;
+    qint64 bothBytes = -1;
+    qint64 queueBytes = -1;
+    double pendingMilliseconds = 0;
+    for (int run = 0; run < 5; ++run) {
+        const qint64 heapBefore = heapBytesInUse();
+        QVector<SVelmoraMsg> pending;
+        qint64 heapOpen = 0;
+        qint64 heapBoth = 0;
+        {
+            VelmoraEventJournal journal(spool);
+            timer.restart();
+            if (!openJournal(journal, out))
+                return false;
+            openMilliseconds.append(timer.nsecsElapsed() / 1e6);
+            heapOpen = heapBytesInUse();
+            timer.restart();
+            pending = journal.pendingEvents();
+            pendingMilliseconds = timer.nsecsElapsed() / 1e6;
+            heapBoth = heapBytesInUse();
+        }
+        // With the journal gone the queue is left alone, its strings no
+        // longer shared with anything.
+        const qint64 heapQueue = heapBytesInUse();
+        if (pending.size() != kBacklog) {
+            out << "the journal holds " << pending.size() << " events, not " << kBacklog << "\n";
+            return false;
+        }
+        if (heapBefore >= 0) {
+            journalBytes = heapOpen - heapBefore;
+            bothBytes = heapBoth - heapBefore;
+            queueBytes = heapQueue - heapBefore;
+        }
+    }
+    std::sort(openMilliseconds.begin(), openMilliseconds.end());
+    const double medianOpen = openMilliseconds.at(openMilliseconds.size() / 2);
+
+    out << QStringLiteral("%1 pending events, file %2 bytes (%3 bytes per event)\n")
+               .arg(kBacklog)
+               .arg(fileSize)
+               .arg(static_cast<double>(fileSize) / kBacklog, 0, 'f', 0);
+    out << QStringLiteral("open: median %1 ms, best %2 ms (reading the file alone: %3 ms, ratio %4)\n")
+               .arg(medianOpen, 0, 'f', 1)
+               .arg(openMilliseconds.first(), 0, 'f', 1)
+               .arg(readMilliseconds, 0, 'f', 1)
+               .arg(medianOpen / qMax(readMilliseconds, 0.001), 0, 'f', 1);
+    out << QStringLiteral("pendingEvents(): %1 ms\n").arg(pendingMilliseconds, 0, 'f', 1);
+    out << "memory per held event, the journal's own: " << perEvent(journalBytes) << " bytes\n";
+    out << "memory per held event, as SVelmoraMsg in a queue: " << perEvent(queueBytes) << " bytes\n";
+    out << "memory per held event, both at start-up: " << perEvent(bothBytes) << " bytes\n";
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -170,6 +281,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("mark"),
          QStringLiteral("delivered marks and the compaction after the last one"),
          measureMarks},
+        {QStringLiteral("open"),
+         QStringLiteral("start-up with 100,000 pending events, and their memory"),
+         measureOpen},
     };
 
     QCommandLineParser parser;

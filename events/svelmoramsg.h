@@ -1,6 +1,7 @@
 #ifndef SVELMORAMSG_H
 #define SVELMORAMSG_H
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 
@@ -14,6 +15,12 @@ struct SVelmoraMsg
     QString zone = QStringLiteral("");
     QString messageType = QStringLiteral("");
     QString time = QStringLiteral("");
+    // The device the event came from, as the network receiver knows the
+    // connection; empty when that is not known (events journaled before it
+    // was kept).
+    QString deviceId = QStringLiteral("");
+    // When the network receiver took the event; invalid when not known.
+    QDateTime receivedAt;
     // Position of the event in the event journal; 0 when it was never
     // journaled. The serial side uses it to mark the event delivered.
     qint64 journalId = 0;

@@ -2,10 +2,11 @@
 
 #include "velmoraeventjournalrecord.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
 
@@ -16,6 +17,11 @@ using Record = VelmoraEventJournalRecord;
 // The compacted file is written here first and then renamed over the journal.
 const QString kReplacementSuffix = QStringLiteral(".new");
 
+// The file is read, and a replacement written, this much at a time.
+constexpr int kChunkSize = 4 * 1024 * 1024;
+static_assert(kChunkSize > Record::kFrameSize + static_cast<qint64>(Record::kMaxPayloadSize),
+              "a chunk must hold the largest record");
+
 QByteArray encodedRecord(Record::Type type, qint64 journalId, const SVelmoraMsg &event = SVelmoraMsg())
 {
     Record record;
@@ -25,11 +31,15 @@ QByteArray encodedRecord(Record::Type type, qint64 journalId, const SVelmoraMsg 
     return Record::encode(record);
 }
 
+constexpr qint64 kMarkSize = Record::kIdRecordSize;
+constexpr qint64 kHeaderSize = Record::kIdRecordSize;
+
 } // namespace
 
 VelmoraEventJournal::VelmoraEventJournal(const QString &directory)
     : directory(QDir::cleanPath(directory)),
-      journalPath(QDir::cleanPath(directory) + QLatin1Char('/') + kFileName)
+      journalPath(QDir::cleanPath(directory) + QLatin1Char('/') + kFileName),
+      liveBytes(kHeaderSize)
 {
 }
 
@@ -77,6 +87,12 @@ bool VelmoraEventJournal::openLocked()
         return false;
     }
 
+    // The file was closed mid-run because a compaction could not open its
+    // result. Marks made since then are known only here, so the file is
+    // written anew from what is held.
+    if (loaded)
+        return compactLocked();
+
     const bool created = !QFileInfo::exists(journalPath);
     if (!file.open(journalPath)) {
         lastError = file.errorString();
@@ -86,45 +102,88 @@ bool VelmoraEventJournal::openLocked()
         file.close();
         return false;
     }
-
-    QByteArray contents;
-    if (!file.readAll(&contents)) {
-        lastError = file.errorString();
+    if (!readFileLocked()) {
         file.close();
         return false;
     }
-    const Record::Scan scan = Record::decode(contents);
-    if (scan.validEnd < contents.size() && !(file.truncate(scan.validEnd) && file.sync())) {
-        lastError = file.errorString();
-        file.close();
-        return false;
-    }
+    loaded = true;
+    // A replacement left behind by a crash during compaction is stale: the
+    // journal it was made from is still there, or it already took its place.
+    QFile::remove(journalPath + kReplacementSuffix);
+    compactIfWastefulLocked();
+    return true;
+}
 
-    QMap<qint64, SVelmoraMsg> found;
+bool VelmoraEventJournal::readFileLocked()
+{
+    held.clear();
+    settledCount = 0;
+    setAsideTotal = 0;
+    pendingTotal = 0;
+    std::fill(pendingPerDevice.begin(), pendingPerDevice.end(), 0);
+    liveBytes = kHeaderSize;
     qint64 highestId = 0;
-    for (const Record &record : scan.records) {
-        switch (record.type) {
+    const auto take = [&](const Record::Found &found) {
+        switch (found.type) {
         case Record::Type::Header:
-            highestId = qMax(highestId, record.journalId - 1);
+            highestId = qMax(highestId, found.journalId - 1);
             break;
         case Record::Type::Event:
-            highestId = qMax(highestId, record.journalId);
-            found.insert(record.journalId, record.event);
-            found[record.journalId].journalId = record.journalId;
+            highestId = qMax(highestId, found.journalId);
+            addLocked(found.journalId, QByteArray(found.bytes, found.size),
+                      deviceIndexLocked(found.deviceId, found.deviceIdSize));
             break;
         case Record::Type::Delivered:
-        case Record::Type::Refused:
-            highestId = qMax(highestId, record.journalId);
-            found.remove(record.journalId);
+        case Record::Type::Refused: {
+            highestId = qMax(highestId, found.journalId);
+            const auto heldEvent = findLocked(found.journalId);
+            if (heldEvent == held.end() || heldEvent->state == State::Settled)
+                break;
+            if (found.type == Record::Type::Delivered)
+                setStateLocked(*heldEvent, State::Settled);
+            else if (heldEvent->state == State::Pending)
+                setStateLocked(*heldEvent, State::SetAside);
             break;
         }
+        }
+    };
+
+    // Only as far as the file reached when it was opened: a device file
+    // such as /dev/zero would otherwise be read for ever.
+    const qint64 fileSize = file.size();
+    if (fileSize < 0) {
+        lastError = file.errorString();
+        return false;
     }
-    // The file is opened again mid-run only when nothing was pending, so
-    // what it holds is the whole truth; the ids already handed out in this
-    // run stay used up.
-    pending = found;
+    // Read a piece at a time, so that neither the file's size nor the
+    // memory it would take whole set a limit.
+    Record::Scan progress;
+    QByteArray buffer;
+    QByteArray chunk;
+    qint64 base = 0;
+    qint64 readEnd = 0;
+    bool atEnd = false;
+    while (!atEnd) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileSize - readEnd));
+        if (!file.readAt(readEnd, wanted, &chunk)) {
+            lastError = file.errorString();
+            return false;
+        }
+        readEnd += chunk.size();
+        atEnd = readEnd >= fileSize || chunk.size() < wanted;
+        buffer.append(chunk);
+        const qint64 done = Record::scan(buffer.constData(), buffer.size(), base, atEnd, progress, take);
+        buffer.remove(0, static_cast<int>(done));
+        base += done;
+    }
+    dropSettledLocked();
+
+    if (progress.validEnd < base && !(file.truncate(progress.validEnd) && file.sync())) {
+        lastError = file.errorString();
+        return false;
+    }
     nextJournalId = qMax(nextJournalId, highestId + 1);
-    fileEnd = scan.validEnd;
+    fileEnd = progress.validEnd;
     return true;
 }
 
@@ -133,13 +192,24 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     const std::lock_guard<std::mutex> locker(mutex);
     if (!openLocked())
         return false;
+    // Until a compaction's rename is on the disk, a power failure could
+    // bring back the file from before it, without what is appended now.
+    if (renameUnflushed) {
+        if (!DurableFile::syncDirectory(directory, &lastError))
+            return false;
+        renameUnflushed = false;
+    }
     if (events.isEmpty())
         return true;
 
     const qint64 firstId = nextJournalId;
+    QVector<QByteArray> records;
+    records.reserve(events.size());
     QByteArray batch;
-    for (int index = 0; index < events.size(); ++index)
-        batch += encodedRecord(Record::Type::Event, firstId + index, events.at(index));
+    for (int index = 0; index < events.size(); ++index) {
+        records.append(encodedRecord(Record::Type::Event, firstId + index, events.at(index)));
+        batch += records.last();
+    }
     nextJournalId += events.size();
 
     if (!file.writeAt(fileEnd, batch) || !file.sync()) {
@@ -151,7 +221,9 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
-        pending.insert(firstId + index, events.at(index));
+        records[index].squeeze();
+        const QByteArray deviceId = events.at(index).deviceId.toUtf8();
+        addLocked(firstId + index, records.at(index), deviceIndexLocked(deviceId.constData(), deviceId.size()));
     }
     return true;
 }
@@ -178,8 +250,11 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
 {
     // Unknown or already settled ids (0 for events never journaled, a
     // second mark) change nothing.
-    if (pending.remove(journalId) == 0)
+    const auto heldEvent = findLocked(journalId);
+    if (heldEvent == held.end() || heldEvent->state == State::Settled
+        || (!delivered && heldEvent->state == State::SetAside)) {
         return;
+    }
     if (file.isOpen()) {
         const QByteArray mark = encodedRecord(
             delivered ? Record::Type::Delivered : Record::Type::Refused, journalId);
@@ -187,24 +262,75 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
             fileEnd += mark.size();
             marksUnflushed = true;
         } else {
-            // The event stays in the file as pending and is sent once more
-            // after a restart, unless a compaction drops it first.
+            // The event stays in the file as it was and is sent once more
+            // after a restart, unless a compaction settles it first.
             lastError = file.errorString();
             discardTailLocked();
         }
     }
-    if (pending.isEmpty() && fileEnd > compactionThreshold)
-        compactLocked();
+    if (delivered) {
+        setStateLocked(*heldEvent, State::Settled);
+        dropSettledLocked();
+    } else {
+        setStateLocked(*heldEvent, State::SetAside);
+    }
+    compactIfWastefulLocked();
 }
 
 QVector<SVelmoraMsg> VelmoraEventJournal::pendingEvents() const
 {
     const std::lock_guard<std::mutex> locker(mutex);
+    return eventsLocked(State::Pending);
+}
+
+QVector<SVelmoraMsg> VelmoraEventJournal::setAsideEvents() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return eventsLocked(State::SetAside);
+}
+
+QVector<SVelmoraMsg> VelmoraEventJournal::eventsLocked(State state) const
+{
     QVector<SVelmoraMsg> events;
-    events.reserve(pending.size());
-    for (const SVelmoraMsg &event : pending)
-        events.append(event);
+    events.reserve(state == State::SetAside ? setAsideTotal : pendingTotal);
+    for (const HeldEvent &heldEvent : held) {
+        if (heldEvent.state != state)
+            continue;
+        events.append(Record::eventOf(heldEvent.record.constData(), heldEvent.record.size()));
+        events.last().journalId = heldEvent.journalId;
+    }
     return events;
+}
+
+int VelmoraEventJournal::pendingCount() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return pendingTotal;
+}
+
+int VelmoraEventJournal::pendingCountForDevice(const QString &deviceId) const
+{
+    const QByteArray name = deviceId.toUtf8();
+    const std::lock_guard<std::mutex> locker(mutex);
+    const auto found = deviceIndexes.constFind(name);
+    return found == deviceIndexes.constEnd() ? 0 : pendingPerDevice.at(found.value());
+}
+
+int VelmoraEventJournal::setAsideCount() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return setAsideTotal;
+}
+
+bool VelmoraEventJournal::heldEvent(qint64 journalId, SVelmoraMsg *event) const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    const auto found = std::lower_bound(held.cbegin(), held.cend(), journalId, isBefore);
+    if (found == held.cend() || found->journalId != journalId || found->state == State::Settled)
+        return false;
+    *event = Record::eventOf(found->record.constData(), found->record.size());
+    event->journalId = journalId;
+    return true;
 }
 
 QString VelmoraEventJournal::filePath() const
@@ -218,44 +344,97 @@ void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
     compactionThreshold = bytes;
 }
 
+bool VelmoraEventJournal::compact()
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return openLocked() && compactLocked();
+}
+
+void VelmoraEventJournal::setCompactionHook(CompactionHook hook)
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    compactionHook = std::move(hook);
+}
+
+void VelmoraEventJournal::stepLocked(CompactionStep step) const
+{
+    if (compactionHook)
+        compactionHook(step);
+}
+
+void VelmoraEventJournal::compactIfWastefulLocked()
+{
+    if (file.isOpen() && fileEnd > compactionThreshold && fileEnd > 2 * liveBytes)
+        compactLocked();
+}
+
 bool VelmoraEventJournal::compactLocked()
 {
-    if (!file.isOpen())
-        return false;
+    stepLocked(CompactionStep::Started);
     const QString replacementPath = journalPath + kReplacementSuffix;
-    const QByteArray header = encodedRecord(Record::Type::Header, nextJournalId);
+    qint64 replacementSize = 0;
     {
         DurableFile replacement;
+        QByteArray pieces = encodedRecord(Record::Type::Header, nextJournalId);
+        const auto writePieces = [&] {
+            if (!replacement.writeAt(replacementSize, pieces))
+                return false;
+            replacementSize += pieces.size();
+            pieces.clear();
+            return true;
+        };
         // A replacement left behind by a crash during compaction is stale.
-        if (!replacement.open(replacementPath) || !replacement.truncate(0)
-            || !replacement.writeAt(0, header) || !replacement.sync()) {
+        bool written = replacement.open(replacementPath) && replacement.truncate(0) && writePieces();
+        if (written)
+            stepLocked(CompactionStep::HeaderWritten);
+        for (auto heldEvent = held.cbegin(); written && heldEvent != held.cend(); ++heldEvent) {
+            if (heldEvent->state == State::Settled)
+                continue;
+            pieces += heldEvent->record;
+            if (heldEvent->state == State::SetAside)
+                pieces += encodedRecord(Record::Type::Refused, heldEvent->journalId);
+            if (pieces.size() >= kChunkSize)
+                written = writePieces();
+        }
+        written = written && writePieces();
+        if (written)
+            stepLocked(CompactionStep::ReplacementWritten);
+        if (!written || !replacement.sync()) {
             lastError = replacement.errorString();
             replacement.close();
             QFile::remove(replacementPath);
             return false;
         }
+        stepLocked(CompactionStep::ReplacementFlushed);
     }
 
     // Windows cannot rename over a file that is held open.
+    const bool wasOpen = file.isOpen();
     file.close();
-    QString replaceError;
-    const bool replaced = DurableFile::replace(replacementPath, journalPath, &replaceError);
+    if (!DurableFile::replace(replacementPath, journalPath, &lastError)) {
+        QFile::remove(replacementPath);
+        // The old file is still in place and fileEnd still fits it, unless
+        // it was closed already; then open() tries all this again.
+        if (wasOpen && !file.open(journalPath))
+            lastError = file.errorString();
+        return false;
+    }
+    stepLocked(CompactionStep::Renamed);
+    // Should the rename be lost with the power, the old file comes back
+    // with the same events in it; but appends must wait until it is not.
+    renameUnflushed = !DurableFile::syncDirectory(directory, &lastError);
+    if (!renameUnflushed)
+        stepLocked(CompactionStep::DirectoryFlushed);
+
+    dropSettledLocked();
     if (!file.open(journalPath)) {
-        // appendDurably() opens and reads the file again.
+        // appendDurably() writes the file anew from what is held.
         lastError = file.errorString();
         return false;
     }
-    if (!replaced) {
-        // The old file is still in place and fileEnd still fits it.
-        lastError = replaceError;
-        QFile::remove(replacementPath);
-        return false;
-    }
-    fileEnd = header.size();
+    fileEnd = replacementSize;
     marksUnflushed = false;
-    // Should the rename be lost with the power, the old file comes back with
-    // every event in it settled, which is just as good.
-    DurableFile::syncDirectory(directory, &lastError);
+    stepLocked(CompactionStep::Reopened);
     return true;
 }
 
@@ -265,4 +444,93 @@ void VelmoraEventJournal::discardTailLocked()
     // written over the remains, and the reader skips whatever is left of
     // them because their checksums fail.
     file.truncate(fileEnd);
+}
+
+std::vector<VelmoraEventJournal::HeldEvent>::iterator VelmoraEventJournal::findLocked(qint64 journalId)
+{
+    const auto found = std::lower_bound(held.begin(), held.end(), journalId, isBefore);
+    return found != held.end() && found->journalId == journalId ? found : held.end();
+}
+
+bool VelmoraEventJournal::isBefore(const HeldEvent &heldEvent, qint64 journalId)
+{
+    return heldEvent.journalId < journalId;
+}
+
+quint32 VelmoraEventJournal::deviceIndexLocked(const char *deviceId, int size)
+{
+    const auto found = deviceIndexes.constFind(QByteArray::fromRawData(deviceId, size));
+    if (found != deviceIndexes.constEnd())
+        return found.value();
+    const auto index = static_cast<quint32>(pendingPerDevice.size());
+    deviceIndexes.insert(QByteArray(deviceId, size), index);
+    pendingPerDevice.push_back(0);
+    return index;
+}
+
+void VelmoraEventJournal::addLocked(qint64 journalId, QByteArray record, quint32 device)
+{
+    // Ids grow in file order, so a new event belongs at the end.
+    auto place = held.end();
+    if (!held.empty() && held.back().journalId >= journalId)
+        place = std::lower_bound(held.begin(), held.end(), journalId, isBefore);
+    if (place == held.end() || place->journalId != journalId) {
+        liveBytes += record.size();
+        place = held.insert(place, {journalId, std::move(record), device, State::Settled});
+        ++settledCount;
+        setStateLocked(*place, State::Pending);
+        return;
+    }
+    // Only a file put together by hand repeats an id; the later record
+    // counts, as a pending event.
+    setStateLocked(*place, State::Settled);
+    liveBytes += record.size();
+    place->record = std::move(record);
+    place->device = device;
+    setStateLocked(*place, State::Pending);
+}
+
+void VelmoraEventJournal::setStateLocked(HeldEvent &heldEvent, State state)
+{
+    switch (heldEvent.state) {
+    case State::Pending:
+        --pendingTotal;
+        --pendingPerDevice[heldEvent.device];
+        break;
+    case State::SetAside:
+        --setAsideTotal;
+        liveBytes -= kMarkSize;
+        break;
+    case State::Settled:
+        --settledCount;
+        break;
+    }
+    heldEvent.state = state;
+    switch (state) {
+    case State::Pending:
+        ++pendingTotal;
+        ++pendingPerDevice[heldEvent.device];
+        break;
+    case State::SetAside:
+        ++setAsideTotal;
+        liveBytes += kMarkSize;
+        break;
+    case State::Settled:
+        ++settledCount;
+        liveBytes -= heldEvent.record.size();
+        heldEvent.record = QByteArray();
+        break;
+    }
+}
+
+void VelmoraEventJournal::dropSettledLocked()
+{
+    // Settled entries are taken out in one sweep once they are half of all,
+    // which keeps both the sweeps and the lookups cheap.
+    if (settledCount == 0 || settledCount * 2 < static_cast<int>(held.size()))
+        return;
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [](const HeldEvent &heldEvent) { return heldEvent.state == State::Settled; }),
+               held.end());
+    settledCount = 0;
 }

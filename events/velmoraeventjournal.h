@@ -4,10 +4,13 @@
 #include "durablefile.h"
 #include "velmoraeventstore.h"
 
-#include <QMap>
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
+#include <functional>
 #include <mutex>
+#include <vector>
 
 // The event store kept as an append-only file, "events.journal", in the spool
 // directory.
@@ -25,9 +28,22 @@
 // header record. An append that fails still uses up its ids, because its
 // records may have reached the disk even though it reported failure.
 //
-// Once every event in the file is delivered or refused and the file has grown
-// beyond the compaction threshold, it is replaced in one step by a file that
-// holds only the header record.
+// Events refused by the monitoring software are set aside, not forgotten:
+// they stay in the file, with their refused mark, until they are delivered.
+//
+// Whenever the file holds more than twice what the events still pending and
+// set aside take, and is larger than the compaction threshold, it is
+// replaced in one step by a file that holds only those: a header record, and
+// each event's record as it was, followed by its refused mark if it has one.
+// The replacement is written beside the journal, flushed, renamed over it,
+// and the rename flushed; a crash at any point leaves either the old or the
+// new file, and both hold the same events. So the file's size follows the
+// backlog, not the history.
+//
+// Each event held is kept in memory as the bytes of its record, its id and
+// the index of its device ID, nothing else; pendingEvents() decodes them.
+// The counts of pending events, in all and per device ID, are kept up to
+// date as events come and go.
 //
 // All public calls are safe from any thread; one mutex guards everything.
 // It is a std::mutex so that ThreadSanitizer can follow it; Qt's own mutex
@@ -50,21 +66,72 @@ public:
     void markDelivered(qint64 journalId) override;
     void markRefused(qint64 journalId) override;
     QVector<SVelmoraMsg> pendingEvents() const override;
+    int pendingCount() const override;
+    int pendingCountForDevice(const QString &deviceId) const override;
+    bool heldEvent(qint64 journalId, SVelmoraMsg *event) const override;
+    // Events the monitoring software refused, in the order they were
+    // appended, and how many there are.
+    QVector<SVelmoraMsg> setAsideEvents() const;
+    int setAsideCount() const;
 
     QString filePath() const;
-    // Compaction waits until the file is larger than this; 0 compacts every
-    // time the last pending event is settled.
+    // Compaction waits until the file is larger than this, so that a small
+    // file is not rewritten for every few marks.
     void setCompactionThreshold(qint64 bytes);
+    // Rewrites the file with only the events pending and set aside now,
+    // whatever its size. False, with errorString(), when it could not; the
+    // journal then goes on in the old file.
+    bool compact();
+
+    // The steps of a compaction, for tests that stop the process at each.
+    enum class CompactionStep {
+        Started,
+        // The replacement holds its header record and nothing else yet.
+        HeaderWritten,
+        ReplacementWritten,
+        ReplacementFlushed,
+        // The replacement has the journal's name; the rename is not flushed.
+        Renamed,
+        DirectoryFlushed,
+        Reopened,
+    };
+    using CompactionHook = std::function<void(CompactionStep)>;
+    void setCompactionHook(CompactionHook hook);
 
     static const QString kFileName;
     static constexpr qint64 kDefaultCompactionThreshold = 64 * 1024;
 
 private:
+    enum class State : quint8 { Pending, SetAside, Settled };
+    struct HeldEvent
+    {
+        qint64 journalId = 0;
+        // The event's record, frame included, as it is in the file.
+        QByteArray record;
+        // Index into pendingPerDevice.
+        quint32 device = 0;
+        State state = State::Pending;
+    };
+
     bool openLocked();
+    bool readFileLocked();
     void markLocked(qint64 journalId, bool delivered);
     bool compactLocked();
+    void compactIfWastefulLocked();
+    void stepLocked(CompactionStep step) const;
     // Cuts off what a failed write may have left behind the last good record.
     void discardTailLocked();
+
+    // Held events in journal id order, settled ones among them until
+    // dropSettledLocked() takes them out.
+    std::vector<HeldEvent>::iterator findLocked(qint64 journalId);
+    static bool isBefore(const HeldEvent &heldEvent, qint64 journalId);
+    quint32 deviceIndexLocked(const char *deviceId, int size);
+    void addLocked(qint64 journalId, QByteArray record, quint32 device);
+    // Moves the event to state, keeping the counts and liveBytes right.
+    void setStateLocked(HeldEvent &heldEvent, State state);
+    void dropSettledLocked();
+    QVector<SVelmoraMsg> eventsLocked(State state) const;
 
     const QString directory;
     const QString journalPath;
@@ -75,9 +142,23 @@ private:
     qint64 fileEnd = 0;
     qint64 nextJournalId = 1;
     bool marksUnflushed = false;
+    // A compaction's rename is on the disk only once the directory is
+    // flushed; until then no append may count as durable.
+    bool renameUnflushed = false;
+    // True once the file has been read: from then on the events held in
+    // memory are the truth, and a file opened again is rewritten from them.
+    bool loaded = false;
     qint64 compactionThreshold = kDefaultCompactionThreshold;
-    // Journal ids grow in file order, so the map keeps the original order.
-    QMap<qint64, SVelmoraMsg> pending;
+    std::vector<HeldEvent> held;
+    int settledCount = 0;
+    int setAsideTotal = 0;
+    int pendingTotal = 0;
+    // Every device ID seen in this run, as UTF-8, and its pending events.
+    QHash<QByteArray, quint32> deviceIndexes;
+    std::vector<int> pendingPerDevice;
+    // What a compacted file would take: header, held records, refused marks.
+    qint64 liveBytes = 0;
+    CompactionHook compactionHook;
     QString lastError;
 };
 
