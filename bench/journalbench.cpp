@@ -267,6 +267,80 @@ bool measureOpen(const BenchSettings &settings, QTextStream &out)
     return true;
 }
 
+// One compaction with kBacklog events still pending, as the mark that
+// finds the file wasteful sets it off, and how long a delivered mark waits
+// for the journal meanwhile.
+bool measureCompaction(const BenchSettings &settings, QTextStream &out)
+{
+    QTemporaryDir workDirectory(settings.directory + QStringLiteral("/bench_journal-XXXXXX"));
+    if (!workDirectory.isValid()) {
+        out << "cannot create a directory in " << settings.directory << "\n";
+        return false;
+    }
+    const QString spool = workDirectory.path() + QStringLiteral("/spool");
+    if (!writeBacklog(spool, out))
+        return false;
+    VelmoraEventJournal journal(spool);
+    if (!openJournal(journal, out))
+        return false;
+    const QVector<SVelmoraMsg> pending = journal.pendingEvents();
+
+    QVector<double> compactMilliseconds;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!journal.compact()) {
+            out << "compaction failed: " << journal.errorString() << "\n";
+            return false;
+        }
+        compactMilliseconds.append(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(compactMilliseconds.begin(), compactMilliseconds.end());
+
+    // Marks as the serial line makes them, each timed, while the file grows
+    // past twice the backlog and is compacted on its own.
+    journal.setCompactionThreshold(0);
+    QVector<double> markMicroseconds;
+    QElapsedTimer total;
+    total.start();
+    int next = 0;
+    const qint64 fileBefore = QFileInfo(journal.filePath()).size();
+    qint64 fileLargest = fileBefore;
+    while (next < pending.size() && total.nsecsElapsed() < static_cast<qint64>(settings.secondsPerRow * 4e9)) {
+        // The backlog stays where it is: a thousand new events for every
+        // thousand delivered.
+        QVector<SVelmoraMsg> refill;
+        for (int index = 0; index < 1000 && next < pending.size(); ++index) {
+            QElapsedTimer one;
+            one.start();
+            journal.markDelivered(pending.at(next++).journalId);
+            markMicroseconds.append(one.nsecsElapsed() / 1e3);
+            refill.append(sampleEvent(next));
+        }
+        if (!journal.appendDurably(refill)) {
+            out << "append failed: " << journal.errorString() << "\n";
+            return false;
+        }
+        fileLargest = qMax(fileLargest, QFileInfo(journal.filePath()).size());
+    }
+    std::sort(markMicroseconds.begin(), markMicroseconds.end());
+
+    out << QStringLiteral("compact() with %1 pending: median %2 ms, best %3 ms\n")
+               .arg(kBacklog)
+               .arg(compactMilliseconds.at(compactMilliseconds.size() / 2), 0, 'f', 1)
+               .arg(compactMilliseconds.first(), 0, 'f', 1);
+    out << QStringLiteral("%1 delivered marks with the backlog kept at %2: median %3 us, p99 %4 us, max %5 us; "
+                          "file %6 to at most %7 bytes\n")
+               .arg(markMicroseconds.size())
+               .arg(kBacklog)
+               .arg(percentile(markMicroseconds, 0.5), 0, 'f', 0)
+               .arg(percentile(markMicroseconds, 0.99), 0, 'f', 0)
+               .arg(markMicroseconds.isEmpty() ? 0.0 : markMicroseconds.last(), 0, 'f', 0)
+               .arg(fileBefore)
+               .arg(fileLargest);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -281,6 +355,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("mark"),
          QStringLiteral("delivered marks and the compaction after the last one"),
          measureMarks},
+        {QStringLiteral("compact"),
+         QStringLiteral("compaction with 100,000 pending events, and the marks that wait for it"),
+         measureCompaction},
         {QStringLiteral("open"),
          QStringLiteral("start-up with 100,000 pending events, and their memory"),
          measureOpen},

@@ -338,6 +338,11 @@ QString VelmoraEventJournal::filePath() const
     return journalPath;
 }
 
+QString VelmoraEventJournal::spoolDirectory() const
+{
+    return directory;
+}
+
 void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
 {
     const std::lock_guard<std::mutex> locker(mutex);

@@ -75,6 +75,7 @@ public:
     int setAsideCount() const;
 
     QString filePath() const;
+    QString spoolDirectory() const override;
     // Compaction waits until the file is larger than this, so that a small
     // file is not rewritten for every few marks.
     void setCompactionThreshold(qint64 bytes);

@@ -41,6 +41,9 @@ public:
             return event.deviceId == deviceId;
         }));
     }
+    // The directory whose disk holds the events, so that its free space can
+    // be watched; empty for a store that keeps them nowhere on a disk.
+    virtual QString spoolDirectory() const { return QString(); }
     // The event with this id while it is pending or set aside, so that a
     // queue can hold ids and take each event when it is its turn. False once
     // it is delivered, or when the id is unknown.
