@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
 
@@ -45,6 +46,13 @@ VelmoraEventJournal::VelmoraEventJournal(const QString &directory)
 
 VelmoraEventJournal::~VelmoraEventJournal()
 {
+    {
+        std::unique_lock<std::mutex> locker(mutex);
+        stopping = true;
+        compactionIdle.wait(locker, [this] { return !compactionRunning; });
+    }
+    if (compactionThread.joinable())
+        compactionThread.join();
     const std::lock_guard<std::mutex> locker(mutex);
     // Marks are written without a flush of their own; an orderly end
     // flushes them so that nothing is delivered twice after it.
@@ -109,7 +117,7 @@ bool VelmoraEventJournal::openLocked()
     loaded = true;
     // A replacement left behind by a crash during compaction is stale: the
     // journal it was made from is still there, or it already took its place.
-    QFile::remove(journalPath + kReplacementSuffix);
+    QFile::remove(replacementPath());
     compactIfWastefulLocked();
     return true;
 }
@@ -351,8 +359,15 @@ void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
 
 bool VelmoraEventJournal::compact()
 {
-    const std::lock_guard<std::mutex> locker(mutex);
+    std::unique_lock<std::mutex> locker(mutex);
+    compactionIdle.wait(locker, [this] { return !compactionRunning; });
     return openLocked() && compactLocked();
+}
+
+void VelmoraEventJournal::waitForCompaction()
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    compactionIdle.wait(locker, [this] { return !compactionRunning; });
 }
 
 void VelmoraEventJournal::setCompactionHook(CompactionHook hook)
@@ -361,75 +376,191 @@ void VelmoraEventJournal::setCompactionHook(CompactionHook hook)
     compactionHook = std::move(hook);
 }
 
-void VelmoraEventJournal::stepLocked(CompactionStep step) const
+void VelmoraEventJournal::step(const Replacement &replacement, CompactionStep step)
 {
-    if (compactionHook)
-        compactionHook(step);
+    if (replacement.hook)
+        replacement.hook(step);
+}
+
+bool VelmoraEventJournal::isWastefulLocked() const
+{
+    return file.isOpen() && fileEnd > compactionThreshold && fileEnd > 2 * liveBytes
+        && fileEnd >= retryCompactionAt;
 }
 
 void VelmoraEventJournal::compactIfWastefulLocked()
 {
-    if (file.isOpen() && fileEnd > compactionThreshold && fileEnd > 2 * liveBytes)
-        compactLocked();
+    if (compactionRunning || stopping || !isWastefulLocked())
+        return;
+    // The last compaction's thread has let go of the lock for good and is
+    // ending, or has ended.
+    if (compactionThread.joinable())
+        compactionThread.join();
+    compactionRunning = true;
+    compactionThread = std::thread(&VelmoraEventJournal::compactInBackground, this);
+}
+
+void VelmoraEventJournal::compactInBackground()
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    // Marks and appends made while a replacement is written can leave the
+    // file wasteful again; it is then compacted once more.
+    while (!stopping && isWastefulLocked()) {
+        const Replacement replacement = snapshotLocked();
+        locker.unlock();
+        // The bulk of the work, and the flush of it, is done without the
+        // lock: the serial side marks events and the receiver appends them
+        // meanwhile, into the old file.
+        DurableFile output;
+        qint64 outputSize = 0;
+        QString error;
+        const bool written = writeReplacement(replacement, output, &outputSize, &error);
+        locker.lock();
+        if (!written) {
+            failedCompactionLocked(error);
+            break;
+        }
+        if (replacement.generation != fileGeneration || !file.isOpen()) {
+            // The file was replaced by another way meanwhile.
+            output.close();
+            QFile::remove(replacementPath());
+            continue;
+        }
+        if (!finishReplacementLocked(replacement, output, outputSize))
+            break;
+        // The directory's flush is the one wait left; appends made before it
+        // is done flush it themselves first.
+        const quint64 generation = fileGeneration;
+        locker.unlock();
+        const bool flushed = DurableFile::syncDirectory(directory, &error);
+        if (flushed)
+            step(replacement, CompactionStep::DirectoryFlushed);
+        locker.lock();
+        if (flushed && generation == fileGeneration)
+            renameUnflushed = false;
+    }
+    compactionRunning = false;
+    compactionIdle.notify_all();
 }
 
 bool VelmoraEventJournal::compactLocked()
 {
-    stepLocked(CompactionStep::Started);
-    const QString replacementPath = journalPath + kReplacementSuffix;
-    qint64 replacementSize = 0;
-    {
-        DurableFile replacement;
-        QByteArray pieces = encodedRecord(Record::Type::Header, nextJournalId);
-        const auto writePieces = [&] {
-            if (!replacement.writeAt(replacementSize, pieces))
-                return false;
-            replacementSize += pieces.size();
-            pieces.clear();
-            return true;
-        };
-        // A replacement left behind by a crash during compaction is stale.
-        bool written = replacement.open(replacementPath) && replacement.truncate(0) && writePieces();
-        if (written)
-            stepLocked(CompactionStep::HeaderWritten);
-        for (auto heldEvent = held.cbegin(); written && heldEvent != held.cend(); ++heldEvent) {
-            if (heldEvent->state == State::Settled)
-                continue;
-            pieces += heldEvent->record;
-            if (heldEvent->state == State::SetAside)
-                pieces += encodedRecord(Record::Type::Refused, heldEvent->journalId);
-            if (pieces.size() >= kChunkSize)
-                written = writePieces();
-        }
-        written = written && writePieces();
-        if (written)
-            stepLocked(CompactionStep::ReplacementWritten);
-        if (!written || !replacement.sync()) {
-            lastError = replacement.errorString();
-            replacement.close();
-            QFile::remove(replacementPath);
-            return false;
-        }
-        stepLocked(CompactionStep::ReplacementFlushed);
+    const Replacement replacement = snapshotLocked();
+    DurableFile output;
+    qint64 outputSize = 0;
+    QString error;
+    if (!writeReplacement(replacement, output, &outputSize, &error)) {
+        failedCompactionLocked(error);
+        return false;
     }
+    if (!finishReplacementLocked(replacement, output, outputSize))
+        return false;
+    // Should the rename be lost with the power, the old file comes back
+    // with the same events in it; but appends must wait until it is not.
+    if (DurableFile::syncDirectory(directory, &lastError)) {
+        renameUnflushed = false;
+        step(replacement, CompactionStep::DirectoryFlushed);
+    }
+    return file.isOpen();
+}
+
+VelmoraEventJournal::Replacement VelmoraEventJournal::snapshotLocked() const
+{
+    Replacement replacement;
+    replacement.path = replacementPath();
+    replacement.nextJournalId = nextJournalId;
+    replacement.journalEnd = fileEnd;
+    replacement.generation = fileGeneration;
+    replacement.hook = compactionHook;
+    replacement.records.reserve(static_cast<size_t>(pendingTotal + setAsideTotal));
+    // The records' bytes are shared, not copied.
+    for (const HeldEvent &heldEvent : held) {
+        if (heldEvent.state != State::Settled)
+            replacement.records.push_back({heldEvent.journalId, heldEvent.record, heldEvent.state == State::SetAside});
+    }
+    return replacement;
+}
+
+bool VelmoraEventJournal::writeReplacement(const Replacement &replacement, DurableFile &output, qint64 *size,
+                                           QString *error)
+{
+    step(replacement, CompactionStep::Started);
+    *size = 0;
+    QByteArray pieces = encodedRecord(Record::Type::Header, replacement.nextJournalId);
+    const auto writePieces = [&] {
+        if (!output.writeAt(*size, pieces))
+            return false;
+        *size += pieces.size();
+        pieces.clear();
+        return true;
+    };
+    // A replacement left behind by a crash during compaction is stale.
+    bool written = output.open(replacement.path) && output.truncate(0) && writePieces();
+    if (written)
+        step(replacement, CompactionStep::HeaderWritten);
+    for (auto record = replacement.records.cbegin(); written && record != replacement.records.cend(); ++record) {
+        pieces += record->bytes;
+        if (record->setAside)
+            pieces += encodedRecord(Record::Type::Refused, record->journalId);
+        if (pieces.size() >= kChunkSize)
+            written = writePieces();
+    }
+    written = written && writePieces();
+    if (written)
+        step(replacement, CompactionStep::ReplacementWritten);
+    if (!written || !output.sync()) {
+        *error = output.errorString();
+        output.close();
+        QFile::remove(replacement.path);
+        return false;
+    }
+    step(replacement, CompactionStep::ReplacementFlushed);
+    return true;
+}
+
+bool VelmoraEventJournal::finishReplacementLocked(const Replacement &replacement, DurableFile &output,
+                                                  qint64 outputSize)
+{
+    // What was written to the journal since the snapshot goes after the
+    // snapshot's records, as it is: new events and marks, whose meaning does
+    // not change by the move.
+    bool copied = true;
+    QByteArray tail;
+    for (qint64 offset = replacement.journalEnd; copied && offset < fileEnd; offset += tail.size()) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileEnd - offset));
+        copied = file.readAt(offset, wanted, &tail) && tail.size() == wanted
+            && output.writeAt(outputSize + offset - replacement.journalEnd, tail);
+    }
+    const qint64 tailSize = fileEnd - replacement.journalEnd;
+    if (!copied || (tailSize > 0 && !output.sync())) {
+        const QString error = output.errorString().isEmpty() ? file.errorString() : output.errorString();
+        output.close();
+        QFile::remove(replacement.path);
+        failedCompactionLocked(error);
+        return false;
+    }
+    step(replacement, CompactionStep::TailCopied);
+    output.close();
 
     // Windows cannot rename over a file that is held open.
     const bool wasOpen = file.isOpen();
     file.close();
-    if (!DurableFile::replace(replacementPath, journalPath, &lastError)) {
-        QFile::remove(replacementPath);
+    QString error;
+    if (!DurableFile::replace(replacement.path, journalPath, &error)) {
+        QFile::remove(replacement.path);
         // The old file is still in place and fileEnd still fits it, unless
         // it was closed already; then open() tries all this again.
         if (wasOpen && !file.open(journalPath))
-            lastError = file.errorString();
+            error = file.errorString();
+        failedCompactionLocked(error);
         return false;
     }
-    stepLocked(CompactionStep::Renamed);
-    // Should the rename be lost with the power, the old file comes back
-    // with the same events in it; but appends must wait until it is not.
-    renameUnflushed = !DurableFile::syncDirectory(directory, &lastError);
-    if (!renameUnflushed)
-        stepLocked(CompactionStep::DirectoryFlushed);
+    ++fileGeneration;
+    fileEnd = outputSize + tailSize;
+    marksUnflushed = false;
+    renameUnflushed = true;
+    retryCompactionAt = 0;
+    step(replacement, CompactionStep::Renamed);
 
     dropSettledLocked();
     if (!file.open(journalPath)) {
@@ -437,10 +568,21 @@ bool VelmoraEventJournal::compactLocked()
         lastError = file.errorString();
         return false;
     }
-    fileEnd = replacementSize;
-    marksUnflushed = false;
-    stepLocked(CompactionStep::Reopened);
+    step(replacement, CompactionStep::Reopened);
     return true;
+}
+
+void VelmoraEventJournal::failedCompactionLocked(const QString &error)
+{
+    lastError = error;
+    // Not tried again at every mark: only once the file has grown by as
+    // much again.
+    retryCompactionAt = fileEnd + qMax(compactionThreshold, liveBytes);
+}
+
+QString VelmoraEventJournal::replacementPath() const
+{
+    return journalPath + kReplacementSuffix;
 }
 
 void VelmoraEventJournal::discardTailLocked()

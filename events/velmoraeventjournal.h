@@ -8,8 +8,10 @@
 #include <QHash>
 #include <QString>
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 // The event store kept as an append-only file, "events.journal", in the spool
@@ -35,10 +37,14 @@
 // set aside take, and is larger than the compaction threshold, it is
 // replaced in one step by a file that holds only those: a header record, and
 // each event's record as it was, followed by its refused mark if it has one.
-// The replacement is written beside the journal, flushed, renamed over it,
-// and the rename flushed; a crash at any point leaves either the old or the
-// new file, and both hold the same events. So the file's size follows the
-// backlog, not the history.
+// The replacement is written beside the journal and flushed in a thread of
+// its own, without the lock, while events go on being appended and marked in
+// the old file; then, under the lock, what was written meanwhile is copied
+// after it as it is, the replacement flushed again and renamed over the
+// journal, and the rename flushed. A crash at any point leaves either the
+// old or the new file, and both hold the same events. So the file's size
+// follows the backlog, not the history, and neither worker waits for the
+// bulk of a compaction.
 //
 // Each event held is kept in memory as the bytes of its record, its id and
 // the index of its device ID, nothing else; pendingEvents() decodes them.
@@ -80,21 +86,28 @@ public:
     // file is not rewritten for every few marks.
     void setCompactionThreshold(qint64 bytes);
     // Rewrites the file with only the events pending and set aside now,
-    // whatever its size. False, with errorString(), when it could not; the
-    // journal then goes on in the old file.
+    // whatever its size, and returns once that is done. False, with
+    // errorString(), when it could not; the journal then goes on in the old
+    // file.
     bool compact();
+    // Returns once no compaction is running in the background.
+    void waitForCompaction();
 
-    // The steps of a compaction, for tests that stop the process at each.
+    // The steps of a compaction, in order, for tests that stop the process
+    // at each. A compaction in the background passes them in its own thread,
+    // up to ReplacementFlushed and at DirectoryFlushed without the lock.
     enum class CompactionStep {
         Started,
         // The replacement holds its header record and nothing else yet.
         HeaderWritten,
         ReplacementWritten,
         ReplacementFlushed,
+        // What the journal took meanwhile is in the replacement and flushed.
+        TailCopied,
         // The replacement has the journal's name; the rename is not flushed.
         Renamed,
-        DirectoryFlushed,
         Reopened,
+        DirectoryFlushed,
     };
     using CompactionHook = std::function<void(CompactionStep)>;
     void setCompactionHook(CompactionHook hook);
@@ -117,9 +130,36 @@ private:
     bool openLocked();
     bool readFileLocked();
     void markLocked(qint64 journalId, bool delivered);
+    // What a compaction writes, taken under the lock.
+    struct Replacement
+    {
+        struct HeldRecord
+        {
+            qint64 journalId = 0;
+            QByteArray bytes;
+            bool setAside = false;
+        };
+        QString path;
+        std::vector<HeldRecord> records;
+        qint64 nextJournalId = 0;
+        // The journal's end when the records were taken: what lies after it
+        // was written meanwhile.
+        qint64 journalEnd = 0;
+        quint64 generation = 0;
+        CompactionHook hook;
+    };
+
     bool compactLocked();
+    bool isWastefulLocked() const;
     void compactIfWastefulLocked();
-    void stepLocked(CompactionStep step) const;
+    void compactInBackground();
+    Replacement snapshotLocked() const;
+    static bool writeReplacement(const Replacement &replacement, DurableFile &output, qint64 *size,
+                                 QString *error);
+    bool finishReplacementLocked(const Replacement &replacement, DurableFile &output, qint64 outputSize);
+    void failedCompactionLocked(const QString &error);
+    static void step(const Replacement &replacement, CompactionStep step);
+    QString replacementPath() const;
     // Cuts off what a failed write may have left behind the last good record.
     void discardTailLocked();
 
@@ -160,6 +200,15 @@ private:
     // What a compacted file would take: header, held records, refused marks.
     qint64 liveBytes = 0;
     CompactionHook compactionHook;
+    // Counts the files the journal has been replaced by, so that a
+    // compaction can tell that its snapshot was overtaken.
+    quint64 fileGeneration = 0;
+    // After a failed compaction the next waits until the file is this big.
+    qint64 retryCompactionAt = 0;
+    bool compactionRunning = false;
+    bool stopping = false;
+    std::condition_variable compactionIdle;
+    std::thread compactionThread;
     QString lastError;
 };
 

@@ -343,6 +343,7 @@ void TestVelmoraEventJournal::compaction()
             else
                 journal.markDelivered(event.journalId);
         }
+        journal.waitForCompaction();
         const qint64 size = QFileInfo(journal.filePath()).size();
         // Compacted, the file holds its header, and a refused event with
         // its mark.
@@ -394,6 +395,7 @@ void TestVelmoraEventJournal::compactionWaitsForThreshold()
     QVERIFY(readBytes(journal.filePath()).startsWith(belowThreshold));
     for (const SVelmoraMsg &event : many)
         journal.markDelivered(event.journalId);
+    journal.waitForCompaction();
     QVERIFY(QFileInfo(journal.filePath()).size() <= VelmoraEventJournal::kDefaultCompactionThreshold);
 
     // The journal goes on in the compacted file, with the ids of this run.
@@ -455,6 +457,7 @@ void TestVelmoraEventJournal::fileFollowsBacklog()
         const int setAside = firstRefused && delivered > 0 ? 1 : 0;
         const int held = pending + setAside;
         const qint64 live = Record::kIdRecordSize + held * eventSize + setAside * Record::kIdRecordSize;
+        journal.waitForCompaction();
         const qint64 size = QFileInfo(journal.filePath()).size();
         QVERIFY2(size <= qMax(kThreshold, 2 * live),
                  qPrintable(QStringLiteral("file %1 bytes for %2 held").arg(size).arg(held)));
