@@ -7,18 +7,22 @@
 // flushes free and the figures meaningless. Each measurement is one entry of
 // the table in main(); new ones are added there.
 
+#include "heapusage.h"
 #include "svelmoramsg.h"
 #include "velmoraeventjournal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QVector>
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 
 namespace {
 
@@ -147,12 +151,247 @@ bool measureMarks(const BenchSettings &settings, QTextStream &out)
     const double markSeconds = timer.nsecsElapsed() / 1e9;
     timer.restart();
     journal.markDelivered(events.last().journalId);
+    const double lastMarkMicroseconds = timer.nsecsElapsed() / 1e3;
+    journal.waitForCompaction();
     const double compactionMicroseconds = timer.nsecsElapsed() / 1e3;
 
-    out << QStringLiteral("marks/s %1   compaction of %2 events: %3 us\n")
+    out << QStringLiteral("marks/s %1   last mark %2 us, the compaction it starts done after %3 us\n")
                .arg((kEvents - 1) / markSeconds, 0, 'f', 0)
-               .arg(kEvents)
+               .arg(lastMarkMicroseconds, 0, 'f', 0)
                .arg(compactionMicroseconds, 0, 'f', 0);
+    return true;
+}
+
+constexpr int kBacklog = 100000;
+
+// Fills a journal in directory with kBacklog pending events, in batches of a
+// thousand as a busy receiver would append them.
+bool writeBacklog(const QString &directory, QTextStream &out)
+{
+    VelmoraEventJournal journal(directory);
+    if (!openJournal(journal, out))
+        return false;
+    for (int first = 0; first < kBacklog; first += 1000) {
+        QVector<SVelmoraMsg> batch;
+        for (int index = first; index < first + 1000; ++index)
+            batch.append(sampleEvent(index));
+        if (!journal.appendDurably(batch)) {
+            out << "append failed: " << journal.errorString() << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+QString perEvent(qint64 bytes)
+{
+    return bytes < 0 ? QStringLiteral("not measured on this system")
+                     : QString::number(static_cast<double>(bytes) / kBacklog, 'f', 0);
+}
+
+// Start-up with a large backlog: opening the journal, and what the events
+// then cost in memory, in the journal and in a queue of SVelmoraMsg.
+bool measureOpen(const BenchSettings &settings, QTextStream &out)
+{
+    QTemporaryDir workDirectory(settings.directory + QStringLiteral("/bench_journal-XXXXXX"));
+    if (!workDirectory.isValid()) {
+        out << "cannot create a directory in " << settings.directory << "\n";
+        return false;
+    }
+    const QString spool = workDirectory.path() + QStringLiteral("/spool");
+    if (!writeBacklog(spool, out))
+        return false;
+    const QString path = spool + QLatin1Char('/') + VelmoraEventJournal::kFileName;
+    const qint64 fileSize = QFileInfo(path).size();
+
+    // Reading the file's bytes is what no way of opening can avoid.
+    QElapsedTimer timer;
+    timer.start();
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.readAll().size() != fileSize) {
+            out << "cannot read " << path << "\n";
+            return false;
+        }
+    }
+    const double readMilliseconds = timer.nsecsElapsed() / 1e6;
+
+    QVector<double> openMilliseconds;
+    qint64 journalBytes = -1;
+    qint64 bothBytes = -1;
+    qint64 queueBytes = -1;
+    double pendingMilliseconds = 0;
+    for (int run = 0; run < 5; ++run) {
+        const qint64 heapBefore = heapBytesInUse();
+        QVector<SVelmoraMsg> pending;
+        qint64 heapOpen = 0;
+        qint64 heapBoth = 0;
+        {
+            VelmoraEventJournal journal(spool);
+            timer.restart();
+            if (!openJournal(journal, out))
+                return false;
+            openMilliseconds.append(timer.nsecsElapsed() / 1e6);
+            heapOpen = heapBytesInUse();
+            timer.restart();
+            pending = journal.pendingEvents();
+            pendingMilliseconds = timer.nsecsElapsed() / 1e6;
+            heapBoth = heapBytesInUse();
+        }
+        // With the journal gone the queue is left alone, its strings no
+        // longer shared with anything.
+        const qint64 heapQueue = heapBytesInUse();
+        if (pending.size() != kBacklog) {
+            out << "the journal holds " << pending.size() << " events, not " << kBacklog << "\n";
+            return false;
+        }
+        if (heapBefore >= 0) {
+            journalBytes = heapOpen - heapBefore;
+            bothBytes = heapBoth - heapBefore;
+            queueBytes = heapQueue - heapBefore;
+        }
+    }
+    std::sort(openMilliseconds.begin(), openMilliseconds.end());
+    const double medianOpen = openMilliseconds.at(openMilliseconds.size() / 2);
+
+    out << QStringLiteral("%1 pending events, file %2 bytes (%3 bytes per event)\n")
+               .arg(kBacklog)
+               .arg(fileSize)
+               .arg(static_cast<double>(fileSize) / kBacklog, 0, 'f', 0);
+    out << QStringLiteral("open: median %1 ms, best %2 ms (reading the file alone: %3 ms, ratio %4)\n")
+               .arg(medianOpen, 0, 'f', 1)
+               .arg(openMilliseconds.first(), 0, 'f', 1)
+               .arg(readMilliseconds, 0, 'f', 1)
+               .arg(medianOpen / qMax(readMilliseconds, 0.001), 0, 'f', 1);
+    out << QStringLiteral("pendingEvents(): %1 ms\n").arg(pendingMilliseconds, 0, 'f', 1);
+    out << "memory per held event, the journal's own: " << perEvent(journalBytes) << " bytes\n";
+    out << "memory per held event, as SVelmoraMsg in a queue: " << perEvent(queueBytes) << " bytes\n";
+    out << "memory per held event, both at start-up: " << perEvent(bothBytes) << " bytes\n";
+    return true;
+}
+
+// Times of the steps of each compaction, as its hook sees them.
+class CompactionClock
+{
+public:
+    using Step = VelmoraEventJournal::CompactionStep;
+
+    VelmoraEventJournal::CompactionHook hook()
+    {
+        return [this](Step step) {
+            const std::lock_guard<std::mutex> locker(mutex);
+            if (step == Step::Started)
+                clock.start();
+            const double milliseconds = clock.nsecsElapsed() / 1e6;
+            if (step == Step::ReplacementFlushed)
+                flushed = milliseconds;
+            if (step == Step::Reopened)
+                locked.append(milliseconds - flushed);
+            if (step == Step::DirectoryFlushed)
+                total.append(milliseconds);
+        };
+    }
+    // The whole compaction, and the part under the journal's lock (from the
+    // flushed replacement to the reopened journal), in ms.
+    QVector<double> totals() const
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        return total;
+    }
+    QVector<double> lockedParts() const
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        return locked;
+    }
+
+private:
+    mutable std::mutex mutex;
+    QElapsedTimer clock;
+    double flushed = 0;
+    QVector<double> total;
+    QVector<double> locked;
+};
+
+QString spread(QVector<double> values)
+{
+    if (values.isEmpty())
+        return QStringLiteral("none");
+    std::sort(values.begin(), values.end());
+    return QStringLiteral("median %1 ms, max %2 ms (%3)")
+        .arg(percentile(values, 0.5), 0, 'f', 1)
+        .arg(values.last(), 0, 'f', 1)
+        .arg(values.size());
+}
+
+// Compaction with kBacklog events still pending: on its own, and as the
+// serial line sets it off while the receiver keeps the backlog full, with
+// the time each delivered mark took meanwhile.
+bool measureCompaction(const BenchSettings &settings, QTextStream &out)
+{
+    QTemporaryDir workDirectory(settings.directory + QStringLiteral("/bench_journal-XXXXXX"));
+    if (!workDirectory.isValid()) {
+        out << "cannot create a directory in " << settings.directory << "\n";
+        return false;
+    }
+    const QString spool = workDirectory.path() + QStringLiteral("/spool");
+    if (!writeBacklog(spool, out))
+        return false;
+    VelmoraEventJournal journal(spool);
+    if (!openJournal(journal, out))
+        return false;
+    const QVector<SVelmoraMsg> pending = journal.pendingEvents();
+
+    QVector<double> compactMilliseconds;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!journal.compact()) {
+            out << "compaction failed: " << journal.errorString() << "\n";
+            return false;
+        }
+        compactMilliseconds.append(timer.nsecsElapsed() / 1e6);
+    }
+
+    CompactionClock compactionClock;
+    journal.setCompactionHook(compactionClock.hook());
+    journal.setCompactionThreshold(0);
+    QVector<double> markMicroseconds;
+    QElapsedTimer total;
+    total.start();
+    int next = 0;
+    const qint64 fileBefore = QFileInfo(journal.filePath()).size();
+    qint64 fileLargest = fileBefore;
+    while (next < pending.size() && total.nsecsElapsed() < static_cast<qint64>(settings.secondsPerRow * 4e9)) {
+        // The backlog stays where it is: a hundred new events for every
+        // hundred delivered.
+        QVector<SVelmoraMsg> refill;
+        for (int index = 0; index < 100 && next < pending.size(); ++index) {
+            QElapsedTimer one;
+            one.start();
+            journal.markDelivered(pending.at(next++).journalId);
+            markMicroseconds.append(one.nsecsElapsed() / 1e3);
+            refill.append(sampleEvent(next));
+        }
+        if (!journal.appendDurably(refill)) {
+            out << "append failed: " << journal.errorString() << "\n";
+            return false;
+        }
+        fileLargest = qMax(fileLargest, QFileInfo(journal.filePath()).size());
+    }
+    journal.waitForCompaction();
+    std::sort(markMicroseconds.begin(), markMicroseconds.end());
+
+    out << QStringLiteral("compact() with %1 pending, the caller waiting: %2\n").arg(kBacklog).arg(spread(compactMilliseconds));
+    out << QStringLiteral("compactions set off by marks: %1; of that under the lock: %2\n")
+               .arg(spread(compactionClock.totals()), spread(compactionClock.lockedParts()));
+    out << QStringLiteral("%1 delivered marks meanwhile: median %2 us, p99 %3 us, max %4 us; "
+                          "file %5 to at most %6 bytes\n")
+               .arg(markMicroseconds.size())
+               .arg(percentile(markMicroseconds, 0.5), 0, 'f', 0)
+               .arg(percentile(markMicroseconds, 0.99), 0, 'f', 0)
+               .arg(markMicroseconds.isEmpty() ? 0.0 : markMicroseconds.last(), 0, 'f', 0)
+               .arg(fileBefore)
+               .arg(fileLargest);
     return true;
 }
 
@@ -170,6 +409,12 @@ int main(int argc, char *argv[])
         {QStringLiteral("mark"),
          QStringLiteral("delivered marks and the compaction after the last one"),
          measureMarks},
+        {QStringLiteral("compact"),
+         QStringLiteral("compaction with 100,000 pending events, and the marks that wait for it"),
+         measureCompaction},
+        {QStringLiteral("open"),
+         QStringLiteral("start-up with 100,000 pending events, and their memory"),
+         measureOpen},
     };
 
     QCommandLineParser parser;

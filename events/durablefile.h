@@ -23,7 +23,11 @@ public:
     bool isOpen() const;
     void close();
 
-    bool readAll(QByteArray *contents);
+    // The file's size now; -1 on failure.
+    qint64 size();
+    // Reads up to size bytes from offset into bytes; fewer only at the end
+    // of the file.
+    bool readAt(qint64 offset, int size, QByteArray *bytes);
     // Writes all of bytes at offset, or fails.
     bool writeAt(qint64 offset, const QByteArray &bytes);
     // Returns once everything written so far, and the file's size, is on

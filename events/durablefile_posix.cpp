@@ -61,24 +61,24 @@ void DurableFile::close()
     }
 }
 
-bool DurableFile::readAll(QByteArray *contents)
+qint64 DurableFile::size()
+{
+    struct stat status {};
+    if (::fstat(static_cast<int>(nativeHandle), &status) != 0) {
+        setSystemError(QStringLiteral("Cannot read"));
+        return -1;
+    }
+    return static_cast<qint64>(status.st_size);
+}
+
+bool DurableFile::readAt(qint64 offset, int size, QByteArray *bytes)
 {
     const int fd = static_cast<int>(nativeHandle);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        setSystemError(QStringLiteral("Cannot read"));
-        return false;
-    }
-    // QByteArray holds at most 2 GiB; a journal that large is not ours.
-    if (status.st_size > 0x7FFFFFFF - 1) {
-        lastError = QStringLiteral("Cannot read %1: the file is too large").arg(path);
-        return false;
-    }
-    contents->resize(static_cast<int>(status.st_size));
-    qint64 done = 0;
-    while (done < contents->size()) {
-        const ssize_t count = ::pread(fd, contents->data() + done,
-                                      static_cast<size_t>(contents->size() - done), done);
+    bytes->resize(size);
+    int done = 0;
+    while (done < size) {
+        const ssize_t count = ::pread(fd, bytes->data() + done, static_cast<size_t>(size - done),
+                                      static_cast<off_t>(offset + done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
@@ -87,9 +87,9 @@ bool DurableFile::readAll(QByteArray *contents)
         }
         if (count == 0)
             break;
-        done += count;
+        done += static_cast<int>(count);
     }
-    contents->resize(static_cast<int>(done));
+    bytes->resize(done);
     return true;
 }
 

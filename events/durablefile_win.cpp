@@ -71,24 +71,25 @@ void DurableFile::close()
     }
 }
 
-bool DurableFile::readAll(QByteArray *contents)
+qint64 DurableFile::size()
 {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(toHandle(nativeHandle), &size)) {
+    LARGE_INTEGER fileSize{};
+    if (!GetFileSizeEx(toHandle(nativeHandle), &fileSize)) {
         setSystemError(QStringLiteral("Cannot read"));
-        return false;
+        return -1;
     }
-    if (size.QuadPart > 0x7FFFFFFF - 1) {
-        lastError = QStringLiteral("Cannot read %1: the file is too large").arg(path);
-        return false;
-    }
-    contents->resize(static_cast<int>(size.QuadPart));
-    qint64 done = 0;
-    while (done < contents->size()) {
-        OVERLAPPED position = atOffset(done);
-        const DWORD wanted = static_cast<DWORD>(qMin<qint64>(contents->size() - done, kMaxChunk));
+    return static_cast<qint64>(fileSize.QuadPart);
+}
+
+bool DurableFile::readAt(qint64 offset, int size, QByteArray *bytes)
+{
+    bytes->resize(size);
+    int done = 0;
+    while (done < size) {
+        OVERLAPPED position = atOffset(offset + done);
         DWORD count = 0;
-        if (!ReadFile(toHandle(nativeHandle), contents->data() + done, wanted, &count, &position)) {
+        if (!ReadFile(toHandle(nativeHandle), bytes->data() + done, static_cast<DWORD>(size - done),
+                      &count, &position)) {
             if (GetLastError() == ERROR_HANDLE_EOF)
                 break;
             setSystemError(QStringLiteral("Cannot read"));
@@ -96,9 +97,9 @@ bool DurableFile::readAll(QByteArray *contents)
         }
         if (count == 0)
             break;
-        done += count;
+        done += static_cast<int>(count);
     }
-    contents->resize(static_cast<int>(done));
+    bytes->resize(done);
     return true;
 }
 

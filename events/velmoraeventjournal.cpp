@@ -2,10 +2,12 @@
 
 #include "velmoraeventjournalrecord.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <utility>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
 
@@ -16,6 +18,11 @@ using Record = VelmoraEventJournalRecord;
 // The compacted file is written here first and then renamed over the journal.
 const QString kReplacementSuffix = QStringLiteral(".new");
 
+// The file is read, and a replacement written, this much at a time.
+constexpr int kChunkSize = 4 * 1024 * 1024;
+static_assert(kChunkSize > Record::kFrameSize + static_cast<qint64>(Record::kMaxPayloadSize),
+              "a chunk must hold the largest record");
+
 QByteArray encodedRecord(Record::Type type, qint64 journalId, const SVelmoraMsg &event = SVelmoraMsg())
 {
     Record record;
@@ -25,16 +32,27 @@ QByteArray encodedRecord(Record::Type type, qint64 journalId, const SVelmoraMsg 
     return Record::encode(record);
 }
 
+constexpr qint64 kMarkSize = Record::kIdRecordSize;
+constexpr qint64 kHeaderSize = Record::kIdRecordSize;
+
 } // namespace
 
 VelmoraEventJournal::VelmoraEventJournal(const QString &directory)
     : directory(QDir::cleanPath(directory)),
-      journalPath(QDir::cleanPath(directory) + QLatin1Char('/') + kFileName)
+      journalPath(QDir::cleanPath(directory) + QLatin1Char('/') + kFileName),
+      liveBytes(kHeaderSize)
 {
 }
 
 VelmoraEventJournal::~VelmoraEventJournal()
 {
+    {
+        std::unique_lock<std::mutex> locker(mutex);
+        stopping = true;
+        compactionIdle.wait(locker, [this] { return !compactionRunning; });
+    }
+    if (compactionThread.joinable())
+        compactionThread.join();
     const std::lock_guard<std::mutex> locker(mutex);
     // Marks are written without a flush of their own; an orderly end
     // flushes them so that nothing is delivered twice after it.
@@ -77,6 +95,12 @@ bool VelmoraEventJournal::openLocked()
         return false;
     }
 
+    // The file was closed mid-run because a compaction could not open its
+    // result. Marks made since then are known only here, so the file is
+    // written anew from what is held.
+    if (loaded)
+        return compactLocked();
+
     const bool created = !QFileInfo::exists(journalPath);
     if (!file.open(journalPath)) {
         lastError = file.errorString();
@@ -86,45 +110,88 @@ bool VelmoraEventJournal::openLocked()
         file.close();
         return false;
     }
-
-    QByteArray contents;
-    if (!file.readAll(&contents)) {
-        lastError = file.errorString();
+    if (!readFileLocked()) {
         file.close();
         return false;
     }
-    const Record::Scan scan = Record::decode(contents);
-    if (scan.validEnd < contents.size() && !(file.truncate(scan.validEnd) && file.sync())) {
-        lastError = file.errorString();
-        file.close();
-        return false;
-    }
+    loaded = true;
+    // A replacement left behind by a crash during compaction is stale: the
+    // journal it was made from is still there, or it already took its place.
+    QFile::remove(replacementPath());
+    compactIfWastefulLocked();
+    return true;
+}
 
-    QMap<qint64, SVelmoraMsg> found;
+bool VelmoraEventJournal::readFileLocked()
+{
+    held.clear();
+    settledCount = 0;
+    setAsideTotal = 0;
+    pendingTotal = 0;
+    std::fill(pendingPerDevice.begin(), pendingPerDevice.end(), 0);
+    liveBytes = kHeaderSize;
     qint64 highestId = 0;
-    for (const Record &record : scan.records) {
-        switch (record.type) {
+    const auto take = [&](const Record::Found &found) {
+        switch (found.type) {
         case Record::Type::Header:
-            highestId = qMax(highestId, record.journalId - 1);
+            highestId = qMax(highestId, found.journalId - 1);
             break;
         case Record::Type::Event:
-            highestId = qMax(highestId, record.journalId);
-            found.insert(record.journalId, record.event);
-            found[record.journalId].journalId = record.journalId;
+            highestId = qMax(highestId, found.journalId);
+            addLocked(found.journalId, QByteArray(found.bytes, found.size),
+                      deviceIndexLocked(found.deviceId, found.deviceIdSize));
             break;
         case Record::Type::Delivered:
-        case Record::Type::Refused:
-            highestId = qMax(highestId, record.journalId);
-            found.remove(record.journalId);
+        case Record::Type::Refused: {
+            highestId = qMax(highestId, found.journalId);
+            const auto heldEvent = findLocked(found.journalId);
+            if (heldEvent == held.end() || heldEvent->state == State::Settled)
+                break;
+            if (found.type == Record::Type::Delivered)
+                setStateLocked(*heldEvent, State::Settled);
+            else if (heldEvent->state == State::Pending)
+                setStateLocked(*heldEvent, State::SetAside);
             break;
         }
+        }
+    };
+
+    // Only as far as the file reached when it was opened: a device file
+    // such as /dev/zero would otherwise be read for ever.
+    const qint64 fileSize = file.size();
+    if (fileSize < 0) {
+        lastError = file.errorString();
+        return false;
     }
-    // The file is opened again mid-run only when nothing was pending, so
-    // what it holds is the whole truth; the ids already handed out in this
-    // run stay used up.
-    pending = found;
+    // Read a piece at a time, so that neither the file's size nor the
+    // memory it would take whole set a limit.
+    Record::Scan progress;
+    QByteArray buffer;
+    QByteArray chunk;
+    qint64 base = 0;
+    qint64 readEnd = 0;
+    bool atEnd = false;
+    while (!atEnd) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileSize - readEnd));
+        if (!file.readAt(readEnd, wanted, &chunk)) {
+            lastError = file.errorString();
+            return false;
+        }
+        readEnd += chunk.size();
+        atEnd = readEnd >= fileSize || chunk.size() < wanted;
+        buffer.append(chunk);
+        const qint64 done = Record::scan(buffer.constData(), buffer.size(), base, atEnd, progress, take);
+        buffer.remove(0, static_cast<int>(done));
+        base += done;
+    }
+    dropSettledLocked();
+
+    if (progress.validEnd < base && !(file.truncate(progress.validEnd) && file.sync())) {
+        lastError = file.errorString();
+        return false;
+    }
     nextJournalId = qMax(nextJournalId, highestId + 1);
-    fileEnd = scan.validEnd;
+    fileEnd = progress.validEnd;
     return true;
 }
 
@@ -133,13 +200,24 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     const std::lock_guard<std::mutex> locker(mutex);
     if (!openLocked())
         return false;
+    // Until a compaction's rename is on the disk, a power failure could
+    // bring back the file from before it, without what is appended now.
+    if (renameUnflushed) {
+        if (!DurableFile::syncDirectory(directory, &lastError))
+            return false;
+        renameUnflushed = false;
+    }
     if (events.isEmpty())
         return true;
 
     const qint64 firstId = nextJournalId;
+    QVector<QByteArray> records;
+    records.reserve(events.size());
     QByteArray batch;
-    for (int index = 0; index < events.size(); ++index)
-        batch += encodedRecord(Record::Type::Event, firstId + index, events.at(index));
+    for (int index = 0; index < events.size(); ++index) {
+        records.append(encodedRecord(Record::Type::Event, firstId + index, events.at(index)));
+        batch += records.last();
+    }
     nextJournalId += events.size();
 
     if (!file.writeAt(fileEnd, batch) || !file.sync()) {
@@ -151,7 +229,9 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
-        pending.insert(firstId + index, events.at(index));
+        records[index].squeeze();
+        const QByteArray deviceId = events.at(index).deviceId.toUtf8();
+        addLocked(firstId + index, records.at(index), deviceIndexLocked(deviceId.constData(), deviceId.size()));
     }
     return true;
 }
@@ -178,8 +258,11 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
 {
     // Unknown or already settled ids (0 for events never journaled, a
     // second mark) change nothing.
-    if (pending.remove(journalId) == 0)
+    const auto heldEvent = findLocked(journalId);
+    if (heldEvent == held.end() || heldEvent->state == State::Settled
+        || (!delivered && heldEvent->state == State::SetAside)) {
         return;
+    }
     if (file.isOpen()) {
         const QByteArray mark = encodedRecord(
             delivered ? Record::Type::Delivered : Record::Type::Refused, journalId);
@@ -187,29 +270,85 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
             fileEnd += mark.size();
             marksUnflushed = true;
         } else {
-            // The event stays in the file as pending and is sent once more
-            // after a restart, unless a compaction drops it first.
+            // The event stays in the file as it was and is sent once more
+            // after a restart, unless a compaction settles it first.
             lastError = file.errorString();
             discardTailLocked();
         }
     }
-    if (pending.isEmpty() && fileEnd > compactionThreshold)
-        compactLocked();
+    if (delivered) {
+        setStateLocked(*heldEvent, State::Settled);
+        dropSettledLocked();
+    } else {
+        setStateLocked(*heldEvent, State::SetAside);
+    }
+    compactIfWastefulLocked();
 }
 
 QVector<SVelmoraMsg> VelmoraEventJournal::pendingEvents() const
 {
     const std::lock_guard<std::mutex> locker(mutex);
+    return eventsLocked(State::Pending);
+}
+
+QVector<SVelmoraMsg> VelmoraEventJournal::setAsideEvents() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return eventsLocked(State::SetAside);
+}
+
+QVector<SVelmoraMsg> VelmoraEventJournal::eventsLocked(State state) const
+{
     QVector<SVelmoraMsg> events;
-    events.reserve(pending.size());
-    for (const SVelmoraMsg &event : pending)
-        events.append(event);
+    events.reserve(state == State::SetAside ? setAsideTotal : pendingTotal);
+    for (const HeldEvent &heldEvent : held) {
+        if (heldEvent.state != state)
+            continue;
+        events.append(Record::eventOf(heldEvent.record.constData(), heldEvent.record.size()));
+        events.last().journalId = heldEvent.journalId;
+    }
     return events;
+}
+
+int VelmoraEventJournal::pendingCount() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return pendingTotal;
+}
+
+int VelmoraEventJournal::pendingCountForDevice(const QString &deviceId) const
+{
+    const QByteArray name = deviceId.toUtf8();
+    const std::lock_guard<std::mutex> locker(mutex);
+    const auto found = deviceIndexes.constFind(name);
+    return found == deviceIndexes.constEnd() ? 0 : pendingPerDevice.at(found.value());
+}
+
+int VelmoraEventJournal::setAsideCount() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return setAsideTotal;
+}
+
+bool VelmoraEventJournal::heldEvent(qint64 journalId, SVelmoraMsg *event) const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    const auto found = std::lower_bound(held.cbegin(), held.cend(), journalId, isBefore);
+    if (found == held.cend() || found->journalId != journalId || found->state == State::Settled)
+        return false;
+    *event = Record::eventOf(found->record.constData(), found->record.size());
+    event->journalId = journalId;
+    return true;
 }
 
 QString VelmoraEventJournal::filePath() const
 {
     return journalPath;
+}
+
+QString VelmoraEventJournal::spoolDirectory() const
+{
+    return directory;
 }
 
 void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
@@ -218,45 +357,232 @@ void VelmoraEventJournal::setCompactionThreshold(qint64 bytes)
     compactionThreshold = bytes;
 }
 
+bool VelmoraEventJournal::compact()
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    compactionIdle.wait(locker, [this] { return !compactionRunning; });
+    return openLocked() && compactLocked();
+}
+
+void VelmoraEventJournal::waitForCompaction()
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    compactionIdle.wait(locker, [this] { return !compactionRunning; });
+}
+
+void VelmoraEventJournal::setCompactionHook(CompactionHook hook)
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    compactionHook = std::move(hook);
+}
+
+void VelmoraEventJournal::step(const Replacement &replacement, CompactionStep step)
+{
+    if (replacement.hook)
+        replacement.hook(step);
+}
+
+bool VelmoraEventJournal::isWastefulLocked() const
+{
+    return file.isOpen() && fileEnd > compactionThreshold && fileEnd > 2 * liveBytes
+        && fileEnd >= retryCompactionAt;
+}
+
+void VelmoraEventJournal::compactIfWastefulLocked()
+{
+    if (compactionRunning || stopping || !isWastefulLocked())
+        return;
+    // The last compaction's thread has let go of the lock for good and is
+    // ending, or has ended.
+    if (compactionThread.joinable())
+        compactionThread.join();
+    compactionRunning = true;
+    compactionThread = std::thread(&VelmoraEventJournal::compactInBackground, this);
+}
+
+void VelmoraEventJournal::compactInBackground()
+{
+    std::unique_lock<std::mutex> locker(mutex);
+    // Marks and appends made while a replacement is written can leave the
+    // file wasteful again; it is then compacted once more.
+    while (!stopping && isWastefulLocked()) {
+        const Replacement replacement = snapshotLocked();
+        locker.unlock();
+        // The bulk of the work, and the flush of it, is done without the
+        // lock: the serial side marks events and the receiver appends them
+        // meanwhile, into the old file.
+        DurableFile output;
+        qint64 outputSize = 0;
+        QString error;
+        const bool written = writeReplacement(replacement, output, &outputSize, &error);
+        locker.lock();
+        if (!written) {
+            failedCompactionLocked(error);
+            break;
+        }
+        if (replacement.generation != fileGeneration || !file.isOpen()) {
+            // The file was replaced by another way meanwhile.
+            output.close();
+            QFile::remove(replacementPath());
+            continue;
+        }
+        if (!finishReplacementLocked(replacement, output, outputSize))
+            break;
+        // The directory's flush is the one wait left; appends made before it
+        // is done flush it themselves first.
+        const quint64 generation = fileGeneration;
+        locker.unlock();
+        const bool flushed = DurableFile::syncDirectory(directory, &error);
+        if (flushed)
+            step(replacement, CompactionStep::DirectoryFlushed);
+        locker.lock();
+        if (flushed && generation == fileGeneration)
+            renameUnflushed = false;
+    }
+    compactionRunning = false;
+    compactionIdle.notify_all();
+}
+
 bool VelmoraEventJournal::compactLocked()
 {
-    if (!file.isOpen())
+    const Replacement replacement = snapshotLocked();
+    DurableFile output;
+    qint64 outputSize = 0;
+    QString error;
+    if (!writeReplacement(replacement, output, &outputSize, &error)) {
+        failedCompactionLocked(error);
         return false;
-    const QString replacementPath = journalPath + kReplacementSuffix;
-    const QByteArray header = encodedRecord(Record::Type::Header, nextJournalId);
-    {
-        DurableFile replacement;
-        // A replacement left behind by a crash during compaction is stale.
-        if (!replacement.open(replacementPath) || !replacement.truncate(0)
-            || !replacement.writeAt(0, header) || !replacement.sync()) {
-            lastError = replacement.errorString();
-            replacement.close();
-            QFile::remove(replacementPath);
-            return false;
-        }
     }
+    if (!finishReplacementLocked(replacement, output, outputSize))
+        return false;
+    // Should the rename be lost with the power, the old file comes back
+    // with the same events in it; but appends must wait until it is not.
+    if (DurableFile::syncDirectory(directory, &lastError)) {
+        renameUnflushed = false;
+        step(replacement, CompactionStep::DirectoryFlushed);
+    }
+    return file.isOpen();
+}
+
+VelmoraEventJournal::Replacement VelmoraEventJournal::snapshotLocked() const
+{
+    Replacement replacement;
+    replacement.path = replacementPath();
+    replacement.nextJournalId = nextJournalId;
+    replacement.journalEnd = fileEnd;
+    replacement.generation = fileGeneration;
+    replacement.hook = compactionHook;
+    replacement.records.reserve(static_cast<size_t>(pendingTotal + setAsideTotal));
+    // The records' bytes are shared, not copied.
+    for (const HeldEvent &heldEvent : held) {
+        if (heldEvent.state != State::Settled)
+            replacement.records.push_back({heldEvent.journalId, heldEvent.record, heldEvent.state == State::SetAside});
+    }
+    return replacement;
+}
+
+bool VelmoraEventJournal::writeReplacement(const Replacement &replacement, DurableFile &output, qint64 *size,
+                                           QString *error)
+{
+    step(replacement, CompactionStep::Started);
+    *size = 0;
+    QByteArray pieces = encodedRecord(Record::Type::Header, replacement.nextJournalId);
+    const auto writePieces = [&] {
+        if (!output.writeAt(*size, pieces))
+            return false;
+        *size += pieces.size();
+        pieces.clear();
+        return true;
+    };
+    // A replacement left behind by a crash during compaction is stale.
+    bool written = output.open(replacement.path) && output.truncate(0) && writePieces();
+    if (written)
+        step(replacement, CompactionStep::HeaderWritten);
+    for (auto record = replacement.records.cbegin(); written && record != replacement.records.cend(); ++record) {
+        pieces += record->bytes;
+        if (record->setAside)
+            pieces += encodedRecord(Record::Type::Refused, record->journalId);
+        if (pieces.size() >= kChunkSize)
+            written = writePieces();
+    }
+    written = written && writePieces();
+    if (written)
+        step(replacement, CompactionStep::ReplacementWritten);
+    if (!written || !output.sync()) {
+        *error = output.errorString();
+        output.close();
+        QFile::remove(replacement.path);
+        return false;
+    }
+    step(replacement, CompactionStep::ReplacementFlushed);
+    return true;
+}
+
+bool VelmoraEventJournal::finishReplacementLocked(const Replacement &replacement, DurableFile &output,
+                                                  qint64 outputSize)
+{
+    // What was written to the journal since the snapshot goes after the
+    // snapshot's records, as it is: new events and marks, whose meaning does
+    // not change by the move.
+    bool copied = true;
+    QByteArray tail;
+    for (qint64 offset = replacement.journalEnd; copied && offset < fileEnd; offset += tail.size()) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileEnd - offset));
+        copied = file.readAt(offset, wanted, &tail) && tail.size() == wanted
+            && output.writeAt(outputSize + offset - replacement.journalEnd, tail);
+    }
+    const qint64 tailSize = fileEnd - replacement.journalEnd;
+    if (!copied || (tailSize > 0 && !output.sync())) {
+        const QString error = output.errorString().isEmpty() ? file.errorString() : output.errorString();
+        output.close();
+        QFile::remove(replacement.path);
+        failedCompactionLocked(error);
+        return false;
+    }
+    step(replacement, CompactionStep::TailCopied);
+    output.close();
 
     // Windows cannot rename over a file that is held open.
+    const bool wasOpen = file.isOpen();
     file.close();
-    QString replaceError;
-    const bool replaced = DurableFile::replace(replacementPath, journalPath, &replaceError);
+    QString error;
+    if (!DurableFile::replace(replacement.path, journalPath, &error)) {
+        QFile::remove(replacement.path);
+        // The old file is still in place and fileEnd still fits it, unless
+        // it was closed already; then open() tries all this again.
+        if (wasOpen && !file.open(journalPath))
+            error = file.errorString();
+        failedCompactionLocked(error);
+        return false;
+    }
+    ++fileGeneration;
+    fileEnd = outputSize + tailSize;
+    marksUnflushed = false;
+    renameUnflushed = true;
+    retryCompactionAt = 0;
+    step(replacement, CompactionStep::Renamed);
+
+    dropSettledLocked();
     if (!file.open(journalPath)) {
-        // appendDurably() opens and reads the file again.
+        // appendDurably() writes the file anew from what is held.
         lastError = file.errorString();
         return false;
     }
-    if (!replaced) {
-        // The old file is still in place and fileEnd still fits it.
-        lastError = replaceError;
-        QFile::remove(replacementPath);
-        return false;
-    }
-    fileEnd = header.size();
-    marksUnflushed = false;
-    // Should the rename be lost with the power, the old file comes back with
-    // every event in it settled, which is just as good.
-    DurableFile::syncDirectory(directory, &lastError);
+    step(replacement, CompactionStep::Reopened);
     return true;
+}
+
+void VelmoraEventJournal::failedCompactionLocked(const QString &error)
+{
+    lastError = error;
+    // Not tried again at every mark: only once the file has grown by as
+    // much again.
+    retryCompactionAt = fileEnd + qMax(compactionThreshold, liveBytes);
+}
+
+QString VelmoraEventJournal::replacementPath() const
+{
+    return journalPath + kReplacementSuffix;
 }
 
 void VelmoraEventJournal::discardTailLocked()
@@ -265,4 +591,93 @@ void VelmoraEventJournal::discardTailLocked()
     // written over the remains, and the reader skips whatever is left of
     // them because their checksums fail.
     file.truncate(fileEnd);
+}
+
+std::vector<VelmoraEventJournal::HeldEvent>::iterator VelmoraEventJournal::findLocked(qint64 journalId)
+{
+    const auto found = std::lower_bound(held.begin(), held.end(), journalId, isBefore);
+    return found != held.end() && found->journalId == journalId ? found : held.end();
+}
+
+bool VelmoraEventJournal::isBefore(const HeldEvent &heldEvent, qint64 journalId)
+{
+    return heldEvent.journalId < journalId;
+}
+
+quint32 VelmoraEventJournal::deviceIndexLocked(const char *deviceId, int size)
+{
+    const auto found = deviceIndexes.constFind(QByteArray::fromRawData(deviceId, size));
+    if (found != deviceIndexes.constEnd())
+        return found.value();
+    const auto index = static_cast<quint32>(pendingPerDevice.size());
+    deviceIndexes.insert(QByteArray(deviceId, size), index);
+    pendingPerDevice.push_back(0);
+    return index;
+}
+
+void VelmoraEventJournal::addLocked(qint64 journalId, QByteArray record, quint32 device)
+{
+    // Ids grow in file order, so a new event belongs at the end.
+    auto place = held.end();
+    if (!held.empty() && held.back().journalId >= journalId)
+        place = std::lower_bound(held.begin(), held.end(), journalId, isBefore);
+    if (place == held.end() || place->journalId != journalId) {
+        liveBytes += record.size();
+        place = held.insert(place, {journalId, std::move(record), device, State::Settled});
+        ++settledCount;
+        setStateLocked(*place, State::Pending);
+        return;
+    }
+    // Only a file put together by hand repeats an id; the later record
+    // counts, as a pending event.
+    setStateLocked(*place, State::Settled);
+    liveBytes += record.size();
+    place->record = std::move(record);
+    place->device = device;
+    setStateLocked(*place, State::Pending);
+}
+
+void VelmoraEventJournal::setStateLocked(HeldEvent &heldEvent, State state)
+{
+    switch (heldEvent.state) {
+    case State::Pending:
+        --pendingTotal;
+        --pendingPerDevice[heldEvent.device];
+        break;
+    case State::SetAside:
+        --setAsideTotal;
+        liveBytes -= kMarkSize;
+        break;
+    case State::Settled:
+        --settledCount;
+        break;
+    }
+    heldEvent.state = state;
+    switch (state) {
+    case State::Pending:
+        ++pendingTotal;
+        ++pendingPerDevice[heldEvent.device];
+        break;
+    case State::SetAside:
+        ++setAsideTotal;
+        liveBytes += kMarkSize;
+        break;
+    case State::Settled:
+        ++settledCount;
+        liveBytes -= heldEvent.record.size();
+        heldEvent.record = QByteArray();
+        break;
+    }
+}
+
+void VelmoraEventJournal::dropSettledLocked()
+{
+    // Settled entries are taken out in one sweep once they are half of all,
+    // which keeps both the sweeps and the lookups cheap.
+    if (settledCount == 0 || settledCount * 2 < static_cast<int>(held.size()))
+        return;
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [](const HeldEvent &heldEvent) { return heldEvent.state == State::Settled; }),
+               held.end());
+    settledCount = 0;
 }

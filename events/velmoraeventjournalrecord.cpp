@@ -1,9 +1,11 @@
 #include "velmoraeventjournalrecord.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -12,6 +14,9 @@ constexpr int kLengthOffset = 4;
 constexpr int kCrcOffset = 8;
 constexpr int kIdSize = 8;
 constexpr int kFieldCount = 6;
+constexpr int kTimeSize = 8;
+// Stands for a receive time that is not known.
+constexpr qint64 kUnknownTime = std::numeric_limits<qint64>::min();
 
 // Reflected CRC-32 with polynomial 0x04C11DB7, as in zlib and Ethernet.
 constexpr std::array<quint32, 256> makeCrcTable()
@@ -52,18 +57,42 @@ std::array<const QString *, kFieldCount> fieldsOf(const SVelmoraMsg &event)
     return {&event.account, &event.event, &event.group, &event.zone, &event.messageType, &event.time};
 }
 
-// Fills record from an intact payload; false when the payload does not hold
-// a record of a known type, which the reader then passes over.
-bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord &record)
+// Reads a 4-byte length and the bytes it counts at position; false when
+// the payload ends first.
+bool takeText(const char *payload, qint64 size, qint64 &position, const char **text, int *length)
+{
+    if (size - position < 4)
+        return false;
+    const qint64 textLength = static_cast<qint64>(readLittleEndian(payload + position, 4));
+    position += 4;
+    if (textLength > size - position)
+        return false;
+    *text = payload + position;
+    *length = static_cast<int>(textLength);
+    position += textLength;
+    return true;
+}
+
+// An empty field comes back as "" rather than a null string, as the record's
+// fields always are.
+QString textOf(const char *text, int length)
+{
+    return length == 0 ? QStringLiteral("") : QString::fromUtf8(text, length);
+}
+
+// Checks an intact payload and takes its type, id and device ID, and with
+// event given its fields too; false when the payload does not hold a record
+// of a known type, which the reader then passes over.
+bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord::Found &found,
+                  SVelmoraMsg *event)
 {
     using Type = VelmoraEventJournalRecord::Type;
     if (size < 1 + kIdSize)
         return false;
-    const auto type = static_cast<Type>(static_cast<quint8>(payload[0]));
-    record.type = type;
-    record.journalId = static_cast<qint64>(readLittleEndian(payload + 1, kIdSize));
+    found.type = static_cast<Type>(static_cast<quint8>(payload[0]));
+    found.journalId = static_cast<qint64>(readLittleEndian(payload + 1, kIdSize));
     qint64 position = 1 + kIdSize;
-    switch (type) {
+    switch (found.type) {
     case Type::Header:
     case Type::Delivered:
     case Type::Refused:
@@ -73,21 +102,33 @@ bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord &r
     default:
         return false;
     }
-    for (QString *field : fieldsOf(record.event)) {
-        if (size - position < 4)
+    std::array<QString *, kFieldCount> fields{};
+    if (event)
+        fields = fieldsOf(*event);
+    for (QString *field : fields) {
+        const char *text = nullptr;
+        int length = 0;
+        if (!takeText(payload, size, position, &text, &length))
             return false;
-        const qint64 length = static_cast<qint64>(readLittleEndian(payload + position, 4));
-        position += 4;
-        if (length > size - position)
-            return false;
-        // An empty field comes back as "" rather than a null string, as the
-        // record's fields always are.
-        *field =
-            length == 0 ? QStringLiteral("")
-                        : QString::fromUtf8(payload + position, static_cast<int>(length));
-        position += length;
+        if (field)
+            *field = textOf(text, length);
     }
-    return position == size;
+    // Records written before the device ID and the receive time were kept
+    // end here.
+    if (position == size)
+        return true;
+    if (!takeText(payload, size, position, &found.deviceId, &found.deviceIdSize)
+        || size - position < kTimeSize) {
+        return false;
+    }
+    if (event) {
+        event->deviceId = textOf(found.deviceId, found.deviceIdSize);
+        const auto milliseconds = static_cast<qint64>(readLittleEndian(payload + position, kTimeSize));
+        if (milliseconds != kUnknownTime)
+            event->receivedAt = QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC);
+    }
+    // Whatever follows belongs to fields of a later version.
+    return true;
 }
 
 } // namespace
@@ -111,6 +152,13 @@ QByteArray VelmoraEventJournalRecord::encode(const VelmoraEventJournalRecord &re
             appendLittleEndian(payload, static_cast<quint64>(text.size()), 4);
             payload.append(text);
         }
+        const QByteArray deviceId = record.event.deviceId.toUtf8();
+        appendLittleEndian(payload, static_cast<quint64>(deviceId.size()), 4);
+        payload.append(deviceId);
+        const qint64 milliseconds = record.event.receivedAt.isValid()
+            ? record.event.receivedAt.toMSecsSinceEpoch()
+            : kUnknownTime;
+        appendLittleEndian(payload, static_cast<quint64>(milliseconds), kTimeSize);
     }
 
     QByteArray bytes = kRecordMarker;
@@ -124,36 +172,56 @@ QByteArray VelmoraEventJournalRecord::encode(const VelmoraEventJournalRecord &re
 
 VelmoraEventJournalRecord::Scan VelmoraEventJournalRecord::decode(const QByteArray &contents)
 {
-    Scan scan;
-    const char *const data = contents.constData();
-    const qint64 size = contents.size();
-    qint64 position = 0;
-    while (position < size) {
-        bool intact = false;
-        qint64 payloadSize = 0;
-        if (size - position >= kFrameSize
-            && std::memcmp(data + position, kRecordMarker.constData(), kRecordMarker.size()) == 0) {
-            const quint64 length = readLittleEndian(data + position + kLengthOffset, 4);
-            if (length <= kMaxPayloadSize
-                && static_cast<qint64>(length) <= size - position - kFrameSize) {
-                payloadSize = static_cast<qint64>(length);
-                quint32 crc = crc32(data + position + kLengthOffset, 4);
-                crc = crc32(data + position + kFrameSize, payloadSize, crc);
-                intact = crc == readLittleEndian(data + position + kCrcOffset, 4);
-            }
-        }
-        if (intact) {
-            VelmoraEventJournalRecord record;
-            if (parsePayload(data + position + kFrameSize, payloadSize, record))
-                scan.records.append(record);
-            position += kFrameSize + payloadSize;
-            scan.validEnd = position;
-            continue;
-        }
-        const int next = contents.indexOf(kRecordMarker, static_cast<int>(position) + 1);
-        const qint64 resume = next < 0 ? size : next;
-        scan.skippedBytes += resume - position;
-        position = resume;
+    Scan result;
+    scan(contents.constData(), contents.size(), 0, true, result, [&](const Found &found) {
+        VelmoraEventJournalRecord record;
+        record.type = found.type;
+        record.journalId = found.journalId;
+        if (found.type == Type::Event)
+            record.event = eventOf(found.bytes, found.size);
+        result.records.append(record);
+    });
+    return result;
+}
+
+SVelmoraMsg VelmoraEventJournalRecord::eventOf(const char *record, int size)
+{
+    SVelmoraMsg event;
+    Found found;
+    parsePayload(record + kFrameSize, size - kFrameSize, found, &event);
+    return event;
+}
+
+qint64 VelmoraEventJournalRecordDetail::recordAt(const char *data, qint64 available, bool atEnd,
+                                                 VelmoraEventJournalRecord::Found &found)
+{
+    using Record = VelmoraEventJournalRecord;
+    if (available < Record::kFrameSize)
+        return atEnd ? 0 : -1;
+    if (std::memcmp(data, kRecordMarker.constData(), Record::kMarkerSize) != 0)
+        return 0;
+    const quint64 length = readLittleEndian(data + kLengthOffset, 4);
+    if (length > Record::kMaxPayloadSize)
+        return 0;
+    const qint64 recordSize = Record::kFrameSize + static_cast<qint64>(length);
+    if (recordSize > available)
+        return atEnd ? 0 : -1;
+    quint32 crc = Record::crc32(data + kLengthOffset, 4);
+    crc = Record::crc32(data + Record::kFrameSize, static_cast<qint64>(length), crc);
+    if (crc != readLittleEndian(data + kCrcOffset, 4))
+        return 0;
+    // An intact record of no known kind is passed over, as a later version's
+    // record would be.
+    if (parsePayload(data + Record::kFrameSize, static_cast<qint64>(length), found, nullptr)) {
+        found.bytes = data;
+        found.size = static_cast<int>(recordSize);
     }
-    return scan;
+    return recordSize;
+}
+
+qint64 VelmoraEventJournalRecordDetail::nextMarker(const char *data, qint64 size, qint64 position)
+{
+    const int index = QByteArray::fromRawData(data, static_cast<int>(size))
+                          .indexOf(kRecordMarker, static_cast<int>(position));
+    return index;
 }

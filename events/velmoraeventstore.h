@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
+
 // Durable keeping of device events between the device's ACK and the
 // monitoring software's ACK. The network receiver appends every event before
 // it acknowledges the device; the serial side marks each one delivered or
@@ -28,6 +30,33 @@ public:
 
     // Events neither delivered nor refused, in the order they were appended.
     virtual QVector<SVelmoraMsg> pendingEvents() const = 0;
+
+    // How many of them there are, in all and from one device ID. A store
+    // that keeps many events answers these without copying them.
+    virtual int pendingCount() const { return pendingEvents().size(); }
+    virtual int pendingCountForDevice(const QString &deviceId) const
+    {
+        const QVector<SVelmoraMsg> events = pendingEvents();
+        return static_cast<int>(std::count_if(events.cbegin(), events.cend(), [&](const SVelmoraMsg &event) {
+            return event.deviceId == deviceId;
+        }));
+    }
+    // The directory whose disk holds the events, so that its free space can
+    // be watched; empty for a store that keeps them nowhere on a disk.
+    virtual QString spoolDirectory() const { return QString(); }
+    // The event with this id while it is pending or set aside, so that a
+    // queue can hold ids and take each event when it is its turn. False once
+    // it is delivered, or when the id is unknown.
+    virtual bool heldEvent(qint64 journalId, SVelmoraMsg *event) const
+    {
+        for (const SVelmoraMsg &pending : pendingEvents()) {
+            if (pending.journalId == journalId) {
+                *event = pending;
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 #endif // VELMORAEVENTSTORE_H

@@ -69,6 +69,8 @@ VelmoraNetworkServer::VelmoraNetworkServer(QObject *parent)
     connect(halfFrameTimer, &QTimer::timeout, this, &VelmoraNetworkServer::expireHalfFrames);
     acceptPauseTimer->setSingleShot(true);
     connect(acceptPauseTimer, &QTimer::timeout, this, &VelmoraNetworkServer::resumeAccepting);
+    backlogTimer = new QTimer(this);
+    connect(backlogTimer, &QTimer::timeout, this, &VelmoraNetworkServer::recheckBacklog);
 }
 
 VelmoraNetworkServer::~VelmoraNetworkServer()
@@ -86,6 +88,11 @@ void VelmoraNetworkServer::setListenAddress(const QString &listenAddress, int li
 void VelmoraNetworkServer::setEventStore(VelmoraEventStore *store)
 {
     eventStore = store;
+}
+
+void VelmoraNetworkServer::setBacklogLimits(const VelmoraBacklogGuard::Limits &limits)
+{
+    backlogGuard.setLimits(limits);
 }
 
 int VelmoraNetworkServer::connectionCount() const
@@ -384,16 +391,49 @@ bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
     }
     if (events.isEmpty())
         return true;
-    if (!eventStore->appendDurably(events))
+
+    // Events beyond the backlog's limits are neither journaled nor
+    // acknowledged: the devices keep them and send them again.
+    QVector<SVelmoraLogLine> limitLines;
+    const QVector<bool> admitted = backlogGuard.admit(events, *eventStore, &limitLines);
+    for (const SVelmoraLogLine &line : qAsConst(limitLines))
+        report(line);
+    if (backlogGuard.anyInForce() && !backlogTimer->isActive())
+        backlogTimer->start(backlogGuard.limits().recheckMs);
+    QVector<SVelmoraMsg> accepted;
+    accepted.reserve(events.size());
+    for (int index = 0; index < events.size(); ++index) {
+        if (admitted.at(index))
+            accepted << events.at(index);
+    }
+    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted))
         return false;
     int next = 0;
+    int nextAccepted = 0;
     for (DecodedRead &read : reads) {
         for (SVelmoraFrameOutcome &outcome : read.outcomes) {
-            if (outcome.hasEvent && next < events.size())
-                outcome.event.journalId = events.at(next++).journalId;
+            if (!outcome.hasEvent || next >= admitted.size())
+                continue;
+            if (admitted.at(next++)) {
+                outcome.event.journalId = accepted.at(nextAccepted++).journalId;
+            } else {
+                outcome.hasEvent = false;
+                outcome.reply.clear();
+            }
         }
     }
     return true;
+}
+
+void VelmoraNetworkServer::recheckBacklog()
+{
+    QVector<SVelmoraLogLine> lines;
+    if (eventStore)
+        backlogGuard.recheck(*eventStore, &lines);
+    for (const SVelmoraLogLine &line : qAsConst(lines))
+        report(line);
+    if (!eventStore || !backlogGuard.anyInForce())
+        backlogTimer->stop();
 }
 
 void VelmoraNetworkServer::report(const SVelmoraLogLine &line)

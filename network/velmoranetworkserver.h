@@ -2,6 +2,7 @@
 #define VELMORANETWORKSERVER_H
 
 #include "svelmoramsg.h"
+#include "velmorabacklogguard.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -39,6 +40,10 @@ public:
     // Events are made durable here before the device gets its ACK. Null:
     // events are acknowledged without being journaled. Set before start.
     void setEventStore(VelmoraEventStore *store);
+
+    // How much may wait for the serial line before new events get no ACK.
+    // Set before start.
+    void setBacklogLimits(const VelmoraBacklogGuard::Limits &limits);
 
     // Open connections; safe to read from any thread.
     int connectionCount() const;
@@ -92,6 +97,7 @@ private:
     void report(const char *text, int fileLevel, const QStringList &args);
     SVelmoraClient *findClient(const QTcpSocket *socket) const;
     bool journalEvents(QVector<DecodedRead> &reads);
+    void recheckBacklog();
     void publishCount();
     void acceptFailed();
     void resumeAccepting();
@@ -119,6 +125,9 @@ private:
     QVector<DecodedRead> decodedReads;
     QString currentReceivedLine;
     bool applyScheduled = false;
+    VelmoraBacklogGuard backlogGuard;
+    // Runs while a backlog limit is in force, to report it left.
+    QTimer *backlogTimer = nullptr;
     std::atomic<int> clientCount{0};
 
     // Connections holding the start of a frame, checked by halfFrameTimer.

@@ -83,9 +83,13 @@ SVelmoraMsg alarmEvent(const quint8 *data, const QDateTime &receivedAt)
 }
 
 // NETMSG on the screen, "ACK from" in the file, then the ACK and the event.
-void acknowledgeEvent(SVelmoraFrameOutcome &outcome, const SVelmoraClient &client,
-                      const SVelmoraMsg &event, Screen netMsgScreen, const QStringList &deviceArgs)
+void acknowledgeEvent(SVelmoraFrameOutcome &outcome, const SVelmoraClient &client, SVelmoraMsg event,
+                      const QDateTime &receivedAt, Screen netMsgScreen, const QStringList &deviceArgs)
 {
+    // The serial side serves devices in turn and limits each one's backlog
+    // by this.
+    event.deviceId = hex(client.id.data(), VelmoraFrame::kIdSize);
+    event.receivedAt = receivedAt;
     const QStringList netMsgArgs = {QString::fromLatin1(kTag), event.account, event.messageType,
                                     event.event, event.group, event.zone, event.time};
     outcome.logLines << SVelmoraLogLine::make(kNetMsg, netMsgScreen, nullptr, 0, netMsgArgs)
@@ -200,13 +204,13 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
         outcome.logLines << SVelmoraLogLine::make(kNakFrom, Screen::Translated, kNakFrom, kLogError, deviceArgs);
         outcome.result = 1;
     } else if (type == kTypeTest) {
-        acknowledgeEvent(outcome, client, testEvent(client, receivedAt), Screen::Translated, deviceArgs);
+        acknowledgeEvent(outcome, client, testEvent(client, receivedAt), receivedAt, Screen::Translated, deviceArgs);
     } else if (kEventTypes.contains(type)) {
         if (dataLength < kEventDataLength) {
             rejectAsUnknown(outcome, client, frame);
             return outcome;
         }
-        acknowledgeEvent(outcome, client, alarmEvent(data, receivedAt), Screen::Untranslated, deviceArgs);
+        acknowledgeEvent(outcome, client, alarmEvent(data, receivedAt), receivedAt, Screen::Untranslated, deviceArgs);
     }
     return outcome;
 }

@@ -63,5 +63,29 @@
         <source>[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.</source>
         <translation>[%1] Не удалось записать в журнал события (%4) от %2:%3, ACK не отправлен, прибор повторит их: %5.</translation>
     </message>
+    <message>
+        <source>[%1] Backlog full: %2 events wait for the serial line (limit %3), new events get no ACK until it drains.</source>
+        <translation>[%1] Очередь заполнена: %2 событий ждут последовательной линии (предел %3), новые события не получат ACK, пока очередь не уменьшится.</translation>
+    </message>
+    <message>
+        <source>[%1] Backlog no longer full: %2 events wait for the serial line (limit %3), new events are acknowledged again.</source>
+        <translation>[%1] Очередь больше не заполнена: %2 событий ждут последовательной линии (предел %3), новые события снова подтверждаются.</translation>
+    </message>
+    <message>
+        <source>[%1] Backlog full for device ID %2: %3 of its events wait for the serial line (limit %4), its new events get no ACK until they drain.</source>
+        <translation>[%1] Очередь прибора ID %2 заполнена: %3 его событий ждут последовательной линии (предел %4), его новые события не получат ACK, пока очередь не уменьшится.</translation>
+    </message>
+    <message>
+        <source>[%1] Backlog no longer full for device ID %2: %3 of its events wait for the serial line (limit %4), its new events are acknowledged again.</source>
+        <translation>[%1] Очередь прибора ID %2 больше не заполнена: %3 его событий ждут последовательной линии (предел %4), его новые события снова подтверждаются.</translation>
+    </message>
+    <message>
+        <source>[%1] Low disk space for the spool %2: %3 MiB free (at least %4 MiB needed), new events get no ACK until there is room.</source>
+        <translation>[%1] Мало места на диске для очереди %2: свободно %3 МиБ (нужно не менее %4 МиБ), новые события не получат ACK, пока место не освободится.</translation>
+    </message>
+    <message>
+        <source>[%1] Disk space for the spool %2 sufficient again: %3 MiB free, new events are acknowledged again.</source>
+        <translation>[%1] Места на диске для очереди %2 снова достаточно: свободно %3 МиБ, новые события снова подтверждаются.</translation>
+    </message>
 </context>
 </TS>

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <thread>
 
+using Record = VelmoraEventJournalRecord;
+
 namespace {
 
 SVelmoraMsg makeEvent(const QString &zone)
@@ -52,6 +54,13 @@ QVector<SVelmoraMsg> appendEach(VelmoraEventJournal &journal, const QStringList 
     return appended;
 }
 
+qint64 eventRecordSize(const QString &zone)
+{
+    Record record;
+    record.event = makeEvent(zone);
+    return Record::encode(record).size();
+}
+
 QByteArray readBytes(const QString &path)
 {
     QFile file(path);
@@ -84,6 +93,8 @@ private slots:
     void compaction_data();
     void compaction();
     void compactionWaitsForThreshold();
+    void fileFollowsBacklog_data();
+    void fileFollowsBacklog();
     void spoolIsPlainFile();
     void diskFull();
     void concurrentAppendAndMark();
@@ -148,13 +159,16 @@ void TestVelmoraEventJournal::settledEventsAfterRestart_data()
     QTest::addColumn<QString>("delivered");
     QTest::addColumn<QString>("refused");
     QTest::addColumn<QString>("expectedPending");
+    QTest::addColumn<QString>("expectedSetAside");
 
     // Events have zones 1 to 5, appended in that order.
-    QTest::newRow("none settled") << "" << "" << "1 2 3 4 5";
-    QTest::newRow("first delivered") << "1" << "" << "2 3 4 5";
-    QTest::newRow("middle refused") << "" << "3" << "1 2 4 5";
-    QTest::newRow("delivered and refused out of order") << "4 1" << "2" << "3 5";
-    QTest::newRow("marked twice") << "2 2" << "2" << "1 3 4 5";
+    QTest::newRow("none settled") << "" << "" << "1 2 3 4 5" << "";
+    QTest::newRow("first delivered") << "1" << "" << "2 3 4 5" << "";
+    QTest::newRow("middle refused") << "" << "3" << "1 2 4 5" << "3";
+    QTest::newRow("delivered and refused out of order") << "4 1" << "2 5" << "3" << "2 5";
+    QTest::newRow("delivered, then refused") << "2 2" << "2" << "1 3 4 5" << "";
+    // Sent again by hand and then acknowledged.
+    QTest::newRow("refused, then delivered") << "" << "2" << "1 3 4 5" << "";
 }
 
 void TestVelmoraEventJournal::settledEventsAfterRestart()
@@ -162,8 +176,10 @@ void TestVelmoraEventJournal::settledEventsAfterRestart()
     QFETCH(QString, delivered);
     QFETCH(QString, refused);
     QFETCH(QString, expectedPending);
+    QFETCH(QString, expectedSetAside);
 
     const QStringList zones = {"1", "2", "3", "4", "5"};
+    const bool deliverFirst = !QByteArray(QTest::currentDataTag()).startsWith("refused");
     qint64 lastId = 0;
     {
         VelmoraEventJournal journal(spool);
@@ -171,17 +187,23 @@ void TestVelmoraEventJournal::settledEventsAfterRestart()
         const QVector<SVelmoraMsg> appended = appendEach(journal, zones);
         QCOMPARE(appended.size(), zones.size());
         lastId = appended.last().journalId;
-        for (const QString &zone : delivered.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            journal.markDelivered(appended.at(zones.indexOf(zone)).journalId);
-        for (const QString &zone : refused.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            journal.markRefused(appended.at(zones.indexOf(zone)).journalId);
+        const auto mark = [&](const QString &zones_, bool asDelivered) {
+            for (const QString &zone : zones_.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                const qint64 id = appended.at(zones.indexOf(zone)).journalId;
+                asDelivered ? journal.markDelivered(id) : journal.markRefused(id);
+            }
+        };
+        mark(deliverFirst ? delivered : refused, deliverFirst);
+        mark(deliverFirst ? refused : QStringLiteral("2"), !deliverFirst);
         QCOMPARE(zonesOf(journal.pendingEvents()).join(QLatin1Char(' ')), expectedPending);
+        QCOMPARE(zonesOf(journal.setAsideEvents()).join(QLatin1Char(' ')), expectedSetAside);
     }
 
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     const QVector<SVelmoraMsg> pending = reopened.pendingEvents();
     QCOMPARE(zonesOf(pending).join(QLatin1Char(' ')), expectedPending);
+    QCOMPARE(zonesOf(reopened.setAsideEvents()).join(QLatin1Char(' ')), expectedSetAside);
     // The serial side marks read-back events by their ids.
     if (!pending.isEmpty()) {
         reopened.markDelivered(pending.first().journalId);
@@ -321,19 +343,26 @@ void TestVelmoraEventJournal::compaction()
             else
                 journal.markDelivered(event.journalId);
         }
+        journal.waitForCompaction();
         const qint64 size = QFileInfo(journal.filePath()).size();
+        // Compacted, the file holds its header, and a refused event with
+        // its mark.
+        const qint64 compacted = Record::kIdRecordSize
+            + (refused.isEmpty() ? 0 : eventRecordSize(QStringLiteral("2")) + Record::kIdRecordSize);
         if (leaveOnePending)
             QVERIFY(size > sizeBeforeMarks);
         else
-            QVERIFY2(size < sizeBeforeMarks / 3, qPrintable(QString::number(size)));
+            QCOMPARE(size, compacted);
     }
     QVERIFY(!QFile::exists(spool + QLatin1Char('/') + VelmoraEventJournal::kFileName + ".new"));
 
     const QStringList stillPending = leaveOnePending ? QStringList({"3"}) : QStringList();
+    const QStringList setAside = refused.isEmpty() ? QStringList() : QStringList({refused});
     {
         VelmoraEventJournal restarted(spool);
         QVERIFY(restarted.open());
         QCOMPARE(zonesOf(restarted.pendingEvents()), stillPending);
+        QCOMPARE(zonesOf(restarted.setAsideEvents()), setAside);
         // Ids go on from where they were, not from 1, after compaction and
         // restart.
         QVector<SVelmoraMsg> next = {makeEvent(QStringLiteral("4"))};
@@ -344,7 +373,9 @@ void TestVelmoraEventJournal::compaction()
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), stillPending + QStringList({"4"}));
+    QCOMPARE(zonesOf(reopened.setAsideEvents()), setAside);
 }
+
 void TestVelmoraEventJournal::compactionWaitsForThreshold()
 {
     VelmoraEventJournal journal(spool);
@@ -352,17 +383,20 @@ void TestVelmoraEventJournal::compactionWaitsForThreshold()
     QVector<SVelmoraMsg> small = {makeEvent(QStringLiteral("1"))};
     QVERIFY(journal.appendDurably(small));
     journal.markDelivered(small.first().journalId);
-    const qint64 belowThreshold = QFileInfo(journal.filePath()).size();
-    QVERIFY(belowThreshold > 0);
+    // Nothing is pending, but a file this small is not worth rewriting.
+    const QByteArray belowThreshold = readBytes(journal.filePath());
+    QCOMPARE(belowThreshold.size(), eventRecordSize(QStringLiteral("1")) + Record::kIdRecordSize);
 
     QVector<SVelmoraMsg> many;
     for (int index = 0; index < 2000; ++index)
         many.append(makeEvent(QString::number(index)));
     QVERIFY(journal.appendDurably(many));
-    QVERIFY(QFileInfo(journal.filePath()).size() > VelmoraEventJournal::kDefaultCompactionThreshold);
+    QVERIFY(QFileInfo(journal.filePath()).size() > 2 * VelmoraEventJournal::kDefaultCompactionThreshold);
+    QVERIFY(readBytes(journal.filePath()).startsWith(belowThreshold));
     for (const SVelmoraMsg &event : many)
         journal.markDelivered(event.journalId);
-    QVERIFY(QFileInfo(journal.filePath()).size() < belowThreshold);
+    journal.waitForCompaction();
+    QVERIFY(QFileInfo(journal.filePath()).size() <= VelmoraEventJournal::kDefaultCompactionThreshold);
 
     // The journal goes on in the compacted file, with the ids of this run.
     QVector<SVelmoraMsg> after = {makeEvent(QStringLiteral("after"))};
@@ -371,6 +405,87 @@ void TestVelmoraEventJournal::compactionWaitsForThreshold()
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), QStringList({"after"}));
+}
+
+void TestVelmoraEventJournal::fileFollowsBacklog_data()
+{
+    QTest::addColumn<int>("backlog");
+    QTest::addColumn<bool>("firstHeldForGood");
+    QTest::addColumn<bool>("firstRefused");
+
+    // Before, a single event that never left kept the file from ever being
+    // compacted.
+    QTest::newRow("one event never delivered") << 0 << true << false;
+    QTest::newRow("one event set aside") << 0 << false << true;
+    QTest::newRow("a steady backlog of 300") << 300 << false << false;
+    QTest::newRow("a steady backlog and one held for good") << 300 << true << false;
+}
+
+void TestVelmoraEventJournal::fileFollowsBacklog()
+{
+    QFETCH(int, backlog);
+    QFETCH(bool, firstHeldForGood);
+    QFETCH(bool, firstRefused);
+
+    constexpr qint64 kThreshold = 8 * 1024;
+    constexpr int kBatches = 300;
+    constexpr int kBatchSize = 10;
+    // Zones of four digits: every event record is the same size.
+    const qint64 eventSize = eventRecordSize(QStringLiteral("0000"));
+
+    VelmoraEventJournal journal(spool);
+    QVERIFY(journal.open());
+    journal.setCompactionThreshold(kThreshold);
+    QVector<SVelmoraMsg> appended;
+    int delivered = 0;
+    qint64 largest = 0;
+    for (int batchNumber = 0; batchNumber < kBatches; ++batchNumber) {
+        QVector<SVelmoraMsg> batch;
+        for (int index = 0; index < kBatchSize; ++index)
+            batch.append(makeEvent(QString::number(1000 + appended.size() + index)));
+        QVERIFY(journal.appendDurably(batch));
+        appended += batch;
+        for (; delivered < appended.size() - backlog; ++delivered) {
+            if (delivered == 0 && firstRefused)
+                journal.markRefused(appended.at(0).journalId);
+            else if (delivered != 0 || !firstHeldForGood)
+                journal.markDelivered(appended.at(delivered).journalId);
+        }
+        // What a compacted file would hold: its header, the events still
+        // pending and the one set aside with its mark.
+        const int pending = appended.size() - delivered + (firstHeldForGood && delivered > 0 ? 1 : 0);
+        const int setAside = firstRefused && delivered > 0 ? 1 : 0;
+        const int held = pending + setAside;
+        const qint64 live = Record::kIdRecordSize + held * eventSize + setAside * Record::kIdRecordSize;
+        journal.waitForCompaction();
+        const qint64 size = QFileInfo(journal.filePath()).size();
+        QVERIFY2(size <= qMax(kThreshold, 2 * live),
+                 qPrintable(QStringLiteral("file %1 bytes for %2 held").arg(size).arg(held)));
+        largest = qMax(largest, size);
+        QCOMPARE(journal.pendingCount(), pending);
+        QCOMPARE(journal.setAsideCount(), setAside);
+    }
+    // The history was far larger than the file ever was.
+    QVERIFY(kBatches * kBatchSize * eventSize > 4 * largest);
+
+    QStringList expectedPending;
+    if (firstHeldForGood)
+        expectedPending << appended.first().zone;
+    for (int index = delivered; index < appended.size(); ++index)
+        expectedPending << appended.at(index).zone;
+    const QStringList expectedSetAside = firstRefused ? QStringList({appended.first().zone}) : QStringList();
+    QCOMPARE(zonesOf(journal.pendingEvents()), expectedPending);
+    QCOMPARE(zonesOf(journal.setAsideEvents()), expectedSetAside);
+    VelmoraEventJournal reopened(spool);
+    QVERIFY(reopened.open());
+    const QVector<SVelmoraMsg> pending = reopened.pendingEvents();
+    QCOMPARE(zonesOf(pending), expectedPending);
+    if (!pending.isEmpty())
+        QCOMPARE(describe(pending.last()), describe(backlog > 0 ? appended.last() : appended.first()));
+    QCOMPARE(zonesOf(reopened.setAsideEvents()), expectedSetAside);
+    QVector<SVelmoraMsg> next = {makeEvent(QStringLiteral("next"))};
+    QVERIFY(reopened.appendDurably(next));
+    QCOMPARE(next.first().journalId, appended.last().journalId + 1);
 }
 
 void TestVelmoraEventJournal::spoolIsPlainFile()

@@ -93,6 +93,36 @@ void TestVelmoraEventJournalRecord::damagedStream()
     const Record::Scan scan = Record::decode(contents);
     QCOMPARE(describe(scan.records), expectedRecords);
     QCOMPARE(scan.validEnd, expectedValidEnd);
+
+    // The journal reads its file a piece at a time; wherever the pieces
+    // are cut, it must find the same records.
+    for (int pieceSize = 1; pieceSize <= 16; ++pieceSize) {
+        Record::Scan pieces;
+        QStringList found;
+        QByteArray buffer;
+        qint64 base = 0;
+        for (int offset = 0; offset < contents.size() || !buffer.isEmpty();) {
+            const QByteArray next = contents.mid(offset, pieceSize);
+            offset += next.size();
+            buffer += next;
+            const bool atEnd = offset >= contents.size();
+            const qint64 done = Record::scan(buffer.constData(), buffer.size(), base, atEnd, pieces,
+                                             [&](const Record::Found &record) {
+                                                 QCOMPARE(contents.mid(static_cast<int>(record.offset), record.size),
+                                                          QByteArray(record.bytes, record.size));
+                                                 found << QStringLiteral("%1:%2")
+                                                              .arg(static_cast<int>(record.type))
+                                                              .arg(record.journalId);
+                                             });
+            buffer.remove(0, static_cast<int>(done));
+            base += done;
+            if (atEnd)
+                QVERIFY(buffer.isEmpty());
+        }
+        QCOMPARE(found.join(QLatin1Char(' ')), expectedRecords);
+        QCOMPARE(pieces.validEnd, expectedValidEnd);
+        QCOMPARE(pieces.skippedBytes, scan.skippedBytes);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestVelmoraEventJournalRecord)

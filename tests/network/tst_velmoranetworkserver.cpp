@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -29,6 +30,27 @@ const QByteArray kMacReply =
 QString peerOf(const QTcpSocket &device)
 {
     return QStringLiteral("127.0.0.1:%1").arg(device.localPort());
+}
+
+// Sends the frame followed by a MAC reply, which is always answered: the
+// first reply tells whether the frame got its ACK before it.
+enum class Answer { Ack, NoAck, Nothing };
+Answer answerTo(QTcpSocket *device, const QByteArray &frame, const QByteArray &id)
+{
+    device->write(frame + kMacReply);
+    const QByteArray first = readReply(device);
+    if (first == VelmoraFrame::ack({0x77, 0x77, 0x77}))
+        return Answer::NoAck;
+    const VelmoraFrame::DeviceId deviceId = {static_cast<quint8>(id.at(0)), static_cast<quint8>(id.at(1)),
+                                             static_cast<quint8>(id.at(2))};
+    if (first != VelmoraFrame::ack(deviceId) || readReply(device) != VelmoraFrame::ack({0x77, 0x77, 0x77}))
+        return Answer::Nothing;
+    return Answer::Ack;
+}
+
+int countOf(const QStringList &lines, const QString &line)
+{
+    return static_cast<int>(std::count(lines.cbegin(), lines.cend(), line));
 }
 
 } // namespace
@@ -56,6 +78,9 @@ private slots:
     void spoolInTheWayWithholdsAck();
     void screenLinesTranslatedDayLogNot();
     void halfFrameExpiresAndTheNextFrameIsAnswered();
+    void backlogLimitWithholdsAcks_data();
+    void backlogLimitWithholdsAcks();
+    void lowDiskSpaceWithholdsAcks();
     void twoThousandDevicesConnectingAtOnceAllGetTheMacRequest();
 
 private:
@@ -394,8 +419,6 @@ void TestVelmoraNetworkServer::screenLinesTranslatedDayLogNot()
         QVERIFY2(log.contains(line), qPrintable(line));
 }
 
-QTEST_GUILESS_MAIN(TestVelmoraNetworkServer)
-#include "tst_velmoranetworkserver.moc"
 
 void TestVelmoraNetworkServer::halfFrameExpiresAndTheNextFrameIsAnswered()
 {
@@ -447,3 +470,129 @@ void TestVelmoraNetworkServer::twoThousandDevicesConnectingAtOnceAllGetTheMacReq
     delete devices;
     QCOMPARE(served.load(), kDevices);
 }
+
+void TestVelmoraNetworkServer::backlogLimitWithholdsAcks_data()
+{
+    QTest::addColumn<int>("maxPending");
+    QTest::addColumn<int>("maxPendingPerDevice");
+    QTest::addColumn<QString>("reachedLine");
+    QTest::addColumn<QString>("leftLine");
+    QTest::addColumn<bool>("otherDeviceAnswered");
+
+    QTest::newRow("one device at its limit, the other still answered")
+        << 100 << 3
+        << "[net] Backlog full for device ID AA0001: 3 of its events wait for the serial line (limit 3), its new "
+           "events get no ACK until they drain."
+        << "[net] Backlog no longer full for device ID AA0001: 2 of its events wait for the serial line (limit 3), "
+           "its new events are acknowledged again."
+        << true;
+    QTest::newRow("all devices held back at the total limit")
+        << 3 << 100
+        << "[net] Backlog full: 3 events wait for the serial line (limit 3), new events get no ACK until it drains."
+        << "[net] Backlog no longer full: 2 events wait for the serial line (limit 3), new events are "
+           "acknowledged again."
+        << false;
+}
+
+void TestVelmoraNetworkServer::backlogLimitWithholdsAcks()
+{
+    QFETCH(int, maxPending);
+    QFETCH(int, maxPendingPerDevice);
+    QFETCH(QString, reachedLine);
+    QFETCH(QString, leftLine);
+    QFETCH(bool, otherDeviceAnswered);
+
+    QTemporaryDir spool;
+    VelmoraEventJournal journal(spool.path() + QStringLiteral("/spool"));
+    QVERIFY(journal.open());
+    server->setEventStore(&journal);
+    VelmoraBacklogGuard::Limits limits;
+    limits.maxPending = maxPending;
+    limits.maxPendingPerDevice = maxPendingPerDevice;
+    limits.recheckMs = 10;
+    server->setBacklogLimits(limits);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto flooding = connectDevice(port);
+    const auto other = connectDevice(port);
+    QVERIFY(flooding && other);
+    const QByteArray floodingId = QByteArray::fromHex("AA0001");
+    const QByteArray otherId = QByteArray::fromHex("BB0002");
+    const QByteArray floodingFrame = TestFrames::frame(floodingId, 0x0003, QByteArray());
+    const QByteArray otherFrame = TestFrames::frame(otherId, 0x0003, QByteArray());
+
+    for (int index = 0; index < 3; ++index)
+        QCOMPARE(answerTo(flooding.get(), floodingFrame, floodingId), Answer::Ack);
+    QCOMPARE(answerTo(flooding.get(), floodingFrame, floodingId), Answer::NoAck);
+    QCOMPARE(answerTo(other.get(), otherFrame, otherId), otherDeviceAnswered ? Answer::Ack : Answer::NoAck);
+    // Repeats while the limit holds are not reported again.
+    QCOMPARE(answerTo(flooding.get(), floodingFrame, floodingId), Answer::NoAck);
+    QCOMPARE(countOf(texts(*logSpy), reachedLine), 1);
+    QCOMPARE(msgSpy->count(), otherDeviceAnswered ? 4 : 3);
+
+    // Only acknowledged events were journaled, each with its device.
+    const QVector<SVelmoraMsg> pending = journal.pendingEvents();
+    QCOMPARE(pending.size(), otherDeviceAnswered ? 4 : 3);
+    QCOMPARE(pending.first().deviceId, QStringLiteral("AA0001"));
+    QVERIFY(pending.first().receivedAt.isValid());
+    if (otherDeviceAnswered)
+        QCOMPARE(pending.last().deviceId, QStringLiteral("BB0002"));
+
+    journal.markDelivered(pending.first().journalId);
+    QTRY_COMPARE(countOf(texts(*logSpy), leftLine), 1);
+    QCOMPARE(answerTo(flooding.get(), floodingFrame, floodingId), Answer::Ack);
+    QCOMPARE(countOf(texts(*logSpy), reachedLine), 1);
+    QCOMPARE(countOf(texts(*logSpy), leftLine), 1);
+    const QString log = dayLog(logPath);
+    QVERIFY2(log.contains(QStringLiteral(" - [error] ") + reachedLine + '\n'), qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral(" - [info] ") + leftLine + '\n'), qPrintable(log));
+}
+
+void TestVelmoraNetworkServer::lowDiskSpaceWithholdsAcks()
+{
+    QTemporaryDir spool;
+    const QString spoolPath = spool.path() + QStringLiteral("/spool");
+    VelmoraEventJournal journal(spoolPath);
+    QVERIFY(journal.open());
+    server->setEventStore(&journal);
+    std::atomic<qint64> freeBytes{10 * 1024 * 1024};
+    QString probedDirectory;
+    VelmoraBacklogGuard::Limits limits;
+    limits.minFreeBytes = 64 * 1024 * 1024;
+    limits.recheckMs = 10;
+    limits.freeSpace = [&](const QString &directory) {
+        probedDirectory = directory;
+        return freeBytes.load();
+    };
+    server->setBacklogLimits(limits);
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto device = connectDevice(port);
+    QVERIFY(device);
+    const QByteArray id = QByteArray::fromHex("AA0001");
+    const QByteArray frame = TestFrames::frame(id, 0x0003, QByteArray());
+
+    QCOMPARE(answerTo(device.get(), frame, id), Answer::NoAck);
+    QCOMPARE(answerTo(device.get(), frame, id), Answer::NoAck);
+    QCOMPARE(probedDirectory, QDir::cleanPath(spoolPath));
+    const QString reached = QStringLiteral("[net] Low disk space for the spool %1: 10.0 MiB free (at least 64.0 MiB "
+                                           "needed), new events get no ACK until there is room.")
+                                .arg(QDir::cleanPath(spoolPath));
+    QCOMPARE(countOf(texts(*logSpy), reached), 1);
+    QCOMPARE(journal.pendingCount(), 0);
+
+    // Just above the limit is not yet room enough to report.
+    freeBytes = 65 * 1024 * 1024;
+    QCOMPARE(answerTo(device.get(), frame, id), Answer::Ack);
+    freeBytes = 80 * 1024 * 1024;
+    const QString left = QStringLiteral("[net] Disk space for the spool %1 sufficient again: 80.0 MiB free, new "
+                                        "events are acknowledged again.")
+                             .arg(QDir::cleanPath(spoolPath));
+    QTRY_COMPARE(countOf(texts(*logSpy), left), 1);
+    QCOMPARE(answerTo(device.get(), frame, id), Answer::Ack);
+    QCOMPARE(journal.pendingCount(), 2);
+    QCOMPARE(countOf(texts(*logSpy), reached), 1);
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraNetworkServer)
+#include "tst_velmoranetworkserver.moc"

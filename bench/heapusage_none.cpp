@@ -1,0 +1,6 @@
+#include "heapusage.h"
+
+qint64 heapBytesInUse()
+{
+    return -1;
+}

@@ -1,0 +1,16 @@
+#ifndef DISKSPACE_H
+#define DISKSPACE_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Free space on a disk, one implementation per platform.
+struct DiskSpace
+{
+    // Bytes an unprivileged program may still write on the disk that holds
+    // path (statvfs / GetDiskFreeSpaceEx); -1 with the system's reason in
+    // error when it cannot be told.
+    static qint64 freeBytes(const QString &path, QString *error);
+};
+
+#endif // DISKSPACE_H
