@@ -10,12 +10,12 @@
 #include "velmoraimages.h"
 #include "velmorainstancelock.h"
 #include "velmoralog.h"
+#include "velmoralogpane.h"
 #include "velmoranetworkthread.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
@@ -25,7 +25,6 @@
 #include <QSizePolicy>
 #include <QStatusBar>
 #include <QStringList>
-#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
@@ -50,17 +49,15 @@ const char kListenAddress[] = "0.0.0.0";
 
 const int kLogThreshold = kLogDebug;
 const int kUpdateIntervalMs = 1000;
-const int kLogPaneMaxLines = 1000;
 const int kLogoMaxHeight = 48;
 const int kWindowWidth = 700;
 const int kWindowHeight = 500;
 
 const QString kWarningTitle = QStringLiteral("Внимание!");
 
-// The log pane and its line count belong to the program, not to a window
-// instance: Put2Log works without one. QPointer forgets a pane that is gone.
-QPointer<QTextEdit> logPane;
-int logLineCount = 0;
+// The log pane belongs to the program, not to a window instance: Put2Log
+// works without one. QPointer forgets a pane that is gone.
+QPointer<VelmoraLogPane> logPane;
 
 QString confFilePath(const QString &appDirectory)
 {
@@ -314,11 +311,9 @@ int Velmora::createToolBar()
 
 int Velmora::createLogPane()
 {
-    auto *pane = new QTextEdit(this);
-    pane->setReadOnly(true);
+    auto *pane = new VelmoraLogPane(this);
     setCentralWidget(pane);
     logPane = pane;
-    logLineCount = 0;
     return 1;
 }
 
@@ -341,22 +336,19 @@ QTextEdit *Velmora::logView()
 
 int Velmora::logViewLineCount()
 {
-    return logLineCount;
+    return logPane ? logPane->lineCount() : 0;
+}
+
+void Velmora::flushLogView()
+{
+    if (logPane)
+        logPane->flushWaitingLines();
 }
 
 void Velmora::Put2Log(QString str)
 {
-    if (!logPane)
-        return;
-    if (logLineCount == kLogPaneMaxLines) {
-        logPane->clear();
-        logLineCount = 0;
-    }
-    logPane->append(QDateTime::currentDateTime().toString(Qt::TextDate) + QLatin1Char(' ') + str);
-    QTextCursor cursor = logPane->textCursor();
-    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor);
-    logPane->setTextCursor(cursor);
-    ++logLineCount;
+    if (logPane)
+        logPane->addLine(str);
 }
 
 void Velmora::on_exitSlot()
@@ -406,7 +398,7 @@ void Velmora::confSlot()
     // A new page, but the running count goes on: the next automatic clearing
     // still comes after 1000 lines in all.
     if (logPane)
-        logPane->clear();
+        logPane->startNewPage();
     if (networkThread)
         emit networkStopSignal();
 

@@ -75,6 +75,8 @@ public:
     QLabel *aboutText() const { return aboutLabel; }
     static QTextEdit *logView();
     static int logViewLineCount();
+    // Shows the lines still waiting for the pane's next batch.
+    static void flushLogView();
 
 signals:
     void networkStartSignal();

@@ -13,9 +13,11 @@
 // the epoll server.
 //
 // Each measurement runs in a child process of its own, so that neither
-// server inherits the other's heap or descriptors. The devices are plain
-// non-blocking sockets driven by epoll in a thread of the child; the CPU
-// figure is the child's CPU time less that thread's.
+// server inherits the other's heap or descriptors, and that child forks the
+// devices into a process of their own: the device side's CPU time, memory
+// and descriptors never count for the server. The devices ask the server
+// process for its CPU time and resident memory over a socket pair whenever
+// a figure needs them.
 
 #include "velmoraeventjournal.h"
 #include "velmoraframe.h"
@@ -46,6 +48,7 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -97,12 +100,12 @@ qint64 residentBytes()
     return qint64(resident) * sysconf(_SC_PAGESIZE);
 }
 
-// Both ends of every connection live in this process.
+// One end of every connection lives in each process, beside a few files.
 bool raiseDescriptorLimit(int connections)
 {
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
-    const rlim_t wanted = rlim_t(2 * connections + 256);
+    const rlim_t wanted = rlim_t(connections + 256);
     if (limit.rlim_max < wanted)
         limit.rlim_max = wanted; // allowed for root only
     limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min(wanted, limit.rlim_max));
@@ -258,6 +261,88 @@ struct Figures
     double cpuMsPer1000 = -1;
     double kbPerConnection = -1;
 };
+
+// What the devices learn of the server process at one moment.
+struct ServerSample
+{
+    double cpuSeconds = 0;
+    qint64 residentBytes = 0;
+};
+
+constexpr char kSampleRequest = 'S';
+constexpr char kFiguresFollow = 'F';
+
+bool writeFully(int fd, const void *data, size_t size)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+bool readFully(int fd, void *data, size_t size)
+{
+    auto *bytes = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+
+// The device process's end of the socket pair to the server process.
+class ServerProbe
+{
+public:
+    explicit ServerProbe(int fd)
+        : fd(fd)
+    {
+    }
+
+    ServerSample sample() const
+    {
+        ServerSample result;
+        if (!writeFully(fd, &kSampleRequest, 1) || !readFully(fd, &result, sizeof result))
+            std::fputs("devices: the server process does not answer\n", stderr);
+        return result;
+    }
+
+    bool sendFigures(const Figures &figures) const
+    {
+        return writeFully(fd, &kFiguresFollow, 1) && writeFully(fd, &figures, sizeof figures);
+    }
+
+private:
+    int fd = -1;
+};
+
+// The server process's end: answers samples until the figures come.
+bool answerProbes(int fd, Figures &figures)
+{
+    char request = 0;
+    while (readFully(fd, &request, 1)) {
+        if (request == kFiguresFollow)
+            return readFully(fd, &figures, sizeof figures);
+        ServerSample sample;
+        sample.cpuSeconds = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        sample.residentBytes = residentBytes();
+        if (!writeFully(fd, &sample, sizeof sample))
+            return false;
+    }
+    return false;
+}
 
 class Devices
 {
@@ -427,10 +512,10 @@ private:
     std::vector<bool> waiting;
 };
 
-void drive(quint16 port, int count, Figures &figures)
+void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
 {
     Devices devices(count);
-    const qint64 residentBefore = residentBytes();
+    const ServerSample beforeConnecting = server.sample();
     figures.macSeconds = devices.connectAll(port, figures.macMissing);
 
     std::vector<double> latencies;
@@ -442,14 +527,12 @@ void drive(quint16 port, int count, Figures &figures)
     figures.burstP50 = percentile(latencies, 50);
     figures.burstP99 = percentile(latencies, 99);
     QThread::msleep(500);
-    figures.kbPerConnection = (residentBytes() - residentBefore) / 1024.0 / count;
+    figures.kbPerConnection = (server.sample().residentBytes - beforeConnecting.residentBytes) / 1024.0 / count;
 
-    const double processBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    const double devicesBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const ServerSample beforeSteady = server.sample();
     std::vector<double> cpuLatencies;
     const bool cpuComplete = devices.steady(kCpuRate, kCpuSeconds * 1000, cpuLatencies);
-    const double serverSeconds = (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processBefore)
-        - (cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - devicesBefore);
+    const double serverSeconds = server.sample().cpuSeconds - beforeSteady.cpuSeconds;
     if (cpuComplete && !cpuLatencies.empty())
         figures.cpuMsPer1000 = serverSeconds * 1000 / (cpuLatencies.size() / 1000.0);
 
@@ -464,36 +547,58 @@ void drive(quint16 port, int count, Figures &figures)
     }
 }
 
+// The device process: waits for the server's port, drives the devices and
+// hands the figures back. Never returns.
+[[noreturn]] void runDevices(int controlFd, int count)
+{
+    quint16 port = 0;
+    Figures figures;
+    const ServerProbe server(controlFd);
+    if (readFully(controlFd, &port, sizeof port) && port != 0)
+        drive(port, count, server, figures);
+    _exit(server.sendFigures(figures) ? 0 : 1);
+}
+
 // ---- one measurement in a child process -------------------------------
 
 int runChild(const QString &server, int count, bool withJournal, const QString &directory)
 {
     if (!raiseDescriptorLimit(count)) {
-        std::fprintf(stderr, "cannot open %d descriptors\n", 2 * count);
+        std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
         return 1;
     }
+    // Forked before this process starts any thread of its own.
+    int control[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0)
+        return 1;
+    const pid_t devicesPid = ::fork();
+    if (devicesPid < 0)
+        return 1;
+    if (devicesPid == 0) {
+        ::close(control[0]);
+        runDevices(control[1], count);
+    }
+    ::close(control[1]);
+    const int controlFd = control[0];
+
     Figures figures;
+    bool measured = false;
+    quint16 port = 0;
     if (server == QLatin1String("epoll")) {
         EpollServer epoll;
-        const quint16 port = epoll.start();
-        if (port == 0)
-            return 1;
-        std::thread devices([&] { drive(port, count, figures); });
-        devices.join();
+        port = epoll.start();
+        measured = writeFully(controlFd, &port, sizeof port) && port != 0 && answerProbes(controlFd, figures);
     } else {
         QTemporaryDir work(directory + QStringLiteral("/bench_ack-XXXXXX"));
-        if (!work.isValid())
-            return 1;
         // The program's own threshold: every line goes to the day log.
-        VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), kLogDebug);
+        if (work.isValid())
+            VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), kLogDebug);
         VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
-        if (withJournal && !journal.open())
-            return 1;
-        quint16 port = 0;
+        const bool ready = work.isValid() && (!withJournal || journal.open());
         {
             QTcpServer probe;
             probe.listen(QHostAddress::LocalHost, 0);
-            port = probe.serverPort();
+            port = ready ? probe.serverPort() : 0;
         }
         VelmoraNetworkThread thread;
         thread.setAddress(QStringLiteral("127.0.0.1"));
@@ -502,21 +607,26 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
             thread.setEventStore(&journal);
         thread.start();
         if (!thread.waitUntilReady())
-            return 1;
+            port = 0;
         thread.networkStartSlot();
         QThread::msleep(300);
         // This thread plays the window's part: it takes the lines and events
         // the network thread hands over.
-        std::thread devices([&] {
-            drive(port, count, figures);
+        std::thread prober([&] {
+            measured = writeFully(controlFd, &port, sizeof port) && port != 0 && answerProbes(controlFd, figures);
             QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
         });
         QCoreApplication::exec();
-        devices.join();
+        prober.join();
         thread.networkStopSlot();
         thread.quit();
         thread.wait();
     }
+    ::close(controlFd);
+    int status = 0;
+    ::waitpid(devicesPid, &status, 0);
+    if (!measured)
+        return 1;
     std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f\n",
                 figures.macSeconds, figures.macMissing, figures.burstP50, figures.burstP99, figures.burstMissing,
                 figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection);

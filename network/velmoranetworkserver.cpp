@@ -196,8 +196,10 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             return;
         // The connection outlives the listener that accepted it.
         socket->setParent(this);
-        connect(socket, &QTcpSocket::disconnected, this, &VelmoraNetworkServer::disconnectSlot);
-        connect(socket, &QTcpSocket::readyRead, this, &VelmoraNetworkServer::readyRead);
+        // The socket is bound into each connection: sender() walks every
+        // connection made to this server, one per device.
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { removeClient(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
 
         auto *client = new SVelmoraClient;
@@ -229,9 +231,12 @@ void VelmoraNetworkServer::acceptConnectionSlot()
 
 void VelmoraNetworkServer::readyRead()
 {
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket)
-        return;
+    if (auto *socket = qobject_cast<QTcpSocket *>(sender()))
+        readFrom(socket);
+}
+
+void VelmoraNetworkServer::readFrom(QTcpSocket *socket)
+{
     const QByteArray bytes = socket->readAll();
     SVelmoraClient *client = findClient(socket);
     const QString peerAddress = client ? client->peerAddress : socket->peerAddress().toString();
@@ -261,9 +266,12 @@ void VelmoraNetworkServer::readyRead()
 
 void VelmoraNetworkServer::disconnectSlot()
 {
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket)
-        return;
+    if (auto *socket = qobject_cast<QTcpSocket *>(sender()))
+        removeClient(socket);
+}
+
+void VelmoraNetworkServer::removeClient(QTcpSocket *socket)
+{
     QString peerAddress = socket->peerAddress().toString();
     quint16 peerPort = socket->peerPort();
     int count = 0;

@@ -92,6 +92,8 @@ private:
         QVector<SVelmoraFrameOutcome> outcomes;
     };
 
+    void readFrom(QTcpSocket *socket);
+    void removeClient(QTcpSocket *socket);
     void applyDecodedReads();
     void report(const SVelmoraLogLine &line);
     void report(const char *text, int fileLevel, const QStringList &args);

@@ -1,8 +1,10 @@
 #include "velmoranetworkthread.h"
 
 #include "descriptorlimit.h"
+#include "networkeventdispatcher.h"
 #include "velmoranetworkserver.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
@@ -11,6 +13,10 @@
 VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
     : QThread(parent)
 {
+    // Installed before the thread starts, as the toolkit requires; the
+    // thread owns it.
+    if (QAbstractEventDispatcher *dispatcher = NetworkEventDispatcher::create())
+        setEventDispatcher(dispatcher);
 }
 
 void VelmoraNetworkThread::setAddress(const QString &listenAddress)

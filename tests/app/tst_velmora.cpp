@@ -40,9 +40,11 @@ namespace {
 const char kAnswerYesChild[] = "--answer-yes-child";
 const int kSettle = 10000;
 
+// The pane as it is once the lines waiting for its next batch are shown.
 QStringList paneLines()
 {
     QStringList lines;
+    Velmora::flushLogView();
     if (!Velmora::logView())
         return lines;
     for (QTextBlock block = Velmora::logView()->document()->begin(); block.isValid(); block = block.next())

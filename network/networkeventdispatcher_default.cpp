@@ -1,0 +1,6 @@
+#include "networkeventdispatcher.h"
+
+QAbstractEventDispatcher *NetworkEventDispatcher::create()
+{
+    return nullptr;
+}

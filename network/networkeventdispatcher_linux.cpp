@@ -1,0 +1,8 @@
+#include "networkeventdispatcher.h"
+
+#include "epolleventdispatcher.h"
+
+QAbstractEventDispatcher *NetworkEventDispatcher::create()
+{
+    return new EpollEventDispatcher;
+}
