@@ -57,8 +57,12 @@ void TestVelmoraInstanceLock::unusablePlacesFailWithTheirReason()
     QFETCH(QString, linkTarget);
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(name);
-    if (!linkTarget.isEmpty())
+    if (!linkTarget.isEmpty()) {
         QVERIFY(QFile::link(dir.filePath(linkTarget), path));
+        // Windows makes a shortcut, an ordinary file to everyone but Explorer.
+        if (!QFileInfo(path).isSymbolicLink())
+            QSKIP("This system links files by shortcut, not symbolically");
+    }
 
     VelmoraInstanceLock lock(path);
     QCOMPARE(lock.tryLock(), VelmoraInstanceLock::Failed);

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using Record = VelmoraEventJournalRecord;
@@ -300,10 +301,13 @@ void TestVelmoraEventJournal::damagedRecord()
     damaged[flipped] = static_cast<char>(damaged.at(flipped) ^ 0x10);
     QVERIFY(writeBytes(path, damaged));
 
-    VelmoraEventJournal journal(spool);
-    QVERIFY(journal.open());
-    QCOMPARE(zonesOf(journal.pendingEvents()), expectedPending);
-    QCOMPARE(appendEach(journal, {"4"}).size(), 1);
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        QCOMPARE(zonesOf(journal.pendingEvents()), expectedPending);
+        QCOMPARE(appendEach(journal, {"4"}).size(), 1);
+    }
+    // The journal file has one writer at a time (Windows enforces it).
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), expectedPending + QStringList({"4"}));
@@ -378,7 +382,8 @@ void TestVelmoraEventJournal::compaction()
 
 void TestVelmoraEventJournal::compactionWaitsForThreshold()
 {
-    VelmoraEventJournal journal(spool);
+    auto owner = std::make_unique<VelmoraEventJournal>(spool);
+    VelmoraEventJournal &journal = *owner;
     QVERIFY(journal.open());
     QVector<SVelmoraMsg> small = {makeEvent(QStringLiteral("1"))};
     QVERIFY(journal.appendDurably(small));
@@ -402,6 +407,9 @@ void TestVelmoraEventJournal::compactionWaitsForThreshold()
     QVector<SVelmoraMsg> after = {makeEvent(QStringLiteral("after"))};
     QVERIFY(journal.appendDurably(after));
     QCOMPARE(after.first().journalId, many.last().journalId + 1);
+    // Closed first, as a restart closes it: the journal file has one
+    // writer at a time (Windows enforces it).
+    owner.reset();
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), QStringList({"after"}));
@@ -534,7 +542,8 @@ void TestVelmoraEventJournal::diskFull()
 void TestVelmoraEventJournal::concurrentAppendAndMark()
 {
     constexpr int kEvents = 400;
-    VelmoraEventJournal journal(spool);
+    auto owner = std::make_unique<VelmoraEventJournal>(spool);
+    VelmoraEventJournal &journal = *owner;
     QVERIFY(journal.open());
     journal.setCompactionThreshold(0);
 
@@ -585,8 +594,10 @@ void TestVelmoraEventJournal::concurrentAppendAndMark()
         QVERIFY(ids.at(index) > ids.at(index - 1));
     QCOMPARE(zonesOf(journal.pendingEvents()), expected);
 
+    // Closed first, as a restart closes it: the journal file has one
+    // writer at a time (Windows enforces it).
+    owner.reset();
     VelmoraEventJournal reopened(spool);
-    // The first journal still holds the file; reading it is allowed.
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), expected);
 }

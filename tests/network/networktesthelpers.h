@@ -46,7 +46,8 @@ inline QByteArray readReply(QTcpSocket *device)
 inline QString dayLog(const QString &directory)
 {
     QFile file(directory + VelmoraCommon_FormatTime("%Y%m%d", 0) + QStringLiteral("_Lumari.log"));
-    if (!file.open(QIODevice::ReadOnly))
+    // Text mode: the lines end in CR LF on Windows.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     return QString::fromUtf8(file.readAll());
 }
