@@ -5,9 +5,14 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <string>
+#include <system_error>
 
 Q_DECLARE_METATYPE(SerialPortError)
 
@@ -26,6 +31,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void openTwiceRefused();
+    void deniedPortNamesItsGroup();
     void termiosFlags_data();
     void termiosFlags();
     void lineSettingsReadBack_data();
@@ -114,6 +120,50 @@ void TestSerialPort::openFailures()
         QCOMPARE(port.lastError(), error);
     else
         QVERIFY(port.lastError() != SerialPortError::None);
+}
+
+void TestSerialPort::deniedPortNamesItsGroup()
+{
+    // A user outside the device's group may not open it, and the reason says
+    // which group to join. Handing the device to a group and becoming another
+    // user both need root.
+    if (::geteuid() != 0)
+        QSKIP("needs root to become a user outside the device's group");
+    ScriptedStation station;
+    QVERIFY(station.isValid());
+    const QByteArray path = station.portName().toLocal8Bit();
+    const group *dialout = ::getgrnam("dialout");
+    const gid_t gid = dialout ? dialout->gr_gid : 20;
+    const std::string groupName = dialout ? std::string("dialout") : std::to_string(gid);
+    QCOMPARE(::chown(path.constData(), 0, gid), 0);
+    QCOMPARE(::chmod(path.constData(), 0660), 0);
+
+    int channel[2];
+    QCOMPARE(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string text = "could not become another user";
+        if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            SerialPort port;
+            text = port.open(path.toStdString()) ? std::string("opened") : port.lastErrorText();
+        }
+        const ssize_t written = ::write(channel[1], text.data(), text.size());
+        ::_exit(written == ssize_t(text.size()) ? 0 : 1);
+    }
+    ::close(channel[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t count = 0;
+    while ((count = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, std::size_t(count));
+    ::close(channel[0]);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QCOMPARE(QString::fromStdString(text),
+             QString::fromStdString(std::generic_category().message(EACCES)
+                                    + "; the device belongs to group " + groupName));
 }
 
 void TestSerialPort::openTwiceRefused()
