@@ -191,7 +191,7 @@ void EpollEventDispatcher::registerTimer(int timerId, int interval, Qt::TimerTyp
     timer.type = timerType;
     timer.object = object;
     timer.dueMs = nowMs() + timer.interval;
-    timers.append(timer);
+    timers.push_back(timer);
 }
 
 bool EpollEventDispatcher::unregisterTimer(int timerId)
@@ -223,7 +223,7 @@ QList<QAbstractEventDispatcher::TimerInfo> EpollEventDispatcher::registeredTimer
 
 int EpollEventDispatcher::remainingTime(int timerId)
 {
-    for (const Timer &timer : qAsConst(timers)) {
+    for (const Timer &timer : timers) {
         if (timer.id == timerId)
             return int(std::max<qint64>(0, timer.dueMs - nowMs()));
     }
@@ -247,7 +247,7 @@ bool EpollEventDispatcher::fireDueTimers()
 {
     const qint64 now = nowMs();
     QVector<int> due;
-    for (const Timer &timer : qAsConst(timers)) {
+    for (const Timer &timer : timers) {
         if (!timer.firing && timer.dueMs <= now)
             due.append(timer.id);
     }

@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -64,7 +65,7 @@ private:
     int epollDescriptor = -1;
     int wakeDescriptor = -1;
     QHash<int, Watch> watches;
-    QVector<Timer> timers;
+    std::vector<Timer> timers;
     std::atomic<bool> interrupted{false};
 };
 
