@@ -43,7 +43,8 @@ QString path(const std::string &text)
 std::string contents(DurableFile &file)
 {
     QByteArray bytes;
-    if (!file.readAll(&bytes))
+    const qint64 size = file.size();
+    if (size < 0 || !file.readAt(0, static_cast<int>(size), &bytes))
         return "<unreadable: " + file.errorString().toLatin1() + ">";
     return bytes.toStdString();
 }
