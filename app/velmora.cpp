@@ -143,8 +143,8 @@ int Velmora::init()
     // The road of every event: from the network thread straight into the
     // serial worker's thread. The window is not on it, so a busy window
     // delays no alarm and no keepalive.
-    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread->eventReceiver(),
-            &VelmoraCom::msgSlot, Qt::QueuedConnection);
+    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
+            Qt::DirectConnection);
 
     showMainWindow();
     return 1;

@@ -65,20 +65,31 @@ void VelmoraCom::holdEvent(const SVelmoraMsg &msg)
 
 void VelmoraCom::msgSlot(SVelmoraMsg msg)
 {
-    if (!queue.add(msg))
+    msgsSlot({msg});
+}
+
+void VelmoraCom::msgsSlot(QVector<SVelmoraMsg> msgs)
+{
+    const bool nothingAhead = queue.isEmpty();
+    bool added = false;
+    for (const SVelmoraMsg &msg : qAsConst(msgs)) {
+        if (!queue.add(msg))
+            continue;
+        added = true;
+        if (!portOpen()) {
+            report(VelmoraComReport(Prefix::Short)
+                       .translated(QT_TR_NOOP(" Couldn't write to "))
+                       .plain(settings.portName));
+        }
+    }
+    if (!added)
         return;
     updateHeldCount();
-    if (!portOpen()) {
-        report(VelmoraComReport(Prefix::Short)
-                   .translated(QT_TR_NOOP(" Couldn't write to "))
-                   .plain(settings.portName));
+    if (!portOpen() || !queue.mayWriteEvents())
         return;
-    }
-    if (!queue.mayWriteEvents())
-        return;
-    // With nothing ahead of it the event goes out at once, before any stop
-    // request that came after it; a backlog drains one event per pass.
-    if (queue.size() == 1)
+    // With nothing ahead of them the events start at once, before any stop
+    // request that came after them; a backlog drains one event per pass.
+    if (nothingAhead)
         sendEvent();
     else
         scheduleSend();

@@ -55,6 +55,9 @@ signals:
 
 public slots:
     void msgSlot(SVelmoraMsg msg);
+    // Events that arrived together: all of them join the queue before the
+    // next one is chosen, so the fair order holds from the first line.
+    void msgsSlot(QVector<SVelmoraMsg> msgs);
     void timeoutSlot();
     void stopSlot();
     void startSlot();

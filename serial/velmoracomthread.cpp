@@ -6,6 +6,8 @@
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
+#include <utility>
+
 VelmoraComThread::VelmoraComThread(QObject *parent) : QThread(parent) {}
 
 VelmoraComThread::~VelmoraComThread()
@@ -84,7 +86,7 @@ VelmoraCom *VelmoraComThread::eventReceiver() const
 int VelmoraComThread::heldCount() const
 {
     QMutexLocker locker(&workerMutex);
-    return worker ? worker->heldCount() : earlyEvents.size();
+    return worker ? worker->heldCount() + inbox.size() : earlyEvents.size();
 }
 
 SVelmoraComSettings VelmoraComThread::workerSettings() const
@@ -108,9 +110,18 @@ void VelmoraComThread::msgSlot(SVelmoraMsg msg)
         earlyEvents.append(msg);
         return;
     }
+    inbox.append(msg);
+    if (inbox.size() > 1)
+        return; // the hand-over is already on its way
     VelmoraCom *target = worker;
     QMetaObject::invokeMethod(
-        target, [target, msg] { target->msgSlot(msg); }, Qt::QueuedConnection);
+        target, [this, target] { target->msgsSlot(takeInbox()); }, Qt::QueuedConnection);
+}
+
+QVector<SVelmoraMsg> VelmoraComThread::takeInbox()
+{
+    QMutexLocker locker(&workerMutex);
+    return std::exchange(inbox, {});
 }
 
 void VelmoraComThread::comStopSlot()
@@ -182,6 +193,9 @@ void VelmoraComThread::run()
     {
         QMutexLocker locker(&workerMutex);
         worker = nullptr;
+        // Not lost either way (the journal has them), but a worker made
+        // later takes them first, as it would have.
+        earlyEvents = std::exchange(inbox, {});
     }
     delete created;
 }

@@ -75,6 +75,7 @@ public slots:
 
 private:
     void run() override;
+    QVector<SVelmoraMsg> takeInbox();
 
     // Guards worker and earlyEvents, which run() sets in the serial thread.
     mutable QMutex workerMutex;
@@ -82,6 +83,11 @@ private:
     VelmoraCom *worker = nullptr;
     // Events that came before the worker existed; it takes them first.
     QVector<SVelmoraMsg> earlyEvents;
+    // Events on their way into the serial thread. One hand-over carries all
+    // that came meanwhile: a flood from one device must not stand in the
+    // thread's own queue ahead of another device's alarm, where the worker's
+    // fair order cannot see it.
+    QVector<SVelmoraMsg> inbox;
 
     QString portName;
     int baudRate = 0;

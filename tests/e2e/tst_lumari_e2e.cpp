@@ -45,6 +45,7 @@ private slots:
     void settingsPickedUpAtNextStart();
     void silentStationThenEveryEventOnceInOrder();
     void killedAfterAckEventsSurviveRestart();
+    void floodFromOneDeviceDoesNotHoldBackAnother();
     void unusableSpoolWithholdsAckUntilUsable();
 
 };
@@ -263,6 +264,64 @@ void TestLumariEndToEnd::silentStationThenEveryEventOnceInOrder()
     QVERIFY(station.waitForAcknowledgedEvents(kEvents, 60000));
     QTest::qWait(1500);
     QCOMPARE(station.acknowledgedEvents(), expected);
+}
+
+void TestLumariEndToEnd::floodFromOneDeviceDoesNotHoldBackAnother()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
+
+    // 5,000 alarms in one write from one device, more than one device may
+    // have waiting: it gets ACKs up to its limit and keeps the rest.
+    constexpr int kFlood = 5000;
+    const QByteArray flooderId = QByteArray::fromHex("0F0F0F");
+    TestDevice flooder(flooderId);
+    QVERIFY(flooder.connectTo(port));
+    QCOMPARE(flooder.readMacRequest(), TestDevice::macRequest());
+    QByteArray flood;
+    for (int i = 0; i < kFlood; ++i) {
+        TestDevice::Event event;
+        event.group = static_cast<quint8>(1 + i / 1000);
+        event.zone = static_cast<quint16>(i % 1000);
+        flood += TestDevice::buildFrame(0x0004, flooderId, TestDevice::eventData(event));
+    }
+    QVERIFY(flooder.sendRaw(flood));
+    QVERIFY(station.waitForEventLines(20, kLineMs));
+
+    // Another device's alarm takes its turn among them within a few lines:
+    // the one on its way, the one already chosen, and the flooder's turn if
+    // it comes first.
+    TestDevice other(QByteArray::fromHex("123456"));
+    QVERIFY(other.connectTo(port));
+    QCOMPARE(other.readMacRequest(), TestDevice::macRequest());
+    TestDevice::Event alarm;
+    alarm.zone = 0x777;
+    QVERIFY(other.sendEvent(alarm));
+    QCOMPARE(other.readFrame(), other.expectedAck());
+    QElapsedTimer sinceAck;
+    sinceAck.start();
+    const int linesAtAck = station.eventLines().size();
+    const QByteArray line = TestDevice::expectedLine(alarm);
+    QVERIFY(station.waitUntil([&] { return station.acknowledgedEvents().contains(line); }, 2000));
+    qInfo("the other device's alarm reached the station %lld ms after its ACK", sinceAck.elapsed());
+    QVERIFY2(station.eventLines().indexOf(line) <= linesAtAck + 3,
+             qPrintable(QStringLiteral("%1 lines before it").arg(station.eventLines().indexOf(line) - linesAtAck)));
+    QVERIFY(lumari.waitForLog(QStringLiteral("Backlog full for device ID 0F0F0F: "), kLineMs));
+
+    // Once the flood is over, every event the flooder was given an ACK for
+    // reaches the station, and nothing else of its flood does.
+    const int kAckSize = flooder.expectedAck().size();
+    int acks = -1;
+    QVERIFY(station.waitUntil(
+        [&] {
+            acks = static_cast<int>(flooder.bytesAvailable() / kAckSize);
+            return acks > 0 && station.acknowledgedEvents().size() == acks + 1;
+        },
+        60000));
+    QVERIFY2(acks >= 2000 && acks < kFlood, qPrintable(QString::number(acks)));
+    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + 1; }, 500));
 }
 
 void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()

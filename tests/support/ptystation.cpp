@@ -70,28 +70,29 @@ void PtyStation::setAcknowledging(bool acknowledge)
     setAnswerPolicy([acknowledge](const QByteArray &, int) { return acknowledge ? ack() : QByteArray(); });
 }
 
+bool PtyStation::waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    // Runs the event loop without the fixed naps of QTest::qWait, so that the
+    // station answers at once however many lines come.
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
 bool PtyStation::waitForLines(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (received.size() < count && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return received.size() >= count;
+    return waitUntil([this, count] { return received.size() >= count; }, timeoutMs);
 }
 
 bool PtyStation::waitForEventLines(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (eventLines().size() < count && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return eventLines().size() >= count;
+    return waitUntil([this, count] { return eventLines().size() >= count; }, timeoutMs);
 }
 
 bool PtyStation::waitForAcknowledgedEvents(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (acknowledged.size() < count && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return acknowledged.size() >= count;
+    return waitUntil([this, count] { return acknowledged.size() >= count; }, timeoutMs);
 }
 
 void PtyStation::readMaster()

@@ -39,6 +39,8 @@ public:
     // Waits (running the event loop) until at least count lines arrived.
     bool waitForLines(int count, int timeoutMs);
     bool waitForEventLines(int count, int timeoutMs);
+    // Waits, answering lines all the while, until done() holds.
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
     static bool isKeepalive(const QByteArray &line) { return line.startsWith('1'); }
     static QByteArray ack() { return QByteArray(1, '\x06'); }

@@ -31,6 +31,8 @@ public:
     // The next 24 bytes from the converter, or what came before the time-out.
     QByteArray readFrame(int timeoutMs = 5000);
     QAbstractSocket::SocketState state() const { return socket.state(); }
+    // Bytes from the converter not read yet.
+    qint64 bytesAvailable() const { return socket.bytesAvailable(); }
 
     QByteArray expectedAck() const;
 
