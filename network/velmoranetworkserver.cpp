@@ -25,6 +25,11 @@ using Screen = SVelmoraLogLine::Screen;
 
 const char kTag[] = "net";
 constexpr int kMacRequestTimeoutMs = 30000;
+// What one read of one device takes at most. A device sends a frame of a few
+// dozen bytes at a time; one that sends megabytes at once is read in steps,
+// the rest waiting in the system's buffer (and then in the device), so
+// neither the read nor its log line grows with what the device sent.
+constexpr qint64 kReadBufferBytes = 65536;
 // Port 0 would ask the system for any free port, which no device knows.
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
@@ -201,6 +206,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { removeClient(socket); });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        socket->setReadBufferSize(kReadBufferBytes);
 
         auto *client = new SVelmoraClient;
         client->socket = socket;

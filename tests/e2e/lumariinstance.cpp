@@ -66,6 +66,18 @@ bool LumariInstance::start()
     return process.waitForStarted(10000);
 }
 
+qint64 LumariInstance::peakMemoryKiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    if (process.state() == QProcess::NotRunning || !status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 void LumariInstance::sendSignal(int signalNumber)
 {
     if (process.state() != QProcess::NotRunning)

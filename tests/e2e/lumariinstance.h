@@ -40,6 +40,9 @@ public:
     // Waits until the day log holds text (counting from the start of the file).
     bool waitForLog(const QString &text, int timeoutMs, int occurrences = 1) const;
     QString output();
+    // The most memory the running program has held so far (VmHWM), in KiB;
+    // -1 when it cannot be read.
+    qint64 peakMemoryKiB() const;
 
     static quint16 freePort();
 

@@ -46,6 +46,7 @@ private slots:
     void silentStationThenEveryEventOnceInOrder();
     void killedAfterAckEventsSurviveRestart();
     void floodFromOneDeviceDoesNotHoldBackAnother();
+    void sixteenMegabytesInOneWriteStayBounded();
     void unusableSpoolWithholdsAckUntilUsable();
 
 };
@@ -322,6 +323,44 @@ void TestLumariEndToEnd::floodFromOneDeviceDoesNotHoldBackAnother()
         60000));
     QVERIFY2(acks >= 2000 && acks < kFlood, qPrintable(QString::number(acks)));
     QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + 1; }, 500));
+}
+
+void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
+
+    const QByteArray flooderId = QByteArray::fromHex("0F0F0F");
+    TestDevice flooder(flooderId);
+    QVERIFY(flooder.connectTo(port));
+    QCOMPARE(flooder.readMacRequest(), TestDevice::macRequest());
+    TestDevice::Event event;
+    const QByteArray frame = TestDevice::buildFrame(0x0004, flooderId, TestDevice::eventData(event));
+    const int frames = (16 << 20) / frame.size();
+    flooder.queueRaw(frame.repeated(frames));
+    QVERIFY(station.waitUntil([&] { return flooder.bytesToWrite() == 0; }, 120000));
+    flooder.finishSending();
+    QVERIFY(lumari.waitForLog(QStringLiteral("Backlog full for device ID 0F0F0F: "), kLineMs));
+
+    // The program hangs up once it has read the whole flood; then every
+    // event it gave an ACK for reaches the station, and nothing more.
+    const int kAckSize = flooder.expectedAck().size();
+    int acks = 0;
+    const auto allDelivered = [&] {
+        acks = static_cast<int>(flooder.bytesAvailable() / kAckSize);
+        return flooder.state() == QAbstractSocket::UnconnectedState && station.acknowledgedEvents().size() == acks;
+    };
+    QVERIFY(station.waitUntil(allDelivered, 120000));
+    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks; }, 500));
+    QVERIFY2(acks >= 2000 && acks < frames, qPrintable(QString::number(acks)));
+
+    const qint64 peakKiB = lumari.peakMemoryKiB();
+    qInfo("%d frames, %d acknowledged and delivered, peak memory %lld MiB", frames, acks, peakKiB / 1024);
+#ifndef LUMARI_SANITIZED
+    QVERIFY2(peakKiB > 0 && peakKiB < 200 * 1024, qPrintable(QString::number(peakKiB)));
+#endif
 }
 
 void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()

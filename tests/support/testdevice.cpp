@@ -1,5 +1,7 @@
 #include "testdevice.h"
 
+#include <sys/socket.h>
+
 #include <QDeadlineTimer>
 
 TestDevice::TestDevice(const QByteArray &deviceId)
@@ -34,6 +36,12 @@ bool TestDevice::sendRaw(const QByteArray &bytes)
     if (socket.write(bytes) != bytes.size())
         return false;
     return socket.waitForBytesWritten(5000);
+}
+
+void TestDevice::finishSending()
+{
+    socket.flush();
+    ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR);
 }
 
 QByteArray TestDevice::readFrame(int timeoutMs)

@@ -28,6 +28,13 @@ public:
     bool sendMac(const QByteArray &mac);
     bool sendEvent(const Event &event, bool encrypted = false);
     bool sendRaw(const QByteArray &bytes);
+    // Hands bytes to the socket without waiting: they go out while the
+    // caller runs the event loop.
+    void queueRaw(const QByteArray &bytes) { socket.write(bytes); }
+    qint64 bytesToWrite() const { return socket.bytesToWrite(); }
+    // Ends the sending side only: the converter reads what was sent, then
+    // hangs up, and every reply it wrote before can still be read here.
+    void finishSending();
     // The next 24 bytes from the converter, or what came before the time-out.
     QByteArray readFrame(int timeoutMs = 5000);
     QAbstractSocket::SocketState state() const { return socket.state(); }
