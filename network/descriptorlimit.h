@@ -11,6 +11,8 @@ public:
     // Raises the soft limit on open descriptors to the hard limit. The
     // limit in force afterwards, or -1 when the platform has none.
     static long raiseToMaximum();
+    // Descriptors the process holds now, or -1 when that is not known.
+    static long inUse();
 };
 
 #endif // DESCRIPTORLIMIT_H

@@ -4,3 +4,8 @@ long DescriptorLimit::raiseToMaximum()
 {
     return -1;
 }
+
+long DescriptorLimit::inUse()
+{
+    return -1;
+}

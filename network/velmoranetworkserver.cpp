@@ -115,6 +115,11 @@ void VelmoraNetworkServer::setAcceptPause(int milliseconds)
     acceptPauseMs = std::max(1, milliseconds);
 }
 
+void VelmoraNetworkServer::setConnectionLimit(int limit)
+{
+    connectionLimit = std::max(0, limit);
+}
+
 void VelmoraNetworkServer::startSlot()
 {
     // Only one listener at a time: a second one would hold the port and
@@ -126,6 +131,7 @@ void VelmoraNetworkServer::startSlot()
     }
     acceptPauseTimer->stop();
     refusing = false;
+    atConnectionLimit = false;
     {
         QMutexLocker locker(&listenMutex);
         address = requestedAddress;
@@ -134,6 +140,9 @@ void VelmoraNetworkServer::startSlot()
     tcpServer = new QTcpServer(this);
     connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
     connect(tcpServer, &QTcpServer::acceptError, this, &VelmoraNetworkServer::acceptFailed);
+    // Connections are taken one at a time as they come, so that none waits
+    // in the toolkit's own list holding a descriptor while the limit holds.
+    tcpServer->setMaxPendingConnections(1);
 
     bool listening = false;
     if (port >= kMinPort && port <= kMaxPort) {
@@ -196,6 +205,12 @@ void VelmoraNetworkServer::acceptConnectionSlot()
     // A slot of this server may stop it while a MAC request is being written,
     // so the listener is looked at afresh for every connection.
     while (tcpServer && tcpServer->hasPendingConnections()) {
+        if (connectionLimit > 0 && clients.size() >= connectionLimit) {
+            atConnectionLimit = true;
+            refuseConnections(QStringLiteral("%1 connections, the most the open-file limit leaves room for")
+                                  .arg(connectionLimit));
+            return;
+        }
         QTcpSocket *socket = tcpServer->nextPendingConnection();
         if (!socket)
             return;
@@ -297,6 +312,12 @@ void VelmoraNetworkServer::removeClient(QTcpSocket *socket)
         count = clients.size();
     }
     report(kDisconnected, kLogInfo, {tag(), peerAddress, QString::number(peerPort), QString::number(count)});
+    if (atConnectionLimit && count < connectionLimit) {
+        atConnectionLimit = false;
+        resumeAccepting();
+        // The connection the listener already holds brings no new signal.
+        QMetaObject::invokeMethod(this, &VelmoraNetworkServer::acceptConnectionSlot, Qt::QueuedConnection);
+    }
 }
 
 int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket *socket)
@@ -338,9 +359,9 @@ void VelmoraNetworkServer::applyDecodedReads()
         return;
     const bool journaled = journalEvents(reads);
 
-    // The replies of the whole pass go out first, then the pass's log lines
-    // and events in the order the frames came. A device waits for its ACK
-    // only as long as the disk flush, not for the day log lines of every
+    // The replies of the whole pass go out first, then its events, then its
+    // log lines, each in the order the frames came. A device waits for its
+    // ACK only as long as the disk flush, not for the day log lines of every
     // other device that sent at the same moment.
     for (const DecodedRead &read : qAsConst(reads)) {
         // The device may have gone while its read waited; its socket is
@@ -360,6 +381,18 @@ void VelmoraNetworkServer::applyDecodedReads()
             read.socket->flush();
     }
 
+    // Then the events, before any log line: a pass that read a flood from
+    // one device has thousands of lines to write, and another device's
+    // alarm in the same pass must not wait for them.
+    if (journaled) {
+        for (const DecodedRead &read : qAsConst(reads)) {
+            for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+                if (outcome.hasEvent)
+                    emit msgSignal(outcome.event);
+            }
+        }
+    }
+
     for (const DecodedRead &read : qAsConst(reads)) {
         if (!read.receivedLine.isEmpty())
             VelmoraCommon_LogError(read.receivedLine);
@@ -367,11 +400,7 @@ void VelmoraNetworkServer::applyDecodedReads()
         for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
             for (const SVelmoraLogLine &line : outcome.logLines)
                 report(line);
-            if (!outcome.hasEvent)
-                continue;
-            if (journaled)
-                emit msgSignal(outcome.event);
-            else
+            if (outcome.hasEvent && !journaled)
                 ++withheld;
         }
         if (withheld > 0) {
@@ -486,13 +515,17 @@ void VelmoraNetworkServer::acceptFailed()
     // The toolkit has stopped accepting; left so, new devices would wait
     // for ever. Without a descriptor for them, the connection waiting in
     // the queue would wake the listener again at once, so it rests first.
+    refuseConnections(tcpServer->errorString());
+    acceptPauseTimer->start(acceptPauseMs);
+}
+
+void VelmoraNetworkServer::refuseConnections(const QString &reason)
+{
     tcpServer->pauseAccepting();
     if (!refusing) {
         refusing = true;
-        report(kRefusing, kLogError,
-               QStringList(listenArgs()) << tcpServer->errorString() << QString::number(clients.size()));
+        report(kRefusing, kLogError, QStringList(listenArgs()) << reason << QString::number(clients.size()));
     }
-    acceptPauseTimer->start(acceptPauseMs);
 }
 
 void VelmoraNetworkServer::resumeAccepting()

@@ -57,6 +57,12 @@ public:
     static constexpr int kDefaultAcceptPauseMs = 500;
     void setAcceptPause(int milliseconds);
 
+    // The most connections served at once (0: no limit). Beyond it new
+    // devices wait in the listener's queue until one leaves, so that the
+    // process keeps descriptors for its own files: the day log, the
+    // journal, the serial port.
+    void setConnectionLimit(int limit);
+
     // Handles one read from the socket: every complete frame it finishes.
     // 1 when at least one frame was handled, -1 otherwise. Without an event
     // store the replies, lines and events go out at once; with one they go
@@ -144,6 +150,11 @@ private:
     QTimer *acceptPauseTimer = nullptr;
     int acceptPauseMs = kDefaultAcceptPauseMs;
     bool refusing = false;
+    int connectionLimit = 0;
+    // Refusing because the connection limit is reached: a device leaving
+    // ends it, not the pause timer.
+    bool atConnectionLimit = false;
+    void refuseConnections(const QString &reason);
 };
 
 #endif // VELMORANETWORKSERVER_H

@@ -8,7 +8,18 @@
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
+
+namespace {
+
+// Descriptors the program may still need besides its connections: the day
+// log, the journal and its compaction, the serial port opened again, the
+// settings file, the window's own.
+constexpr long kDescriptorsKeptBack = 32;
+
+} // namespace
 
 VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
     : QThread(parent)
@@ -67,13 +78,17 @@ void VelmoraNetworkThread::networkStartSlot()
 
 void VelmoraNetworkThread::run()
 {
-    // Before the first device connects: one descriptor per connection.
-    DescriptorLimit::raiseToMaximum();
+    // Before the first device connects: one descriptor per connection,
+    // and some kept back for the program's own files.
+    const long limit = DescriptorLimit::raiseToMaximum();
+    const long held = DescriptorLimit::inUse();
 
     // Created here so that the server and its sockets belong to this thread,
     // and freed here when the loop ends, while they still do.
     auto server = std::make_unique<VelmoraNetworkServer>();
     server->setEventStore(eventStore);
+    if (limit > 0 && limit < INT_MAX && held >= 0)
+        server->setConnectionLimit(int(std::max(1L, limit - held - kDescriptorsKeptBack)));
     // Relayed in this thread, so that each receiver's own connection decides
     // where a line or an event goes next: an event goes from here straight
     // into the serial thread, not through the window's queue.

@@ -87,5 +87,17 @@
         <source>[%1] Disk space for the spool %2 sufficient again: %3 MiB free, new events are acknowledged again.</source>
         <translation>[%1] Места на диске для очереди %2 снова достаточно: свободно %3 МиБ, новые события снова подтверждаются.</translation>
     </message>
+    <message>
+        <source>[%1] Can not accept connections on %2:%3 (%4), new devices wait Count: (%5)</source>
+        <translation>[%1] Невозможно принять подключения на %2:%3 (%4), новые приборы ждут Количество: (%5)</translation>
+    </message>
+    <message>
+        <source>[%1] Accepting connections on %2:%3 again Count: (%4)</source>
+        <translation>[%1] Подключения на %2:%3 снова принимаются Количество: (%4)</translation>
+    </message>
+    <message>
+        <source>[%1] Incomplete packet from %2:%3 dropped after %4 s (%5).</source>
+        <translation>[%1] Неполный пакет от %2:%3 отброшен через %4 с (%5).</translation>
+    </message>
 </context>
 </TS>

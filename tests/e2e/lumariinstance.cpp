@@ -12,6 +12,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 LumariInstance::LumariInstance()
 {
     if (!dir.isValid())
@@ -62,8 +64,30 @@ bool LumariInstance::startListening(const SVelmoraConf &conf, int timeoutMs)
 bool LumariInstance::start()
 {
     prepare(&process, dir.path());
-    process.start(dir.filePath(QStringLiteral("Lumari")), QStringList());
+    const QString program = dir.filePath(QStringLiteral("Lumari"));
+    if (descriptorLimit > 0) {
+        // prlimit sets the limit and becomes the program: one process.
+        process.start(QStringLiteral("prlimit"),
+                      {QStringLiteral("--nofile=%1:%1").arg(descriptorLimit), QStringLiteral("--"), program});
+    } else {
+        process.start(program, QStringList());
+    }
     return process.waitForStarted(10000);
+}
+
+qint64 LumariInstance::cpuTimeMs() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+    if (process.state() == QProcess::NotRunning || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command name, which is in parentheses and may
+    // hold spaces: utime and stime are the 12th and 13th of them.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    return (fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1000 / (ticks > 0 ? ticks : 100);
 }
 
 qint64 LumariInstance::peakMemoryKiB() const

@@ -21,6 +21,12 @@ public:
     // Writes conf/Lumari.conf from the record.
     bool writeConf(const SVelmoraConf &conf);
     bool start();
+    // From the next start on, the program runs with this limit (soft and
+    // hard) on open descriptors; 0 leaves the limit as it is.
+    void setDescriptorLimit(int limit) { descriptorLimit = limit; }
+    // Processor time the running program has used so far, in ms; -1 when
+    // it cannot be read.
+    qint64 cpuTimeMs() const;
     // Writes the configuration, starts the program and waits until its
     // receiver listens (a restart in the same directory counts only the new
     // listening line); tells why when it does not.
@@ -50,6 +56,7 @@ private:
     QTemporaryDir dir;
     bool copied = false;
     QProcess process;
+    int descriptorLimit = 0;
 };
 
 #endif // LUMARIINSTANCE_H
