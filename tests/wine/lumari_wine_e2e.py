@@ -165,6 +165,13 @@ class Lumari:
             return text in self.day_log()
         wait_for(found, seconds, '%r in the day log' % text)
 
+    def forget_events(self):
+        """Empties the journal of a stopped program. A kill may come between
+        the station's ACK and its mark in the journal, and the event is then
+        sent again after the next start, as it should be; each check starts
+        from an empty journal so that this does not count against it."""
+        shutil.rmtree(self.path('spool'), ignore_errors=True)
+
     def kill(self):
         if self.process and self.process.poll() is None:
             self.process.kill()
@@ -361,11 +368,16 @@ def kill_and_restart(lumari, station, device, conf):
         wait_for(lambda: station.pump() or (len(station.acknowledged) > seen
                                             and station.acknowledged[-1] == KEEPALIVE_LINE),
                  LINE_S, 'a keepalive after the events')
-        expected = [('5011 181234E1300%s\x14' % zone).encode() for zone in zones]
+        expected = [('5011 181234E13001%s\x14' % zone).encode() for zone in zones]
         if station.events(station.acknowledged) != expected:
             raise Failure('acknowledged %r, expected %r' % (station.events(station.acknowledged), expected))
     finally:
         lumari.kill()
+
+
+def stop_wine_session(environment):
+    subprocess.run(['wineserver', '-k'], env=environment, capture_output=True)
+    subprocess.run(['wineserver', '-w'], env=environment, capture_output=True, timeout=START_S)
 
 
 def screenshot(lumari, station, conf, path, environment):
@@ -379,32 +391,43 @@ def screenshot(lumari, station, conf, path, environment):
             raise Failure('Xvfb did not start')
         x_environment = dict(environment, DISPLAY=':' + number)
         x_environment.pop('WINEQT_QPA_PLATFORM', None)
+        # The Wine session of the earlier checks has a desktop with no X
+        # server behind it, and a new program would join it: ended first,
+        # the next program starts a session on Xvfb.
+        stop_wine_session(environment)
         lumari.environment = x_environment
         lumari.start_listening(station)
 
+        # The window on the X server, as Wine maps it: a top-level window
+        # named after the program.
         def window():
-            found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^Lumari'],
-                                   env=x_environment, capture_output=True)
-            return found.returncode == 0 and found.stdout.strip()
-        wait_for(window, START_S, 'the Lumari window on the X server')
+            station.pump()
+            if lumari.process.poll() is not None:
+                raise Failure('Lumari.exe ended with %d under Xvfb' % lumari.process.returncode)
+            tree = subprocess.run(['xwininfo', '-root', '-tree'], env=x_environment,
+                                  capture_output=True, text=True, errors='replace').stdout
+            return re.search(r'^\s+0x[0-9a-f]+ "Lumari[^"]*": .* (\d+)x(\d+)\+', tree, re.M)
+        shown = wait_for(window, START_S, 'the Lumari window on the X server')
+        if int(shown.group(1)) < 200 or int(shown.group(2)) < 100:
+            raise Failure('the Lumari window is only %sx%s' % shown.groups())
 
-        # Painted when two captures in a row agree and show more than a few colours.
+        # Painted when two captures in a row show the same pixels, and more
+        # than a few colours.
         previous = [None]
 
         def painted():
             station.pump()
             subprocess.run(['import', '-window', 'root', path], env=x_environment, check=True,
                            capture_output=True)
-            colours = subprocess.run(['convert', path, '-format', '%k', 'info:'], env=x_environment,
-                                     capture_output=True, text=True).stdout.strip()
-            with open(path, 'rb') as file:
-                image = file.read()
-            same = image == previous[0]
-            previous[0] = image
+            colours, signature = (subprocess.run(['identify', '-format', '%k %#', path],
+                                                 capture_output=True, text=True).stdout.split() + ['', ''])[:2]
+            same = signature != '' and signature == previous[0]
+            previous[0] = signature
             return same and colours.isdigit() and int(colours) > 16
         wait_for(painted, START_S, 'the window painted')
     finally:
         lumari.kill()
+        stop_wine_session(environment)
         display.terminate()
         display.wait(30)
         lumari.environment = environment
@@ -452,6 +475,7 @@ def main():
         started = time.monotonic()
         station.lines.clear()
         station.acknowledged.clear()
+        lumari.forget_events()
         try:
             if name == 'first start':
                 conf = first_start(lumari, options.linux_lumari, work)
