@@ -30,7 +30,7 @@ void VelmoraLogPane::setClock(Clock fake)
 
 void VelmoraLogPane::addLine(const QString &text)
 {
-    waiting.append({clock ? clock() : QDateTime::currentDateTime(), text});
+    waiting.append({clock ? clock().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(), text});
     if (!batchTimer->isActive()) {
         const qint64 wait = kBatchIntervalMs - sinceLastBatch.elapsed();
         batchTimer->start(int(std::max<qint64>(0, wait)));
@@ -63,7 +63,7 @@ void VelmoraLogPane::flushWaitingLines()
     for (int i = firstShown; i < waiting.size(); ++i) {
         if (i > firstShown)
             batch += QLatin1Char('\n');
-        batch += stamp(waiting.at(i).reportedAt);
+        batch += stamp(waiting.at(i).reportedAtMs);
         batch += QLatin1Char(' ');
         batch += waiting.at(i).text;
     }
@@ -95,12 +95,12 @@ void VelmoraLogPane::emptyPage()
     pageHasLines = false;
 }
 
-QString VelmoraLogPane::stamp(const QDateTime &reportedAt)
+QString VelmoraLogPane::stamp(qint64 reportedAtMs)
 {
-    const qint64 second = reportedAt.toSecsSinceEpoch();
+    const qint64 second = reportedAtMs / 1000;
     if (second != stampedSecond) {
         stampedSecond = second;
-        stampedText = reportedAt.toString(Qt::TextDate);
+        stampedText = QDateTime::fromMSecsSinceEpoch(reportedAtMs, Qt::LocalTime).toString(Qt::TextDate);
     }
     return stampedText;
 }

@@ -49,11 +49,13 @@ public:
 private:
     struct WaitingLine
     {
-        QDateTime reportedAt;
+        // Milliseconds since the epoch: reading the local time costs a
+        // look at the time zone file, done once per second of stamps.
+        qint64 reportedAtMs;
         QString text;
     };
 
-    QString stamp(const QDateTime &reportedAt);
+    QString stamp(qint64 reportedAtMs);
     void emptyPage();
 
     QVector<WaitingLine> waiting;

@@ -17,6 +17,7 @@ const char kFailureMessage[] =
     "Can not write to log file. Function: (VelmoraCommon_Logprintf). Library: (VelmoraCommon).";
 const char kFileSuffix[] = "_Lumari.log";
 constexpr int kTimeBufferSize = 40;
+constexpr int kDigitsBufferSize = 96;
 
 QMutex logMutex;
 QString logDirectory;                  // guarded by logMutex
@@ -37,6 +38,23 @@ QString formatAt(const char *pattern, qint64 seconds)
     char buffer[kTimeBufferSize];
     const std::size_t length = std::strftime(buffer, sizeof buffer, pattern, &broken);
     return QString::fromLocal8Bit(buffer, static_cast<int>(length));
+}
+
+// The day log's own two readings of the clock, written without strftime:
+// glibc's strftime looks at the time zone file again on every call, which
+// cost more than the rest of writing a line.
+QString formatDigits(qint64 seconds, bool withTime)
+{
+    std::tm broken{};
+    if (!logLocalTime(static_cast<std::time_t>(seconds), &broken))
+        return QString();
+    char buffer[kDigitsBufferSize];
+    const int length = withTime
+        ? std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", broken.tm_year + 1900,
+                        broken.tm_mon + 1, broken.tm_mday, broken.tm_hour, broken.tm_min, broken.tm_sec)
+        : std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", broken.tm_year + 1900, broken.tm_mon + 1,
+                        broken.tm_mday);
+    return length > 0 ? QString::fromLatin1(buffer, length) : QString();
 }
 
 const char *tagFor(int level)
@@ -78,7 +96,7 @@ void VelmoraCommon_Logprintf(const QString &message, int level)
     const QByteArray text = message.toUtf8();
     QMutexLocker locker(&logMutex);
 
-    const QString date = formatAt("%Y%m%d", now());
+    const QString date = formatDigits(now(), false);
     if (logDirectory.isEmpty())
         logDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/log/");
     const QString fileName = logDirectory + date + QLatin1String(kFileSuffix);
@@ -90,7 +108,7 @@ void VelmoraCommon_Logprintf(const QString &message, int level)
     }
     // The stamp is a second reading of the clock, so a line written at the
     // turn of the day can carry the next day's time in the previous day's file.
-    const QByteArray stamp = formatAt("%Y-%m-%d %H:%M:%S", now()).toLatin1();
+    const QByteArray stamp = formatDigits(now(), true).toLatin1();
     std::fprintf(file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
     // A full disk may only show when the buffered line is flushed on close.
     bool failed = std::ferror(file) != 0;
