@@ -70,7 +70,12 @@ void VelmoraEventsWindow::setRowsSlot(const SVelmoraHeldRows &rows)
         selectedKey = model->rows().at(selected.first().row()).key;
         hadSelection = true;
     }
+    const bool wasEmpty = model->rowCount() == 0;
     model->setRows(rows);
+    // Fitted to the first events shown; later lists keep the widths the
+    // operator may have set.
+    if (wasEmpty && !rows.isEmpty())
+        tableView->resizeColumnsToContents();
     if (hadSelection) {
         const int row = model->rowOfKey(selectedKey);
         if (row >= 0)

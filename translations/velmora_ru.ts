@@ -81,11 +81,11 @@
     </message>
     <message>
         <source>Count of connections: </source>
-        <translation>Количество подключений: </translation>
+        <translation>Подключений: </translation>
     </message>
     <message>
         <source>Events waiting for the monitoring software: </source>
-        <translation>Событий в очереди для программы мониторинга: </translation>
+        <translation>Ждут программу мониторинга: </translation>
     </message>
     <message>
         <source>Events</source>
