@@ -25,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -753,6 +754,56 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
         QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
         QCOMPARE(comPort->acknowledgedEvents().size(), 1);
+    }
+
+    void setAsideEventSentAgainFromTheEventsWindow()
+    {
+        // The station refuses one alarm and takes the next: the alarm is set
+        // aside, and the operator sends it again from the window.
+        TestDevice::Event refused;
+        refused.zone = 0x0031;
+        TestDevice::Event accepted;
+        accepted.zone = 0x0032;
+        const QByteArray refusedLine = TestDevice::expectedLine(refused);
+        bool refusing = true;
+        comPort->setAnswerPolicy([&](const QByteArray &line, int) {
+            return refusing && line == refusedLine ? PtyStation::nak() : PtyStation::ack();
+        });
+        writeTestConf(QString(), 1);
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
+        window->heldEventsAction()->trigger();
+        VelmoraEventsWindow *events = window->heldEventsWindow();
+        QStringList asked;
+        events->setConfirmation([&](const QString &title, const QString &) {
+            asked << title;
+            return true;
+        });
+
+        TestDevice device(QByteArray::fromHex("123456"));
+        QVERIFY(device.connectTo(tcpPort));
+        QVERIFY(!device.readMacRequest().isEmpty());
+        for (const TestDevice::Event &event : {refused, accepted}) {
+            QVERIFY(device.sendEvent(event));
+            QCOMPARE(device.readFrame(), device.expectedAck());
+        }
+        VelmoraHeldEventsModel *model = events->eventsModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() == 1 && model->rows().first().state == SVelmoraHeldRow::SetAside,
+                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().endsWith(QStringLiteral(", set aside: 1")), kSettle);
+        QCOMPARE(comPort->acknowledgedEvents(), QList<QByteArray>{TestDevice::expectedLine(accepted)});
+
+        refusing = false;
+        events->table()->selectRow(0);
+        events->sendAgainButton()->click();
+        QCOMPARE(asked, QStringList{QStringLiteral("Send again")});
+        QVERIFY(comPort->waitForAcknowledgedEvents(2, kSettle));
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
+        QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
+        QCOMPARE(comPort->acknowledgedEvents().count(refusedLine), 1);
+        VelmoraEventJournal *journal = window->eventJournal();
+        QCOMPARE(journal->setAsideCount(), 0);
+        QCOMPARE(journal->pendingCount(), 0);
     }
 
     void alarmAndKeepaliveDoNotWaitForABusyWindow()
