@@ -464,6 +464,9 @@ void VelmoraCom::sendHeldRows()
             return leftTime < rightTime;
         return left.msg.journalId < right.msg.journalId;
     });
+    // A long backlog makes each list costly to build here and to show there:
+    // the next one waits longer, so that exchanges are not held up by lists.
+    heldRowsTimer->setInterval(qMax(kHeldRowsIntervalMs, rows.size() / kHeldRowsPerMs));
     emit heldRowsSignal(rows);
 }
 

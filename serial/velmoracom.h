@@ -45,8 +45,10 @@ public:
     // Events waiting for the monitoring software; safe from any thread.
     int heldCount() const { return heldEvents.load(); }
 
-    // Held-event lists go out at most this often while they are wanted.
+    // Held-event lists go out at most this often while they are wanted, and
+    // after a long list no sooner than a millisecond per kHeldRowsPerMs rows.
     static constexpr int kHeldRowsIntervalMs = 250;
+    static constexpr int kHeldRowsPerMs = 50;
 
 signals:
     void logSignal(QString text);
