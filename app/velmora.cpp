@@ -7,15 +7,18 @@
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
 #include "velmoraeventjournal.h"
+#include "velmoraeventswindow.h"
 #include "velmoraimages.h"
 #include "velmorainstancelock.h"
 #include "velmoralog.h"
+#include "velmoralinestatetext.h"
 #include "velmoralogpane.h"
 #include "velmoranetworkthread.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSizePolicy>
+#include <QStyle>
 #include <QStatusBar>
 #include <QStringList>
 #include <QTextEdit>
@@ -283,6 +287,11 @@ int Velmora::createToolBar()
     connect(confAction, &QAction::triggered, this, &Velmora::on_confSlot);
     toolBar->addAction(confAction);
 
+    eventsAction = new QAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView), tr("Events"), toolBar);
+    eventsAction->setToolTip(tr("Events held for the monitoring software and set aside"));
+    connect(eventsAction, &QAction::triggered, this, &Velmora::on_eventsSlot);
+    toolBar->addAction(eventsAction);
+
     exitAction = new QAction(iconFromId(kImageExitAction), tr("Exit"), toolBar);
     exitAction->setToolTip(tr("Exit"));
     connect(exitAction, &QAction::triggered, this, &Velmora::on_exitSlot);
@@ -325,6 +334,8 @@ int Velmora::createStatusBar()
     mainStatusBar->addWidget(connectionsLabel, 0);
     heldEventsLabel = new QLabel(this);
     mainStatusBar->addWidget(heldEventsLabel, 0);
+    lineStateLabel = new QLabel(this);
+    mainStatusBar->addWidget(lineStateLabel, 0);
     setStatusBar(mainStatusBar);
     return 1;
 }
@@ -422,6 +433,24 @@ void Velmora::confSlot()
     box.exec();
 }
 
+void Velmora::on_eventsSlot()
+{
+    if (!eventsWindow) {
+        eventsWindow = new VelmoraEventsWindow(this);
+        if (comThread) {
+            connect(comThread, &VelmoraComThread::heldRowsSignal, eventsWindow, &VelmoraEventsWindow::setRowsSlot,
+                    Qt::QueuedConnection);
+            connect(eventsWindow, &VelmoraEventsWindow::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
+            connect(eventsWindow, &VelmoraEventsWindow::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
+            connect(eventsWindow, &VelmoraEventsWindow::shownSignal, comThread,
+                    &VelmoraComThread::setHeldRowsWanted);
+        }
+    }
+    eventsWindow->show();
+    eventsWindow->raise();
+    eventsWindow->activateWindow();
+}
+
 int Velmora::createComThread()
 {
     if (comThread)
@@ -432,6 +461,13 @@ int Velmora::createComThread()
     connect(comThread, &VelmoraComThread::portReadySignal, this, &Velmora::comReadySlot, Qt::QueuedConnection);
     connect(this, &Velmora::comStopSignal, comThread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
     connect(this, &Velmora::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
+    connect(
+        comThread, &VelmoraComThread::lineStateSignal, this,
+        [this](const SVelmoraLineState &state) {
+            if (lineStateLabel)
+                lineStateLabel->setText(VelmoraLineStateText::text(state, QDateTime::currentDateTime()));
+        },
+        Qt::QueuedConnection);
     comThread->setEventStore(journal);
     comThread->start(QThread::InheritPriority);
     // A start request that found no worker yet would be lost.

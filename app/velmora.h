@@ -16,6 +16,7 @@ class QToolBar;
 class VelmoraComThread;
 class VelmoraConfWidget;
 class VelmoraEventJournal;
+class VelmoraEventsWindow;
 class VelmoraInstanceLock;
 class VelmoraNetworkThread;
 
@@ -72,6 +73,11 @@ public:
     QAction *quitAction() const { return exitAction; }
     QLabel *connectionsText() const { return connectionsLabel; }
     QLabel *heldEventsText() const { return heldEventsLabel; }
+    // The line's state as the serial worker last reported it.
+    QLabel *lineStateText() const { return lineStateLabel; }
+    QAction *heldEventsAction() const { return eventsAction; }
+    // Null until the Events action is first used.
+    VelmoraEventsWindow *heldEventsWindow() const { return eventsWindow; }
     QLabel *aboutText() const { return aboutLabel; }
     static QTextEdit *logView();
     static int logViewLineCount();
@@ -90,6 +96,8 @@ public slots:
     void comReadySlot();
     void on_exitSlot();
     void on_confSlot();
+    // Shows the Events window, made on first use.
+    void on_eventsSlot();
     void onQuitSlot();
     void Put2Log(QString str);
     void confSlot();
@@ -120,6 +128,9 @@ private:
     QTimer *updateTimer = nullptr;
     QLabel *connectionsLabel = nullptr;
     QLabel *heldEventsLabel = nullptr;
+    QLabel *lineStateLabel = nullptr;
+    QAction *eventsAction = nullptr;
+    VelmoraEventsWindow *eventsWindow = nullptr;
     QLabel *aboutLabel = nullptr;
     QString appDirectory;
     bool startupBoxes = true;

@@ -21,6 +21,9 @@ struct SVelmoraMsg
     QString deviceId = QStringLiteral("");
     // When the network receiver took the event; invalid when not known.
     QDateTime receivedAt;
+    // The address the device's connection came from; empty when not known
+    // (events journaled before it was kept).
+    QString peerAddress = QStringLiteral("");
     // Position of the event in the event journal; 0 when it was never
     // journaled. The serial side uses it to mark the event delivered.
     qint64 journalId = 0;

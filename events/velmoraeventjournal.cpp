@@ -142,15 +142,14 @@ bool VelmoraEventJournal::readFileLocked()
                       deviceIndexLocked(found.deviceId, found.deviceIdSize));
             break;
         case Record::Type::Delivered:
-        case Record::Type::Refused: {
+        case Record::Type::Refused:
+        case Record::Type::Released:
+        case Record::Type::Requeued: {
             highestId = qMax(highestId, found.journalId);
             const auto heldEvent = findLocked(found.journalId);
-            if (heldEvent == held.end() || heldEvent->state == State::Settled)
-                break;
-            if (found.type == Record::Type::Delivered)
-                setStateLocked(*heldEvent, State::Settled);
-            else if (heldEvent->state == State::Pending)
-                setStateLocked(*heldEvent, State::SetAside);
+            State after = State::Settled;
+            if (heldEvent != held.end() && stateAfterMark(heldEvent->state, found.type, &after))
+                setStateLocked(*heldEvent, after);
             break;
         }
         }
@@ -245,27 +244,60 @@ QString VelmoraEventJournal::errorString() const
 void VelmoraEventJournal::markDelivered(qint64 journalId)
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    markLocked(journalId, true);
+    markLocked(journalId, Record::Type::Delivered);
 }
 
 void VelmoraEventJournal::markRefused(qint64 journalId)
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    markLocked(journalId, false);
+    markLocked(journalId, Record::Type::Refused);
 }
 
-void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
+void VelmoraEventJournal::markRequeued(qint64 journalId)
 {
-    // Unknown or already settled ids (0 for events never journaled, a
-    // second mark) change nothing.
-    const auto heldEvent = findLocked(journalId);
-    if (heldEvent == held.end() || heldEvent->state == State::Settled
-        || (!delivered && heldEvent->state == State::SetAside)) {
-        return;
+    const std::lock_guard<std::mutex> locker(mutex);
+    markLocked(journalId, Record::Type::Requeued);
+}
+
+void VelmoraEventJournal::markReleased(qint64 journalId)
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    markLocked(journalId, Record::Type::Released);
+}
+
+bool VelmoraEventJournal::stateAfterMark(State state, VelmoraEventJournalRecord::Type mark, State *after)
+{
+    switch (mark) {
+    case Record::Type::Delivered:
+        *after = State::Settled;
+        return state != State::Settled;
+    case Record::Type::Refused:
+        *after = State::SetAside;
+        return state == State::Pending;
+    case Record::Type::Released:
+        *after = State::Settled;
+        return state == State::SetAside;
+    case Record::Type::Requeued:
+        *after = State::Pending;
+        return state == State::SetAside;
+    case Record::Type::Header:
+    case Record::Type::Event:
+        break;
     }
+    return false;
+}
+
+void VelmoraEventJournal::markLocked(qint64 journalId, VelmoraEventJournalRecord::Type type)
+{
+    // Unknown ids (0 for events never journaled) and marks that do not fit
+    // the event's state (a second mark, a release of a pending event)
+    // change nothing.
+    const auto heldEvent = findLocked(journalId);
+    State after = State::Settled;
+    if (heldEvent == held.end() || !stateAfterMark(heldEvent->state, type, &after))
+        return;
     if (file.isOpen()) {
-        const QByteArray mark = encodedRecord(
-            delivered ? Record::Type::Delivered : Record::Type::Refused, journalId);
+        const QByteArray mark = encodedRecord(type, journalId);
         if (file.writeAt(fileEnd, mark)) {
             fileEnd += mark.size();
             marksUnflushed = true;
@@ -276,12 +308,9 @@ void VelmoraEventJournal::markLocked(qint64 journalId, bool delivered)
             discardTailLocked();
         }
     }
-    if (delivered) {
-        setStateLocked(*heldEvent, State::Settled);
+    setStateLocked(*heldEvent, after);
+    if (after == State::Settled)
         dropSettledLocked();
-    } else {
-        setStateLocked(*heldEvent, State::SetAside);
-    }
     compactIfWastefulLocked();
 }
 

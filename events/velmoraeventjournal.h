@@ -2,6 +2,7 @@
 #define VELMORAEVENTJOURNAL_H
 
 #include "durablefile.h"
+#include "velmoraeventjournalrecord.h"
 #include "velmoraeventstore.h"
 
 #include <QByteArray>
@@ -31,7 +32,9 @@
 // records may have reached the disk even though it reported failure.
 //
 // Events refused by the monitoring software are set aside, not forgotten:
-// they stay in the file, with their refused mark, until they are delivered.
+// they stay in the file, with their refused mark, until the operator sends
+// them again (a requeued mark makes them pending once more) or releases them
+// (a released mark lets compaction drop them), or until they are delivered.
 //
 // Whenever the file holds more than twice what the events still pending and
 // set aside take, and is larger than the compaction threshold, it is
@@ -71,13 +74,15 @@ public:
     QString errorString() const override;
     void markDelivered(qint64 journalId) override;
     void markRefused(qint64 journalId) override;
+    void markRequeued(qint64 journalId) override;
+    void markReleased(qint64 journalId) override;
     QVector<SVelmoraMsg> pendingEvents() const override;
     int pendingCount() const override;
     int pendingCountForDevice(const QString &deviceId) const override;
     bool heldEvent(qint64 journalId, SVelmoraMsg *event) const override;
     // Events the monitoring software refused, in the order they were
     // appended, and how many there are.
-    QVector<SVelmoraMsg> setAsideEvents() const;
+    QVector<SVelmoraMsg> setAsideEvents() const override;
     int setAsideCount() const;
 
     QString filePath() const;
@@ -129,7 +134,9 @@ private:
 
     bool openLocked();
     bool readFileLocked();
-    void markLocked(qint64 journalId, bool delivered);
+    // Whether a mark moves an event in state, and to which state.
+    static bool stateAfterMark(State state, VelmoraEventJournalRecord::Type mark, State *after);
+    void markLocked(qint64 journalId, VelmoraEventJournalRecord::Type mark);
     // What a compaction writes, taken under the lock.
     struct Replacement
     {

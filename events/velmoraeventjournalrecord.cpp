@@ -96,6 +96,8 @@ bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord::F
     case Type::Header:
     case Type::Delivered:
     case Type::Refused:
+    case Type::Released:
+    case Type::Requeued:
         return position == size;
     case Type::Event:
         break;
@@ -127,6 +129,16 @@ bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord::F
         if (milliseconds != kUnknownTime)
             event->receivedAt = QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC);
     }
+    position += kTimeSize;
+    // Records written before the peer address was kept end here.
+    if (position == size)
+        return true;
+    const char *peerAddress = nullptr;
+    int peerAddressSize = 0;
+    if (!takeText(payload, size, position, &peerAddress, &peerAddressSize))
+        return false;
+    if (event)
+        event->peerAddress = textOf(peerAddress, peerAddressSize);
     // Whatever follows belongs to fields of a later version.
     return true;
 }
@@ -159,6 +171,9 @@ QByteArray VelmoraEventJournalRecord::encode(const VelmoraEventJournalRecord &re
             ? record.event.receivedAt.toMSecsSinceEpoch()
             : kUnknownTime;
         appendLittleEndian(payload, static_cast<quint64>(milliseconds), kTimeSize);
+        const QByteArray peerAddress = record.event.peerAddress.toUtf8();
+        appendLittleEndian(payload, static_cast<quint64>(peerAddress.size()), 4);
+        payload.append(peerAddress);
     }
 
     QByteArray bytes = kRecordMarker;

@@ -17,10 +17,13 @@
 //            the six text fields, each as a 4-byte length and UTF-8 bytes,
 //            then the device ID the same way and the receive time in
 //            milliseconds since 1970 UTC (8 bytes, little-endian, the
-//            lowest 64-bit number when it is not known).
+//            lowest 64-bit number when it is not known), then the peer
+//            address the same way as a text field.
 // Event records written before the device ID and the receive time were kept
 // end after the six text fields; they are read with an empty device ID and
-// no receive time. Bytes after the receive time are left to later fields.
+// no receive time; those written before the peer address was kept end after
+// the receive time and are read with an empty address. Bytes after the peer
+// address are left to later fields.
 // A record cut short or damaged fails its CRC and is skipped; the marker lets
 // the reader find the next intact record after a damaged one. 0xFF never
 // occurs in UTF-8, so the marker cannot hide inside a text field.
@@ -33,6 +36,12 @@ struct VelmoraEventJournalRecord
         Event = 2,
         Delivered = 3,
         Refused = 4,
+        // The operator let go of a set-aside event: it may be compacted away.
+        Released = 5,
+        // The operator sent a set-aside event again: it is pending once more.
+        // A reader that does not know these two marks keeps the event set
+        // aside, which loses nothing.
+        Requeued = 6,
     };
 
     Type type = Type::Event;
@@ -84,7 +93,7 @@ struct VelmoraEventJournalRecord
 
     static constexpr int kFrameSize = 12;
     static constexpr int kMarkerSize = 4;
-    // Header, delivered and refused records: frame, type byte and id.
+    // Header records and marks: frame, type byte and id.
     static constexpr int kIdRecordSize = kFrameSize + 1 + 8;
     // Far above any event; a larger length field is damage, not a record.
     static constexpr quint32 kMaxPayloadSize = 1u << 20;

@@ -28,8 +28,15 @@ public:
     // The monitoring software refused the event for good; it is set aside.
     virtual void markRefused(qint64 journalId) = 0;
 
+    // The operator sent a set-aside event again: it is pending once more.
+    virtual void markRequeued(qint64 journalId) { Q_UNUSED(journalId) }
+    // The operator let go of a set-aside event; it need not be kept.
+    virtual void markReleased(qint64 journalId) { Q_UNUSED(journalId) }
+
     // Events neither delivered nor refused, in the order they were appended.
     virtual QVector<SVelmoraMsg> pendingEvents() const = 0;
+    // Events refused and set aside, in the order they were appended.
+    virtual QVector<SVelmoraMsg> setAsideEvents() const { return {}; }
 
     // How many of them there are, in all and from one device ID. A store
     // that keeps many events answers these without copying them.

@@ -89,6 +89,7 @@ void acknowledgeEvent(SVelmoraFrameOutcome &outcome, const SVelmoraClient &clien
     // The serial side serves devices in turn and limits each one's backlog
     // by this.
     event.deviceId = hex(client.id.data(), VelmoraFrame::kIdSize);
+    event.peerAddress = client.peerAddress;
     event.receivedAt = receivedAt;
     const QStringList netMsgArgs = {QString::fromLatin1(kTag), event.account, event.messageType,
                                     event.event, event.group, event.zone, event.time};

@@ -9,7 +9,10 @@
 #include "velmorareceiverformat.h"
 
 #include <QTimer>
+#include <QDateTime>
 #include <QVector>
+
+#include <algorithm>
 
 using Prefix = VelmoraComReport::Prefix;
 
@@ -19,14 +22,19 @@ VelmoraCom::VelmoraCom(QObject *parent)
       exchange(*portHandle),
       keepaliveTimer(new QTimer(this)),
       absenceRetryTimer(new QTimer(this)),
-      reopenTimer(new QTimer(this))
+      reopenTimer(new QTimer(this)),
+      heldRowsTimer(new QTimer(this))
 {
+    lineState.reason = tr("not opened yet");
     reopenTimer->setSingleShot(true);
     connect(reopenTimer, &QTimer::timeout, this, &VelmoraCom::reopenPort);
     keepaliveTimer->setSingleShot(true);
     connect(keepaliveTimer, &QTimer::timeout, this, &VelmoraCom::sendKeepalive);
     absenceRetryTimer->setSingleShot(true);
     connect(absenceRetryTimer, &QTimer::timeout, this, &VelmoraCom::retryHeldEvent);
+    heldRowsTimer->setSingleShot(true);
+    heldRowsTimer->setInterval(kHeldRowsIntervalMs);
+    connect(heldRowsTimer, &QTimer::timeout, this, &VelmoraCom::sendHeldRows);
 }
 
 VelmoraCom::~VelmoraCom() = default;
@@ -34,11 +42,17 @@ VelmoraCom::~VelmoraCom() = default;
 void VelmoraCom::setEventStore(VelmoraEventStore *store)
 {
     eventStore = store;
-    if (!eventStore)
-        return;
-    const QVector<SVelmoraMsg> pending = eventStore->pendingEvents();
-    for (const SVelmoraMsg &msg : pending)
-        holdEvent(msg);
+    if (eventStore) {
+        const QVector<SVelmoraMsg> pending = eventStore->pendingEvents();
+        for (const SVelmoraMsg &msg : pending)
+            holdEvent(msg);
+        // Set aside before the restart, and still waiting for the operator.
+        const QVector<SVelmoraMsg> refused = eventStore->setAsideEvents();
+        for (const SVelmoraMsg &msg : refused)
+            setAsideEvents.append(SetAsideEvent{msg, 0, msg.journalId != 0 ? msg.journalId : nextLocalKey--});
+    }
+    updateHeldCount();
+    emit lineStateSignal(lineState);
 }
 
 void VelmoraCom::setSettings(const SVelmoraComSettings &value)
@@ -167,6 +181,7 @@ bool VelmoraCom::tryOpen()
             return false;
         reportedFailureStep = int(index);
         reportedFailureReason = reason;
+        setLineState(SVelmoraLineState::PortClosed, reason);
         for (const VelmoraComReport &line : qAsConst(succeeded))
             report(line);
         report(step.failure.report(settings.portName).plain(QStringLiteral(" (") + reason + QLatin1Char(')')));
@@ -178,19 +193,19 @@ bool VelmoraCom::tryOpen()
         report(line);
     report(VelmoraPortOpening::readyLine.report(settings.portName));
     emit portReadySignal();
+    setLineState(SVelmoraLineState::PortOpen);
 
     restartKeepaliveTimer();
     // Events held while the port was closed go out now; whether the software
     // is there is learnt afresh from the first of them.
     queue.portOpened();
-    absenceRetryTimer->stop();
-    if (!queue.isEmpty())
-        scheduleSend();
+    continueSending(true);
     return true;
 }
 
 void VelmoraCom::lineGone()
 {
+    setLineState(SVelmoraLineState::PortClosed, QString::fromStdString(portHandle->lastErrorText()));
     report(VelmoraComReport(Prefix::Short)
                .translated(QT_TR_NOOP(" Lost the port "))
                .plain(settings.portName)
@@ -211,6 +226,7 @@ void VelmoraCom::closePort()
     reopenTimer->stop();
     stopKeepaliveTimer();
     absenceRetryTimer->stop();
+    setLineState(SVelmoraLineState::PortClosed, tr("closed for new settings"));
     if (portOpen()) {
         portHandle->close();
         report(VelmoraPortOpening::closedLine.report(settings.portName));
@@ -244,24 +260,27 @@ void VelmoraCom::retryHeldEvent()
     sendEvent();
 }
 
-void VelmoraCom::sendEvent()
+QString VelmoraCom::eventLineOf(const SVelmoraMsg &msg) const
 {
     const bool appendTime = VelmoraCommon_GetConf()->useTime != 0;
-    const QString lineText =
-        VelmoraReceiverFormat::eventLine(settings.server, settings.line, queue.next(), appendTime);
+    return VelmoraReceiverFormat::eventLine(settings.server, settings.line, msg, appendTime);
+}
+
+void VelmoraCom::sendEvent()
+{
+    const QString lineText = eventLineOf(queue.next());
     const auto countRefusal = [this](bool refusal) { return queue.countAnswer(refusal); };
+    noteHeldChanged();
 
     switch (exchange.sendEvent(lineText, countRefusal)) {
     case VelmoraExchange::Result::Acknowledged:
         report(VelmoraComReport(Prefix::Spaced).plain(QStringLiteral("COMMSG: ") + lineText));
         restartKeepaliveTimer();
-        finishEvent(queue.takeNext(), true);
+        setLineState(SVelmoraLineState::Answering);
+        finishEvent(queue.takeNext());
         break;
     case VelmoraExchange::Result::Refused:
-        report(VelmoraComReport(Prefix::Short)
-                   .translated(QT_TR_NOOP(" Refused by the monitoring software, set aside: "))
-                   .plain(lineText));
-        finishEvent(queue.takeNext(), false);
+        handleRefusal(lineText);
         break;
     case VelmoraExchange::Result::NotAcknowledged:
         report(VelmoraComReport(Prefix::Short)
@@ -271,16 +290,57 @@ void VelmoraCom::sendEvent()
                    .translated(QT_TR_NOOP(" was failed! Packet:\n"))
                    .plain(lineText));
         reportNotice(queue.failNext());
-        // Without keepalives nothing else would tell when the software is back.
-        if (settings.timing.keepaliveMs <= 0)
-            absenceRetryTimer->start();
-        return;
+        if (!queue.inLineFault())
+            setLineState(SVelmoraLineState::NotAnswering);
+        break;
     case VelmoraExchange::Result::LineGone:
         lineGone();
         return;
     }
-    if (!queue.isEmpty())
-        scheduleSend();
+    continueSending(true);
+}
+
+void VelmoraCom::handleRefusal(const QString &lineText)
+{
+    switch (queue.refuseNext()) {
+    case VelmoraHeldQueue::Refusal::OnTrial:
+        report(VelmoraComReport(Prefix::Short)
+                   .translated(QT_TR_NOOP(" Refused by the monitoring software; kept until the next "
+                                          "event shows whether the line is at fault: "))
+                   .plain(lineText));
+        setLineState(SVelmoraLineState::Answering);
+        return;
+    case VelmoraHeldQueue::Refusal::LineFault:
+        report(VelmoraComReport(Prefix::Short)
+                   .translated(QT_TR_NOOP(" Line fault: the monitoring software refuses every event "
+                                          "line; all events are held in order and the first is tried "
+                                          "again. Refused: "))
+                   .plain(lineText));
+        setLineState(SVelmoraLineState::RefusingEvents);
+        return;
+    case VelmoraHeldQueue::Refusal::StillHeld:
+        return;
+    }
+}
+
+void VelmoraCom::continueSending(bool restartRetry)
+{
+    noteHeldChanged();
+    if (queue.mayWriteEvents()) {
+        absenceRetryTimer->stop();
+        if (!queue.isEmpty())
+            scheduleSend();
+        return;
+    }
+    // Without keepalives nothing else would tell when the software is back;
+    // during a line fault, or with only a refused event left, keepalives say
+    // nothing about the events.
+    if (!queue.retriesOnTimer(settings.timing.keepaliveMs > 0)) {
+        absenceRetryTimer->stop();
+        return;
+    }
+    if (restartRetry || !absenceRetryTimer->isActive())
+        absenceRetryTimer->start();
 }
 
 void VelmoraCom::sendKeepalive()
@@ -292,13 +352,9 @@ void VelmoraCom::sendKeepalive()
     if (acknowledged) {
         restartKeepaliveTimer();
         report(VelmoraComReport(Prefix::Short).translated(QT_TR_NOOP(" COMMSG: Keepalive ")));
-        const VelmoraHeldQueue::Notice notice = queue.keepaliveAnswered(true);
-        if (notice != VelmoraHeldQueue::Notice::None) {
-            absenceRetryTimer->stop();
-            reportNotice(notice);
-        }
-        if (!queue.isEmpty())
-            scheduleSend();
+        setLineState(queue.inLineFault() ? SVelmoraLineState::RefusingEvents : SVelmoraLineState::Answering);
+        reportNotice(queue.keepaliveAnswered(true));
+        continueSending(false);
         return;
     }
     if (exchange.lineGone()) {
@@ -311,20 +367,133 @@ void VelmoraCom::sendKeepalive()
     if (portOpen())
         restartKeepaliveTimer();
     queue.keepaliveAnswered(false);
+    setLineState(SVelmoraLineState::NotAnswering);
 }
 
-void VelmoraCom::finishEvent(const VelmoraHeldQueue::Finished &finished, bool delivered)
+void VelmoraCom::finishEvent(const VelmoraHeldQueue::Finished &finished)
 {
+    if (finished.setAside)
+        setAside(finished.setAsideMsg, finished.setAsideAttempts);
     const qint64 journalId = finished.msg.journalId;
-    if (journalId != 0 && eventStore) {
-        if (delivered)
-            eventStore->markDelivered(journalId);
-        else
-            eventStore->markRefused(journalId);
-    }
+    if (journalId != 0 && eventStore)
+        eventStore->markDelivered(journalId);
     updateHeldCount();
     absenceRetryTimer->stop();
     reportNotice(finished.notice);
+}
+
+void VelmoraCom::setAside(const SVelmoraMsg &msg, int attempts)
+{
+    report(VelmoraComReport(Prefix::Short)
+               .translated(QT_TR_NOOP(" Refused by the monitoring software, set aside: "))
+               .plain(eventLineOf(msg)));
+    if (msg.journalId != 0 && eventStore)
+        eventStore->markRefused(msg.journalId);
+    setAsideEvents.append(SetAsideEvent{msg, attempts, msg.journalId != 0 ? msg.journalId : nextLocalKey--});
+    setLineState(lineState.kind, lineState.reason);
+}
+
+bool VelmoraCom::takeSetAside(qint64 key, SVelmoraMsg *msg)
+{
+    for (int index = 0; index < setAsideEvents.size(); ++index) {
+        if (setAsideEvents.at(index).key != key)
+            continue;
+        *msg = setAsideEvents.at(index).msg;
+        setAsideEvents.remove(index);
+        return true;
+    }
+    return false;
+}
+
+void VelmoraCom::sendAgainSlot(qint64 key)
+{
+    SVelmoraMsg msg;
+    if (!takeSetAside(key, &msg))
+        return;
+    report(VelmoraComReport(Prefix::Short)
+               .translated(QT_TR_NOOP(" Sent again by the operator: "))
+               .plain(eventLineOf(msg)));
+    // Pending in the journal before it is held, so that a mark made by its
+    // delivery always follows this one.
+    if (msg.journalId != 0 && eventStore)
+        eventStore->markRequeued(msg.journalId);
+    queue.add(msg);
+    updateHeldCount();
+    setLineState(lineState.kind, lineState.reason);
+    if (portOpen())
+        continueSending(false);
+}
+
+void VelmoraCom::releaseSlot(qint64 key)
+{
+    SVelmoraMsg msg;
+    if (!takeSetAside(key, &msg))
+        return;
+    report(VelmoraComReport(Prefix::Short)
+               .translated(QT_TR_NOOP(" Released by the operator, not sent: "))
+               .plain(eventLineOf(msg)));
+    if (msg.journalId != 0 && eventStore)
+        eventStore->markReleased(msg.journalId);
+    noteHeldChanged();
+    setLineState(lineState.kind, lineState.reason);
+}
+
+void VelmoraCom::setHeldRowsWanted(bool wanted)
+{
+    heldRowsWanted = wanted;
+    if (!wanted) {
+        heldRowsTimer->stop();
+        return;
+    }
+    sendHeldRows();
+}
+
+void VelmoraCom::noteHeldChanged()
+{
+    if (heldRowsWanted && !heldRowsTimer->isActive())
+        heldRowsTimer->start();
+}
+
+void VelmoraCom::sendHeldRows()
+{
+    if (!heldRowsWanted)
+        return;
+    SVelmoraHeldRows rows;
+    const QVector<VelmoraHeldQueue::HeldView> held = queue.heldEvents();
+    rows.reserve(held.size() + setAsideEvents.size());
+    for (const VelmoraHeldQueue::HeldView &view : held) {
+        rows.append(SVelmoraHeldRow{view.msg, eventLineOf(view.msg), view.attempts,
+                                    view.onTrial ? SVelmoraHeldRow::Refused : SVelmoraHeldRow::Waiting,
+                                    view.msg.journalId});
+    }
+    for (const SetAsideEvent &entry : qAsConst(setAsideEvents))
+        rows.append(SVelmoraHeldRow{entry.msg, eventLineOf(entry.msg), entry.attempts, SVelmoraHeldRow::SetAside, entry.key});
+    std::stable_sort(rows.begin(), rows.end(), [](const SVelmoraHeldRow &left, const SVelmoraHeldRow &right) {
+        const qint64 leftTime = left.msg.receivedAt.isValid() ? left.msg.receivedAt.toMSecsSinceEpoch() : 0;
+        const qint64 rightTime = right.msg.receivedAt.isValid() ? right.msg.receivedAt.toMSecsSinceEpoch() : 0;
+        if (leftTime != rightTime)
+            return leftTime < rightTime;
+        return left.msg.journalId < right.msg.journalId;
+    });
+    // A long backlog makes each list costly to build here and to show there:
+    // the next one waits longer, so that exchanges are not held up by lists.
+    heldRowsTimer->setInterval(qMax(kHeldRowsIntervalMs, rows.size() / kHeldRowsPerMs));
+    emit heldRowsSignal(rows);
+}
+
+void VelmoraCom::setLineState(SVelmoraLineState::Kind kind, const QString &reason)
+{
+    SVelmoraLineState next = lineState;
+    if (kind != lineState.kind) {
+        next.kind = kind;
+        next.since = QDateTime::currentDateTime();
+    }
+    next.reason = kind == SVelmoraLineState::PortClosed ? reason : QString();
+    next.setAside = setAsideEvents.size();
+    if (next == lineState)
+        return;
+    lineState = next;
+    emit lineStateSignal(lineState);
 }
 
 void VelmoraCom::reportNotice(VelmoraHeldQueue::Notice notice)
@@ -344,12 +513,19 @@ void VelmoraCom::reportNotice(VelmoraHeldQueue::Notice notice)
                                                "held events to send: %1"),
                                     queue.size()));
         return;
+    case VelmoraHeldQueue::Notice::LineFaultOver:
+        report(VelmoraComReport(Prefix::Short)
+                   .translatedCount(QT_TR_NOOP(" Line fault over: the monitoring software accepts "
+                                               "event lines again; held events to send: %1"),
+                                    queue.size()));
+        return;
     }
 }
 
 void VelmoraCom::updateHeldCount()
 {
     heldEvents.store(queue.size());
+    noteHeldChanged();
 }
 
 void VelmoraCom::report(const VelmoraComReport &line)

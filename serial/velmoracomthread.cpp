@@ -8,7 +8,11 @@
 
 #include <utility>
 
-VelmoraComThread::VelmoraComThread(QObject *parent) : QThread(parent) {}
+VelmoraComThread::VelmoraComThread(QObject *parent) : QThread(parent)
+{
+    qRegisterMetaType<SVelmoraLineState>("SVelmoraLineState");
+    qRegisterMetaType<SVelmoraHeldRows>("SVelmoraHeldRows");
+}
 
 VelmoraComThread::~VelmoraComThread()
 {
@@ -164,6 +168,29 @@ void VelmoraComThread::timeoutSlot()
     emit keepaliveSignal();
 }
 
+void VelmoraComThread::sendAgainSlot(qint64 key)
+{
+    QMutexLocker locker(&workerMutex);
+    if (VelmoraCom *target = worker)
+        QMetaObject::invokeMethod(target, [target, key] { target->sendAgainSlot(key); }, Qt::QueuedConnection);
+}
+
+void VelmoraComThread::releaseSlot(qint64 key)
+{
+    QMutexLocker locker(&workerMutex);
+    if (VelmoraCom *target = worker)
+        QMetaObject::invokeMethod(target, [target, key] { target->releaseSlot(key); }, Qt::QueuedConnection);
+}
+
+void VelmoraComThread::setHeldRowsWanted(bool wanted)
+{
+    QMutexLocker locker(&workerMutex);
+    if (VelmoraCom *target = worker) {
+        QMetaObject::invokeMethod(
+            target, [target, wanted] { target->setHeldRowsWanted(wanted); }, Qt::QueuedConnection);
+    }
+}
+
 void VelmoraComThread::run()
 {
     // Lives in this thread until its event loop ends; then deleted here, in
@@ -173,6 +200,8 @@ void VelmoraComThread::run()
     connect(created, &VelmoraCom::logSignal, this, &VelmoraComThread::logSignal);
     connect(created, &VelmoraCom::stopSignal, this, &VelmoraComThread::stopSignal);
     connect(created, &VelmoraCom::portReadySignal, this, &VelmoraComThread::portReadySignal);
+    connect(created, &VelmoraCom::lineStateSignal, this, &VelmoraComThread::lineStateSignal);
+    connect(created, &VelmoraCom::heldRowsSignal, this, &VelmoraComThread::heldRowsSignal);
     connect(this, &VelmoraComThread::stopSignal2, created, &VelmoraCom::stopSlot,
             Qt::QueuedConnection);
     connect(this, &VelmoraComThread::keepaliveSignal, created, &VelmoraCom::keepaliveSlot,

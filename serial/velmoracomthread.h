@@ -2,6 +2,8 @@
 #define VELMORACOMTHREAD_H
 
 #include "svelmoracomsettings.h"
+#include "svelmoraheldrow.h"
+#include "svelmoralinestate.h"
 #include "svelmoramsg.h"
 
 #include <QMutex>
@@ -63,6 +65,10 @@ signals:
     // A start request went to the worker, with its settings.
     void startSignal2();
     void keepaliveSignal();
+    // Relayed from the worker through queued connections: copies, never
+    // the worker's own records.
+    void lineStateSignal(SVelmoraLineState state);
+    void heldRowsSignal(SVelmoraHeldRows rows);
 
 public slots:
     // Safe from any thread; the event is queued into the serial thread.
@@ -72,6 +78,10 @@ public slots:
     void timerStartSlot();
     void timerStopSlot();
     void timeoutSlot();
+    // Safe from any thread; handed to the worker in the serial thread.
+    void sendAgainSlot(qint64 key);
+    void releaseSlot(qint64 key);
+    void setHeldRowsWanted(bool wanted);
 
 private:
     void run() override;

@@ -1,5 +1,8 @@
 #include "velmoraheldqueue.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // The periodic test's event code, whatever its qualifier.
@@ -38,8 +41,9 @@ QByteArray packFields(const SVelmoraMsg &msg)
 {
     QByteArray packed;
     packed.reserve(msg.account.size() + msg.event.size() + msg.group.size() + msg.zone.size()
-                   + msg.messageType.size() + msg.time.size() + 6);
-    for (const QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time})
+                   + msg.messageType.size() + msg.time.size() + msg.peerAddress.size() + 7);
+    for (const QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time,
+                                 &msg.peerAddress})
         appendField(packed, *field);
     return packed;
 }
@@ -47,7 +51,8 @@ QByteArray packFields(const SVelmoraMsg &msg)
 void unpackFields(const QByteArray &packed, SVelmoraMsg &msg)
 {
     int at = 0;
-    for (QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time})
+    for (QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time,
+                           &msg.peerAddress})
         *field = takeField(packed, at);
 }
 
@@ -72,24 +77,22 @@ bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
         // Its turn comes after every device already waiting.
         lane.turns.push_back(device.key());
     }
-    device->events.push_back(Held{packFields(msg), msg.receivedAt, msg.journalId, 0});
+    device->events.push_back(Held{packFields(msg), msg.receivedAt, msg.journalId, 0, 0});
     ++count;
     return true;
 }
 
 VelmoraHeldQueue::Held &VelmoraHeldQueue::head()
 {
+    if (trialFirst())
+        return trial;
     Lane &lane = lanes[nextLane()];
     DeviceEvents &device = lane.devices[lane.turns.front()];
     return device.events[device.head];
 }
 
-SVelmoraMsg VelmoraHeldQueue::next() const
+SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held, const QString &deviceId)
 {
-    const Lane &lane = lanes[nextLane()];
-    const QString &deviceId = lane.turns.front();
-    const DeviceEvents &device = *lane.devices.find(deviceId);
-    const Held &held = device.events[device.head];
     SVelmoraMsg msg;
     unpackFields(held.fields, msg);
     msg.deviceId = deviceId;
@@ -98,16 +101,47 @@ SVelmoraMsg VelmoraHeldQueue::next() const
     return msg;
 }
 
+SVelmoraMsg VelmoraHeldQueue::next() const
+{
+    if (trialFirst())
+        return unpack(trial, trialDevice);
+    const Lane &lane = lanes[nextLane()];
+    const QString &deviceId = lane.turns.front();
+    const DeviceEvents &device = *lane.devices.find(deviceId);
+    return unpack(device.events[device.head], deviceId);
+}
+
 bool VelmoraHeldQueue::countAnswer(bool refusal)
 {
     Held &held = head();
+    ++held.attempts;
     held.refusalsInRow = refusal ? held.refusalsInRow + 1 : 0;
     return held.refusalsInRow >= kRefusalNakCount;
+}
+
+VelmoraHeldQueue::Refusal VelmoraHeldQueue::refuseNext()
+{
+    head().refusalsInRow = 0;
+    // The event on trial refused once more, with no other to compare it to,
+    // or during the line fault: it stays where it is.
+    if (trialFirst())
+        return Refusal::StillHeld;
+    if (hasTrial) {
+        lineFault = true;
+        return Refusal::LineFault;
+    }
+    trial = takeFromLanes(&trialDevice);
+    hasTrial = true;
+    return Refusal::OnTrial;
 }
 
 VelmoraHeldQueue::Notice VelmoraHeldQueue::failNext()
 {
     absent = true;
+    // Refusals make up most unanswered writes in a line fault; the fault's
+    // own line says what is wrong.
+    if (lineFault)
+        return Notice::None;
     if (absenceReported)
         return Notice::None;
     absenceReported = true;
@@ -133,13 +167,47 @@ void VelmoraHeldQueue::portOpened()
 VelmoraHeldQueue::Finished VelmoraHeldQueue::takeNext()
 {
     Finished finished;
-    finished.msg = next();
+    if (trialFirst()) {
+        finished.msg = unpack(trial, trialDevice);
+        trial = Held();
+        hasTrial = false;
+    } else {
+        QString deviceId;
+        const Held taken = takeFromLanes(&deviceId);
+        finished.msg = unpack(taken, deviceId);
+        if (hasTrial) {
+            // A different event went through: the refusal was the event's.
+            finished.setAside = true;
+            finished.setAsideMsg = unpack(trial, trialDevice);
+            finished.setAsideAttempts = trial.attempts;
+            if (trial.journalId != 0)
+                heldJournalIds.remove(trial.journalId);
+            trial = Held();
+            hasTrial = false;
+            --count;
+        }
+    }
     if (finished.msg.journalId != 0)
         heldJournalIds.remove(finished.msg.journalId);
+    --count;
+    if (lineFault) {
+        lineFault = false;
+        absent = false;
+        absenceReported = false;
+        finished.notice = Notice::LineFaultOver;
+        return finished;
+    }
+    finished.notice = leaveAbsence();
+    return finished;
+}
 
+VelmoraHeldQueue::Held VelmoraHeldQueue::takeFromLanes(QString *deviceId)
+{
     Lane &lane = lanes[nextLane()];
     const auto device = lane.devices.find(lane.turns.front());
+    *deviceId = device.key();
     DeviceEvents &events = *device;
+    Held taken = std::move(events.events[events.head]);
     events.events[events.head] = Held();
     ++events.head;
     if (events.head == events.events.size()) {
@@ -156,9 +224,32 @@ VelmoraHeldQueue::Finished VelmoraHeldQueue::takeNext()
         lane.turns.push_back(lane.turns.front());
         lane.turns.pop_front();
     }
-    --count;
-    finished.notice = leaveAbsence();
-    return finished;
+    return taken;
+}
+
+QVector<VelmoraHeldQueue::HeldView> VelmoraHeldQueue::heldEvents() const
+{
+    QVector<HeldView> views;
+    views.reserve(count);
+    if (hasTrial)
+        views.append(HeldView{unpack(trial, trialDevice), trial.attempts, true});
+    for (const Lane &lane : lanes) {
+        for (auto device = lane.devices.cbegin(); device != lane.devices.cend(); ++device) {
+            const DeviceEvents &events = device.value();
+            for (std::size_t index = events.head; index < events.events.size(); ++index) {
+                const Held &held = events.events[index];
+                views.append(HeldView{unpack(held, device.key()), held.attempts, false});
+            }
+        }
+    }
+    std::stable_sort(views.begin(), views.end(), [](const HeldView &left, const HeldView &right) {
+        const qint64 leftTime = left.msg.receivedAt.isValid() ? left.msg.receivedAt.toMSecsSinceEpoch() : 0;
+        const qint64 rightTime = right.msg.receivedAt.isValid() ? right.msg.receivedAt.toMSecsSinceEpoch() : 0;
+        if (leftTime != rightTime)
+            return leftTime < rightTime;
+        return left.msg.journalId < right.msg.journalId;
+    });
+    return views;
 }
 
 VelmoraHeldQueue::Notice VelmoraHeldQueue::leaveAbsence()

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
+#include <QVector>
 
 #include <deque>
 #include <vector>
@@ -19,9 +20,17 @@
 // each device's events of one kind in the order they came. When one stays
 // unacknowledged after
 // its three writes the software is absent: no event line is written until
-// a keepalive (or a retry of the first event) is acknowledged. An event
-// answered 0x15 on kRefusalNakCount writes in a row, while nothing says the
-// software is away, is set aside as refused.
+// a keepalive (or a retry of the first event) is acknowledged.
+//
+// An event answered 0x15 on kRefusalNakCount writes in a row is refused. A
+// refused event is not set aside at once, because the fault may be the
+// line's (a wrong receiver or line number, a time option the software does
+// not expect) rather than the event's: it waits on trial, still held, while
+// the events behind it are written. When one of them is acknowledged, the
+// line is sound and the event on trial is set aside. When a second, different
+// event is refused too, the line is at fault: everything stays held in order,
+// the event on trial first, nothing is set aside, and only that first event
+// is tried, on the retry timer, until an event line is acknowledged.
 class VelmoraHeldQueue
 {
 public:
@@ -30,8 +39,25 @@ public:
     // A line the log owes the operator after a change of state.
     enum class Notice {
         None,
-        Absent, // the software stopped acknowledging
-        Back,   // the software acknowledges again
+        Absent,        // the software stopped acknowledging
+        Back,          // the software acknowledges again
+        LineFaultOver, // an event line was acknowledged after a line fault
+    };
+
+    // What became of an event refused for good.
+    enum class Refusal {
+        OnTrial,   // waits for the next event to tell the line's fault from its own
+        LineFault, // a second event was refused: the line is at fault, said once
+        StillHeld, // the event on trial refused again; it stays where it is
+    };
+
+    // One held event as a list shows it.
+    struct HeldView
+    {
+        SVelmoraMsg msg;
+        // Writes so far since it was held.
+        int attempts = 0;
+        bool onTrial = false;
     };
 
     // False, and nothing held, when that journal entry is already held: the
@@ -42,20 +68,35 @@ public:
     // The event to write next; only while not empty.
     SVelmoraMsg next() const;
 
-    // Event lines may be written: the software is not known to be absent.
-    bool mayWriteEvents() const { return !absent; }
+    // Event lines may be written as they come: the software is not known to
+    // be absent, the line is not at fault, and next() is not only the event
+    // on trial.
+    bool mayWriteEvents() const { return !absent && !lineFault && !(hasTrial && count == 1); }
+    // Nothing is written as it comes, and the first event is to be tried on
+    // the retry timer; with keepalives, an absence ends by a keepalive instead.
+    bool retriesOnTimer(bool keepalives) const
+    {
+        return count > 0 && (lineFault || count == trialCount() || (absent && !keepalives));
+    }
+    bool inLineFault() const { return lineFault; }
 
     // One write of next() answered with a refusal (0x15) or not. True once
-    // that event has been refused often enough to be set aside.
+    // that event has been refused often enough to count as refused.
     bool countAnswer(bool refusal);
+    // next() was refused for good (countAnswer() said so).
+    Refusal refuseNext();
 
     struct Finished
     {
         SVelmoraMsg msg;
         Notice notice = Notice::None;
+        // The event on trial, set aside because a different one was
+        // acknowledged; it has left the queue.
+        bool setAside = false;
+        SVelmoraMsg setAsideMsg;
+        int setAsideAttempts = 0;
     };
-    // next() acknowledged, or set aside as refused: it leaves the queue, and
-    // either way the software is there.
+    // next() acknowledged: it leaves the queue, and the software is there.
     Finished takeNext();
     // next() went unacknowledged after all its writes.
     Notice failNext();
@@ -64,6 +105,10 @@ public:
     // A freshly opened port learns afresh whether the software is there; an
     // absence already reported stays reported until it answers.
     void portOpened();
+
+    // Every held event, the one on trial included, in the order they came
+    // (by receive time, then journal entry).
+    QVector<HeldView> heldEvents() const;
 
 private:
     // What is held of an event: its record's text fields packed into one
@@ -74,6 +119,7 @@ private:
         QDateTime receivedAt;
         qint64 journalId = 0;
         int refusalsInRow = 0;
+        int attempts = 0;
     };
     // One device's events of one kind, oldest at head.
     struct DeviceEvents
@@ -96,6 +142,13 @@ private:
         return lanes[AlarmLane].turns.empty() ? TestLane : AlarmLane;
     }
     Held &head();
+    // The event on trial comes first only during a line fault, or when it
+    // is all there is.
+    bool trialFirst() const { return hasTrial && (lineFault || count == 1); }
+    int trialCount() const { return hasTrial ? 1 : 0; }
+    static SVelmoraMsg unpack(const Held &held, const QString &deviceId);
+    // Takes next() out of the lanes; only while not empty and not trialFirst().
+    Held takeFromLanes(QString *deviceId);
 
     Notice leaveAbsence();
 
@@ -105,6 +158,10 @@ private:
     bool absent = false;
     // The absence line is in the log and its recovery line is not yet.
     bool absenceReported = false;
+    bool hasTrial = false;
+    Held trial;
+    QString trialDevice;
+    bool lineFault = false;
 };
 
 #endif // VELMORAHELDQUEUE_H

@@ -81,11 +81,19 @@
     </message>
     <message>
         <source>Count of connections: </source>
-        <translation>Количество подключений: </translation>
+        <translation>Подключений: </translation>
     </message>
     <message>
         <source>Events waiting for the monitoring software: </source>
-        <translation>Событий в очереди для программы мониторинга: </translation>
+        <translation>Ждут программу мониторинга: </translation>
+    </message>
+    <message>
+        <source>Events</source>
+        <translation>События</translation>
+    </message>
+    <message>
+        <source>Events held for the monitoring software and set aside</source>
+        <translation>События, удерживаемые для программы мониторинга, и отложенные</translation>
     </message>
 </context>
 <context>
@@ -165,6 +173,139 @@
     <message>
         <source>Yes</source>
         <translation>Да</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraEventsWindow</name>
+    <message>
+        <source>Send again</source>
+        <translation>Отправить повторно</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>Снять</translation>
+    </message>
+    <message>
+        <source>Export…</source>
+        <translation>Экспорт…</translation>
+    </message>
+    <message>
+        <source>Events</source>
+        <translation>События</translation>
+    </message>
+    <message>
+        <source>Held: %1, set aside: %2</source>
+        <translation>Удерживается: %1, отложено: %2</translation>
+    </message>
+    <message>
+        <source>Send this event to the monitoring software again?
+
+%1</source>
+        <translation>Отправить это событие программе мониторинга повторно?
+
+%1</translation>
+    </message>
+    <message>
+        <source>Release this event? It will not be sent, and the journal no longer keeps it.
+
+%1</source>
+        <translation>Снять это событие? Оно не будет отправлено, и журнал больше не будет его хранить.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Export events</source>
+        <translation>Экспорт событий</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>Файлы CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>Could not write %1: %2</source>
+        <translation>Не удалось записать %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraHeldEventsModel</name>
+    <message>
+        <source>Received</source>
+        <translation>Получено</translation>
+    </message>
+    <message>
+        <source>Device ID</source>
+        <translation>ID устройства</translation>
+    </message>
+    <message>
+        <source>Peer address</source>
+        <translation>Адрес</translation>
+    </message>
+    <message>
+        <source>Account</source>
+        <translation>Объект</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>Событие</translation>
+    </message>
+    <message>
+        <source>Group</source>
+        <translation>Группа</translation>
+    </message>
+    <message>
+        <source>Zone</source>
+        <translation>Зона</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Строка</translation>
+    </message>
+    <message>
+        <source>Attempts</source>
+        <translation>Попытки</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>ожидает</translation>
+    </message>
+    <message>
+        <source>refused, kept until the next event</source>
+        <translation>отклонено, ждёт следующего события</translation>
+    </message>
+    <message>
+        <source>set aside</source>
+        <translation>отложено</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraLineStateText</name>
+    <message>
+        <source>Line: port closed (%1)</source>
+        <translation>Линия: порт закрыт (%1)</translation>
+    </message>
+    <message>
+        <source>Line: port open, no answer yet</source>
+        <translation>Линия: порт открыт, ответа ещё не было</translation>
+    </message>
+    <message>
+        <source>Line: answering</source>
+        <translation>Линия: отвечает</translation>
+    </message>
+    <message>
+        <source>Line: not answering since %1</source>
+        <translation>Линия: не отвечает с %1</translation>
+    </message>
+    <message>
+        <source>Line: refuses events since %1</source>
+        <translation>Линия: отклоняет события с %1</translation>
+    </message>
+    <message>
+        <source>, set aside: %1</source>
+        <translation>, отложено: %1</translation>
     </message>
 </context>
 </TS>

@@ -97,5 +97,33 @@
         <source>; held events wait until it opens again.</source>
         <translation>; события ждут, пока он снова не откроется.</translation>
     </message>
+    <message>
+        <source>not opened yet</source>
+        <translation>ещё не открыт</translation>
+    </message>
+    <message>
+        <source>closed for new settings</source>
+        <translation>закрыт для новых настроек</translation>
+    </message>
+    <message>
+        <source> Refused by the monitoring software; kept until the next event shows whether the line is at fault: </source>
+        <translation> Отклонено программой мониторинга; сохранено, пока следующее событие не покажет, неисправна ли линия: </translation>
+    </message>
+    <message>
+        <source> Line fault: the monitoring software refuses every event line; all events are held in order and the first is tried again. Refused: </source>
+        <translation> Неисправность линии: программа мониторинга отклоняет все строки событий; все события удерживаются по порядку, первое отправляется повторно. Отклонено: </translation>
+    </message>
+    <message>
+        <source> Sent again by the operator: </source>
+        <translation> Отправлено повторно оператором: </translation>
+    </message>
+    <message>
+        <source> Released by the operator, not sent: </source>
+        <translation> Снято оператором, не отправлено: </translation>
+    </message>
+    <message>
+        <source> Line fault over: the monitoring software accepts event lines again; held events to send: %1</source>
+        <translation> Неисправность линии устранена: программа мониторинга снова принимает строки событий; удерживаемых событий к отправке: %1</translation>
+    </message>
 </context>
 </TS>

@@ -1,10 +1,12 @@
 // Starts the real program on an X display (the test runs under xvfb-run),
 // connects one device, opens the settings panel with a real mouse click and
-// saves both windows as PNG files in the build tree (LUMARI_SCREENSHOT_DIR).
+// saves both windows as PNG files in the build tree (LUMARI_SCREENSHOT_DIR);
+// then, with events held and one set aside, the Events window.
 // docs/ holds copies of the current ones.
 
 #include "apptestsupport.h"
 #include "ptystation.h"
+#include "testdevice.h"
 #include "velmoraconf.h"
 
 #include <QDir>
@@ -54,6 +56,29 @@ int distinctColours(const QImage &image)
             colours.insert(image.pixel(x, y));
     }
     return colours.size();
+}
+
+// The program copied into a temporary directory with its translations and a
+// configuration for the station's port and a free TCP port.
+bool prepareProgram(const QTemporaryDir &appDir, const PtyStation &comPort, SVelmoraConf *conf, int keepAlive)
+{
+    const QString program = appDir.filePath(QStringLiteral("Lumari"));
+    if (!QFile::copy(QStringLiteral(LUMARI_BINARY), program)
+        || !QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        || !QDir().mkpath(appDir.filePath(QStringLiteral("translate")))) {
+        return false;
+    }
+    const QDir translations(QStringLiteral(LUMARI_TRANSLATE_DIR));
+    for (const QString &file : translations.entryList({QStringLiteral("*.qm")})) {
+        if (!QFile::copy(translations.filePath(file), appDir.filePath(QStringLiteral("translate/")) + file))
+            return false;
+    }
+    VelmoraCommon_SetDefaultConf(conf);
+    conf->tcpPort = unusedTcpPort();
+    conf->comName = comPort.slavePath();
+    conf->keepAlive = keepAlive;
+    return QDir().mkpath(appDir.filePath(QStringLiteral("conf")))
+        && VelmoraCommon_WriteConf(conf, appDir.filePath(QStringLiteral("conf/Lumari.conf"))) == 1;
 }
 
 } // namespace
@@ -126,6 +151,97 @@ private slots:
         QVERIFY(QDir().mkpath(output.path()));
         QVERIFY(mainShot.save(output.filePath(QStringLiteral("mainwindow.png"))));
         QVERIFY(panelShot.save(output.filePath(QStringLiteral("settings.png"))));
+
+        lumari.kill();
+        lumari.waitForFinished(kWaitMs);
+    }
+
+    void eventsWindowWithHeldAndSetAsideEvents()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+            QTest::qSkip("needs an X display: run under xvfb-run with QT_QPA_PLATFORM=xcb", __FILE__, __LINE__);
+            return;
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            QTest::qSkip("needs xdotool", __FILE__, __LINE__);
+            return;
+        }
+
+        // First the station refuses one alarm and takes the rest, so that
+        // the alarm is set aside; then it falls silent and new events wait.
+        QTemporaryDir appDir;
+        QVERIFY(appDir.isValid());
+        PtyStation comPort;
+        QVERIFY(comPort.isOpen());
+        bool silent = false;
+        int refusals = 0;
+        int silentLines = 0;
+        TestDevice::Event refused;
+        refused.zone = 0x0017;
+        const QByteArray refusedLine = TestDevice::expectedLine(refused);
+        comPort.setAnswerPolicy([&](const QByteArray &line, int) {
+            if (silent) {
+                ++silentLines;
+                return QByteArray();
+            }
+            if (line != refusedLine)
+                return PtyStation::ack();
+            ++refusals;
+            return PtyStation::nak();
+        });
+        SVelmoraConf conf;
+        QVERIFY(prepareProgram(appDir, comPort, &conf, 1));
+        QProcess lumari;
+        lumari.setProcessChannelMode(QProcess::ForwardedChannels);
+        lumari.start(appDir.filePath(QStringLiteral("Lumari")), QStringList());
+        QVERIFY(lumari.waitForStarted(kWaitMs));
+        const WId mainWindow = findWindow(QStringLiteral("^Lumari$"));
+        QVERIFY(mainWindow);
+
+        TestDevice device(QByteArray::fromHex("0A1B2C"));
+        QVERIFY(device.connectTo(quint16(conf.tcpPort)));
+        QVERIFY(!device.readMacRequest().isEmpty());
+        TestDevice::Event delivered;
+        delivered.zone = 0x0018;
+        for (const TestDevice::Event &event : {refused, delivered}) {
+            QVERIFY(device.sendEvent(event));
+            QVERIFY(!device.readFrame().isEmpty());
+        }
+        // Refused twenty times, then set aside when the next one is taken.
+        QTRY_VERIFY_WITH_TIMEOUT(refusals >= 20 && comPort.acknowledgedEvents().size() == 1, 60000);
+        QTest::qWait(500);
+
+        silent = true;
+        TestDevice other(QByteArray::fromHex("3D4E5F"));
+        QVERIFY(other.connectTo(quint16(conf.tcpPort)));
+        QVERIFY(!other.readMacRequest().isEmpty());
+        for (const quint16 zone : {quint16(0x0003), quint16(0x0004)}) {
+            TestDevice::Event event;
+            event.account = 0x004321;
+            event.event = 0x1110;
+            event.zone = zone;
+            QVERIFY(other.sendEvent(event));
+            QVERIFY(!other.readFrame().isEmpty());
+        }
+        // Both tried and left unanswered, each three times.
+        QTRY_VERIFY_WITH_TIMEOUT(silentLines >= 6, 60000);
+
+        // The Events action is the toolbar's second button.
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
+                         QStringLiteral("62"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
+        const WId eventsWindow = findWindow(QStringLiteral("^События$"));
+        QVERIFY(eventsWindow);
+        QTest::qWait(1500);
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QImage eventsShot = screen->grabWindow(eventsWindow).toImage();
+        QVERIFY(eventsShot.width() > 600);
+        QVERIFY(distinctColours(eventsShot) > 20);
+        const QImage mainShot = screen->grabWindow(mainWindow).toImage();
+
+        const QDir output(QStringLiteral(LUMARI_SCREENSHOT_DIR));
+        QVERIFY(QDir().mkpath(output.path()));
+        QVERIFY(eventsShot.save(output.filePath(QStringLiteral("events.png"))));
+        QVERIFY(mainShot.save(output.filePath(QStringLiteral("mainwindow-held.png"))));
 
         lumari.kill();
         lumari.waitForFinished(kWaitMs);

@@ -8,6 +8,8 @@
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
 #include "velmoraeventjournal.h"
+#include "velmoraeventswindow.h"
+#include "velmoraheldeventsmodel.h"
 #include "velmorainstancelock.h"
 #include "velmoralog.h"
 #include "velmoranetworkthread.h"
@@ -21,7 +23,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -707,6 +711,99 @@ private slots:
 
         comPort->setAcknowledging(true);
         QTRY_COMPARE_WITH_TIMEOUT(window->heldEventsText()->text(), QString(), kSettle);
+    }
+
+    void eventsWindowListsHeldEventsWhileTheStationIsSilent()
+    {
+        writeTestConf(QString(), 1);
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
+        QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: ")), kSettle);
+        window->heldEventsAction()->trigger();
+        VelmoraEventsWindow *events = window->heldEventsWindow();
+        QVERIFY(events && events->isVisible());
+        QCOMPARE(events->eventsModel()->rowCount(), 0);
+
+        const QDateTime sentAt = QDateTime::currentDateTime();
+        QTcpSocket device;
+        device.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(device.waitForConnected(kSettle));
+        const QByteArray frame = TestDevice::buildFrame(0x0003, QByteArray::fromHex("123456"), QByteArray(10, '\0'));
+        QCOMPARE(device.write(frame), qint64(frame.size()));
+
+        // Held while the station stays silent, with what the line carries.
+        QVERIFY(comPort->waitForEventLines(3, kSettle));
+        VelmoraHeldEventsModel *model = events->eventsModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() == 1 && model->rows().first().attempts >= 3, kSettle);
+        const SVelmoraHeldRow row = model->rows().first();
+        QCOMPARE(row.lineText.toLatin1(), comPort->eventLines().first());
+        QCOMPARE(row.msg.deviceId, QStringLiteral("123456"));
+        QCOMPARE(model->cellText(0, VelmoraHeldEventsModel::DeviceColumn), QStringLiteral("123456"));
+        QVERIFY(row.msg.receivedAt >= sentAt.addSecs(-1) && row.msg.receivedAt <= QDateTime::currentDateTime());
+        QCOMPARE(row.msg.account, QStringLiteral("123456"));
+        QCOMPARE(model->cellText(0, VelmoraHeldEventsModel::AccountColumn), row.msg.account);
+        QCOMPARE(model->cellText(0, VelmoraHeldEventsModel::EventColumn), row.msg.event);
+        QCOMPARE(model->cellText(0, VelmoraHeldEventsModel::ZoneColumn), row.msg.zone);
+        QCOMPARE(model->cellText(0, VelmoraHeldEventsModel::StateColumn), QStringLiteral("waiting"));
+        QVERIFY(model->cellText(0, VelmoraHeldEventsModel::LineColumn).endsWith(QStringLiteral("<14>")));
+        QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: not answering since ")),
+                                 kSettle);
+        QVERIFY(!events->sendAgainButton()->isEnabled());
+
+        comPort->setAcknowledging(true);
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
+        QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
+        QCOMPARE(comPort->acknowledgedEvents().size(), 1);
+    }
+
+    void setAsideEventSentAgainFromTheEventsWindow()
+    {
+        // The station refuses one alarm and takes the next: the alarm is set
+        // aside, and the operator sends it again from the window.
+        TestDevice::Event refused;
+        refused.zone = 0x0031;
+        TestDevice::Event accepted;
+        accepted.zone = 0x0032;
+        const QByteArray refusedLine = TestDevice::expectedLine(refused);
+        bool refusing = true;
+        comPort->setAnswerPolicy([&](const QByteArray &line, int) {
+            return refusing && line == refusedLine ? PtyStation::nak() : PtyStation::ack();
+        });
+        writeTestConf(QString(), 1);
+        QCOMPARE(window->init(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
+        window->heldEventsAction()->trigger();
+        VelmoraEventsWindow *events = window->heldEventsWindow();
+        QStringList asked;
+        events->setConfirmation([&](const QString &title, const QString &) {
+            asked << title;
+            return true;
+        });
+
+        TestDevice device(QByteArray::fromHex("123456"));
+        QVERIFY(device.connectTo(tcpPort));
+        QVERIFY(!device.readMacRequest().isEmpty());
+        for (const TestDevice::Event &event : {refused, accepted}) {
+            QVERIFY(device.sendEvent(event));
+            QCOMPARE(device.readFrame(), device.expectedAck());
+        }
+        VelmoraHeldEventsModel *model = events->eventsModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() == 1 && model->rows().first().state == SVelmoraHeldRow::SetAside,
+                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().endsWith(QStringLiteral(", set aside: 1")), kSettle);
+        QCOMPARE(comPort->acknowledgedEvents(), QList<QByteArray>{TestDevice::expectedLine(accepted)});
+
+        refusing = false;
+        events->table()->selectRow(0);
+        events->sendAgainButton()->click();
+        QCOMPARE(asked, QStringList{QStringLiteral("Send again")});
+        QVERIFY(comPort->waitForAcknowledgedEvents(2, kSettle));
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
+        QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
+        QCOMPARE(comPort->acknowledgedEvents().count(refusedLine), 1);
+        VelmoraEventJournal *journal = window->eventJournal();
+        QCOMPARE(journal->setAsideCount(), 0);
+        QCOMPARE(journal->pendingCount(), 0);
     }
 
     void alarmAndKeepaliveDoNotWaitForABusyWindow()

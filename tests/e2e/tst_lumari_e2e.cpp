@@ -49,6 +49,7 @@ private slots:
     void floodFromOneDeviceDoesNotHoldBackAnother();
     void sixteenMegabytesInOneWriteStayBounded();
     void outOfDescriptorsDevicesWaitTheirTurn();
+    void stationRefusingEveryEventIsALineFault();
     void unusableSpoolWithholdsAckUntilUsable();
 
 };
@@ -418,6 +419,46 @@ void TestLumariEndToEnd::outOfDescriptorsDevicesWaitTheirTurn()
         }
     }
     QVERIFY(lumari.waitForLog(QStringLiteral("Accepting connections on "), kLineMs));
+}
+
+void TestLumariEndToEnd::stationRefusingEveryEventIsALineFault()
+{
+    // Keepalives acknowledged, every event line answered 0x15, as a station
+    // set up for another receiver number answers: no alarm may be set
+    // aside, and all of them go out in order once it accepts them.
+    PtyStation station;
+    bool accepting = false;
+    station.setAnswerPolicy([&accepting](const QByteArray &line, int) {
+        return PtyStation::isKeepalive(line) || accepting ? PtyStation::ack() : PtyStation::nak();
+    });
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    QVERIFY(lumari.startListening(confFor(station, port, 1), kStartMs));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    QList<QByteArray> expected;
+    for (int i = 0; i < 3; ++i) {
+        TestDevice::Event event;
+        event.zone = static_cast<quint16>(0x200 + i);
+        QVERIFY(device.sendEvent(event));
+        QCOMPARE(device.readFrame(), device.expectedAck());
+        expected << TestDevice::expectedLine(event);
+    }
+
+    // Two different events refused twenty times each make the fault.
+    QVERIFY2(lumari.waitForLog(QStringLiteral("Line fault: the monitoring software refuses every event line"), 120000),
+             qPrintable(lumari.dayLog().right(2000)));
+    QVERIFY(!lumari.dayLog().contains(QStringLiteral("set aside: ")));
+    QVERIFY(lumari.dayLog().contains(QString::fromLatin1(expected.at(1).left(expected.at(1).size() - 1))));
+
+    accepting = true;
+    QVERIFY2(station.waitForAcknowledgedEvents(3, 60000), qPrintable(lumari.dayLog().right(2000)));
+    QCOMPARE(station.acknowledgedEvents(), expected);
+    QVERIFY(lumari.waitForLog(QStringLiteral("Line fault over"), kLineMs));
+    QCOMPARE(lumari.dayLog().count(QStringLiteral("Line fault:")), 1);
+    QVERIFY(!lumari.dayLog().contains(QStringLiteral("set aside: ")));
 }
 
 void TestLumariEndToEnd::killedAfterAckEventsSurviveRestart()

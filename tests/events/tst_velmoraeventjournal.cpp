@@ -24,6 +24,10 @@ SVelmoraMsg makeEvent(const QString &zone)
     event.zone = zone;
     event.messageType = QStringLiteral("18");
     event.time = QStringLiteral("12:34:56-01/02");
+    // Not empty: a record ending in zero bytes would survive a torn write
+    // that zero-fills them unchanged, and the torn-record cases need one
+    // that cannot.
+    event.peerAddress = QStringLiteral("192.0.2.1");
     return event;
 }
 
@@ -31,7 +35,7 @@ SVelmoraMsg makeEvent(const QString &zone)
 QStringList describe(const SVelmoraMsg &event)
 {
     return {event.account, event.event, event.group, event.zone,
-            event.messageType, event.time, QString::number(event.journalId)};
+            event.messageType, event.time, event.peerAddress, QString::number(event.journalId)};
 }
 
 QStringList zonesOf(const QVector<SVelmoraMsg> &events)
@@ -93,6 +97,8 @@ private slots:
     void damagedRecord();
     void compaction_data();
     void compaction();
+    void operatorAnswers_data();
+    void operatorAnswers();
     void compactionWaitsForThreshold();
     void fileFollowsBacklog_data();
     void fileFollowsBacklog();
@@ -129,6 +135,9 @@ void TestVelmoraEventJournal::roundTrip_data()
     SVelmoraMsg unusual = makeEvent(QString(3000, QLatin1Char('9')));
     unusual.account = QStringLiteral("\xFF") + QChar(0) + QStringLiteral("LJR");
     QTest::newRow("long zone, NUL and marker-like text") << unusual;
+    SVelmoraMsg withPeer = makeEvent(QStringLiteral("008"));
+    withPeer.peerAddress = QStringLiteral("2001:db8::17");
+    QTest::newRow("peer address") << withPeer;
 }
 
 void TestVelmoraEventJournal::roundTrip()
@@ -378,6 +387,71 @@ void TestVelmoraEventJournal::compaction()
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), stillPending + QStringList({"4"}));
     QCOMPARE(zonesOf(reopened.setAsideEvents()), setAside);
+}
+
+void TestVelmoraEventJournal::operatorAnswers_data()
+{
+    // Events have zones 1 to 4. dN delivered, rN refused, qN sent again by
+    // the operator, xN released by the operator.
+    QTest::addColumn<QString>("marks");
+    QTest::addColumn<QString>("expectedPending");
+    QTest::addColumn<QString>("expectedSetAside");
+
+    QTest::newRow("sent again: pending once more, in its place") << "r2 q2" << "1 2 3 4" << "";
+    QTest::newRow("released: gone") << "r2 r3 x2" << "1 4" << "3";
+    QTest::newRow("sent again, refused again") << "r2 q2 r2" << "1 3 4" << "2";
+    QTest::newRow("sent again, delivered") << "r2 q2 d2" << "1 3 4" << "";
+    QTest::newRow("sent again twice: once") << "r2 q2 q2 d2" << "1 3 4" << "";
+    QTest::newRow("a pending event can be neither sent again nor released") << "q2 x3" << "1 2 3 4" << "";
+    QTest::newRow("nothing after delivery or release") << "d2 q2 x2 r3 x3 q3" << "1 4" << "";
+}
+
+void TestVelmoraEventJournal::operatorAnswers()
+{
+    QFETCH(QString, marks);
+    QFETCH(QString, expectedPending);
+    QFETCH(QString, expectedSetAside);
+
+    const QStringList zones = {"1", "2", "3", "4"};
+    const auto check = [&](const VelmoraEventJournal &journal) {
+        QCOMPARE(zonesOf(journal.pendingEvents()).join(QLatin1Char(' ')), expectedPending);
+        QCOMPARE(zonesOf(journal.setAsideEvents()).join(QLatin1Char(' ')), expectedSetAside);
+        QCOMPARE(journal.pendingCount(), expectedPending.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+        QCOMPARE(journal.setAsideCount(), expectedSetAside.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+    };
+    {
+        VelmoraEventJournal journal(spool);
+        QVERIFY(journal.open());
+        const QVector<SVelmoraMsg> appended = appendEach(journal, zones);
+        QCOMPARE(appended.size(), zones.size());
+        for (const QString &mark : marks.split(QLatin1Char(' '))) {
+            const qint64 id = appended.at(zones.indexOf(mark.mid(1))).journalId;
+            switch (mark.at(0).toLatin1()) {
+            case 'd': journal.markDelivered(id); break;
+            case 'r': journal.markRefused(id); break;
+            case 'q': journal.markRequeued(id); break;
+            case 'x': journal.markReleased(id); break;
+            default: QFAIL("bad mark");
+            }
+        }
+        check(journal);
+    }
+    {
+        VelmoraEventJournal restarted(spool);
+        QVERIFY(restarted.open());
+        check(restarted);
+        QVERIFY(restarted.compact());
+        check(restarted);
+    }
+    // The compacted file holds only the events still kept, and says the same.
+    VelmoraEventJournal compacted(spool);
+    QVERIFY(compacted.open());
+    check(compacted);
+    qint64 expectedSize = Record::kIdRecordSize;
+    for (const QString &zone : (expectedPending + QLatin1Char(' ') + expectedSetAside).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        expectedSize += eventRecordSize(zone);
+    expectedSize += Record::kIdRecordSize * expectedSetAside.split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    QCOMPARE(QFileInfo(compacted.filePath()).size(), expectedSize);
 }
 
 void TestVelmoraEventJournal::compactionWaitsForThreshold()

@@ -23,6 +23,32 @@ QString describe(const QVector<Record> &records)
     return parts.join(QLatin1Char(' '));
 }
 
+// An event record's frame around a payload built by hand.
+QByteArray framed(const QByteArray &payload)
+{
+    QByteArray length(4, '\0');
+    for (int index = 0; index < 4; ++index)
+        length[index] = static_cast<char>((payload.size() >> (8 * index)) & 0xFF);
+    const quint32 crc = Record::crc32(payload.constData(), payload.size(), Record::crc32(length.constData(), 4));
+    QByteArray crcBytes(4, '\0');
+    for (int index = 0; index < 4; ++index)
+        crcBytes[index] = static_cast<char>((crc >> (8 * index)) & 0xFF);
+    return QByteArray("\xFFLJR") + length + crcBytes + payload;
+}
+
+QByteArray littleEndian(quint64 value, int size)
+{
+    QByteArray bytes;
+    for (int index = 0; index < size; ++index)
+        bytes.append(static_cast<char>((value >> (8 * index)) & 0xFF));
+    return bytes;
+}
+
+QByteArray text(const QByteArray &utf8)
+{
+    return littleEndian(static_cast<quint64>(utf8.size()), 4) + utf8;
+}
+
 } // namespace
 
 class TestVelmoraEventJournalRecord : public QObject
@@ -33,7 +59,49 @@ private slots:
     void crcCheckValue();
     void damagedStream_data();
     void damagedStream();
+    void eventRecordsOfEveryVersion_data();
+    void eventRecordsOfEveryVersion();
 };
+
+void TestVelmoraEventJournalRecord::eventRecordsOfEveryVersion_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("expected"); // device ID | receive time ms | peer address
+
+    // Type 2, id 7, the six text fields: account, event, group, zone,
+    // message type, time.
+    const QByteArray sixFields = QByteArray("\x02") + littleEndian(7, 8) + text("0A0B0C") + text("1130")
+                                 + text("01") + text("005") + text("18") + text("12:00:00");
+    const QByteArray withDevice = sixFields + text("A1B2") + littleEndian(1765000000000ull, 8);
+    QTest::newRow("six fields only") << sixFields << "||";
+    QTest::newRow("with device ID and receive time") << withDevice << "A1B2|1765000000000|";
+    QTest::newRow("with peer address") << withDevice + text("192.0.2.7") << "A1B2|1765000000000|192.0.2.7";
+    QTest::newRow("with fields of a later version after the address")
+        << withDevice + text("192.0.2.7") + QByteArray("\x01\x02\x03") << "A1B2|1765000000000|192.0.2.7";
+}
+
+void TestVelmoraEventJournalRecord::eventRecordsOfEveryVersion()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, expected);
+
+    const QByteArray bytes = framed(payload);
+    const Record::Scan scan = Record::decode(bytes);
+    QCOMPARE(describe(scan.records), QStringLiteral("2:7"));
+    const SVelmoraMsg event = scan.records.first().event;
+    QCOMPARE(event.account, QStringLiteral("0A0B0C"));
+    QCOMPARE(event.time, QStringLiteral("12:00:00"));
+    const QString got = event.deviceId + QLatin1Char('|')
+                        + (event.receivedAt.isValid() ? QString::number(event.receivedAt.toMSecsSinceEpoch()) : QString())
+                        + QLatin1Char('|') + event.peerAddress;
+    QCOMPARE(got, expected);
+
+    // What this version writes reads back the same.
+    Record again;
+    again.journalId = 7;
+    again.event = event;
+    QCOMPARE(Record::decode(Record::encode(again)).records.first().event.peerAddress, event.peerAddress);
+}
 
 void TestVelmoraEventJournalRecord::crcCheckValue()
 {

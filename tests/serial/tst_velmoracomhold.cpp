@@ -1,7 +1,9 @@
 #include "comrig.h"
 
 #include "velmoraconf.h"
+#include "velmoraeventjournal.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 // No event is lost on the serial side: events the monitoring software has
@@ -18,6 +20,9 @@ private slots:
     void heldEventsSurviveReopening();
     void refusedLineSetAside();
     void storePendingEventsGoFirst();
+    void everyEventRefusedIsALineFault();
+    void setAsideEventAfterRestart_data();
+    void setAsideEventAfterRestart();
 };
 
 namespace {
@@ -43,6 +48,48 @@ QList<QByteArray> linesOf(std::initializer_list<int> numbers)
     for (const int number : numbers)
         lines.append(testEventLine(number));
     return lines;
+}
+
+// Two NAK bytes end each answer read at once, which keeps refusals short.
+const ScriptedStation::Answer kFastRefusal{QByteArray("\x15\x15"), 0, false};
+
+const QString kLineFault = QStringLiteral("[com] Line fault: the monitoring software refuses every event line; "
+                                          "all events are held in order and the first is tried again. Refused: ");
+
+// What the worker sends the window, kept as it comes.
+struct WindowFeed
+{
+    explicit WindowFeed(VelmoraComThread &thread)
+    {
+        QObject::connect(&thread, &VelmoraComThread::lineStateSignal, &context,
+                         [this](const SVelmoraLineState &state) { states.append(state); });
+        QObject::connect(&thread, &VelmoraComThread::heldRowsSignal, &context,
+                         [this](const SVelmoraHeldRows &list) { rows = list; ++rowLists; });
+    }
+    QList<SVelmoraLineState::Kind> kinds() const
+    {
+        QList<SVelmoraLineState::Kind> result;
+        for (const SVelmoraLineState &state : states) {
+            if (result.isEmpty() || result.last() != state.kind)
+                result.append(state.kind);
+        }
+        return result;
+    }
+
+    QObject context;
+    QList<SVelmoraLineState> states;
+    SVelmoraHeldRows rows;
+    int rowLists = 0;
+};
+
+// The journal as the program keeps it, with every event journaled before it
+// reaches the serial side.
+QVector<SVelmoraMsg> journaled(VelmoraEventJournal &journal, std::initializer_list<int> numbers)
+{
+    QVector<SVelmoraMsg> events;
+    for (const int number : numbers)
+        events.append(makeTestEvent(number));
+    return journal.appendDurably(events) ? events : QVector<SVelmoraMsg>();
 }
 
 } // namespace
@@ -204,6 +251,139 @@ void TestVelmoraComHold::storePendingEventsGoFirst()
     QCOMPARE(rig.station.eventLines(), linesOf({1, 2, 3, 4}));
     QCOMPARE(store.delivered(), (QList<qint64>{1, 2, 3}));
     QCOMPARE(rig.thread.heldCount(), 0);
+}
+
+void TestVelmoraComHold::everyEventRefusedIsALineFault()
+{
+    // A station that acknowledges keepalives and refuses every event line,
+    // as one configured for another receiver or line number does: the
+    // fault is the line's, so no event is set aside.
+    RecordingEventStore store;
+    ComRig rig(kRigKeepaliveMs, &store, 300);
+    WindowFeed feed(rig.thread);
+    rig.station.setEventDefault(kFastRefusal);
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+    for (int number = 1; number <= 3; ++number)
+        rig.thread.msgSlot(makeTestEvent(number, number));
+
+    QVERIFY(rig.waitForLine(kLineFault + QString::fromLatin1(testEventLine(2)), 60000));
+    QVERIFY(store.refused().isEmpty());
+    QCOMPARE(rig.thread.heldCount(), 3);
+    QCOMPARE(feed.kinds().last(), SVelmoraLineState::RefusingEvents);
+    QVERIFY(!feed.states.last().since.isNull());
+
+    // Only the first event is tried, on the retry timer, and the fault is
+    // told once however often it is refused.
+    const int linesAtFault = rig.station.eventLines().size();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.station.eventLines().size() >= linesAtFault + 9, 30000);
+    const QList<QByteArray> retried = rig.station.eventLines().mid(linesAtFault);
+    QCOMPARE(retried.count(testEventLine(1)), retried.size());
+    QCOMPARE(rig.screen().filter(QStringLiteral("Line fault:")).size(), 1);
+    QVERIFY(store.refused().isEmpty());
+
+    rig.station.setEventDefault(ScriptedStation::ack());
+    QVERIFY(rig.waitForLine(successLine(3), 30000));
+    QCOMPARE(store.delivered(), (QList<qint64>{1, 2, 3}));
+    QVERIFY(store.refused().isEmpty());
+    QCOMPARE(rig.thread.heldCount(), 0);
+    QCOMPARE(rig.countLines(QStringLiteral("[com] Line fault over: the monitoring software accepts event lines "
+                                           "again; held events to send: 2")),
+             1);
+    const QStringList successes = rig.screen().filter(QStringLiteral("[com] COMMSG: 5"));
+    QCOMPARE(successes, (QStringList{successLine(1), successLine(2), successLine(3)}));
+    QCOMPARE(feed.kinds().last(), SVelmoraLineState::Answering);
+    QCOMPARE(feed.states.last().setAside, 0);
+}
+
+void TestVelmoraComHold::setAsideEventAfterRestart_data()
+{
+    QTest::addColumn<bool>("sendAgain");
+
+    QTest::newRow("sent again: delivered once") << true;
+    QTest::newRow("released: never written again") << false;
+}
+
+void TestVelmoraComHold::setAsideEventAfterRestart()
+{
+    QFETCH(bool, sendAgain);
+
+    QTemporaryDir spool;
+    QVERIFY(spool.isValid());
+    const QByteArray refusedLine = testEventLine(1);
+    qint64 refusedId = 0;
+    {
+        // One event refused among good ones: set aside, the others delivered.
+        VelmoraEventJournal journal(spool.path());
+        QVERIFY(journal.open());
+        ComRig rig(kRigKeepaliveMs, &journal);
+        rig.station.answerLinesContaining(refusedLine, kFastRefusal);
+        rig.station.setEventDefault(ScriptedStation::ack());
+        rig.station.setKeepaliveDefault(ScriptedStation::ack());
+        QVERIFY(rig.startAndOpen());
+        const QVector<SVelmoraMsg> events = journaled(journal, {1, 2, 3});
+        QCOMPARE(events.size(), 3);
+        refusedId = events.first().journalId;
+        for (const SVelmoraMsg &event : events)
+            rig.thread.msgSlot(event);
+        QVERIFY(rig.waitForLine(QStringLiteral("[com] Refused by the monitoring software, set aside: ")
+                                    + QString::fromLatin1(refusedLine),
+                                30000));
+        QVERIFY(rig.waitForLine(successLine(3)));
+        QCOMPARE(rig.screen().filter(QStringLiteral("Line fault")).size(), 0);
+        QCOMPARE(journal.setAsideCount(), 1);
+        QCOMPARE(journal.pendingCount(), 0);
+    }
+    {
+        // A compaction keeps it, with its mark.
+        VelmoraEventJournal journal(spool.path());
+        QVERIFY(journal.open());
+        QVERIFY(journal.compact());
+        QCOMPARE(journal.setAsideCount(), 1);
+    }
+
+    VelmoraEventJournal journal(spool.path());
+    QVERIFY(journal.open());
+    ComRig rig(kRigKeepaliveMs, &journal);
+    WindowFeed feed(rig.thread);
+    rig.station.setEventDefault(ScriptedStation::ack());
+    rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    QVERIFY(rig.startAndOpen());
+    // Set aside again after the restart, not pending: nothing goes out.
+    QCOMPARE(rig.thread.heldCount(), 0);
+    QTRY_VERIFY(!feed.states.isEmpty() && feed.states.last().setAside == 1);
+    rig.thread.setHeldRowsWanted(true);
+    QTRY_COMPARE(feed.rows.size(), 1);
+    const SVelmoraHeldRow row = feed.rows.first();
+    QCOMPARE(row.state, SVelmoraHeldRow::SetAside);
+    QCOMPARE(row.key, refusedId);
+    QCOMPARE(row.lineText, QString::fromLatin1(refusedLine));
+    QCOMPARE(row.msg.account, makeTestEvent(1).account);
+    QVERIFY(rig.station.eventLines().isEmpty());
+
+    if (sendAgain) {
+        rig.thread.sendAgainSlot(refusedId);
+        // A second press on a row already answered does nothing.
+        rig.thread.sendAgainSlot(refusedId);
+        QVERIFY(rig.waitForLine(successLine(1)));
+        QVERIFY(rig.waitForLine(QStringLiteral("[com] Sent again by the operator: ") + QString::fromLatin1(refusedLine)));
+    } else {
+        rig.thread.releaseSlot(refusedId);
+        QVERIFY(rig.waitForLine(QStringLiteral("[com] Released by the operator, not sent: ")
+                                + QString::fromLatin1(refusedLine)));
+        rig.thread.sendAgainSlot(refusedId);
+    }
+    QTRY_VERIFY(feed.rows.isEmpty());
+    QTRY_COMPARE(feed.states.last().setAside, 0);
+    // Let anything wrongly queued reach the line before counting.
+    QTest::qWait(3 * kRigAttemptMs);
+    QCOMPARE(rig.station.eventLines().count(refusedLine), sendAgain ? 1 : 0);
+    QCOMPARE(journal.setAsideCount(), 0);
+    QCOMPARE(journal.pendingCount(), 0);
+    QVERIFY(dayLogLines().filter(sendAgain ? QStringLiteral("Sent again by the operator")
+                                           : QStringLiteral("Released by the operator"))
+                .size()
+            >= 1);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraComHold)

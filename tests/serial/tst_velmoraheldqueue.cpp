@@ -9,11 +9,13 @@
 //        (either with "@D": from device D)
 //   f    its writes all went unanswered              notice
 //   k+   a keepalive was acknowledged, k- it was not notice
-//   nC   C refusals (0x15) in a row for the next one "aside" once refused
+//   nC   C refusals (0x15) in a row for the next one "refused" once refused
+//   r    the next one was refused for good           "trial", "fault", "still"
 //   y    an answer that was no refusal               "-"
 //   o    the port was opened again                   "-"
-//   t    the next event left the queue               "N:notice"
-// A notice is "-", "absent" or "back".
+//   t    the next event was acknowledged and left    "N:notice", "/asideM"
+//        the queue                                   when M was set aside
+// A notice is "-", "absent", "back" or "over" (the line fault is over).
 class TestVelmoraHeldQueue : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,7 @@ private slots:
     void rules();
     void eventsWithoutJournalEntryAreNeverMerged();
     void heldEventComesBackWhole();
+    void heldEventsListedInArrivalOrder();
 };
 
 namespace {
@@ -34,6 +37,8 @@ QString noticeText(VelmoraHeldQueue::Notice notice)
         return QStringLiteral("absent");
     case VelmoraHeldQueue::Notice::Back:
         return QStringLiteral("back");
+    case VelmoraHeldQueue::Notice::LineFaultOver:
+        return QStringLiteral("over");
     case VelmoraHeldQueue::Notice::None:
         break;
     }
@@ -67,17 +72,30 @@ QString run(VelmoraHeldQueue &queue, const QString &step)
         bool aside = false;
         for (int count = argument.toInt(); count > 0; --count)
             aside = queue.countAnswer(true);
-        return aside ? QStringLiteral("aside") : QStringLiteral("-");
+        return aside ? QStringLiteral("refused") : QStringLiteral("-");
     }
     if (kind == QLatin1Char('y'))
-        return queue.countAnswer(false) ? QStringLiteral("aside") : QStringLiteral("-");
+        return queue.countAnswer(false) ? QStringLiteral("refused") : QStringLiteral("-");
+    if (kind == QLatin1Char('r')) {
+        switch (queue.refuseNext()) {
+        case VelmoraHeldQueue::Refusal::OnTrial:
+            return QStringLiteral("trial");
+        case VelmoraHeldQueue::Refusal::LineFault:
+            return QStringLiteral("fault");
+        case VelmoraHeldQueue::Refusal::StillHeld:
+            return QStringLiteral("still");
+        }
+    }
     if (kind == QLatin1Char('o')) {
         queue.portOpened();
         return QStringLiteral("-");
     }
     if (kind == QLatin1Char('t')) {
         const VelmoraHeldQueue::Finished finished = queue.takeNext();
-        return QString::number(finished.msg.journalId) + QLatin1Char(':') + noticeText(finished.notice);
+        QString answer = QString::number(finished.msg.journalId) + QLatin1Char(':') + noticeText(finished.notice);
+        if (finished.setAside)
+            answer += QStringLiteral("/aside") + QString::number(finished.setAsideMsg.journalId);
+        return answer;
     }
     return QStringLiteral("bad step ") + step;
 }
@@ -105,14 +123,37 @@ void TestVelmoraHeldQueue::rules_data()
     QTest::newRow("reopened port tries again, the absence stays reported")
         << "a1 f o f t" << "+ absent - - 1:back" << "" << true;
     QTest::newRow("reopened port: writes allowed again") << "a1 f o" << "+ absent -" << "1" << true;
-    QTest::newRow("set aside after 20 refusals in a row")
-        << "a1 a2 n19 n1 t" << "+ + - aside 1:-" << "2" << true;
+    QTest::newRow("refused after 20 refusals in a row, set aside once the next goes through")
+        << "a1 a2 n19 n1 r t" << "+ + - refused trial 2:-/aside1" << "" << true;
     QTest::newRow("an answer between refusals starts the count again")
-        << "a1 n19 y n19 n1" << "+ - - - aside" << "1" << true;
+        << "a1 n19 y n19 n1" << "+ - - - refused" << "1" << true;
     QTest::newRow("an unanswered keepalive clears the refusals so far")
-        << "a1 n19 k- n1 n18 n1" << "+ - - - - aside" << "1" << true;
+        << "a1 n19 k- n1 n18 n1" << "+ - - - - refused" << "1" << true;
     QTest::newRow("set aside during an absence ends it")
-        << "a1 a2 f n20 t" << "+ + absent aside 1:back" << "2" << true;
+        << "a1 a2 f n20 r t" << "+ + absent refused trial 2:back/aside1" << "" << true;
+
+    // A refusal of every event is the line's fault: nothing is set aside.
+    QTest::newRow("a refused event waits on trial while the next ones are written")
+        << "a1 a2 a3 n20 r" << "+ + + refused trial" << "2 3" << true;
+    QTest::newRow("two different events refused: line fault, everything held in order")
+        << "a1 a2 a3 n20 r n20 r" << "+ + + refused trial refused fault" << "1 2 3" << false;
+    QTest::newRow("line fault said once, the first event stays first, keepalives change nothing")
+        << "a1 a2 n20 r n20 r n20 r f k+ k-" << "+ + refused trial refused fault refused still - - -" << "1 2"
+        << false;
+    QTest::newRow("an acknowledged event line ends the line fault")
+        << "a1 a2 n20 r n20 r t" << "+ + refused trial refused fault 1:over" << "2" << true;
+    QTest::newRow("an event arriving during a line fault waits behind the others")
+        << "a1 a2 n20 r n20 r a3 t" << "+ + refused trial refused fault + 1:over" << "2 3" << true;
+    QTest::newRow("an absence reported before the fault ends with it")
+        << "a1 a2 f n20 r n20 r t" << "+ + absent refused trial refused fault 1:over" << "2" << true;
+    QTest::newRow("a refused event alone is only retried, never set aside")
+        << "a1 n20 r n20 r" << "+ refused trial refused still" << "1" << false;
+    QTest::newRow("a refused event alone, then a new one accepted: set aside")
+        << "a1 n20 r a2 t" << "+ refused trial + 2:-/aside1" << "" << true;
+    QTest::newRow("the event on trial accepted on its retry: delivered, not set aside")
+        << "a1 n20 r y t" << "+ refused trial - 1:-" << "" << true;
+    QTest::newRow("the event on trial is held once")
+        << "a1 n20 r a1" << "+ refused trial dup" << "1" << false;
     QTest::newRow("refusals belong to the event, not to the next")
         << "a1 a2 n19 t n1" << "+ + - 1:- -" << "2" << true;
 
@@ -174,6 +215,7 @@ void TestVelmoraHeldQueue::heldEventComesBackWhole()
     msg.time = QStringLiteral("12:34:56-01/02 \u0416");
     msg.deviceId = QStringLiteral("0A0B0C");
     msg.receivedAt = QDateTime(QDate(2026, 12, 8), QTime(1, 2, 3, 456), Qt::UTC);
+    msg.peerAddress = QStringLiteral("192.0.2.7");
     msg.journalId = 42;
     VelmoraHeldQueue queue;
     QVERIFY(queue.add(msg));
@@ -186,8 +228,46 @@ void TestVelmoraHeldQueue::heldEventComesBackWhole()
     QCOMPARE(held.time, msg.time);
     QCOMPARE(held.deviceId, msg.deviceId);
     QCOMPARE(held.receivedAt, msg.receivedAt);
+    QCOMPARE(held.peerAddress, msg.peerAddress);
     QCOMPARE(queue.takeNext().msg.journalId, qint64(42));
     QVERIFY(queue.isEmpty());
+}
+
+void TestVelmoraHeldQueue::heldEventsListedInArrivalOrder()
+{
+    // The fair order sends a test of device A last and B's alarm first; the
+    // list shows them as they came, the event on trial among them, each
+    // with the writes it took.
+    const QDateTime start(QDate(2026, 12, 8), QTime(3, 0), Qt::UTC);
+    VelmoraHeldQueue queue;
+    SVelmoraMsg test = heldEvent(1, QStringLiteral("A"), true);
+    test.receivedAt = start;
+    SVelmoraMsg alarm = heldEvent(2, QStringLiteral("B"));
+    alarm.receivedAt = start.addSecs(1);
+    SVelmoraMsg second = heldEvent(3, QStringLiteral("B"));
+    second.receivedAt = start.addSecs(2);
+    QVERIFY(queue.add(test) && queue.add(alarm) && queue.add(second));
+
+    QCOMPARE(queue.next().journalId, qint64(2));
+    for (int write = 0; write < VelmoraHeldQueue::kRefusalNakCount - 1; ++write)
+        QVERIFY(!queue.countAnswer(true));
+    QVERIFY(queue.countAnswer(true));
+    QCOMPARE(queue.refuseNext(), VelmoraHeldQueue::Refusal::OnTrial);
+    QCOMPARE(queue.next().journalId, qint64(3));
+    QVERIFY(!queue.countAnswer(false));
+
+    const QVector<VelmoraHeldQueue::HeldView> views = queue.heldEvents();
+    QCOMPARE(views.size(), 3);
+    QCOMPARE(views.at(0).msg.journalId, qint64(1));
+    QCOMPARE(views.at(0).attempts, 0);
+    QVERIFY(!views.at(0).onTrial);
+    QCOMPARE(views.at(1).msg.journalId, qint64(2));
+    QCOMPARE(views.at(1).attempts, VelmoraHeldQueue::kRefusalNakCount);
+    QVERIFY(views.at(1).onTrial);
+    QCOMPARE(views.at(1).msg.deviceId, QStringLiteral("B"));
+    QCOMPARE(views.at(2).msg.journalId, qint64(3));
+    QCOMPARE(views.at(2).attempts, 1);
+    QCOMPARE(queue.size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraHeldQueue)

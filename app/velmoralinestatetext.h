@@ -1,0 +1,20 @@
+#ifndef VELMORALINESTATETEXT_H
+#define VELMORALINESTATETEXT_H
+
+#include "svelmoralinestate.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QString>
+
+// The status bar's one short text for the line to the monitoring software.
+class VelmoraLineStateText
+{
+    Q_DECLARE_TR_FUNCTIONS(VelmoraLineStateText)
+
+public:
+    // now decides whether "since" needs its date: only when it was not today.
+    static QString text(const SVelmoraLineState &state, const QDateTime &now);
+};
+
+#endif // VELMORALINESTATETEXT_H
