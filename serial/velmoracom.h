@@ -13,7 +13,7 @@
 #include <memory>
 
 class QTimer;
-class SerialPort;
+class ReceiverLine;
 class VelmoraComReport;
 class VelmoraEventStore;
 
@@ -70,6 +70,8 @@ private slots:
 private:
     // A start request: every line reported, the receiver stopped on failure.
     void openPort();
+    // A closed line is made anew for the configured name.
+    void chooseLine();
     // The open sequence; on failure the port is closed and tried again
     // later, and the failure is reported unless it is the one reported last.
     bool tryOpen();
@@ -87,7 +89,8 @@ private:
     void updateHeldCount();
     void report(const VelmoraComReport &line);
 
-    std::unique_ptr<SerialPort> portHandle;
+    // The line chosen by the port's name: a serial port or a TCP connection.
+    std::unique_ptr<ReceiverLine> portHandle;
     VelmoraExchange exchange;
     SVelmoraComSettings settings;
     VelmoraEventStore *eventStore = nullptr;
