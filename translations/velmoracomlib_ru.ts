@@ -97,5 +97,13 @@
         <source>; held events wait until it opens again.</source>
         <translation>; события ждут, пока он снова не откроется.</translation>
     </message>
+    <message>
+        <source> Baud rate, data bits, parity and stop bits do not apply to </source>
+        <translation> Скорость, биты данных, чётность и стоповые биты не применяются к </translation>
+    </message>
+    <message>
+        <source> and are ignored.</source>
+        <translation> и не учитываются.</translation>
+    </message>
 </context>
 </TS>
