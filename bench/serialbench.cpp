@@ -10,6 +10,8 @@
 //   worker    the real serial thread with the program's own timing, fed
 //             events through its queued entry, each one marked delivered in
 //             a counting store;
+//   tcp       the same worker writing to monitoring software that listens
+//             on TCP (a loopback connection answering at once);
 //   held      the memory the worker's queue takes for each held event, with
 //             100,000 events from 10,000 devices (heap in use before and
 //             after, as the C library counts it).
@@ -34,10 +36,16 @@
 #include <atomic>
 #include <thread>
 
+#include <functional>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +111,75 @@ private:
     int masterFd = -1;
     int slaveFd = -1;
     QString path;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> answered{0};
+    std::thread reader;
+};
+
+// Monitoring software listening on a loopback port, answering every line
+// with 0x06 the moment its terminator is read; one connection at a time.
+class ImmediateTcpStation
+{
+public:
+    ImmediateTcpStation()
+    {
+        listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(listenFd, 1) != 0
+            || ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        name = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        reader = std::thread([this] { answer(); });
+    }
+    ~ImmediateTcpStation()
+    {
+        stopping = true;
+        if (reader.joinable())
+            reader.join();
+        if (listenFd >= 0)
+            ::close(listenFd);
+    }
+    bool isValid() const { return !name.isEmpty(); }
+    QString portName() const { return name; }
+    int lines() const { return answered.load(); }
+
+private:
+    void answer()
+    {
+        int connection = -1;
+        char buffer[4096];
+        while (!stopping) {
+            pollfd entry{connection >= 0 ? connection : listenFd, POLLIN, 0};
+            if (::poll(&entry, 1, 50) <= 0)
+                continue;
+            if (connection < 0) {
+                connection = ::accept(listenFd, nullptr, nullptr);
+                const int on = 1;
+                if (connection >= 0)
+                    ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                continue;
+            }
+            const ssize_t count = ::read(connection, buffer, sizeof buffer);
+            if (count <= 0) {
+                ::close(connection);
+                connection = -1;
+                continue;
+            }
+            for (ssize_t i = 0; i < count; ++i) {
+                if (buffer[i] == kTerminator && ::send(connection, &kAck, 1, MSG_NOSIGNAL) == 1)
+                    ++answered;
+            }
+        }
+        if (connection >= 0)
+            ::close(connection);
+    }
+
+    int listenFd = -1;
+    QString name;
     std::atomic<bool> stopping{false};
     std::atomic<int> answered{0};
     std::thread reader;
@@ -176,12 +253,13 @@ qint64 runBaseline(int lines, QTextStream &out)
     return clock.elapsed();
 }
 
-qint64 runWorker(int lines, QTextStream &out)
+// The real serial thread against a station's port name; the count of lines
+// the station answered.
+qint64 runWorker(const QString &portName, const std::function<int()> &answered, int lines, QTextStream &out)
 {
-    ImmediateStation station;
     CountingStore store;
     VelmoraComThread thread;
-    thread.setPortName(station.portName());
+    thread.setPortName(portName);
     thread.setBaudRate(19200);
     thread.setDataBits(8);
     thread.setParity(0);
@@ -191,7 +269,7 @@ qint64 runWorker(int lines, QTextStream &out)
     thread.setKeepAlive(0);
     thread.setEventStore(&store);
     thread.start();
-    if (!station.isValid() || !thread.waitUntilReady()) {
+    if (portName.isEmpty() || !thread.waitUntilReady()) {
         out << "worker: the serial thread did not start" << Qt::endl;
         return -1;
     }
@@ -205,8 +283,8 @@ qint64 runWorker(int lines, QTextStream &out)
     const qint64 elapsed = clock.elapsed();
     thread.quit();
     thread.wait();
-    if (station.lines() != lines)
-        out << QStringLiteral("worker: the station answered %1 lines for %2 events").arg(station.lines()).arg(lines)
+    if (answered() != lines)
+        out << QStringLiteral("worker: the station answered %1 lines for %2 events").arg(answered()).arg(lines)
             << Qt::endl;
     if (store.delivered.load() < lines) {
         out << QStringLiteral("worker: only %1 of %2 lines delivered in %3 s")
@@ -262,13 +340,26 @@ int main(int argc, char **argv)
     VelmoraCommon_LogInit(logDir.path() + QLatin1Char('/'), kLogDebug);
 
     QTextStream out(stdout);
-    out << "Serial delivery to a station answering 0x06 at once on a pseudo-terminal" << Qt::endl;
+    out << "Delivery to a station answering 0x06 at once on a pseudo-terminal, then over TCP" << Qt::endl;
     const qint64 baselineMs = runBaseline(baselineLines, out);
     if (baselineMs >= 0)
         printRow(out, "baseline", baselineLines, baselineMs);
-    const qint64 workerMs = runWorker(lines, out);
+    qint64 workerMs = -1;
+    {
+        ImmediateStation station;
+        workerMs = runWorker(station.isValid() ? station.portName() : QString(),
+                             [&station] { return station.lines(); }, lines, out);
+    }
     if (workerMs >= 0)
         printRow(out, "worker", lines, workerMs);
+    qint64 tcpMs = -1;
+    {
+        ImmediateTcpStation station;
+        tcpMs = runWorker(station.isValid() ? station.portName() : QString(),
+                          [&station] { return station.lines(); }, lines, out);
+    }
+    if (tcpMs >= 0)
+        printRow(out, "tcp", lines, tcpMs);
     out << QStringLiteral("held      %1 bytes of memory a held event in the worker's queue "
                           "(100000 events from 10000 devices)")
                .arg(heldBytesPerEvent(100000, 10000), 0, 'f', 0)
@@ -277,5 +368,9 @@ int main(int argc, char **argv)
         const double ratio = (double(lines) / workerMs) / (double(baselineLines) / baselineMs);
         out << QStringLiteral("worker / baseline lines per second: %1x").arg(ratio, 0, 'f', 1) << Qt::endl;
     }
-    return baselineMs >= 0 && workerMs >= 0 ? 0 : 1;
+    if (baselineMs > 0 && tcpMs > 0) {
+        const double ratio = (double(lines) / tcpMs) / (double(baselineLines) / baselineMs);
+        out << QStringLiteral("tcp / baseline lines per second: %1x").arg(ratio, 0, 'f', 1) << Qt::endl;
+    }
+    return baselineMs >= 0 && workerMs >= 0 && tcpMs >= 0 ? 0 : 1;
 }

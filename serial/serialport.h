@@ -6,49 +6,16 @@
 // compiles on its own. One object is one port, opened and closed any number
 // of times; calls come from one thread at a time.
 
-#include <cstddef>
+#include "receiverline.h"
+
 #include <memory>
 #include <string>
 
-// What went wrong with the last operation, whatever the platform reported.
-enum class SerialPortError {
-    None,
-    NoSuchPort,     // the name names no device, or the device does not exist
-    AccessDenied,   // no permission, or the port is in use by another program
-    Unsupported,    // the device refuses the settings (nine data bits on termios)
-    NotOpen,        // the operation needs an open port
-    NotSerial,      // the device is not a serial line
-    Disconnected,   // the device went away while open
-    TimedOut,       // a write that the device did not take in time
-    Other,
-};
-
-// The four line parameters the receiver output chooses; every other
-// parameter of the port stays as the port had it.
-struct SerialLineSettings
-{
-    int baudRate = 19200;
-    int dataBits = 8;
-    int parity = 0; // 0 none, 1 odd, 2 even: the Windows parity codes
-    bool twoStopBits = false;
-};
-
-// Read time-outs in the Windows sense: a read ends when all bytes asked for
-// are in, when intervalMs pass after a byte without a further byte
-// (0: no interval limit), or when totalPerByteMs times the bytes asked for
-// plus totalConstantMs have passed since the read began.
-struct SerialReadTimeouts
-{
-    unsigned intervalMs = 0;
-    unsigned totalPerByteMs = 0;
-    unsigned totalConstantMs = 0;
-};
-
-class SerialPort
+class SerialPort : public ReceiverLine
 {
 public:
     SerialPort();
-    ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
@@ -58,25 +25,25 @@ public:
 
     // Opens the port for reading and writing. False when it is already open
     // or the device cannot be opened.
-    bool open(const std::string &name);
-    bool isOpen() const;
+    bool open(const std::string &name) override;
+    bool isOpen() const override;
 
     // Reads the port's current line parameters and keeps them; the next
     // applyLineSettings starts from them.
-    bool readLineSettings();
+    bool readLineSettings() override;
     // Writes back the parameters last read (read now if they never were) with
     // the four members of settings changed.
-    bool applyLineSettings(const SerialLineSettings &settings);
+    bool applyLineSettings(const SerialLineSettings &settings) override;
     // Sets the three read time-outs. Until this is called, and whenever
     // both totals are zero, a read returns at once with what is waiting.
-    bool setReadTimeouts(const SerialReadTimeouts &timeouts);
+    bool setReadTimeouts(const SerialReadTimeouts &timeouts) override;
 
     // Writes all size bytes, blocking. True only when all of them were
     // written; written holds the count either way. A device that stops
     // taking bytes (flow control held by the other side, a stalled driver)
     // fails the write with TimedOut after about 2 s more than the bytes
     // need at the line's speed.
-    bool write(const char *data, std::size_t size, std::size_t &written);
+    bool write(const char *data, std::size_t size, std::size_t &written) override;
     // Reads up to capacity bytes, ended by the read time-outs. A read that
     // times out with fewer bytes, or none, still succeeds.
     bool read(char *buffer, std::size_t capacity, std::size_t &received);
@@ -84,29 +51,30 @@ public:
     // already arrived (up to capacity) without waiting for more: an answer
     // is judged the moment it is there. Nothing within waitMs still
     // succeeds, with received 0. The read time-outs play no part here.
-    bool readFirstWithin(char *buffer, std::size_t capacity, std::size_t &received, unsigned waitMs);
+    bool readFirstWithin(char *buffer, std::size_t capacity, std::size_t &received, unsigned waitMs) override;
 
     // Throws away bytes that arrived and were not read yet. Called before a
     // line is written, so that a late answer to an earlier line can never be
     // taken for the answer to this one.
-    bool discardInput();
+    bool discardInput() override;
 
     // Closing a closed port does nothing.
-    void close();
+    void close() override;
 
-    SerialPortError lastError() const { return error; }
+    SerialPortError lastError() const override { return error; }
     // The platform's own code (errno, GetLastError) behind lastError().
     int lastSystemError() const { return systemError; }
     // The system's own message for lastSystemError(), for log lines; a short
     // English description of lastError() when no system code is behind it.
     // A port the user may not open also names the group that owns it.
-    std::string lastErrorText() const;
+    std::string lastErrorText() const override;
     // The last failure means the device is gone: unplugged, its driver
     // stopped, or the name no longer names it.
-    bool lastErrorMeansGone() const
+    bool lastErrorMeansGone() const override
     {
         return error == SerialPortError::Disconnected || error == SerialPortError::NoSuchPort;
     }
+    bool takesLineSettings() const override { return true; }
 
 private:
     struct Platform;

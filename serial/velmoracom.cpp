@@ -1,6 +1,6 @@
 #include "velmoracom.h"
 
-#include "serialport.h"
+#include "receiverline.h"
 #include "velmoracomreport.h"
 #include "velmoraconf.h"
 #include "velmoraeventstore.h"
@@ -18,7 +18,7 @@ using Prefix = VelmoraComReport::Prefix;
 
 VelmoraCom::VelmoraCom(QObject *parent)
     : QObject(parent),
-      portHandle(std::make_unique<SerialPort>()),
+      portHandle(ReceiverLine::forName(std::string())),
       exchange(*portHandle),
       keepaliveTimer(new QTimer(this)),
       absenceRetryTimer(new QTimer(this)),
@@ -145,9 +145,20 @@ bool VelmoraCom::portOpen() const
     return portHandle->isOpen();
 }
 
+void VelmoraCom::chooseLine()
+{
+    if (portHandle->isOpen())
+        return;
+    portHandle = ReceiverLine::forName(settings.portName.toUtf8().toStdString());
+    exchange.setLine(*portHandle);
+}
+
 void VelmoraCom::openPort()
 {
     reopenTimer->stop();
+    chooseLine();
+    if (VelmoraPortOpening::settingsIgnored(*portHandle, settings))
+        report(VelmoraPortOpening::ignoredSettingsReport(settings.portName));
     reportedFailureStep = -1;
     reportedFailureReason.clear();
     if (!tryOpen())

@@ -16,7 +16,7 @@
 #include <memory>
 
 class QTimer;
-class SerialPort;
+class ReceiverLine;
 class VelmoraComReport;
 class VelmoraEventStore;
 
@@ -92,6 +92,8 @@ private slots:
 private:
     // A start request: every line reported, the receiver stopped on failure.
     void openPort();
+    // A closed line is made anew for the configured name.
+    void chooseLine();
     // The open sequence; on failure the port is closed and tried again
     // later, and the failure is reported unless it is the one reported last.
     bool tryOpen();
@@ -120,7 +122,8 @@ private:
     void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
     void report(const VelmoraComReport &line);
 
-    std::unique_ptr<SerialPort> portHandle;
+    // The line chosen by the port's name: a serial port or a TCP connection.
+    std::unique_ptr<ReceiverLine> portHandle;
     VelmoraExchange exchange;
     SVelmoraComSettings settings;
     VelmoraEventStore *eventStore = nullptr;

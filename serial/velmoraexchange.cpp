@@ -1,6 +1,6 @@
 #include "velmoraexchange.h"
 
-#include "serialport.h"
+#include "receiverline.h"
 #include "velmoralog.h"
 #include "velmorareceiverformat.h"
 
@@ -53,13 +53,13 @@ bool VelmoraExchange::writeLine(const QString &lineText)
     // Nothing that arrived before the line can answer it. A late 0x06 left
     // over from an earlier line would otherwise mark this event delivered
     // although the software never saw it.
-    port.discardInput();
+    port->discardInput();
     const QByteArray bytes = lineText.toLocal8Bit();
     std::size_t written = 0;
-    if (port.write(bytes.constData(), static_cast<std::size_t>(bytes.size()), written)
+    if (port->write(bytes.constData(), static_cast<std::size_t>(bytes.size()), written)
         && written == static_cast<std::size_t>(bytes.size()))
         return true;
-    gone = port.lastErrorMeansGone();
+    gone = port->lastErrorMeansGone();
     return false;
 }
 
@@ -67,11 +67,11 @@ bool VelmoraExchange::readAnswer(int size, QByteArray &answer)
 {
     answer = QByteArray(size, '\0');
     std::size_t received = 0;
-    const bool succeeded = port.readFirstWithin(answer.data(), static_cast<std::size_t>(size),
+    const bool succeeded = port->readFirstWithin(answer.data(), static_cast<std::size_t>(size),
                                                 received, answerDeadlineMs(timing, size));
     answer.truncate(static_cast<int>(received));
     if (!succeeded)
-        gone = port.lastErrorMeansGone();
+        gone = port->lastErrorMeansGone();
     return succeeded;
 }
 

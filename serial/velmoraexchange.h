@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class SerialPort;
+class ReceiverLine;
 
 // Writing a line to the monitoring software and reading its answer: up to
 // three writes for an event line, one for a keepalive. Blocks its thread for
@@ -28,7 +28,11 @@ public:
     // ends the exchange with Refused.
     using RefusalCounter = std::function<bool(bool refusal)>;
 
-    explicit VelmoraExchange(SerialPort &port) : port(port) {}
+    explicit VelmoraExchange(ReceiverLine &line) : port(&line) {}
+
+    // The line the next exchanges use; the worker chooses it by the port's
+    // name before each open.
+    void setLine(ReceiverLine &line) { port = &line; }
 
     void setTiming(const SVelmoraComTiming &value) { timing = value; }
 
@@ -48,7 +52,7 @@ private:
     // the next line.
     bool readAnswer(int size, QByteArray &answer);
 
-    SerialPort &port;
+    ReceiverLine *port;
     SVelmoraComTiming timing;
     bool gone = false;
 };

@@ -7,27 +7,32 @@ namespace {
 using Prefix = VelmoraComReport::Prefix;
 constexpr int kTwoStopBitsChoice = 1;
 
-bool openDevice(SerialPort &port, const SVelmoraComSettings &settings)
+bool openDevice(ReceiverLine &port, const SVelmoraComSettings &settings)
 {
     return port.open(settings.portName.toUtf8().toStdString());
 }
 
-bool readSettings(SerialPort &port, const SVelmoraComSettings &)
+bool readSettings(ReceiverLine &port, const SVelmoraComSettings &)
 {
     return port.readLineSettings();
 }
 
-bool applySettings(SerialPort &port, const SVelmoraComSettings &settings)
+SerialLineSettings lineSettings(const SVelmoraComSettings &settings)
 {
     SerialLineSettings line;
     line.baudRate = settings.baudRate;
     line.dataBits = settings.dataBits;
     line.parity = settings.parity;
     line.twoStopBits = settings.stopBits == kTwoStopBitsChoice;
-    return port.applyLineSettings(line);
+    return line;
 }
 
-bool setTimeouts(SerialPort &port, const SVelmoraComSettings &settings)
+bool applySettings(ReceiverLine &port, const SVelmoraComSettings &settings)
+{
+    return port.applyLineSettings(lineSettings(settings));
+}
+
+bool setTimeouts(ReceiverLine &port, const SVelmoraComSettings &settings)
 {
     return port.setReadTimeouts(VelmoraPortOpening::readTimeouts(settings.timing));
 }
@@ -64,6 +69,19 @@ const VelmoraComPortLine readyLine{Prefix::Spaced, nullptr, false, nullptr,
 const VelmoraComPortLine closedLine{Prefix::Spaced, nullptr, false, nullptr,
                                     QT_TRANSLATE_NOOP("VelmoraCom", " was closed successfully!")};
 const VelmoraComPortLine notOpenLine{Prefix::Spaced, nullptr, false, "!", nullptr};
+
+bool settingsIgnored(const ReceiverLine &line, const SVelmoraComSettings &settings)
+{
+    return !line.takesLineSettings() && !lineSettings(settings).isDefault();
+}
+
+VelmoraComReport ignoredSettingsReport(const QString &portName)
+{
+    return VelmoraComReport(Prefix::Short)
+        .translated(QT_TRANSLATE_NOOP("VelmoraCom", " Baud rate, data bits, parity and stop bits do not apply to "))
+        .plain(portName)
+        .translated(QT_TRANSLATE_NOOP("VelmoraCom", " and are ignored."));
+}
 
 SerialReadTimeouts readTimeouts(const SVelmoraComTiming &timing)
 {

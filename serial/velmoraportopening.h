@@ -1,7 +1,7 @@
 #ifndef VELMORAPORTOPENING_H
 #define VELMORAPORTOPENING_H
 
-#include "serialport.h"
+#include "receiverline.h"
 #include "svelmoracomsettings.h"
 #include "velmoracomreport.h"
 
@@ -11,7 +11,7 @@
 // when it fails, logged and the end of the attempt.
 struct VelmoraPortOpenStep
 {
-    bool (*call)(SerialPort &port, const SVelmoraComSettings &settings);
+    bool (*call)(ReceiverLine &port, const SVelmoraComSettings &settings);
     VelmoraComPortLine success;
     VelmoraComPortLine failure;
 };
@@ -25,6 +25,11 @@ extern const VelmoraComPortLine readyLine;
 // Closing an open port, and a close request for a port that was not open.
 extern const VelmoraComPortLine closedLine;
 extern const VelmoraComPortLine notOpenLine;
+
+// Said once at a start request when the line has no line parameters and the
+// configured ones are not the defaults: they are ignored.
+bool settingsIgnored(const ReceiverLine &line, const SVelmoraComSettings &settings);
+VelmoraComReport ignoredSettingsReport(const QString &portName);
 
 // The answer read's time-outs as the timing gives them.
 SerialReadTimeouts readTimeouts(const SVelmoraComTiming &timing);

@@ -5,6 +5,7 @@
 #include "cvelmoraspinboxelementwidget.h"
 #include "comportchoices.h"
 #include "serialindexmaps.h"
+#include "tcpaddress.h"
 #include "velmoraconf.h"
 #include "velmoraimages.h"
 #include "velmoralog.h"
@@ -85,6 +86,10 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     auto *comLayout = new QVBoxLayout(comGroupBox);
     groupsLayout->addWidget(comGroupBox);
     comNameElement = new CVelmoraComboBoxElementWidget(tr("COM:"), {}, {}, kImageComPort, this);
+    // A port the list does not offer (a device path, the address of
+    // monitoring software listening on TCP) can be typed in.
+    comNameElement->comboBox()->setEditable(true);
+    comNameElement->comboBox()->setInsertPolicy(QComboBox::NoInsert);
     baudRateElement = new CVelmoraComboBoxElementWidget(tr("Baudrate:"), {}, {}, kImageComPort, this);
     dataBitsElement = new CVelmoraComboBoxElementWidget(tr("Databits:"), {}, {}, kImageComPort, this);
     parityElement = new CVelmoraComboBoxElementWidget(tr("Parity:"), {}, {}, kImageComPort, this);
@@ -173,9 +178,27 @@ void VelmoraConfWidget::loadConf()
 
 void VelmoraConfWidget::applySlot()
 {
+    // An address that cannot be connected to is refused here, with the
+    // panel left open to mend it, rather than found out in the log later.
+    const QString comName = comNameElement->comboBox()->currentText();
+    if (comName.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Внимание!"), tr("Choose or type the port name."));
+        return;
+    }
+    TcpAddress address;
+    std::string reason;
+    if (TcpAddressName::hasScheme(comName.toStdString())
+        && !TcpAddressName::parse(comName.toStdString(), address, reason)) {
+        QMessageBox::warning(this, QStringLiteral("Внимание!"),
+                             tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
+                                "from 1 to 65535, for example tcp://192.168.1.10:1025.")
+                                 .arg(comName));
+        return;
+    }
+
     SVelmoraConf *conf = VelmoraCommon_GetConf();
     conf->tcpPort = portElement->spinBox()->value();
-    conf->comName = comNameElement->comboBox()->currentText();
+    conf->comName = comName;
     conf->baudRateIndex = checkBaudRateIndex(baudRateElement->comboBox()->currentIndex());
     conf->dataBitsIndex = checkThreeWayIndex(dataBitsElement->comboBox()->currentIndex());
     conf->parityIndex = checkThreeWayIndex(parityElement->comboBox()->currentIndex());

@@ -174,6 +174,14 @@
         <source>Yes</source>
         <translation>Да</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; is not a valid address. Write it as tcp://HOST:PORT with a port from 1 to 65535, for example tcp://192.168.1.10:1025.</source>
+        <translation>«%1» — неверный адрес. Укажите его в виде tcp://ХОСТ:ПОРТ с портом от 1 до 65535, например tcp://192.168.1.10:1025.</translation>
+    </message>
+    <message>
+        <source>Choose or type the port name.</source>
+        <translation>Выберите или введите имя порта.</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraEventsWindow</name>

@@ -125,5 +125,13 @@
         <source> Line fault over: the monitoring software accepts event lines again; held events to send: %1</source>
         <translation> Неисправность линии устранена: программа мониторинга снова принимает строки событий; удерживаемых событий к отправке: %1</translation>
     </message>
+    <message>
+        <source> Baud rate, data bits, parity and stop bits do not apply to </source>
+        <translation> Скорость, биты данных, чётность и стоповые биты не применяются к </translation>
+    </message>
+    <message>
+        <source> and are ignored.</source>
+        <translation> и не учитываются.</translation>
+    </message>
 </context>
 </TS>

@@ -354,6 +354,9 @@ private slots:
         QTest::newRow("a machine COM port within 1..99 not repeated")
             << "COM1" << QStringList({"COM3", "COM120"}) << QStringList({"COM120", "COM1"}) << 100;
         QTest::newRow("empty configured name adds nothing") << "" << QStringList() << QStringList({"COM1"}) << 99;
+        QTest::newRow("an address first")
+            << "tcp://127.0.0.1:1025" << QStringList({"/dev/ttyUSB0"})
+            << QStringList({"tcp://127.0.0.1:1025", "/dev/ttyUSB0", "COM1"}) << 101;
     }
     void portChoices()
     {
@@ -388,6 +391,67 @@ private slots:
         QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
         QCOMPARE(fileBytes(confPath()), before);
         QCOMPARE(VelmoraCommon_GetConf()->comName, QStringLiteral("/dev/ttyUSB0"));
+    }
+
+    // Monitoring software reached over TCP: its address stays the choice
+    // through "Apply", and a new one can be typed in.
+    void addressKeptAndTyped()
+    {
+        SVelmoraConf *conf = VelmoraCommon_GetConf();
+        conf->comName = QStringLiteral("tcp://[::1]:1025");
+        panel->loadConf();
+        QComboBox *combo = panel->comNameRow()->comboBox();
+        QCOMPARE(combo->currentText(), QStringLiteral("tcp://[::1]:1025"));
+        QSignalSpy applied(panel.get(), &VelmoraConfWidget::applySignal);
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(applied.count(), 1);
+        QCOMPARE(conf->comName, QStringLiteral("tcp://[::1]:1025"));
+        SVelmoraConf inFile;
+        QCOMPARE(VelmoraCommon_ReadConf(confPath(), &inFile), 0);
+        QCOMPARE(inFile.comName, QStringLiteral("tcp://[::1]:1025"));
+
+        panel->loadConf();
+        panel->show();
+        QVERIFY(combo->isEditable());
+        combo->lineEdit()->selectAll();
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("tcp://monitoring.local:1025"));
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+        QCOMPARE(applied.count(), 2);
+        QCOMPARE(conf->comName, QStringLiteral("tcp://monitoring.local:1025"));
+        QVERIFY(!panel->isVisible());
+    }
+
+    // A name the program could never open is refused with the reason, the
+    // panel stays open, and nothing is stored.
+    void unusableNameRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no port") << "tcp://10.0.0.5" << "\"tcp://10.0.0.5\" is not a valid address.";
+        QTest::newRow("port too high") << "tcp://10.0.0.5:70000" << "\"tcp://10.0.0.5:70000\" is not a valid address.";
+        QTest::newRow("junk host") << "TCP://a b:1025" << "\"TCP://a b:1025\" is not a valid address.";
+        QTest::newRow("nothing") << "" << "Choose or type the port name.";
+    }
+    void unusableNameRefused()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/conf")));
+        QCOMPARE(VelmoraCommon_WriteConf(VelmoraCommon_GetConf(), confPath()), 1);
+        const QByteArray before = fileBytes(confPath());
+        QSignalSpy applied(panel.get(), &VelmoraConfWidget::applySignal);
+        panel->loadConf();
+        panel->show();
+        panel->comNameRow()->comboBox()->setEditText(typed);
+        NextBoxAnswer answer([](QMessageBox *box) { box->accept(); });
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+
+        QCOMPARE(answer.title, QStringLiteral("Внимание!"));
+        QVERIFY2(answer.text.startsWith(message), qPrintable(answer.text));
+        QCOMPARE(applied.count(), 0);
+        QVERIFY(panel->isVisible());
+        QCOMPARE(VelmoraCommon_GetConf()->comName, QStringLiteral("COM1"));
+        QCOMPARE(fileBytes(confPath()), before);
     }
 
     // Each opening asks the machine again: an adapter plugged in while the

@@ -21,8 +21,13 @@ int main(int argc, char *argv[])
     }
 
     StationPort port;
-    const bool opened = options.devicePath.isEmpty() ? port.createPseudoTerminal(options.linkPath)
-                                                     : port.openDevice(options.devicePath, options.baudRate);
+    bool opened = false;
+    if (options.listenPort >= 0)
+        opened = port.listenTcp(quint16(options.listenPort));
+    else if (options.devicePath.isEmpty())
+        opened = port.createPseudoTerminal(options.linkPath);
+    else
+        opened = port.openDevice(options.devicePath, options.baudRate);
     if (!opened) {
         QTextStream(stderr) << "lumari-station: " << port.errorString() << '\n';
         return Station::PortFailed;

@@ -51,6 +51,15 @@ Station::Station(const StationOptions &options, StationPort &port, QObject *pare
 void Station::start()
 {
     clock.start();
+    if (port.isListening()) {
+        print(QStringLiteral("listen %1").arg(port.listeningPort()),
+              {{QStringLiteral("type"), QStringLiteral("listen")}, {QStringLiteral("port"), port.listeningPort()}});
+        listenNotifier = new QSocketNotifier(port.listeningFd(), QSocketNotifier::Read, this);
+        connect(listenNotifier, &QSocketNotifier::activated, this, &Station::acceptConnection);
+        if (options.maxSeconds > 0)
+            timeLimit->start(int(qMin<qint64>(options.maxSeconds * 1000, std::numeric_limits<int>::max())));
+        return;
+    }
     print(QStringLiteral("%1 %2").arg(options.devicePath.isEmpty() ? QStringLiteral("pty") : QStringLiteral("device"),
                                       port.path()),
           {{QStringLiteral("type"), options.devicePath.isEmpty() ? QStringLiteral("pty") : QStringLiteral("device")},
@@ -64,11 +73,46 @@ void Station::start()
         timeLimit->start(int(qMin<qint64>(options.maxSeconds * 1000, std::numeric_limits<int>::max())));
 }
 
+void Station::acceptConnection()
+{
+    QString peer;
+    if (!port.acceptConnection(&peer))
+        return; // gone before it was taken
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    reader = LineReader();
+    print(QStringLiteral("connected %1").arg(peer),
+          {{QStringLiteral("type"), QStringLiteral("connected")}, {QStringLiteral("peer"), peer}});
+    notifier = new QSocketNotifier(port.fd(), QSocketNotifier::Read, this);
+    notifier->setEnabled(!stopped);
+    connect(notifier, &QSocketNotifier::activated, this, &Station::readPort);
+}
+
+void Station::dropConnection(const QString &why)
+{
+    // Called from the notifier's own signal: it goes once that returns.
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    notifier = nullptr;
+    port.closeConnection();
+    print(QStringLiteral("disconnected: %1").arg(why),
+          {{QStringLiteral("type"), QStringLiteral("disconnected")}, {QStringLiteral("reason"), why}});
+}
+
 void Station::readPort()
 {
     char buffer[kReadChunk];
     for (;;) {
         const int count = port.read(buffer, kReadChunk);
+        if (count == StationPort::kClosed || (count < 0 && port.isListening())) {
+            dropConnection(count == StationPort::kClosed ? QStringLiteral("closed by the converter")
+                                                         : port.errorString());
+            return;
+        }
         if (count < 0) {
             print(QStringLiteral("error: %1").arg(port.errorString()),
                   {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("message"), port.errorString()}});
@@ -148,6 +192,10 @@ void Station::handleLine(const QByteArray &text, bool terminated)
                    answerName(answer), SurgardLine::printable(raw)),
           fields);
 
+    if (!answered && port.isListening()) {
+        dropConnection(port.errorString());
+        return;
+    }
     if (!answered) {
         print(QStringLiteral("error: %1").arg(port.errorString()),
               {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("message"), port.errorString()}});
@@ -173,6 +221,8 @@ void Station::stop(ExitCode code)
         code = UnrecognisedLine;
     if (notifier)
         notifier->setEnabled(false);
+    if (listenNotifier)
+        listenNotifier->setEnabled(false);
     timeLimit->stop();
     print(QStringLiteral("summary: %1 line(s): %2 event(s), %3 keepalive(s), %4 unrecognised; answered %5 ACK, "
                          "%6 NAK, %7 unanswered; exit %8")

@@ -34,6 +34,9 @@ signals:
 
 private:
     void readPort();
+    void acceptConnection();
+    // The converter closed its connection: the station listens on.
+    void dropConnection(const QString &why);
     void handleLine(const QByteArray &text, bool terminated);
     void onTimeLimit();
     void print(const QString &text, const QJsonObject &fields) const;
@@ -41,6 +44,7 @@ private:
     const StationOptions &options;
     StationPort &port;
     QSocketNotifier *notifier = nullptr;
+    QSocketNotifier *listenNotifier = nullptr;
     QTimer *timeLimit = nullptr;
     LineReader reader;
     QElapsedTimer clock;

@@ -15,7 +15,10 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
         "line, account, qualifier, event, group, zone, time; keepalives marked) and answers\n"
         "it with ACK (0x06), NAK (0x15) or nothing. Without --device it creates a\n"
         "pseudo-terminal and prints its path first (\"pty /dev/pts/N\"); point the converter's\n"
-        "port name at that path. Ctrl-C or SIGTERM ends it with a summary.\n"
+        "port name at that path. With --listen it stands in for monitoring software that\n"
+        "listens on TCP instead: it prints \"listen PORT\" first, takes one connection at a\n"
+        "time (a new one replaces the last) and goes on listening when it closes; point the\n"
+        "converter's port name at tcp://HOST:PORT. Ctrl-C or SIGTERM ends it with a summary.\n"
         "\n"
         "Lines are counted from 1, keepalives and repeated lines included; the silent rules\n"
         "win over --nak-first.\n"
@@ -31,6 +34,9 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
     const QCommandLineOption link(QStringLiteral("link"),
         QStringLiteral("Also make a symlink with this name to the pseudo-terminal (removed at exit)."),
         QStringLiteral("path"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+        QStringLiteral("Listen on this TCP port (0: a free one) instead of using a serial line."),
+        QStringLiteral("port"));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral("Line speed of --device (default 19200)."), QStringLiteral("rate"),
         QStringLiteral("19200"));
@@ -56,7 +62,7 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
         QStringLiteral("Exit with 4 if any line was neither an event nor a keepalive."));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("Print one JSON object per line instead of text, ending with a summary object."));
-    parser.addOptions({help, device, link, baud, receiverDigits, answer, nakFirst, silentFirst, silentFor,
+    parser.addOptions({help, device, link, listen, baud, receiverDigits, answer, nakFirst, silentFirst, silentFor,
                        lines, seconds, strict, json});
 
     const int parsed = ToolCommandLine::parse(parser, help, arguments, error);
@@ -73,6 +79,13 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
     options->linkPath = parser.value(link);
     if (!options->devicePath.isEmpty() && !options->linkPath.isEmpty())
         return bad(link, QStringLiteral("only with a pseudo-terminal, not with --device"));
+    if (parser.isSet(listen)) {
+        if (!readNumber(parser.value(listen), 0, 65535, &value))
+            return bad(listen, QStringLiteral("expected a port from 0 to 65535"));
+        if (!options->devicePath.isEmpty() || !options->linkPath.isEmpty())
+            return bad(listen, QStringLiteral("not together with --device or --link"));
+        options->listenPort = int(value);
+    }
     if (!readNumber(parser.value(baud), 1, 4000000, &value))
         return bad(baud, QStringLiteral("expected a line speed"));
     options->baudRate = int(value);

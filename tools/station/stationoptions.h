@@ -12,6 +12,7 @@ struct StationOptions
 {
     QString devicePath;  // empty: create a pseudo-terminal
     QString linkPath;    // symlink to the pseudo-terminal, removed at exit
+    int listenPort = -1; // from 0 (a free port): listen on TCP instead
     int baudRate = 19200;
     int receiverDigits = 2;
     AnswerPolicy policy;

@@ -6,7 +6,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,6 +48,8 @@ StationPort::~StationPort()
         ::close(slaveFd);
     if (portFd >= 0)
         ::close(portFd);
+    if (listenFd >= 0)
+        ::close(listenFd);
 }
 
 bool StationPort::fail(const QString &what)
@@ -101,11 +108,67 @@ bool StationPort::createPseudoTerminal(const QString &link)
     return true;
 }
 
+bool StationPort::listenTcp(quint16 port)
+{
+    // A converter that closes while an answer is on its way must not end
+    // the station.
+    std::signal(SIGPIPE, SIG_IGN);
+    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listenFd < 0)
+        return fail(QStringLiteral("cannot create a socket"));
+    const int on = 1;
+    ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (::bind(listenFd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        return fail(QStringLiteral("cannot listen on port %1").arg(port));
+    if (::listen(listenFd, 4) != 0)
+        return fail(QStringLiteral("cannot listen on port %1").arg(port));
+    socklen_t length = sizeof address;
+    if (::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return fail(QStringLiteral("cannot read the listening port"));
+    tcpPort = ntohs(address.sin_port);
+    portPath = QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort);
+    return true;
+}
+
+bool StationPort::acceptConnection(QString *peer)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&address), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return fail(QStringLiteral("cannot accept a connection"));
+    closeConnection();
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    portFd = fd;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    *peer = QStringLiteral("%1:%2").arg(QString::fromLatin1(text)).arg(ntohs(address.sin_port));
+    return true;
+}
+
+void StationPort::closeConnection()
+{
+    if (isListening() && portFd >= 0) {
+        ::close(portFd);
+        portFd = -1;
+    }
+}
+
 int StationPort::read(char *buffer, int size)
 {
     const ssize_t count = ::read(portFd, buffer, size_t(size));
+    if (count == 0 && isListening())
+        return kClosed;
     if (count >= 0)
         return int(count);
+    if (isListening() && (errno == ECONNRESET || errno == ETIMEDOUT))
+        return kClosed;
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
         return 0;
     fail(QStringLiteral("cannot read %1").arg(portPath));
