@@ -6,6 +6,7 @@
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
+#include "velmoradeviceswindow.h"
 #include "velmoraeventjournal.h"
 #include "velmoraimages.h"
 #include "velmorainstancelock.h"
@@ -282,6 +283,7 @@ int Velmora::createToolBar()
     confAction->setToolTip(tr("Settings"));
     connect(confAction, &QAction::triggered, this, &Velmora::on_confSlot);
     toolBar->addAction(confAction);
+    addDevicesAction();
 
     exitAction = new QAction(iconFromId(kImageExitAction), tr("Exit"), toolBar);
     exitAction->setToolTip(tr("Exit"));
@@ -508,4 +510,30 @@ void Velmora::timeoutSlot()
                                            : tr("Events waiting for the monitoring software: ")
                                                  + QString::number(held));
     }
+}
+
+void Velmora::addDevicesAction()
+{
+    devicesAction = new QAction(tr("Devices"), toolBar);
+    devicesAction->setToolTip(tr("Connected devices and those that left during the last 24 hours"));
+    connect(devicesAction, &QAction::triggered, this, &Velmora::on_devicesSlot);
+    toolBar->addAction(devicesAction);
+}
+
+void Velmora::on_devicesSlot()
+{
+    if (!devicesWindow) {
+        devicesWindow = new VelmoraDevicesWindow(this);
+        // The window asks, the network thread copies its records and sends
+        // the copy back: the window never reads the live records.
+        if (networkThread) {
+            connect(devicesWindow, &VelmoraDevicesWindow::snapshotRequestSignal, networkThread,
+                    &VelmoraNetworkThread::requestDeviceSnapshot);
+            connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, devicesWindow,
+                    &VelmoraDevicesWindow::snapshotSlot, Qt::QueuedConnection);
+        }
+    }
+    devicesWindow->show();
+    devicesWindow->raise();
+    devicesWindow->activateWindow();
 }
