@@ -10,7 +10,7 @@
 
 namespace {
 
-const int kWindowWidth = 960;
+const int kWindowWidth = 1080;
 const int kWindowHeight = 420;
 
 } // namespace
