@@ -6,6 +6,7 @@
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
+#include "velmoradeviceswindow.h"
 #include "velmoraeventjournal.h"
 #include "velmoraeventswindow.h"
 #include "velmoraimages.h"
@@ -291,6 +292,7 @@ int Velmora::createToolBar()
     eventsAction->setToolTip(tr("Events held for the monitoring software and set aside"));
     connect(eventsAction, &QAction::triggered, this, &Velmora::on_eventsSlot);
     toolBar->addAction(eventsAction);
+    addDevicesAction();
 
     exitAction = new QAction(iconFromId(kImageExitAction), tr("Exit"), toolBar);
     exitAction->setToolTip(tr("Exit"));
@@ -544,4 +546,30 @@ void Velmora::timeoutSlot()
                                            : tr("Events waiting for the monitoring software: ")
                                                  + QString::number(held));
     }
+}
+
+void Velmora::addDevicesAction()
+{
+    devicesAction = new QAction(tr("Devices"), toolBar);
+    devicesAction->setToolTip(tr("Connected devices and those that left during the last 24 hours"));
+    connect(devicesAction, &QAction::triggered, this, &Velmora::on_devicesSlot);
+    toolBar->addAction(devicesAction);
+}
+
+void Velmora::on_devicesSlot()
+{
+    if (!devicesWindow) {
+        devicesWindow = new VelmoraDevicesWindow(this);
+        // The window asks, the network thread copies its records and sends
+        // the copy back: the window never reads the live records.
+        if (networkThread) {
+            connect(devicesWindow, &VelmoraDevicesWindow::snapshotRequestSignal, networkThread,
+                    &VelmoraNetworkThread::requestDeviceSnapshot);
+            connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, devicesWindow,
+                    &VelmoraDevicesWindow::snapshotSlot, Qt::QueuedConnection);
+        }
+    }
+    devicesWindow->show();
+    devicesWindow->raise();
+    devicesWindow->activateWindow();
 }

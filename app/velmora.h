@@ -15,6 +15,7 @@ class QTimer;
 class QToolBar;
 class VelmoraComThread;
 class VelmoraConfWidget;
+class VelmoraDevicesWindow;
 class VelmoraEventJournal;
 class VelmoraEventsWindow;
 class VelmoraInstanceLock;
@@ -71,6 +72,9 @@ public:
     QToolBar *mainToolBar() const { return toolBar; }
     QAction *settingsAction() const { return confAction; }
     QAction *quitAction() const { return exitAction; }
+    QAction *devicesWindowAction() const { return devicesAction; }
+    // Null until the Devices action is first used.
+    VelmoraDevicesWindow *devicesPanel() const { return devicesWindow; }
     QLabel *connectionsText() const { return connectionsLabel; }
     QLabel *heldEventsText() const { return heldEventsLabel; }
     // The line's state as the serial worker last reported it.
@@ -102,12 +106,15 @@ public slots:
     void Put2Log(QString str);
     void confSlot();
     void timeoutSlot();
+    // The Devices action: shows the devices window, made on first use.
+    void on_devicesSlot();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     int openEventJournal();
+    void addDevicesAction();
     // 1 when this process is the only one using the application directory.
     int lockApplicationDirectory();
     // The configuration step: read, or defaults written. -1 ends start-up.
@@ -123,6 +130,8 @@ private:
     QToolBar *toolBar = nullptr;
     QAction *confAction = nullptr;
     QAction *exitAction = nullptr;
+    QAction *devicesAction = nullptr;
+    VelmoraDevicesWindow *devicesWindow = nullptr;
     VelmoraConfWidget *confWidget = nullptr;
     QStatusBar *mainStatusBar = nullptr;
     QTimer *updateTimer = nullptr;

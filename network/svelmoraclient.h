@@ -1,6 +1,7 @@
 #ifndef SVELMORACLIENT_H
 #define SVELMORACLIENT_H
 
+#include "velmoradeviceactivity.h"
 #include "velmoraframe.h"
 #include "velmorareceivebuffer.h"
 
@@ -14,6 +15,8 @@ struct SVelmoraClient
     QTcpSocket *socket = nullptr;
     // Zero until the device has answered the MAC request; the XOR key.
     VelmoraFrame::Mac mac{};
+    // Set once the device has answered the MAC request.
+    bool macKnown = false;
     // From the latest frame; ACKs carry it back.
     VelmoraFrame::DeviceId id{};
     // Taken at accept time: a socket forgets its peer once it has disconnected.
@@ -25,6 +28,8 @@ struct SVelmoraClient
     // When the unfinished frame in receiveBuffer began to wait (ms of the
     // server's clock).
     qint64 halfFrameSince = 0;
+    // For the devices window.
+    VelmoraDeviceActivity activity;
 };
 
 #endif // SVELMORACLIENT_H

@@ -185,6 +185,9 @@ void VelmoraNetworkServer::stopSlot()
         // disconnected() at once, and disconnectSlot would wait on the lock
         // held here.
         client->socket->disconnect(this);
+        SVelmoraDeviceRow departed = rowOf(*client);
+        departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
+        departedDevices.add(departed);
         client->socket->close();
         client->socket->deleteLater();
         delete client;
@@ -228,6 +231,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
         client->peerAddress = socket->peerAddress().toString();
         client->peerPort = socket->peerPort();
         client->acceptedOrder = ++acceptedSoFar;
+        client->activity.connectedAt = QDateTime::currentMSecsSinceEpoch();
         const QString peerAddress = client->peerAddress;
         const QString peerPort = QString::number(client->peerPort);
         int count = 0;
@@ -304,6 +308,9 @@ void VelmoraNetworkServer::removeClient(QTcpSocket *socket)
             publishCount();
             peerAddress = client->peerAddress;
             peerPort = client->peerPort;
+            SVelmoraDeviceRow departed = rowOf(*client);
+            departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
+            departedDevices.add(departed);
             delete client;
             socket->disconnect(this);
             // Later, not now: this runs inside the socket's own signal.
@@ -335,6 +342,7 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket 
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
     read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    client->activity.noteOutcomes(read.outcomes, QDateTime::currentMSecsSinceEpoch());
     trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
@@ -578,4 +586,48 @@ void VelmoraNetworkServer::dropHalfFrame(SVelmoraClient *client)
 void VelmoraNetworkServer::publishCount()
 {
     clientCount.store(clients.size());
+}
+
+SVelmoraDeviceRow VelmoraNetworkServer::rowOf(const SVelmoraClient &client)
+{
+    SVelmoraDeviceRow row;
+    // The ID comes with every frame; before the first one it is not known.
+    if (client.activity.framesReceived > 0)
+        row.deviceId = VelmoraFrame::toHexString(client.id.data(), VelmoraFrame::kIdSize);
+    row.peerAddress = client.peerAddress;
+    row.peerPort = client.peerPort;
+    row.connectedAt = client.activity.connectedAt;
+    row.lastFrameAt = client.activity.lastFrameAt;
+    row.lastTestAt = client.activity.lastTestAt;
+    row.framesReceived = client.activity.framesReceived;
+    row.macKnown = client.macKnown;
+    return row;
+}
+
+SVelmoraDeviceSnapshot VelmoraNetworkServer::deviceSnapshot()
+{
+    SVelmoraDeviceSnapshot snapshot;
+    snapshot.takenAt = QDateTime::currentMSecsSinceEpoch();
+    QVector<const SVelmoraClient *> open;
+    open.reserve(clients.size());
+    for (const SVelmoraClient *client : qAsConst(clients))
+        open << client;
+    std::sort(open.begin(), open.end(), [](const SVelmoraClient *a, const SVelmoraClient *b) {
+        return a->acceptedOrder < b->acceptedOrder;
+    });
+    snapshot.connected.reserve(open.size());
+    for (const SVelmoraClient *client : qAsConst(open))
+        snapshot.connected << rowOf(*client);
+    snapshot.disconnected = departedDevices.rows(snapshot.takenAt);
+    return snapshot;
+}
+
+void VelmoraNetworkServer::setDepartedLimits(qint64 maxAgeMs, int maxCount)
+{
+    departedDevices.setLimits(maxAgeMs, maxCount);
+}
+
+void VelmoraNetworkServer::deviceSnapshotSlot()
+{
+    emit deviceSnapshotSignal(deviceSnapshot());
 }

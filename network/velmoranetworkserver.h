@@ -1,8 +1,10 @@
 #ifndef VELMORANETWORKSERVER_H
 #define VELMORANETWORKSERVER_H
 
+#include "svelmoradevicesnapshot.h"
 #include "svelmoramsg.h"
 #include "velmorabacklogguard.h"
+#include "velmoradeparteddevices.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -70,6 +72,13 @@ public:
     // something, so that one durable write covers all their events.
     int parsePacket(const char *bytes, int length, QTcpSocket *socket);
 
+    // The devices connected now and those that left lately, copied from the
+    // records. Network thread only; its cost grows with the number of
+    // devices, so it is made only when asked for.
+    SVelmoraDeviceSnapshot deviceSnapshot();
+    // How long, and how many, connections that ended are kept for it.
+    void setDepartedLimits(qint64 maxAgeMs, int maxCount);
+
     // Writes the MAC request and waits up to 30 s for it to leave.
     // -1 without a socket, 1 otherwise.
     static int sendMacRequest(QTcpSocket *socket);
@@ -77,6 +86,8 @@ public:
 signals:
     void logSignal(QString line);
     void msgSignal(SVelmoraMsg msg);
+    // The answer to deviceSnapshotSlot.
+    void deviceSnapshotSignal(SVelmoraDeviceSnapshot snapshot);
 
 public slots:
     void acceptConnectionSlot();
@@ -84,6 +95,8 @@ public slots:
     void disconnectSlot();
     void startSlot();
     void stopSlot();
+    // Emits deviceSnapshotSignal with a fresh snapshot.
+    void deviceSnapshotSlot();
 
 private:
     // The outcomes of one read, waiting for the journal.
@@ -113,6 +126,7 @@ private:
     void expireHalfFrames();
     void dropHalfFrame(SVelmoraClient *client);
     QStringList listenArgs() const;
+    static SVelmoraDeviceRow rowOf(const SVelmoraClient &client);
 
     QTcpServer *tcpServer = nullptr;
     // Owned: each record is freed when its connection is removed. Keyed by
@@ -155,6 +169,8 @@ private:
     // ends it, not the pause timer.
     bool atConnectionLimit = false;
     void refuseConnections(const QString &reason);
+
+    VelmoraDepartedDevices departedDevices;
 };
 
 #endif // VELMORANETWORKSERVER_H

@@ -24,6 +24,8 @@ constexpr long kDescriptorsKeptBack = 32;
 VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
     : QThread(parent)
 {
+    // The snapshot crosses to the window through a queued connection.
+    registerVelmoraDeviceSnapshotType();
     // Installed before the thread starts, as the toolkit requires; the
     // thread owns it.
     if (QAbstractEventDispatcher *dispatcher = NetworkEventDispatcher::create())
@@ -60,6 +62,11 @@ int VelmoraNetworkThread::connectionCount() const
 {
     QMutexLocker locker(&serverMutex);
     return networkServer ? networkServer->connectionCount() : 0;
+}
+
+void VelmoraNetworkThread::requestDeviceSnapshot()
+{
+    emit deviceSnapshotRequestSignal();
 }
 
 void VelmoraNetworkThread::networkStopSlot()
@@ -100,6 +107,10 @@ void VelmoraNetworkThread::run()
             Qt::QueuedConnection);
     connect(this, &VelmoraNetworkThread::startSignal, server.get(), &VelmoraNetworkServer::startSlot,
             Qt::QueuedConnection);
+    connect(server.get(), &VelmoraNetworkServer::deviceSnapshotSignal, this,
+            &VelmoraNetworkThread::deviceSnapshotSignal, Qt::DirectConnection);
+    connect(this, &VelmoraNetworkThread::deviceSnapshotRequestSignal, server.get(),
+            &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
     publishServer(server.get());
 
     exec();

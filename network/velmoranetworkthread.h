@@ -1,6 +1,7 @@
 #ifndef VELMORANETWORKTHREAD_H
 #define VELMORANETWORKTHREAD_H
 
+#include "svelmoradevicesnapshot.h"
 #include "svelmoramsg.h"
 
 #include <QMutex>
@@ -33,6 +34,10 @@ public:
     // Open device connections; 0 while there is no server. Any thread.
     int connectionCount() const;
 
+    // Asks the server, in its own thread, for a snapshot of the devices; it
+    // comes back on deviceSnapshotSignal. Ignored while there is no server.
+    void requestDeviceSnapshot();
+
     // Created and deleted by run(), which is the only writer; other threads
     // read it under serverMutex, or after waitUntilReady().
     VelmoraNetworkServer *networkServer = nullptr;
@@ -42,6 +47,10 @@ signals:
     void msgSignal(SVelmoraMsg msg);
     void startSignal();
     void stopSignal();
+    // Relays the server's answer to requestDeviceSnapshot().
+    void deviceSnapshotSignal(SVelmoraDeviceSnapshot snapshot);
+    // Connected to the server's deviceSnapshotSlot, queued.
+    void deviceSnapshotRequestSignal();
 
 public slots:
     void networkStopSlot();

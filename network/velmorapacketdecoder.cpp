@@ -185,8 +185,10 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
     }
 
     const bool macReply = type == kTypeMacReply;
-    if (macReply && dataLength >= kMacReplyDataLength)
+    if (macReply && dataLength >= kMacReplyDataLength) {
         std::copy_n(data, VelmoraFrame::kMacSize, client.mac.begin());
+        client.macKnown = true;
+    }
     const QStringList deviceArgs = QStringList(args)
         << hex(client.mac.data(), VelmoraFrame::kMacSize) << hex(client.id.data(), VelmoraFrame::kIdSize);
 

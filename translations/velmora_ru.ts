@@ -95,6 +95,14 @@
         <source>Events held for the monitoring software and set aside</source>
         <translation>События, удерживаемые для программы мониторинга, и отложенные</translation>
     </message>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Connected devices and those that left during the last 24 hours</source>
+        <translation>Подключённые устройства и отключившиеся за последние 24 часа</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraConfWidget</name>
@@ -314,6 +322,64 @@
     <message>
         <source>, set aside: %1</source>
         <translation>, отложено: %1</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraDevicesModel</name>
+    <message>
+        <source>Device ID</source>
+        <translation>ID устройства</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Адрес</translation>
+    </message>
+    <message>
+        <source>Connected since</source>
+        <translation>Подключено с</translation>
+    </message>
+    <message>
+        <source>Last frame</source>
+        <translation>Последний пакет</translation>
+    </message>
+    <message>
+        <source>Last periodic test</source>
+        <translation>Последний периодический тест</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>Пакетов</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC-ключ</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Отключено</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>known</source>
+        <translation>известен</translation>
+    </message>
+    <message>
+        <source>not known</source>
+        <translation>неизвестен</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraDevicesWindow</name>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
+        <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
     </message>
 </context>
 </TS>

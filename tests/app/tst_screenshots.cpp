@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 const int kWaitMs = 20000;
@@ -102,22 +104,11 @@ private slots:
 
         QTemporaryDir appDir;
         QVERIFY(appDir.isValid());
-        const QString program = appDir.filePath(QStringLiteral("Lumari"));
-        QVERIFY(QFile::copy(QStringLiteral(LUMARI_BINARY), program));
-        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(QDir().mkpath(appDir.filePath(QStringLiteral("translate"))));
-        const QDir translations(QStringLiteral(LUMARI_TRANSLATE_DIR));
-        for (const QString &file : translations.entryList({QStringLiteral("*.qm")}))
-            QVERIFY(QFile::copy(translations.filePath(file), appDir.filePath(QStringLiteral("translate/")) + file));
-
         PtyStation comPort;
         QVERIFY(comPort.isOpen());
         SVelmoraConf conf;
-        VelmoraCommon_SetDefaultConf(&conf);
-        conf.tcpPort = unusedTcpPort();
-        conf.comName = comPort.slavePath();
-        QVERIFY(QDir().mkpath(appDir.filePath(QStringLiteral("conf"))));
-        QCOMPARE(VelmoraCommon_WriteConf(&conf, appDir.filePath(QStringLiteral("conf/Lumari.conf"))), 1);
+        QVERIFY(prepareProgram(appDir, comPort, &conf, 60));
+        const QString program = appDir.filePath(QStringLiteral("Lumari"));
 
         QProcess lumari;
         lumari.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -246,6 +237,72 @@ private slots:
         lumari.kill();
         lumari.waitForFinished(kWaitMs);
     }
+
+    // Three devices, one of which has left again, in the Devices window.
+    void devicesWindow()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+            QTest::qSkip("needs an X display: run under xvfb-run with QT_QPA_PLATFORM=xcb", __FILE__, __LINE__);
+            return;
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            QTest::qSkip("needs xdotool", __FILE__, __LINE__);
+            return;
+        }
+
+        QTemporaryDir appDir;
+        QVERIFY(appDir.isValid());
+        PtyStation comPort;
+        QVERIFY(comPort.isOpen());
+        SVelmoraConf conf;
+        QVERIFY(prepareProgram(appDir, comPort, &conf, 60));
+        const QString program = appDir.filePath(QStringLiteral("Lumari"));
+
+        QProcess lumari;
+        lumari.setProcessChannelMode(QProcess::ForwardedChannels);
+        lumari.start(program, QStringList());
+        QVERIFY(lumari.waitForStarted(kWaitMs));
+        const WId mainWindow = findWindow(QStringLiteral("^Lumari$"));
+        QVERIFY(mainWindow);
+
+        TestDevice first(QByteArray::fromHex("123456"));
+        TestDevice second(QByteArray::fromHex("0A0B0C"));
+        auto leaving = std::make_unique<TestDevice>(QByteArray::fromHex("777001"));
+        for (TestDevice *device : {&first, &second, leaving.get()}) {
+            QTRY_VERIFY_WITH_TIMEOUT(device->connectTo(quint16(conf.tcpPort)), kWaitMs);
+            QCOMPARE(device->readMacRequest(), TestDevice::macRequest());
+        }
+        QVERIFY(first.sendMac(QByteArray::fromHex("0102030405060708")));
+        QCOMPARE(first.readFrame(), first.expectedAck());
+        for (TestDevice *device : {&first, leaving.get()}) {
+            QVERIFY(device->sendRaw(TestDevice::buildFrame(0x0003, device == &first ? QByteArray::fromHex("123456")
+                                                                                    : QByteArray::fromHex("777001"),
+                                                           QByteArray())));
+            QCOMPARE(device->readFrame(), device->expectedAck());
+        }
+        QVERIFY(second.sendEvent(TestDevice::Event()));
+        QCOMPARE(second.readFrame(), second.expectedAck());
+        // The connection ends; the device is listed as gone.
+        leaving.reset();
+
+        // The Devices action is the third button of the toolbar, after Settings and Events.
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
+                         QStringLiteral("127"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
+        const WId devices = findWindow(QStringLiteral("^Устройства$"));
+        QVERIFY(devices);
+        // Two refreshes of the table.
+        QTest::qWait(2500);
+        const QImage shot = QGuiApplication::primaryScreen()->grabWindow(devices).toImage();
+        QVERIFY(distinctColours(shot) > 20);
+
+        const QDir output(QStringLiteral(LUMARI_SCREENSHOT_DIR));
+        QVERIFY(QDir().mkpath(output.path()));
+        QVERIFY(shot.save(output.filePath(QStringLiteral("devices.png"))));
+
+        lumari.kill();
+        lumari.waitForFinished(kWaitMs);
+    }
+
 };
 
 QTEST_MAIN(TestScreenshots)

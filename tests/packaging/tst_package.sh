@@ -80,7 +80,7 @@ check_control() {
     depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/ .*//')
     grep -qx adduser <<<"$depends" || fail "Depends lacks adduser, which postinst uses"
     local program needed library path owner candidate
-    for program in "$appdir"/Lumari "$appdir"/lumari-device "$appdir"/lumari-station; do
+    for program in "$appdir"/Lumari "$appdir"/lumari-device "$appdir"/lumari-journal "$appdir"/lumari-station; do
         [ -f "$program" ] || continue
         needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
         while read -r library path; do
@@ -107,6 +107,7 @@ check_files() {
     expected=$(printf '%s\n' \
         "$appdir_in_package/Lumari" \
         "$appdir_in_package/lumari-device" \
+        "$appdir_in_package/lumari-journal" \
         "$appdir_in_package/lumari-station" \
         "$appdir_in_package/translate/velmora_ru.qm" \
         "$appdir_in_package/translate/velmoracomlib_ru.qm" \
@@ -118,7 +119,7 @@ check_files() {
         diff <(echo "$expected") <(echo "$actual") | sed -n 's/^[<>]/   &/p'
     fi
     local program
-    for program in Lumari lumari-device lumari-station; do
+    for program in Lumari lumari-device lumari-journal lumari-station; do
         [ -x "$appdir/$program" ] || fail "$appdir_in_package/$program is not executable"
     done
     local qm

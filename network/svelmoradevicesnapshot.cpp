@@ -1,0 +1,6 @@
+#include "svelmoradevicesnapshot.h"
+
+int registerVelmoraDeviceSnapshotType()
+{
+    return qRegisterMetaType<SVelmoraDeviceSnapshot>("SVelmoraDeviceSnapshot");
+}

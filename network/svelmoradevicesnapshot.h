@@ -1,0 +1,45 @@
+#ifndef SVELMORADEVICESNAPSHOT_H
+#define SVELMORADEVICESNAPSHOT_H
+
+#include <QMetaType>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+// One device connection as the network server knew it at one moment. Times
+// are milliseconds since 1970 UTC; 0 stands for "not yet".
+struct SVelmoraDeviceRow
+{
+    // Hex, as in the log lines; empty until the device has sent a frame.
+    QString deviceId;
+    QString peerAddress;
+    quint16 peerPort = 0;
+    qint64 connectedAt = 0;
+    qint64 lastFrameAt = 0;
+    // The last periodic test (event code 602) the device sent.
+    qint64 lastTestAt = 0;
+    quint64 framesReceived = 0;
+    bool macKnown = false;
+    // When the connection ended; 0 while it is open.
+    qint64 disconnectedAt = 0;
+};
+
+// A copy of the server's device records, made in the network thread and
+// handed to the window by value, so that the window never reads the live
+// records.
+struct SVelmoraDeviceSnapshot
+{
+    qint64 takenAt = 0;
+    // In the order the connections were accepted.
+    QVector<SVelmoraDeviceRow> connected;
+    // Newest first.
+    QVector<SVelmoraDeviceRow> disconnected;
+};
+
+Q_DECLARE_METATYPE(SVelmoraDeviceSnapshot)
+
+// Registers the snapshot under the name "SVelmoraDeviceSnapshot" for queued
+// connections.
+int registerVelmoraDeviceSnapshotType();
+
+#endif // SVELMORADEVICESNAPSHOT_H
