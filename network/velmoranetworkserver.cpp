@@ -30,6 +30,7 @@ constexpr int kMacRequestTimeoutMs = 30000;
 // the rest waiting in the system's buffer (and then in the device), so
 // neither the read nor its log line grows with what the device sent.
 constexpr qint64 kReadBufferBytes = 65536;
+constexpr int kMaxPendingInListener = 8;
 // Port 0 would ask the system for any free port, which no device knows.
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
@@ -140,9 +141,10 @@ void VelmoraNetworkServer::startSlot()
     tcpServer = new QTcpServer(this);
     connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
     connect(tcpServer, &QTcpServer::acceptError, this, &VelmoraNetworkServer::acceptFailed);
-    // Connections are taken one at a time as they come, so that none waits
-    // in the toolkit's own list holding a descriptor while the limit holds.
-    tcpServer->setMaxPendingConnections(1);
+    // Few connections wait in the toolkit's own list, each holding a
+    // descriptor while the limit holds; they come out of the descriptors
+    // kept back.
+    tcpServer->setMaxPendingConnections(kMaxPendingInListener);
 
     bool listening = false;
     if (port >= kMinPort && port <= kMaxPort) {
