@@ -341,7 +341,7 @@ void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
     TestDevice::Event event;
     const QByteArray frame = TestDevice::buildFrame(0x0004, flooderId, TestDevice::eventData(event));
 #ifdef LUMARI_SANITIZED
-    // The sanitized build decodes many times slower; a megabyte is still
+    // The sanitized builds decode many times slower; a megabyte is still
     // fifteen times what the device may have waiting.
     const int frames = (1 << 20) / frame.size();
 #else
