@@ -79,6 +79,70 @@ void printFailure()
     std::fflush(stdout);
 }
 
+// The day's file, kept open between lines where the system lets it be moved
+// or removed meanwhile. All guarded by logMutex.
+struct OpenLog
+{
+    FILE *file = nullptr;
+    QString name;
+    LogFileId id;
+    bool checkedInBatch = false;
+};
+OpenLog openLog;
+int batchDepth = 0;
+// Lines of a batch wait in the file's buffer; one write takes a pass's lines.
+constexpr std::size_t kBatchBufferBytes = 65536;
+
+bool openLogFile(const QString &name)
+{
+    openLog.file = logOpenAppend(name);
+    if (!openLog.file)
+        return false;
+    std::setvbuf(openLog.file, nullptr, _IOFBF, kBatchBufferBytes);
+    openLog.name = name;
+    openLog.id = logIdOfOpenFile(openLog.file);
+    openLog.checkedInBatch = batchDepth > 0;
+    return true;
+}
+
+// Writes what waits in the buffer and closes the file; false when any of it
+// could not be written.
+bool closeOpenLog()
+{
+    if (!openLog.file)
+        return true;
+    // A full disk may only show when the buffered lines are flushed.
+    bool failed = std::ferror(openLog.file) != 0;
+    if (std::fclose(openLog.file) != 0)
+        failed = true;
+    openLog = OpenLog();
+    return !failed;
+}
+
+bool stillTheNamedFile()
+{
+    const LogFileId named = logIdOfPath(openLog.name);
+    return openLog.id.valid && named.valid && named.device == openLog.id.device && named.inode == openLog.id.inode;
+}
+
+// After a line outside a batch, or at the end of a batch: the lines go to
+// the disk now. A file that failed is closed and opened afresh for the next
+// line, so that a disk that comes back is written again.
+void endWriting()
+{
+    openLog.checkedInBatch = false;
+    bool failed = false;
+    if (!logCanKeepOpen()) {
+        failed = !closeOpenLog();
+    } else {
+        failed = std::fflush(openLog.file) != 0 || std::ferror(openLog.file) != 0;
+        if (failed)
+            closeOpenLog();
+    }
+    if (failed)
+        printFailure();
+}
+
 } // namespace
 
 int VelmoraCommon_LogInit(const QString &directory, int threshold)
@@ -86,6 +150,8 @@ int VelmoraCommon_LogInit(const QString &directory, int threshold)
     {
         QMutexLocker locker(&logMutex);
         logDirectory = directory;
+        if (!closeOpenLog())
+            printFailure();
     }
     logThreshold = threshold;
     return QFileInfo(directory).isDir() ? 1 : -1;
@@ -101,21 +167,37 @@ void VelmoraCommon_Logprintf(const QString &message, int level)
         logDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/log/");
     const QString fileName = logDirectory + date + QLatin1String(kFileSuffix);
 
-    FILE *file = logOpenAppend(fileName);
-    if (!file) {
+    // The file kept open from the line before is still the one of this name,
+    // unless the day has turned or somebody has moved or removed it; in a
+    // batch that is looked at once, with its first line.
+    if (openLog.file && (openLog.name != fileName || (!openLog.checkedInBatch && !stillTheNamedFile()))
+        && !closeOpenLog())
+        printFailure();
+    if (!openLog.file && !openLogFile(fileName)) {
         printFailure();
         return;
     }
+    if (batchDepth > 0)
+        openLog.checkedInBatch = true;
     // The stamp is a second reading of the clock, so a line written at the
     // turn of the day can carry the next day's time in the previous day's file.
     const QByteArray stamp = formatDigits(now(), true).toLatin1();
-    std::fprintf(file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
-    // A full disk may only show when the buffered line is flushed on close.
-    bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0)
-        failed = true;
-    if (failed)
-        printFailure();
+    std::fprintf(openLog.file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
+    if (batchDepth == 0)
+        endWriting();
+}
+
+VelmoraLogBatch::VelmoraLogBatch()
+{
+    QMutexLocker locker(&logMutex);
+    ++batchDepth;
+}
+
+VelmoraLogBatch::~VelmoraLogBatch()
+{
+    QMutexLocker locker(&logMutex);
+    if (--batchDepth == 0 && openLog.file)
+        endWriting();
 }
 
 void VelmoraCommon_LogError(const QString &message)

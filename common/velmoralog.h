@@ -23,6 +23,19 @@ int VelmoraCommon_LogInit(const QString &directory, int threshold);
 // the failure message goes to standard output and the caller carries on.
 void VelmoraCommon_Logprintf(const QString &message, int level);
 
+// While one of these lives on any thread, lines are gathered and written
+// together when the last one ends: one write for a pass's worth of lines
+// instead of one each. Keep it to a pass of an event loop; lines wait in
+// memory until it ends.
+class VelmoraLogBatch
+{
+public:
+    VelmoraLogBatch();
+    ~VelmoraLogBatch();
+    VelmoraLogBatch(const VelmoraLogBatch &) = delete;
+    VelmoraLogBatch &operator=(const VelmoraLogBatch &) = delete;
+};
+
 // Level 1, written when the threshold is at least 1.
 void VelmoraCommon_LogError(const QString &message);
 

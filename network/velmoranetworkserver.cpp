@@ -209,6 +209,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
 {
     // A slot of this server may stop it while a MAC request is being written,
     // so the listener is looked at afresh for every connection.
+    const VelmoraLogBatch logBatch;
     while (tcpServer && tcpServer->hasPendingConnections()) {
         if (connectionLimit > 0 && clients.size() >= connectionLimit) {
             atConnectionLimit = true;
@@ -343,7 +344,7 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket 
     read.receivedLine = receivedLine;
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
-    read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, QDateTime::currentDateTime());
+    read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, localNow());
     client->activity.noteOutcomes(read.outcomes, QDateTime::currentMSecsSinceEpoch());
     trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
@@ -367,6 +368,8 @@ void VelmoraNetworkServer::applyDecodedReads()
     QVector<DecodedRead> reads = std::exchange(decodedReads, {});
     if (reads.isEmpty())
         return;
+    // The pass's day log lines go to the file in one write.
+    const VelmoraLogBatch logBatch;
     const bool journaled = journalEvents(reads);
 
     // The replies of the whole pass go out first, then its events, then its
@@ -506,6 +509,20 @@ void VelmoraNetworkServer::report(const SVelmoraLogLine &line)
 void VelmoraNetworkServer::report(const char *text, int fileLevel, const QStringList &args)
 {
     report(SVelmoraLogLine::make(text, Screen::Translated, text, fileLevel, args));
+}
+
+QDateTime VelmoraNetworkServer::localNow()
+{
+    // The toolkit's local time looks at the system's time zone file again
+    // on every call, which cost more than decoding the frame. The offset
+    // from UTC changes only on a whole second, so it is asked once a second.
+    const qint64 milliseconds = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = milliseconds >= 0 ? milliseconds / 1000 : (milliseconds - 999) / 1000;
+    if (second != offsetSecond) {
+        offsetSecond = second;
+        utcOffsetSeconds = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::OffsetFromUTC, utcOffsetSeconds);
 }
 
 SVelmoraClient *VelmoraNetworkServer::findClient(const QTcpSocket *socket) const

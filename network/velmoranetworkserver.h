@@ -6,6 +6,7 @@
 #include "velmorabacklogguard.h"
 #include "velmoradeparteddevices.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
@@ -117,6 +118,8 @@ private:
     void report(const SVelmoraLogLine &line);
     void report(const char *text, int fileLevel, const QStringList &args);
     SVelmoraClient *findClient(const QTcpSocket *socket) const;
+    // Now, in local time; cheaper than QDateTime::currentDateTime.
+    QDateTime localNow();
     bool journalEvents(QVector<DecodedRead> &reads);
     void recheckBacklog();
     void publishCount();
@@ -157,6 +160,9 @@ private:
     QTimer *halfFrameTimer = nullptr;
     int halfFrameTimeoutMs = kDefaultHalfFrameTimeoutMs;
     QElapsedTimer clock;
+    // localNow's offset from UTC and the second it was asked for.
+    qint64 offsetSecond = -1;
+    int utcOffsetSeconds = 0;
 
     // While the process has no descriptor for a new connection, the
     // listener rests for acceptPauseMs at a time instead of being woken

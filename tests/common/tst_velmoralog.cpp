@@ -92,6 +92,8 @@ private slots:
     void concurrentWritersNeverInterleave();
     void removedDirectoryPrintsFailureAndCarriesOn();
     void dayChange();
+    void movedOrRemovedFileIsStartedAfresh();
+    void batchedLinesReachTheirDaysFiles();
     void formatTime();
 
 private:
@@ -265,6 +267,57 @@ void TestVelmoraLog::dayChange()
     QVERIFY(old.at(1).startsWith(QStringLiteral("2015-02-01 00:00:01 - [error] at the turn")));
     const QStringList fresh = linesOf(after);
     QCOMPARE(fresh, QStringList{QStringLiteral("2015-02-01 00:00:00 - [error] after midnight")});
+}
+
+void TestVelmoraLog::movedOrRemovedFileIsStartedAfresh()
+{
+    // The writer may keep the file open between lines; an operator moving
+    // or removing the day's file must not send the next lines after it.
+    VelmoraCommon_LogError(QStringLiteral("first"));
+    const QString moved = logDir() + QStringLiteral("moved.log");
+    QVERIFY(QFile::rename(todayFile(), moved));
+    VelmoraCommon_LogError(QStringLiteral("second"));
+    QVERIFY(QFile::remove(todayFile()));
+    {
+        const VelmoraLogBatch batch;
+        VelmoraCommon_LogError(QStringLiteral("third"));
+        VelmoraCommon_LogError(QStringLiteral("fourth"));
+    }
+
+    QCOMPARE(linesOf(moved).size(), 1);
+    const QStringList lines = linesOf(todayFile());
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).endsWith(QStringLiteral("[error] third")));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("[error] fourth")));
+}
+
+void TestVelmoraLog::batchedLinesReachTheirDaysFiles()
+{
+    const qint64 midnight = localMidnight();
+    VelmoraCommon_SetLogClock(fakeClock);
+    stepAfterReads = -1;
+    {
+        const VelmoraLogBatch outer;
+        fakeSeconds = midnight - 1;
+        VelmoraCommon_LogError(QStringLiteral("one"));
+        {
+            const VelmoraLogBatch inner;
+            VelmoraCommon_LogError(QStringLiteral("two"));
+        }
+        fakeSeconds = midnight;
+        VelmoraCommon_LogError(QStringLiteral("three"));
+        // Another thread's line in the meantime keeps its place.
+        QThread *other = QThread::create([] { VelmoraCommon_LogError(QStringLiteral("four")); });
+        other->start();
+        QVERIFY(other->wait(10000));
+        delete other;
+    }
+    const QStringList before = linesOf(logDir() + QStringLiteral("20150131_Lumari.log"));
+    const QStringList after = linesOf(logDir() + QStringLiteral("20150201_Lumari.log"));
+    QCOMPARE(before, (QStringList{QStringLiteral("2015-01-31 23:59:59 - [error] one"),
+                                  QStringLiteral("2015-01-31 23:59:59 - [error] two")}));
+    QCOMPARE(after, (QStringList{QStringLiteral("2015-02-01 00:00:00 - [error] three"),
+                                 QStringLiteral("2015-02-01 00:00:00 - [error] four")}));
 }
 
 void TestVelmoraLog::formatTime()

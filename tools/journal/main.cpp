@@ -1,6 +1,7 @@
 // lumari-journal: lists what an application directory's event journal
 // holds, safely while the program runs.
 
+#include "binaryoutput.h"
 #include "journallisting.h"
 #include "journalreport.h"
 
@@ -30,6 +31,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumari-journal"));
+    useBinaryStandardOutput();
     QTextStream out(stdout);
     QTextStream err(stderr);
 

@@ -1,0 +1,4 @@
+#include "binaryoutput.h"
+
+// POSIX streams never translate line ends.
+void useBinaryStandardOutput() {}
