@@ -1,4 +1,5 @@
 #include "velmora.h"
+#include "velmoralog.h"
 #include "velmorastopsignals.h"
 #include "velmoratranslators.h"
 
@@ -18,5 +19,6 @@ int main(int argc, char *argv[])
     // and are never stopped: leave without tearing down the log writer and
     // the configuration they use, as the Exit button does.
     const int result = window.init() == -1 ? -1 : application.exec();
+    VelmoraCommon_LogEnd();
     std::_Exit(result);
 }

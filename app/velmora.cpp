@@ -384,6 +384,7 @@ void Velmora::onQuitSlot()
     // without static destructors means none of them can meet a log writer
     // or configuration record that is being torn down. Every event that a
     // device was told about is already durable in the journal.
+    VelmoraCommon_LogEnd();
     std::_Exit(0);
 }
 

@@ -44,7 +44,8 @@ void waitForStop()
         byte = 0;
         break;
     }
-    VelmoraCommon_LogInfo(QStringLiteral("[Lumari] Stopped by signal %1.").arg(int(byte)));
+    // Another thread may be in the middle of a batch of lines.
+    VelmoraCommon_LogEnd(QStringLiteral("[Lumari] Stopped by signal %1.").arg(int(byte)));
     std::_Exit(0);
 }
 

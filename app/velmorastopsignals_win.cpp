@@ -15,7 +15,8 @@ namespace {
 
 void stopWith(const char *eventName)
 {
-    VelmoraCommon_LogInfo(QStringLiteral("[Lumari] Stopped by signal %1.").arg(QLatin1String(eventName)));
+    // Another thread may be in the middle of a batch of lines.
+    VelmoraCommon_LogEnd(QStringLiteral("[Lumari] Stopped by signal %1.").arg(QLatin1String(eventName)));
     std::_Exit(0);
 }
 

@@ -157,11 +157,16 @@ int VelmoraCommon_LogInit(const QString &directory, int threshold)
     return QFileInfo(directory).isDir() ? 1 : -1;
 }
 
-void VelmoraCommon_Logprintf(const QString &message, int level)
-{
-    const QByteArray text = message.toUtf8();
-    QMutexLocker locker(&logMutex);
+namespace {
 
+// Set once the process is about to end: no line is written after the last.
+bool logEnded = false; // guarded by logMutex
+
+void writeLine(const QString &message, int level)
+{
+    if (logEnded)
+        return;
+    const QByteArray text = message.toUtf8();
     const QString date = formatDigits(now(), false);
     if (logDirectory.isEmpty())
         logDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/log/");
@@ -185,6 +190,24 @@ void VelmoraCommon_Logprintf(const QString &message, int level)
     std::fprintf(openLog.file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
     if (batchDepth == 0)
         endWriting();
+}
+
+} // namespace
+
+void VelmoraCommon_Logprintf(const QString &message, int level)
+{
+    QMutexLocker locker(&logMutex);
+    writeLine(message, level);
+}
+
+void VelmoraCommon_LogEnd(const QString &lastInfoLine)
+{
+    QMutexLocker locker(&logMutex);
+    if (!lastInfoLine.isEmpty() && logThreshold >= kLogInfo)
+        writeLine(lastInfoLine, kLogInfo);
+    if (openLog.file && std::fflush(openLog.file) != 0)
+        printFailure();
+    logEnded = true;
 }
 
 VelmoraLogBatch::VelmoraLogBatch()

@@ -36,6 +36,11 @@ public:
     VelmoraLogBatch &operator=(const VelmoraLogBatch &) = delete;
 };
 
+// For a process about to end without its exit handlers (std::_Exit), on
+// any thread: writes the last line (at the info level; none when empty) and
+// what an open batch holds, and nothing after them.
+void VelmoraCommon_LogEnd(const QString &lastInfoLine = QString());
+
 // Level 1, written when the threshold is at least 1.
 void VelmoraCommon_LogError(const QString &message);
 

@@ -8,7 +8,7 @@
 // toolkit listens with a backlog of 50, and when every device reconnects at
 // once after an outage the connections beyond it wait in silence, because
 // the receiver speaks first. This one listens with the largest backlog the
-// system allows; QTcpServer takes it over with setSocketDescriptor.
+// system allows. It is non-blocking.
 // One implementation per platform.
 class ListeningSocket
 {
@@ -17,7 +17,7 @@ public:
     // the system's reason in *error.
     static qintptr open(const QString &address, quint16 port, QString *error);
 
-    // Closes a socket that QTcpServer did not take over.
+    // Closes a listening socket.
     static void close(qintptr descriptor);
 };
 

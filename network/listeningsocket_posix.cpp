@@ -1,11 +1,12 @@
 #include "listeningsocket.h"
 
+#include "socketio.h"
+
 #include <QHostAddress>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,7 +19,7 @@ constexpr int kLargestBacklog = INT_MAX;
 
 QString systemReason()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return SocketIo::errorText(errno);
 }
 
 } // namespace
@@ -31,7 +32,7 @@ qintptr ListeningSocket::open(const QString &address, quint16 port, QString *err
         *error = QStringLiteral("not an IPv4 address");
         return -1;
     }
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
         *error = systemReason();
         return -1;

@@ -1,5 +1,7 @@
 #include "listeningsocket.h"
 
+#include "socketio.h"
+
 #include <QHostAddress>
 
 #include <winsock2.h>
@@ -9,13 +11,7 @@ namespace {
 
 QString systemReason()
 {
-    wchar_t *text = nullptr;
-    const int code = WSAGetLastError();
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, DWORD(code), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString reason = text ? QString::fromWCharArray(text).trimmed() : QString::number(code);
-    LocalFree(text);
-    return reason;
+    return SocketIo::errorText(WSAGetLastError());
 }
 
 } // namespace
@@ -40,6 +36,8 @@ qintptr ListeningSocket::open(const QString &address, quint16 port, QString *err
         *error = systemReason();
         return -1;
     }
+    // No call on it may wait: connections are taken while they come.
+    u_long nonBlocking = 1;
     // As QTcpServer does on Windows: no other program may bind the port too.
     const BOOL on = TRUE;
     sockaddr_in bound{};
@@ -47,7 +45,8 @@ qintptr ListeningSocket::open(const QString &address, quint16 port, QString *err
     bound.sin_port = htons(port);
     bound.sin_addr.s_addr = htonl(ipv4);
     // SOMAXCONN here means "the largest backlog the provider allows".
-    if (setsockopt(descriptor, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char *>(&on), sizeof on) != 0
+    if (ioctlsocket(descriptor, FIONBIO, &nonBlocking) != 0
+        || setsockopt(descriptor, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char *>(&on), sizeof on) != 0
         || bind(descriptor, reinterpret_cast<const sockaddr *>(&bound), sizeof bound) != 0
         || listen(descriptor, SOMAXCONN) != 0) {
         *error = systemReason();

@@ -7,19 +7,19 @@
 
 #include <QString>
 
-class QTcpSocket;
+class DeviceSocket;
 
 // The network server's record of one device connection.
 struct SVelmoraClient
 {
-    QTcpSocket *socket = nullptr;
+    DeviceSocket *socket = nullptr;
     // Zero until the device has answered the MAC request; the XOR key.
     VelmoraFrame::Mac mac{};
     // Set once the device has answered the MAC request.
     bool macKnown = false;
     // From the latest frame; ACKs carry it back.
     VelmoraFrame::DeviceId id{};
-    // Taken at accept time: a socket forgets its peer once it has disconnected.
+    // Taken at accept time: the system forgets the peer once it has disconnected.
     QString peerAddress;
     quint16 peerPort = 0;
     // Position among the accepted connections; stop closes them in order.

@@ -1,6 +1,8 @@
 #include "velmoranetworkserver.h"
 
+#include "devicesocket.h"
 #include "listeningsocket.h"
+#include "socketio.h"
 #include "svelmoraclient.h"
 #include "svelmoraframeoutcome.h"
 #include "svelmoralogline.h"
@@ -12,8 +14,7 @@
 #include <QDateTime>
 #include <QHostAddress>
 #include <QMutexLocker>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -24,13 +25,11 @@ namespace {
 using Screen = SVelmoraLogLine::Screen;
 
 const char kTag[] = "net";
-constexpr int kMacRequestTimeoutMs = 30000;
 // What one read of one device takes at most. A device sends a frame of a few
 // dozen bytes at a time; one that sends megabytes at once is read in steps,
 // the rest waiting in the system's buffer (and then in the device), so
 // neither the read nor its log line grows with what the device sent.
 constexpr qint64 kReadBufferBytes = 65536;
-constexpr int kMaxPendingInListener = 8;
 // Port 0 would ask the system for any free port, which no device knows.
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
@@ -123,13 +122,8 @@ void VelmoraNetworkServer::setConnectionLimit(int limit)
 
 void VelmoraNetworkServer::startSlot()
 {
-    // Only one listener at a time: a second one would hold the port and
-    // leave the first one's connections signalling a server no longer known.
-    if (tcpServer) {
-        tcpServer->close();
-        tcpServer->deleteLater();
-        tcpServer = nullptr;
-    }
+    // Only one listener at a time: a second one would hold the port.
+    closeListener();
     acceptPauseTimer->stop();
     refusing = false;
     atConnectionLimit = false;
@@ -138,27 +132,31 @@ void VelmoraNetworkServer::startSlot()
         address = requestedAddress;
         port = requestedPort;
     }
-    tcpServer = new QTcpServer(this);
-    connect(tcpServer, &QTcpServer::newConnection, this, &VelmoraNetworkServer::acceptConnectionSlot);
-    connect(tcpServer, &QTcpServer::acceptError, this, &VelmoraNetworkServer::acceptFailed);
-    // Few connections wait in the toolkit's own list, each holding a
-    // descriptor while the limit holds; they come out of the descriptors
-    // kept back.
-    tcpServer->setMaxPendingConnections(kMaxPendingInListener);
 
-    bool listening = false;
     if (port >= kMinPort && port <= kMaxPort) {
         QString reason;
-        const qintptr descriptor = ListeningSocket::open(address, static_cast<quint16>(port), &reason);
-        listening = descriptor >= 0 && tcpServer->setSocketDescriptor(descriptor);
-        if (descriptor >= 0 && !listening)
-            ListeningSocket::close(descriptor);
+        listenDescriptor = ListeningSocket::open(address, static_cast<quint16>(port), &reason);
     }
     const QStringList args = {tag(), address, QString::number(port)};
-    if (listening)
-        report(kListening, kLogInfo, args);
-    else
+    if (listenDescriptor < 0) {
         report(kUnableToListen, kLogError, args);
+        return;
+    }
+    listenNotifier = new QSocketNotifier(listenDescriptor, QSocketNotifier::Read, this);
+    connect(listenNotifier, &QSocketNotifier::activated, this, &VelmoraNetworkServer::acceptConnectionSlot);
+    report(kListening, kLogInfo, args);
+}
+
+void VelmoraNetworkServer::closeListener()
+{
+    if (listenNotifier) {
+        // It may be the notifier whose signal runs now.
+        listenNotifier->setEnabled(false);
+        listenNotifier->deleteLater();
+        listenNotifier = nullptr;
+    }
+    ListeningSocket::close(listenDescriptor);
+    listenDescriptor = -1;
 }
 
 void VelmoraNetworkServer::stopSlot()
@@ -183,9 +181,6 @@ void VelmoraNetworkServer::stopSlot()
     halfFrameTimer->stop();
     publishCount();
     for (SVelmoraClient *client : qAsConst(closing)) {
-        // Cut the socket loose first: closing a connected socket emits
-        // disconnected() at once, and disconnectSlot would wait on the lock
-        // held here.
         client->socket->disconnect(this);
         SVelmoraDeviceRow departed = rowOf(*client);
         departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
@@ -196,43 +191,44 @@ void VelmoraNetworkServer::stopSlot()
     }
     report(kStopped, kLogError, {tag()});
 
-    if (tcpServer) {
-        tcpServer->close();
-        tcpServer->deleteLater();
-        tcpServer = nullptr;
-    }
+    closeListener();
     acceptPauseTimer->stop();
     refusing = false;
 }
 
 void VelmoraNetworkServer::acceptConnectionSlot()
 {
-    // A slot of this server may stop it while a MAC request is being written,
-    // so the listener is looked at afresh for every connection.
     const VelmoraLogBatch logBatch;
-    while (tcpServer && tcpServer->hasPendingConnections()) {
+    // Every connection waiting is taken now: each device waits in silence
+    // for its MAC request until then.
+    while (listenDescriptor >= 0) {
         if (connectionLimit > 0 && clients.size() >= connectionLimit) {
             atConnectionLimit = true;
             refuseConnections(QStringLiteral("%1 connections, the most the open-file limit leaves room for")
                                   .arg(connectionLimit));
             return;
         }
-        QTcpSocket *socket = tcpServer->nextPendingConnection();
-        if (!socket)
+        qintptr descriptor = -1;
+        const SocketIo::Result accepted = SocketIo::accept(listenDescriptor, &descriptor);
+        if (accepted.status == SocketIo::Status::WouldBlock)
             return;
-        // The connection outlives the listener that accepted it.
-        socket->setParent(this);
-        // The socket is bound into each connection: sender() walks every
-        // connection made to this server, one per device.
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { removeClient(socket); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-        socket->setReadBufferSize(kReadBufferBytes);
+        if (accepted.status != SocketIo::Status::Done) {
+            if (!SocketIo::isOutOfResources(accepted.error))
+                continue; // that one connection failed; the next may not
+            // Without a descriptor for it, the connection still waiting
+            // would wake the listener again at once, so it rests first.
+            refuseConnections(SocketIo::errorText(accepted.error));
+            acceptPauseTimer->start(acceptPauseMs);
+            return;
+        }
+        auto *socket = new DeviceSocket(descriptor, this);
+        connect(socket, &DeviceSocket::readyRead, this, [this, socket] { readFrom(socket); });
 
         auto *client = new SVelmoraClient;
         client->socket = socket;
-        client->peerAddress = socket->peerAddress().toString();
-        client->peerPort = socket->peerPort();
+        QHostAddress peerHost;
+        SocketIo::peer(descriptor, &peerHost, &client->peerPort);
+        client->peerAddress = peerHost.toString();
         client->acceptedOrder = ++acceptedSoFar;
         client->activity.connectedAt = QDateTime::currentMSecsSinceEpoch();
         const QString peerAddress = client->peerAddress;
@@ -249,9 +245,6 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             report(kAcceptingAgain, kLogInfo, QStringList(listenArgs()) << QString::number(count - 1));
         }
         report(kAccepted, kLogInfo, {tag(), peerAddress, peerPort, QString::number(count)});
-
-        // The wait may see the device hang up and free its record, so the
-        // record is not touched past this point.
         if (sendMacRequest(socket) != 1)
             report(kCannotSendMacRequest, kLogError, {tag(), peerAddress, peerPort});
     }
@@ -259,19 +252,30 @@ void VelmoraNetworkServer::acceptConnectionSlot()
 
 void VelmoraNetworkServer::readyRead()
 {
-    if (auto *socket = qobject_cast<QTcpSocket *>(sender()))
+    if (auto *socket = qobject_cast<DeviceSocket *>(sender()))
         readFrom(socket);
 }
 
-void VelmoraNetworkServer::readFrom(QTcpSocket *socket)
+void VelmoraNetworkServer::readFrom(DeviceSocket *socket)
 {
-    const QByteArray bytes = socket->readAll();
+    if (readBuffer.size() != kReadBufferBytes)
+        readBuffer.resize(int(kReadBufferBytes));
+    const qint64 got = socket->read(readBuffer.data(), kReadBufferBytes);
+    if (got <= 0) {
+        if (!socket->isOpen())
+            removeClient(socket);
+        return;
+    }
+    const char *bytes = readBuffer.constData();
+    const int length = int(got);
     SVelmoraClient *client = findClient(socket);
-    const QString peerAddress = client ? client->peerAddress : socket->peerAddress().toString();
-    const quint16 peerPort = client ? client->peerPort : socket->peerPort();
+    if (!client)
+        return;
+    const QString &peerAddress = client->peerAddress;
+    const quint16 peerPort = client->peerPort;
     // "[%1] Received packet from %2:%3 : %4.", built straight from its
     // parts: every read of every device has this line.
-    const QString hexText = VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size());
+    const QString hexText = VelmoraFrame::toHexString(reinterpret_cast<const quint8 *>(bytes), length);
     const QString portText = QString::number(peerPort);
     QString line;
     line.reserve(48 + peerAddress.size() + hexText.size());
@@ -289,48 +293,50 @@ void VelmoraNetworkServer::readFrom(QTcpSocket *socket)
     // given it up and starts afresh.
     if (client && client->halfFrameSince != 0 && clock.elapsed() - client->halfFrameSince >= halfFrameTimeoutMs)
         dropHalfFrame(client);
-    parsePacket(bytes.constData(), bytes.size(), socket);
+    parsePacket(bytes, length, socket);
 }
 
 void VelmoraNetworkServer::disconnectSlot()
 {
-    if (auto *socket = qobject_cast<QTcpSocket *>(sender()))
+    if (auto *socket = qobject_cast<DeviceSocket *>(sender()))
         removeClient(socket);
 }
 
-void VelmoraNetworkServer::removeClient(QTcpSocket *socket)
+void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
 {
-    QString peerAddress = socket->peerAddress().toString();
-    quint16 peerPort = socket->peerPort();
+    QString peerAddress;
+    quint16 peerPort = 0;
     int count = 0;
     {
         QMutexLocker locker(&mutex);
         SVelmoraClient *client = clients.take(socket);
-        if (client) {
-            halfFrames.remove(client);
-            publishCount();
-            peerAddress = client->peerAddress;
-            peerPort = client->peerPort;
-            SVelmoraDeviceRow departed = rowOf(*client);
-            departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
-            departedDevices.add(departed);
-            delete client;
-            socket->disconnect(this);
-            // Later, not now: this runs inside the socket's own signal.
-            socket->deleteLater();
-        }
+        if (!client)
+            return;
+        halfFrames.remove(client);
+        publishCount();
+        peerAddress = client->peerAddress;
+        peerPort = client->peerPort;
+        SVelmoraDeviceRow departed = rowOf(*client);
+        departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
+        departedDevices.add(departed);
+        delete client;
+        socket->disconnect(this);
+        socket->close();
+        // Later, not now: this runs inside the socket's own signal.
+        socket->deleteLater();
         count = clients.size();
     }
     report(kDisconnected, kLogInfo, {tag(), peerAddress, QString::number(peerPort), QString::number(count)});
     if (atConnectionLimit && count < connectionLimit) {
         atConnectionLimit = false;
         resumeAccepting();
-        // The connection the listener already holds brings no new signal.
+        // Not left to the listener's notifier alone: a connection that was
+        // already waiting may bring no new signal on every system.
         QMetaObject::invokeMethod(this, &VelmoraNetworkServer::acceptConnectionSlot, Qt::QueuedConnection);
     }
 }
 
-int VelmoraNetworkServer::parsePacket(const char *bytes, int length, QTcpSocket *socket)
+int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocket *socket)
 {
     const QString receivedLine = std::exchange(currentReceivedLine, QString());
     SVelmoraClient *client = findClient(socket);
@@ -379,19 +385,20 @@ void VelmoraNetworkServer::applyDecodedReads()
     for (const DecodedRead &read : qAsConst(reads)) {
         // The device may have gone while its read waited; its socket is
         // freed later, and never while this runs.
-        if (!read.socket || read.socket->state() != QAbstractSocket::ConnectedState)
+        if (!read.socket || !read.socket->isOpen())
             continue;
-        bool wrote = false;
+        QByteArray replies;
         for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
             // An event that is not safe on disk is not acknowledged: the
             // device keeps it and sends it again.
             if (outcome.reply.isEmpty() || (outcome.hasEvent && !journaled))
                 continue;
-            read.socket->write(outcome.reply);
-            wrote = true;
+            if (replies.isEmpty())
+                replies = outcome.reply;
+            else
+                replies += outcome.reply;
         }
-        if (wrote)
-            read.socket->flush();
+        read.socket->write(replies);
     }
 
     // Then the events, before any log line: a pass that read a flood from
@@ -424,14 +431,9 @@ void VelmoraNetworkServer::applyDecodedReads()
     }
 }
 
-int VelmoraNetworkServer::sendMacRequest(QTcpSocket *socket)
+int VelmoraNetworkServer::sendMacRequest(DeviceSocket *socket)
 {
-    if (!socket)
-        return -1;
-    socket->write(VelmoraFrame::macRequest());
-    socket->flush();
-    socket->waitForBytesWritten(kMacRequestTimeoutMs);
-    return 1;
+    return socket && socket->write(VelmoraFrame::macRequest()) ? 1 : -1;
 }
 
 bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
@@ -525,7 +527,7 @@ QDateTime VelmoraNetworkServer::localNow()
     return QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::OffsetFromUTC, utcOffsetSeconds);
 }
 
-SVelmoraClient *VelmoraNetworkServer::findClient(const QTcpSocket *socket) const
+SVelmoraClient *VelmoraNetworkServer::findClient(const DeviceSocket *socket) const
 {
     return clients.value(socket, nullptr);
 }
@@ -535,20 +537,10 @@ QStringList VelmoraNetworkServer::listenArgs() const
     return {tag(), address, QString::number(port)};
 }
 
-void VelmoraNetworkServer::acceptFailed()
-{
-    if (!tcpServer)
-        return;
-    // The toolkit has stopped accepting; left so, new devices would wait
-    // for ever. Without a descriptor for them, the connection waiting in
-    // the queue would wake the listener again at once, so it rests first.
-    refuseConnections(tcpServer->errorString());
-    acceptPauseTimer->start(acceptPauseMs);
-}
-
 void VelmoraNetworkServer::refuseConnections(const QString &reason)
 {
-    tcpServer->pauseAccepting();
+    if (listenNotifier)
+        listenNotifier->setEnabled(false);
     if (!refusing) {
         refusing = true;
         report(kRefusing, kLogError, QStringList(listenArgs()) << reason << QString::number(clients.size()));
@@ -557,8 +549,8 @@ void VelmoraNetworkServer::refuseConnections(const QString &reason)
 
 void VelmoraNetworkServer::resumeAccepting()
 {
-    if (tcpServer)
-        tcpServer->resumeAccepting();
+    if (listenNotifier)
+        listenNotifier->setEnabled(true);
 }
 
 void VelmoraNetworkServer::trackHalfFrame(SVelmoraClient *client, bool frameTaken)

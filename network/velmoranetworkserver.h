@@ -18,8 +18,8 @@
 
 #include <atomic>
 
-class QTcpServer;
-class QTcpSocket;
+class DeviceSocket;
+class QSocketNotifier;
 class QTimer;
 struct SVelmoraClient;
 struct SVelmoraFrameOutcome;
@@ -71,7 +71,7 @@ public:
     // store the replies, lines and events go out at once; with one they go
     // out when this pass of the event loop has read every device that sent
     // something, so that one durable write covers all their events.
-    int parsePacket(const char *bytes, int length, QTcpSocket *socket);
+    int parsePacket(const char *bytes, int length, DeviceSocket *socket);
 
     // The devices connected now and those that left lately, copied from the
     // records. Network thread only; its cost grows with the number of
@@ -80,9 +80,10 @@ public:
     // How long, and how many, connections that ended are kept for it.
     void setDepartedLimits(qint64 maxAgeMs, int maxCount);
 
-    // Writes the MAC request and waits up to 30 s for it to leave.
-    // -1 without a socket, 1 otherwise.
-    static int sendMacRequest(QTcpSocket *socket);
+    // Writes the MAC request; what the system does not take at once goes
+    // out as the device reads. -1 without a socket or when the connection
+    // has failed, 1 otherwise.
+    static int sendMacRequest(DeviceSocket *socket);
 
 signals:
     void logSignal(QString line);
@@ -103,7 +104,7 @@ private:
     // The outcomes of one read, waiting for the journal.
     struct DecodedRead
     {
-        QPointer<QTcpSocket> socket;
+        QPointer<DeviceSocket> socket;
         QString peerAddress;
         quint16 peerPort = 0;
         // The day log line of the whole read, written with the read's
@@ -112,31 +113,35 @@ private:
         QVector<SVelmoraFrameOutcome> outcomes;
     };
 
-    void readFrom(QTcpSocket *socket);
-    void removeClient(QTcpSocket *socket);
+    void readFrom(DeviceSocket *socket);
+    void removeClient(DeviceSocket *socket);
     void applyDecodedReads();
     void report(const SVelmoraLogLine &line);
     void report(const char *text, int fileLevel, const QStringList &args);
-    SVelmoraClient *findClient(const QTcpSocket *socket) const;
+    SVelmoraClient *findClient(const DeviceSocket *socket) const;
     // Now, in local time; cheaper than QDateTime::currentDateTime.
     QDateTime localNow();
     bool journalEvents(QVector<DecodedRead> &reads);
     void recheckBacklog();
     void publishCount();
-    void acceptFailed();
     void resumeAccepting();
+    void closeListener();
     void trackHalfFrame(SVelmoraClient *client, bool frameTaken);
     void expireHalfFrames();
     void dropHalfFrame(SVelmoraClient *client);
     QStringList listenArgs() const;
     static SVelmoraDeviceRow rowOf(const SVelmoraClient &client);
 
-    QTcpServer *tcpServer = nullptr;
+    qintptr listenDescriptor = -1;
+    QSocketNotifier *listenNotifier = nullptr;
+    // One device's bytes at a time are read into this; no connection keeps
+    // a buffer of its own.
+    QByteArray readBuffer;
     // Owned: each record is freed when its connection is removed. Keyed by
     // socket, so that a read or a hang-up finds its record at once however
     // many devices are connected; each record carries its place in the
     // order of acceptance.
-    QHash<const QTcpSocket *, SVelmoraClient *> clients;
+    QHash<const DeviceSocket *, SVelmoraClient *> clients;
     quint64 acceptedSoFar = 0;
     QString address;
     int port = 0;
