@@ -388,6 +388,7 @@ public:
             event.data.u64 = i;
             ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
             waiting[i] = true;
+            ++waitingCount;
         }
         const qint64 last = awaitReplies(start, kMacTimeoutMs, nullptr);
         missing = outstanding();
@@ -448,6 +449,7 @@ private:
         received[i] = 0;
         waiting[i] = ::send(fds[i], kEventFrame.constData(), size_t(kEventFrame.size()), MSG_NOSIGNAL)
             == kEventFrame.size();
+        waitingCount += waiting[i] ? 1 : 0;
     }
 
     void receive(const epoll_event *events, int ready, std::vector<double> *latencies)
@@ -468,6 +470,7 @@ private:
             received[i] += int(count);
             if (received[i] == kFrameSize && waiting[i]) {
                 waiting[i] = false;
+                --waitingCount;
                 received[i] = 0;
                 ++repliesSeen;
                 if (latencies)
@@ -490,22 +493,20 @@ private:
         return last;
     }
 
-    int outstanding() const
-    {
-        int count = 0;
-        for (size_t i = 0; i < fds.size(); ++i)
-            count += waiting[i] ? 1 : 0;
-        return count;
-    }
+    // Counted as they change, not by a scan: a scan of every device after
+    // each wake-up would make the devices' side slower than the servers.
+    int outstanding() const { return waitingCount; }
 
     void clearWaiting()
     {
         std::fill(waiting.begin(), waiting.end(), false);
+        waitingCount = 0;
         std::fill(received.begin(), received.end(), 0);
     }
 
     int epollFd = -1;
     int repliesSeen = 0;
+    int waitingCount = 0;
     std::vector<int> fds;
     std::vector<int> received;
     std::vector<qint64> sentAt;
