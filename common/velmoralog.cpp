@@ -162,15 +162,49 @@ namespace {
 // Set once the process is about to end: no line is written after the last.
 bool logEnded = false; // guarded by logMutex
 
+// The clock's two readings turned into text, kept for the rest of their
+// second: a busy second has thousands of lines. Guarded by logMutex.
+struct SecondText
+{
+    qint64 seconds = 0;
+    bool known = false;
+    QString directory;
+    QString fileName;
+    QByteArray stamp;
+};
+SecondText dateText;
+SecondText stampText;
+
+const QString &fileNameAt(qint64 seconds)
+{
+    if (!dateText.known || dateText.seconds != seconds || dateText.directory != logDirectory) {
+        const QString date = formatDigits(seconds, false);
+        dateText.seconds = seconds;
+        dateText.known = !date.isEmpty();
+        dateText.directory = logDirectory;
+        dateText.fileName = logDirectory + date + QLatin1String(kFileSuffix);
+    }
+    return dateText.fileName;
+}
+
+const QByteArray &stampAt(qint64 seconds)
+{
+    if (!stampText.known || stampText.seconds != seconds) {
+        stampText.stamp = formatDigits(seconds, true).toLatin1();
+        stampText.seconds = seconds;
+        stampText.known = !stampText.stamp.isEmpty();
+    }
+    return stampText.stamp;
+}
+
 void writeLine(const QString &message, int level)
 {
     if (logEnded)
         return;
     const QByteArray text = message.toUtf8();
-    const QString date = formatDigits(now(), false);
     if (logDirectory.isEmpty())
         logDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/log/");
-    const QString fileName = logDirectory + date + QLatin1String(kFileSuffix);
+    const QString fileName = fileNameAt(now());
 
     // The file kept open from the line before is still the one of this name,
     // unless the day has turned or somebody has moved or removed it; in a
@@ -186,7 +220,7 @@ void writeLine(const QString &message, int level)
         openLog.checkedInBatch = true;
     // The stamp is a second reading of the clock, so a line written at the
     // turn of the day can carry the next day's time in the previous day's file.
-    const QByteArray stamp = formatDigits(now(), true).toLatin1();
+    const QByteArray stamp = stampAt(now());
     std::fprintf(openLog.file, "%s - %s %s\n", stamp.constData(), tagFor(level), text.constData());
     if (batchDepth == 0)
         endWriting();

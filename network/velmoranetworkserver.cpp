@@ -30,6 +30,7 @@ const char kTag[] = "net";
 // the rest waiting in the system's buffer (and then in the device), so
 // neither the read nor its log line grows with what the device sent.
 constexpr qint64 kReadBufferBytes = 65536;
+constexpr int kMaxAcceptsInOnePass = 1024;
 // Port 0 would ask the system for any free port, which no device knows.
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
@@ -199,19 +200,32 @@ void VelmoraNetworkServer::stopSlot()
 void VelmoraNetworkServer::acceptConnectionSlot()
 {
     const VelmoraLogBatch logBatch;
-    // Every connection waiting is taken now: each device waits in silence
-    // for its MAC request until then.
-    while (listenDescriptor >= 0) {
+    // The connections waiting are taken first and their MAC requests sent
+    // after: when thousands of devices reconnect at once, the system's queue
+    // of connections waiting to be taken (its length is the system's
+    // somaxconn) empties twice as fast and overflows less, and a device
+    // whose connection overflowed it waits a second or more for the system
+    // to try again. At most kMaxAcceptsInOnePass in one pass of the event
+    // loop, so that the devices already connected are read in between; the
+    // rest wake the listener again.
+    struct Fresh
+    {
+        DeviceSocket *socket;
+        QString peerAddress;
+        QString peerPort;
+    };
+    QVector<Fresh> fresh;
+    while (listenDescriptor >= 0 && fresh.size() < kMaxAcceptsInOnePass) {
         if (connectionLimit > 0 && clients.size() >= connectionLimit) {
             atConnectionLimit = true;
             refuseConnections(QStringLiteral("%1 connections, the most the open-file limit leaves room for")
                                   .arg(connectionLimit));
-            return;
+            break;
         }
         qintptr descriptor = -1;
         const SocketIo::Result accepted = SocketIo::accept(listenDescriptor, &descriptor);
         if (accepted.status == SocketIo::Status::WouldBlock)
-            return;
+            break;
         if (accepted.status != SocketIo::Status::Done) {
             if (!SocketIo::isOutOfResources(accepted.error))
                 continue; // that one connection failed; the next may not
@@ -219,7 +233,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             // would wake the listener again at once, so it rests first.
             refuseConnections(SocketIo::errorText(accepted.error));
             acceptPauseTimer->start(acceptPauseMs);
-            return;
+            break;
         }
         auto *socket = new DeviceSocket(descriptor, this);
         connect(socket, &DeviceSocket::readyRead, this, [this, socket] { readFrom(socket); });
@@ -231,8 +245,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
         client->peerAddress = peerHost.toString();
         client->acceptedOrder = ++acceptedSoFar;
         client->activity.connectedAt = QDateTime::currentMSecsSinceEpoch();
-        const QString peerAddress = client->peerAddress;
-        const QString peerPort = QString::number(client->peerPort);
+        fresh.append({socket, client->peerAddress, QString::number(client->peerPort)});
         int count = 0;
         {
             QMutexLocker locker(&mutex);
@@ -244,9 +257,14 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             refusing = false;
             report(kAcceptingAgain, kLogInfo, QStringList(listenArgs()) << QString::number(count - 1));
         }
-        report(kAccepted, kLogInfo, {tag(), peerAddress, peerPort, QString::number(count)});
-        if (sendMacRequest(socket) != 1)
-            report(kCannotSendMacRequest, kLogError, {tag(), peerAddress, peerPort});
+        report(kAccepted, kLogInfo, {tag(), fresh.constLast().peerAddress, fresh.constLast().peerPort,
+                                     QString::number(count)});
+    }
+    // Nothing between here and the accepting ran the event loop, so every
+    // socket taken is still there.
+    for (const Fresh &device : qAsConst(fresh)) {
+        if (sendMacRequest(device.socket) != 1)
+            report(kCannotSendMacRequest, kLogError, {tag(), device.peerAddress, device.peerPort});
     }
 }
 
@@ -357,11 +375,10 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocke
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
     // A read that completes no frame is kept too, for its day log line.
     decodedReads.append(read);
-    if (!eventStore) {
-        applyDecodedReads();
-    } else if (!applyScheduled) {
-        // Each durable write costs a disk flush; a hundred devices sending at
-        // once would otherwise wait for a hundred flushes, one after another.
+    if (!applyScheduled) {
+        // Each durable write costs a disk flush, and each write of the day
+        // log a system call; a hundred devices sending at once would
+        // otherwise wait for a hundred of them, one after another.
         applyScheduled = true;
         QMetaObject::invokeMethod(this, &VelmoraNetworkServer::applyDecodedReads, Qt::QueuedConnection);
     }

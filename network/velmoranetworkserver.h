@@ -67,10 +67,10 @@ public:
     void setConnectionLimit(int limit);
 
     // Handles one read from the socket: every complete frame it finishes.
-    // 1 when at least one frame was handled, -1 otherwise. Without an event
-    // store the replies, lines and events go out at once; with one they go
-    // out when this pass of the event loop has read every device that sent
-    // something, so that one durable write covers all their events.
+    // 1 when at least one frame was handled, -1 otherwise. The replies,
+    // lines and events go out when this pass of the event loop has read
+    // every device that sent something, so that one durable write (with an
+    // event store) and one write of the day log cover them all.
     int parsePacket(const char *bytes, int length, DeviceSocket *socket);
 
     // The devices connected now and those that left lately, copied from the

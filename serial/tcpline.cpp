@@ -2,7 +2,22 @@
 
 #include "tcpaddress.h"
 
+#include <chrono>
+
 // The parts of the TCP line that are the same on every platform.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+} // namespace
+
+unsigned TcpLine::msUntil(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count() + 1;
+    return left < 0 ? 0u : static_cast<unsigned>(left);
+}
 
 bool TcpLine::open(const std::string &name)
 {
@@ -47,7 +62,7 @@ bool TcpLine::readFirstWithin(char *buffer, std::size_t capacity, std::size_t &r
         succeed();
         return true;
     }
-    const int ready = waitReadable(waitMs);
+    const int ready = waitFor(false, waitMs);
     if (ready < 0)
         return false;
     if (ready == 0) {
@@ -77,6 +92,46 @@ bool TcpLine::discardInput()
     }
     succeed();
     return true;
+}
+
+bool TcpLine::write(const char *data, std::size_t size, std::size_t &written)
+{
+    written = 0;
+    if (!checkOpen())
+        return false;
+    // The limit is on a stall, not on the whole write: a slow reader that
+    // keeps taking bytes is waited for.
+    Clock::time_point stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
+    while (written < size) {
+        const long count = sendAvailable(data + written, size - written);
+        if (count < 0)
+            return false;
+        if (count > 0) {
+            written += static_cast<std::size_t>(count);
+            stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
+            continue;
+        }
+        if (Clock::now() >= stallDeadline) {
+            failWith(SerialPortError::TimedOut, "the other side took no bytes for 2 s");
+            return false;
+        }
+        if (waitOnce(true, msUntil(stallDeadline)) < 0)
+            return false;
+    }
+    succeed();
+    return true;
+}
+
+int TcpLine::waitFor(bool forWrite, unsigned waitMs)
+{
+    const Clock::time_point deadline = Clock::now() + Milliseconds(waitMs);
+    for (;;) {
+        const int ready = waitOnce(forWrite, msUntil(deadline));
+        if (ready != 0)
+            return ready;
+        if (Clock::now() >= deadline)
+            return 0;
+    }
 }
 
 bool TcpLine::checkOpen()

@@ -8,6 +8,7 @@
 
 #include "receiverline.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -54,15 +55,24 @@ private:
     void peerClosed(int systemCode);
     void succeed();
     bool checkOpen();
+    // Milliseconds until the deadline, rounded up; 0 once it has passed.
+    static unsigned msUntil(std::chrono::steady_clock::time_point deadline);
+    // Waits up to waitMs for bytes (or the peer's close) to read, or, for
+    // a write, for room to write: 1 when there is, 0 when the time ran
+    // out, -1 after a failure (set).
+    int waitFor(bool forWrite, unsigned waitMs);
+
     // The platform's parts.
     static std::string systemMessage(int systemCode);
     bool connectTo(const std::string &host, unsigned short port);
-    // Waits up to waitMs for bytes (or the peer's close) to read: 1 when
-    // there is something, 0 when the time ran out, -1 after a failure (set).
-    int waitReadable(unsigned waitMs);
+    // One wait of at most waitMs as waitFor's; 0 may also come early.
+    int waitOnce(bool forWrite, unsigned waitMs);
     // Reads what is there without waiting: bytes read, 0 when nothing is
     // there, -1 after a failure (set) or when the peer closed.
     long readAvailable(char *buffer, std::size_t capacity);
+    // Sends what the system takes now: bytes taken, 0 when it takes none
+    // now, -1 after a failure (set) or when the peer closed.
+    long sendAvailable(const char *data, std::size_t size);
 
     std::unique_ptr<Platform> platform;
     SerialPortError error = SerialPortError::None;

@@ -1,6 +1,8 @@
 #include "tcpline.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 
@@ -23,12 +25,6 @@ using Milliseconds = std::chrono::milliseconds;
 constexpr int kKeepaliveIdleSeconds = 10;
 constexpr int kKeepaliveIntervalSeconds = 5;
 constexpr int kKeepaliveProbes = 3;
-
-int remainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count() + 1;
-    return left < 0 ? 0 : static_cast<int>(left);
-}
 
 bool setOption(int fd, int level, int name, int value)
 {
@@ -109,7 +105,7 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
                 pollfd waiting{fd, POLLOUT, 0};
                 int count = 0;
                 do
-                    count = ::poll(&waiting, 1, remainingMs(deadline));
+                    count = ::poll(&waiting, 1, static_cast<int>(std::min<unsigned>(msUntil(deadline), INT_MAX)));
                 while (count < 0 && errno == EINTR);
                 socklen_t length = sizeof code;
                 if (count == 0)
@@ -135,61 +131,35 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
     return false;
 }
 
-bool TcpLine::write(const char *data, std::size_t size, std::size_t &written)
+long TcpLine::sendAvailable(const char *data, std::size_t size)
 {
-    written = 0;
-    if (!checkOpen())
-        return false;
-    Clock::time_point stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
-    while (written < size) {
-        const ssize_t count = ::send(platform->fd, data + written, size - written, MSG_NOSIGNAL);
-        if (count > 0) {
-            written += static_cast<std::size_t>(count);
-            stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
-            continue;
-        }
+    for (;;) {
+        const ssize_t count = ::send(platform->fd, data, size, MSG_NOSIGNAL);
+        if (count > 0)
+            return static_cast<long>(count);
         const int code = count < 0 ? errno : EPIPE;
         if (code == EINTR)
             continue;
-        if (code != EAGAIN && code != EWOULDBLOCK) {
-            if (meansPeerGone(code))
-                peerClosed(code);
-            else
-                failWithSystem(SerialPortError::Other, code);
-            return false;
-        }
-        if (Clock::now() >= stallDeadline) {
-            failWith(SerialPortError::TimedOut, "the other side took no bytes for 2 s");
-            return false;
-        }
-        pollfd waiting{platform->fd, POLLOUT, 0};
-        if (::poll(&waiting, 1, remainingMs(stallDeadline)) < 0 && errno != EINTR) {
-            failWithSystem(SerialPortError::Other, errno);
-            return false;
-        }
+        if (code == EAGAIN || code == EWOULDBLOCK)
+            return 0;
+        if (meansPeerGone(code))
+            peerClosed(code);
+        else
+            failWithSystem(SerialPortError::Other, code);
+        return -1;
     }
-    succeed();
-    return true;
 }
 
-int TcpLine::waitReadable(unsigned waitMs)
+int TcpLine::waitOnce(bool forWrite, unsigned waitMs)
 {
-    const Clock::time_point deadline = Clock::now() + Milliseconds(waitMs);
-    for (;;) {
-        pollfd waiting{platform->fd, POLLIN, 0};
-        const int count = ::poll(&waiting, 1, remainingMs(deadline));
-        if (count > 0)
-            return 1; // readable, closed or failed: the read tells which
-        if (count == 0) {
-            if (Clock::now() >= deadline)
-                return 0;
-            continue;
-        }
-        if (errno != EINTR) {
-            failWithSystem(SerialPortError::Other, errno);
-            return -1;
-        }
-    }
+    pollfd waiting{platform->fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    const int count = ::poll(&waiting, 1, static_cast<int>(std::min<unsigned>(waitMs, INT_MAX)));
+    if (count > 0)
+        return 1; // ready, closed or failed: the read or write tells which
+    if (count == 0 || errno == EINTR)
+        return 0;
+    failWithSystem(SerialPortError::Other, errno);
+    return -1;
 }
 
 long TcpLine::readAvailable(char *buffer, std::size_t capacity)

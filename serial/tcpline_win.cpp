@@ -17,12 +17,6 @@ using Milliseconds = std::chrono::milliseconds;
 constexpr ULONG kKeepaliveIdleMs = 10000;
 constexpr ULONG kKeepaliveIntervalMs = 5000;
 
-long remainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count() + 1;
-    return left < 0 ? 0 : static_cast<long>(left);
-}
-
 timeval timevalFor(long ms)
 {
     timeval value{};
@@ -141,7 +135,7 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
             code = WSAGetLastError();
             if (code == WSAEWOULDBLOCK) {
                 bool failed = false;
-                const int count = selectFor(fd, true, remainingMs(deadline), &failed);
+                const int count = selectFor(fd, true, static_cast<long>(msUntil(deadline)), &failed);
                 int length = sizeof code;
                 if (count == 0)
                     code = WSAETIMEDOUT;
@@ -170,55 +164,31 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
     return false;
 }
 
-bool TcpLine::write(const char *data, std::size_t size, std::size_t &written)
+long TcpLine::sendAvailable(const char *data, std::size_t size)
 {
-    written = 0;
-    if (!checkOpen())
-        return false;
-    Clock::time_point stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
-    while (written < size) {
-        const int chunk = static_cast<int>(size - written > 65536 ? 65536 : size - written);
-        const int count = ::send(platform->fd, data + written, chunk, 0);
-        if (count > 0) {
-            written += static_cast<std::size_t>(count);
-            stallDeadline = Clock::now() + Milliseconds(kWriteStallLimitMs);
-            continue;
-        }
-        const int code = count < 0 ? WSAGetLastError() : WSAECONNRESET;
-        if (code != WSAEWOULDBLOCK) {
-            if (meansPeerGone(code))
-                peerClosed(code);
-            else
-                failWithSystem(SerialPortError::Other, code);
-            return false;
-        }
-        if (Clock::now() >= stallDeadline) {
-            failWith(SerialPortError::TimedOut, "the other side took no bytes for 2 s");
-            return false;
-        }
-        if (selectFor(platform->fd, true, remainingMs(stallDeadline), nullptr) < 0) {
-            failWithSystem(SerialPortError::Other, WSAGetLastError());
-            return false;
-        }
-    }
-    succeed();
-    return true;
+    const int chunk = static_cast<int>(size > 65536 ? 65536 : size);
+    const int count = ::send(platform->fd, data, chunk, 0);
+    if (count > 0)
+        return count;
+    const int code = count < 0 ? WSAGetLastError() : WSAECONNRESET;
+    if (code == WSAEWOULDBLOCK)
+        return 0;
+    if (meansPeerGone(code))
+        peerClosed(code);
+    else
+        failWithSystem(SerialPortError::Other, code);
+    return -1;
 }
 
-int TcpLine::waitReadable(unsigned waitMs)
+int TcpLine::waitOnce(bool forWrite, unsigned waitMs)
 {
-    const Clock::time_point deadline = Clock::now() + Milliseconds(waitMs);
-    for (;;) {
-        const int count = selectFor(platform->fd, false, remainingMs(deadline), nullptr);
-        if (count > 0)
-            return 1;
-        if (count < 0) {
-            failWithSystem(SerialPortError::Other, WSAGetLastError());
-            return -1;
-        }
-        if (Clock::now() >= deadline)
-            return 0;
-    }
+    const int count = selectFor(platform->fd, forWrite, static_cast<long>(waitMs), nullptr);
+    if (count > 0)
+        return 1; // ready, closed or failed: the read or write tells which
+    if (count == 0)
+        return 0;
+    failWithSystem(SerialPortError::Other, WSAGetLastError());
+    return -1;
 }
 
 long TcpLine::readAvailable(char *buffer, std::size_t capacity)
