@@ -21,6 +21,11 @@ qint64 DeviceSocket::read(char *buffer, qint64 capacity)
 {
     if (!isOpen())
         return 0;
+    if (writeFailed) {
+        // reason holds the write's failure.
+        close();
+        return 0;
+    }
     const SocketIo::Result result = SocketIo::receive(descriptor, buffer, capacity);
     switch (result.status) {
     case SocketIo::Status::Done:
@@ -91,15 +96,15 @@ void DeviceSocket::sendWaiting()
 
 void DeviceSocket::fail(int error)
 {
-    // The descriptor stays open: the device's hang-up or reset shows as
-    // readable, and the owner learns of it on the read.
+    // The owner learns of it on the next read, which it is asked for here:
+    // not every system reports a reset connection as readable.
     writeFailed = true;
     reason = SocketIo::errorText(error);
     waiting.clear();
     waitingSent = 0;
     if (writeNotifier)
         writeNotifier->setEnabled(false);
-    updateReading();
+    QMetaObject::invokeMethod(this, &DeviceSocket::readyRead, Qt::QueuedConnection);
 }
 
 void DeviceSocket::updateReading()

@@ -35,7 +35,7 @@ public:
     // device reads it; while more than kMaxWaitingBytes wait, the device is
     // not read, so that one that sends without reading cannot make the
     // receiver hold its replies without end. False when the connection has
-    // failed; its end then shows on the next read.
+    // failed; readyRead follows, and the next read closes the socket.
     bool write(const QByteArray &bytes);
     static constexpr qint64 kMaxWaitingBytes = 65536;
 

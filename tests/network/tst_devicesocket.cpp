@@ -112,7 +112,9 @@ void TestDeviceSocket::peerLeavingEndsTheConnectionOnTheNextRead_data()
 {
     QTest::addColumn<bool>("reset");
     QTest::newRow("hang-up") << false;
-    QTest::newRow("reset") << true;
+    // Not every system reports a reset as readable by itself (Wine does
+    // not): there the reply written to the gone device brings it out.
+    QTest::newRow("reset, then a reply") << true;
 }
 
 void TestDeviceSocket::peerLeavingEndsTheConnectionOnTheNextRead()
@@ -128,6 +130,8 @@ void TestDeviceSocket::peerLeavingEndsTheConnectionOnTheNextRead()
     QVERIFY(pair.peer->waitForReadyRead(kWaitMs));
     if (reset) {
         pair.peer->abort();
+        QTest::qWait(50);
+        pair.socket->write("reply");
     } else {
         pair.peer->setReadBufferSize(0);
         QVERIFY(QTest::qWaitFor([&] { return pair.peer->readAll().endsWith('t'); }, kWaitMs));
@@ -143,6 +147,7 @@ void TestDeviceSocket::peerLeavingEndsTheConnectionOnTheNextRead()
     QVERIFY(QTest::qWaitFor([&] { return ended; }, kWaitMs));
     QVERIFY(!pair.socket->errorString().isEmpty());
     QVERIFY(!pair.socket->write("too late"));
+    QVERIFY(!pair.socket->isOpen());
     char buffer[8];
     QCOMPARE(pair.socket->read(buffer, sizeof buffer), 0);
 }
