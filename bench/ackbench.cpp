@@ -73,6 +73,22 @@ constexpr int kBaselineBufferSize = 4096;
 const QByteArray kEventFrame =
     QByteArray::fromHex("4DD400001A00000000010112345600000000000400180012341130010005614C0D0A");
 
+// The event as device number index sends it: each device has an ID of its
+// own, as the backlog's limits count events per device.
+QByteArray eventFrameOf(size_t index)
+{
+    QByteArray frame = kEventFrame;
+    auto *bytes = reinterpret_cast<quint8 *>(frame.data());
+    quint8 *id = bytes + VelmoraFrame::kPayloadOffset + VelmoraFrame::kIdOffset;
+    id[0] = quint8(index >> 16);
+    id[1] = quint8(index >> 8);
+    id[2] = quint8(index);
+    const int length = (bytes[VelmoraFrame::kLengthOffset] << 8) | bytes[VelmoraFrame::kLengthOffset + 1];
+    bytes[VelmoraFrame::kPayloadOffset + length - 1] =
+        VelmoraFrame::calcCrc(bytes + VelmoraFrame::kLengthOffset, length + 1);
+    return frame;
+}
+
 qint64 nowNs()
 {
     timespec now{};
@@ -353,6 +369,9 @@ public:
         , sentAt(size_t(count), 0)
         , waiting(size_t(count), false)
     {
+        frames.reserve(size_t(count));
+        for (size_t i = 0; i < size_t(count); ++i)
+            frames.push_back(eventFrameOf(i));
         epollFd = ::epoll_create1(0);
     }
 
@@ -447,8 +466,8 @@ private:
             return;
         sentAt[i] = nowNs();
         received[i] = 0;
-        waiting[i] = ::send(fds[i], kEventFrame.constData(), size_t(kEventFrame.size()), MSG_NOSIGNAL)
-            == kEventFrame.size();
+        waiting[i] = ::send(fds[i], frames[i].constData(), size_t(frames[i].size()), MSG_NOSIGNAL)
+            == frames[i].size();
         waitingCount += waiting[i] ? 1 : 0;
     }
 
@@ -511,6 +530,7 @@ private:
     std::vector<int> received;
     std::vector<qint64> sentAt;
     std::vector<bool> waiting;
+    std::vector<QByteArray> frames;
 };
 
 void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
