@@ -73,6 +73,9 @@ private:
     // Sends what the system takes now: bytes taken, 0 when it takes none
     // now, -1 after a failure (set) or when the peer closed.
     long sendAvailable(const char *data, std::size_t size);
+    // What a failed send or receive with the system's code means for the
+    // two above: 0 when it only had to wait, -1 otherwise (set).
+    long transferFailed(int systemCode);
 
     std::unique_ptr<Platform> platform;
     SerialPortError error = SerialPortError::None;

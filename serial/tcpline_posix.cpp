@@ -138,16 +138,20 @@ long TcpLine::sendAvailable(const char *data, std::size_t size)
         if (count > 0)
             return static_cast<long>(count);
         const int code = count < 0 ? errno : EPIPE;
-        if (code == EINTR)
-            continue;
-        if (code == EAGAIN || code == EWOULDBLOCK)
-            return 0;
-        if (meansPeerGone(code))
-            peerClosed(code);
-        else
-            failWithSystem(SerialPortError::Other, code);
-        return -1;
+        if (code != EINTR)
+            return transferFailed(code);
     }
+}
+
+long TcpLine::transferFailed(int code)
+{
+    if (code == EAGAIN || code == EWOULDBLOCK)
+        return 0;
+    if (meansPeerGone(code))
+        peerClosed(code);
+    else
+        failWithSystem(SerialPortError::Other, code);
+    return -1;
 }
 
 int TcpLine::waitOnce(bool forWrite, unsigned waitMs)
@@ -173,15 +177,8 @@ long TcpLine::readAvailable(char *buffer, std::size_t capacity)
             return -1;
         }
         const int code = errno;
-        if (code == EINTR)
-            continue;
-        if (code == EAGAIN || code == EWOULDBLOCK)
-            return 0;
-        if (meansPeerGone(code))
-            peerClosed(code);
-        else
-            failWithSystem(SerialPortError::Other, code);
-        return -1;
+        if (code != EINTR)
+            return transferFailed(code);
     }
 }
 

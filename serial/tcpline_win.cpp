@@ -170,7 +170,11 @@ long TcpLine::sendAvailable(const char *data, std::size_t size)
     const int count = ::send(platform->fd, data, chunk, 0);
     if (count > 0)
         return count;
-    const int code = count < 0 ? WSAGetLastError() : WSAECONNRESET;
+    return transferFailed(count < 0 ? WSAGetLastError() : WSAECONNRESET);
+}
+
+long TcpLine::transferFailed(int code)
+{
     if (code == WSAEWOULDBLOCK)
         return 0;
     if (meansPeerGone(code))
@@ -202,14 +206,7 @@ long TcpLine::readAvailable(char *buffer, std::size_t capacity)
         peerClosed(0);
         return -1;
     }
-    const int code = WSAGetLastError();
-    if (code == WSAEWOULDBLOCK)
-        return 0;
-    if (meansPeerGone(code))
-        peerClosed(code);
-    else
-        failWithSystem(SerialPortError::Other, code);
-    return -1;
+    return transferFailed(WSAGetLastError());
 }
 
 void TcpLine::close()
