@@ -200,23 +200,18 @@ void VelmoraNetworkServer::stopSlot()
 void VelmoraNetworkServer::acceptConnectionSlot()
 {
     const VelmoraLogBatch logBatch;
-    // The connections waiting are taken first and their MAC requests sent
-    // after: when thousands of devices reconnect at once, the system's queue
-    // of connections waiting to be taken (its length is the system's
-    // somaxconn) empties twice as fast and overflows less, and a device
-    // whose connection overflowed it waits a second or more for the system
-    // to try again. At most kMaxAcceptsInOnePass in one pass of the event
-    // loop, so that the devices already connected are read in between; the
-    // rest wake the listener again.
-    struct Fresh
-    {
-        DeviceSocket *socket;
-        QString peerAddress;
-        QString peerPort;
-    };
-    QVector<Fresh> fresh;
-    while (listenDescriptor >= 0 && fresh.size() < kMaxAcceptsInOnePass) {
-        if (connectionLimit > 0 && clients.size() >= connectionLimit) {
+    // The connections waiting are taken from the system first, then given
+    // their records and lines, then their MAC requests: when thousands of
+    // devices reconnect at once, the system's queue of connections waiting
+    // to be taken (as long as its somaxconn) is emptied in a few
+    // milliseconds and does not overflow, and a device whose connection
+    // overflowed it waits a second or more for its system to try again. At
+    // most kMaxAcceptsInOnePass in one pass of the event loop, so that the
+    // devices already connected are read in between; the rest wake the
+    // listener again.
+    QVector<qintptr> taken;
+    while (listenDescriptor >= 0 && taken.size() < kMaxAcceptsInOnePass) {
+        if (connectionLimit > 0 && clients.size() + taken.size() >= connectionLimit) {
             atConnectionLimit = true;
             refuseConnections(QStringLiteral("%1 connections, the most the open-file limit leaves room for")
                                   .arg(connectionLimit));
@@ -235,9 +230,14 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             acceptPauseTimer->start(acceptPauseMs);
             break;
         }
+        taken.append(descriptor);
+    }
+
+    QVector<SVelmoraClient *> fresh;
+    fresh.reserve(taken.size());
+    for (const qintptr descriptor : qAsConst(taken)) {
         auto *socket = new DeviceSocket(descriptor, this);
         connect(socket, &DeviceSocket::readyRead, this, [this, socket] { readFrom(socket); });
-
         auto *client = new SVelmoraClient;
         client->socket = socket;
         QHostAddress peerHost;
@@ -245,7 +245,7 @@ void VelmoraNetworkServer::acceptConnectionSlot()
         client->peerAddress = peerHost.toString();
         client->acceptedOrder = ++acceptedSoFar;
         client->activity.connectedAt = QDateTime::currentMSecsSinceEpoch();
-        fresh.append({socket, client->peerAddress, QString::number(client->peerPort)});
+        fresh.append(client);
         int count = 0;
         {
             QMutexLocker locker(&mutex);
@@ -257,14 +257,15 @@ void VelmoraNetworkServer::acceptConnectionSlot()
             refusing = false;
             report(kAcceptingAgain, kLogInfo, QStringList(listenArgs()) << QString::number(count - 1));
         }
-        report(kAccepted, kLogInfo, {tag(), fresh.constLast().peerAddress, fresh.constLast().peerPort,
-                                     QString::number(count)});
+        report(kAccepted, kLogInfo,
+               {tag(), client->peerAddress, QString::number(client->peerPort), QString::number(count)});
     }
-    // Nothing between here and the accepting ran the event loop, so every
-    // socket taken is still there.
-    for (const Fresh &device : qAsConst(fresh)) {
-        if (sendMacRequest(device.socket) != 1)
-            report(kCannotSendMacRequest, kLogError, {tag(), device.peerAddress, device.peerPort});
+    // Nothing since the accepting has run the event loop, so every record
+    // is still there.
+    for (const SVelmoraClient *client : qAsConst(fresh)) {
+        if (sendMacRequest(client->socket) != 1)
+            report(kCannotSendMacRequest, kLogError,
+                   {tag(), client->peerAddress, QString::number(client->peerPort)});
     }
 }
 
