@@ -22,6 +22,9 @@ public:
 
     // How long a connection attempt may take before it counts as failed.
     static constexpr unsigned kConnectLimitMs = 3000;
+    // How long looking up the host's name may take; the lookup goes on by
+    // itself after that, so the line does not wait on the system's resolver.
+    static constexpr unsigned kLookUpLimitMs = 5000;
     // How long bytes may wait to be taken before a write fails.
     static constexpr unsigned kWriteStallLimitMs = 2000;
 

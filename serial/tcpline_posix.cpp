@@ -1,5 +1,7 @@
 #include "tcpline.h"
 
+#include "boundedcall.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -79,10 +81,36 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo *found = nullptr;
-    const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    struct LookUp
+    {
+        int resolved = EAI_FAIL;
+        int code = 0;
+        addrinfo *found = nullptr;
+    };
+    const std::string service = std::to_string(port);
+    LookUp lookUp;
+    const bool inTime = runWithin<LookUp>(
+        kLookUpLimitMs,
+        [host, service, hints] {
+            LookUp made;
+            made.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &made.found);
+            made.code = made.resolved == EAI_SYSTEM ? errno : 0;
+            return made;
+        },
+        [](LookUp &late) {
+            if (late.resolved == 0)
+                ::freeaddrinfo(late.found);
+        },
+        &lookUp);
+    if (!inTime) {
+        failWith(SerialPortError::NoSuchPort, "cannot resolve " + host + ": no answer within "
+                                                  + std::to_string(kLookUpLimitMs / 1000) + " s");
+        return false;
+    }
+    addrinfo *found = lookUp.found;
+    const int resolved = lookUp.resolved;
     if (resolved != 0) {
-        const int code = resolved == EAI_SYSTEM ? errno : 0;
+        const int code = lookUp.code;
         failWith(SerialPortError::NoSuchPort, std::string("cannot resolve ") + host + ": "
                                                   + (code != 0 ? systemMessage(code) : ::gai_strerror(resolved)));
         return false;

@@ -1,5 +1,7 @@
 #include "tcpline.h"
 
+#include "boundedcall.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
@@ -112,8 +114,32 @@ bool TcpLine::connectTo(const std::string &host, unsigned short port)
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    addrinfo *found = nullptr;
-    const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    struct LookUp
+    {
+        int resolved = WSAHOST_NOT_FOUND;
+        addrinfo *found = nullptr;
+    };
+    const std::string service = std::to_string(port);
+    LookUp lookUp;
+    const bool inTime = runWithin<LookUp>(
+        kLookUpLimitMs,
+        [host, service, hints] {
+            LookUp made;
+            made.resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &made.found);
+            return made;
+        },
+        [](LookUp &late) {
+            if (late.resolved == 0)
+                ::freeaddrinfo(late.found);
+        },
+        &lookUp);
+    if (!inTime) {
+        failWith(SerialPortError::NoSuchPort, "cannot resolve " + host + ": no answer within "
+                                                  + std::to_string(kLookUpLimitMs / 1000) + " s");
+        return false;
+    }
+    addrinfo *found = lookUp.found;
+    const int resolved = lookUp.resolved;
     if (resolved != 0) {
         failWith(SerialPortError::NoSuchPort, "cannot resolve " + host + ": " + systemMessage(resolved));
         return false;
