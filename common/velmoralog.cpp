@@ -164,37 +164,41 @@ bool logEnded = false; // guarded by logMutex
 
 // The clock's two readings turned into text, kept for the rest of their
 // second: a busy second has thousands of lines. Guarded by logMutex.
-struct SecondText
+struct
+{
+    qint64 seconds = 0;
+    bool known = false; // false also while the date could not be made
+    QString directory;
+    QString name;
+} fileNameCache;
+
+struct
 {
     qint64 seconds = 0;
     bool known = false;
-    QString directory;
-    QString fileName;
-    QByteArray stamp;
-};
-SecondText dateText;
-SecondText stampText;
+    QByteArray text;
+} stampCache;
 
 const QString &fileNameAt(qint64 seconds)
 {
-    if (!dateText.known || dateText.seconds != seconds || dateText.directory != logDirectory) {
+    if (!fileNameCache.known || fileNameCache.seconds != seconds || fileNameCache.directory != logDirectory) {
         const QString date = formatDigits(seconds, false);
-        dateText.seconds = seconds;
-        dateText.known = !date.isEmpty();
-        dateText.directory = logDirectory;
-        dateText.fileName = logDirectory + date + QLatin1String(kFileSuffix);
+        fileNameCache.seconds = seconds;
+        fileNameCache.known = !date.isEmpty();
+        fileNameCache.directory = logDirectory;
+        fileNameCache.name = logDirectory + date + QLatin1String(kFileSuffix);
     }
-    return dateText.fileName;
+    return fileNameCache.name;
 }
 
 const QByteArray &stampAt(qint64 seconds)
 {
-    if (!stampText.known || stampText.seconds != seconds) {
-        stampText.stamp = formatDigits(seconds, true).toLatin1();
-        stampText.seconds = seconds;
-        stampText.known = !stampText.stamp.isEmpty();
+    if (!stampCache.known || stampCache.seconds != seconds) {
+        stampCache.text = formatDigits(seconds, true).toLatin1();
+        stampCache.seconds = seconds;
+        stampCache.known = !stampCache.text.isEmpty();
     }
-    return stampText.stamp;
+    return stampCache.text;
 }
 
 void writeLine(const QString &message, int level)

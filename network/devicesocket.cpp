@@ -110,7 +110,7 @@ void DeviceSocket::fail(int error)
 void DeviceSocket::updateReading()
 {
     if (readNotifier)
-        readNotifier->setEnabled(writeFailed || bytesToWrite() <= kMaxWaitingBytes);
+        readNotifier->setEnabled(bytesToWrite() <= kMaxWaitingBytes);
 }
 
 void DeviceSocket::close()

@@ -43,9 +43,6 @@ bool peer(qintptr descriptor, QHostAddress *address, quint16 *port);
 // another connection's leaving or time can mend.
 bool isOutOfResources(int error);
 
-// The latest error of a socket call on this thread.
-int lastError();
-
 // The system's text for an error code.
 QString errorText(int error);
 

@@ -92,11 +92,6 @@ bool SocketIo::isOutOfResources(int error)
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-int SocketIo::lastError()
-{
-    return errno;
-}
-
 QString SocketIo::errorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));

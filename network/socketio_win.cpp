@@ -92,11 +92,6 @@ bool SocketIo::isOutOfResources(int error)
     return error == WSAEMFILE || error == WSAENOBUFS;
 }
 
-int SocketIo::lastError()
-{
-    return WSAGetLastError();
-}
-
 QString SocketIo::errorText(int error)
 {
     wchar_t *text = nullptr;

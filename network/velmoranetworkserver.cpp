@@ -68,6 +68,7 @@ QString tag()
 
 VelmoraNetworkServer::VelmoraNetworkServer(QObject *parent)
     : QObject(parent)
+    , readBuffer(int(kReadBufferBytes), Qt::Uninitialized)
     , halfFrameTimer(new QTimer(this))
     , acceptPauseTimer(new QTimer(this))
 {
@@ -277,8 +278,6 @@ void VelmoraNetworkServer::readyRead()
 
 void VelmoraNetworkServer::readFrom(DeviceSocket *socket)
 {
-    if (readBuffer.size() != kReadBufferBytes)
-        readBuffer.resize(int(kReadBufferBytes));
     const qint64 got = socket->read(readBuffer.data(), kReadBufferBytes);
     if (got <= 0) {
         if (!socket->isOpen())
