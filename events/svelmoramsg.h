@@ -9,6 +9,11 @@
 // Every field is text already rendered as the receiver line needs it.
 struct SVelmoraMsg
 {
+    // The event field is the qualifier digit followed by this three-digit
+    // code when the device reports its periodic test.
+    static constexpr char kPeriodicTestCode[] = "602";
+    static constexpr int kEventFieldLength = 4;
+
     QString account = QStringLiteral("");
     QString event = QStringLiteral("");
     QString group = QStringLiteral("");
@@ -27,6 +32,12 @@ struct SVelmoraMsg
     // Position of the event in the event journal; 0 when it was never
     // journaled. The serial side uses it to mark the event delivered.
     qint64 journalId = 0;
+
+    // A periodic test, whatever its qualifier: it is sent after the alarms.
+    bool isPeriodicTest() const
+    {
+        return event.size() == kEventFieldLength && event.endsWith(QLatin1String(kPeriodicTestCode));
+    }
 };
 
 Q_DECLARE_METATYPE(SVelmoraMsg)

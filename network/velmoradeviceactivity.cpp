@@ -1,13 +1,5 @@
 #include "velmoradeviceactivity.h"
 
-namespace {
-
-// The event field is the qualifier digit followed by the three-digit code.
-constexpr int kEventFieldLength = 4;
-const QString kPeriodicTestCode = QStringLiteral("602");
-
-} // namespace
-
 void VelmoraDeviceActivity::noteOutcomes(const QVector<SVelmoraFrameOutcome> &outcomes, qint64 at)
 {
     for (const SVelmoraFrameOutcome &outcome : outcomes) {
@@ -22,5 +14,5 @@ void VelmoraDeviceActivity::noteOutcomes(const QVector<SVelmoraFrameOutcome> &ou
 
 bool VelmoraDeviceActivity::isPeriodicTest(const SVelmoraMsg &event)
 {
-    return event.event.size() == kEventFieldLength && event.event.endsWith(kPeriodicTestCode);
+    return event.isPeriodicTest();
 }

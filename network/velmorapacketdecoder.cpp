@@ -62,7 +62,7 @@ SVelmoraMsg testEvent(const SVelmoraClient &client, const QDateTime &receivedAt)
 {
     SVelmoraMsg event;
     event.account = hex(client.id.data(), VelmoraFrame::kIdSize);
-    event.event = QStringLiteral("1602");
+    event.event = QLatin1Char('1') + QLatin1String(SVelmoraMsg::kPeriodicTestCode);
     event.group = QStringLiteral("00");
     event.zone = QStringLiteral("000");
     event.messageType = QStringLiteral("18");

@@ -5,9 +5,6 @@
 
 namespace {
 
-// The periodic test's event code, whatever its qualifier.
-const char kPeriodicTestCode[] = "602";
-
 // Each field as its UTF-8 length (seven bits a byte, low first, the high
 // bit saying more follows) and bytes: one allocation for the whole record.
 void appendField(QByteArray &packed, const QString &field)
@@ -60,7 +57,7 @@ void unpackFields(const QByteArray &packed, SVelmoraMsg &msg)
 
 VelmoraHeldQueue::LaneIndex VelmoraHeldQueue::laneFor(const SVelmoraMsg &msg)
 {
-    return msg.event.midRef(1) == QLatin1String(kPeriodicTestCode) ? TestLane : AlarmLane;
+    return msg.isPeriodicTest() ? TestLane : AlarmLane;
 }
 
 bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
