@@ -108,6 +108,40 @@ VelmoraLogCompressor::Result VelmoraLogCompressor::compress(const QString &sourc
     return result;
 }
 
+bool VelmoraLogCompressor::holdsSame(const QString &compressed, const QString &plain)
+{
+    QFile packedFile(compressed);
+    QFile plainFile(plain);
+    if (!packedFile.open(QIODevice::ReadOnly) || !plainFile.open(QIODevice::ReadOnly))
+        return false;
+    z_stream stream{};
+    if (inflateInit2(&stream, kGzipWindowBits) != Z_OK)
+        return false;
+    QByteArray out(kChunkBytes, Qt::Uninitialized);
+    bool same = true;
+    int code = Z_OK;
+    while (same && code != Z_STREAM_END) {
+        const QByteArray in = packedFile.read(kChunkBytes);
+        if (in.isEmpty())
+            break;
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.constData()));
+        stream.avail_in = static_cast<uInt>(in.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(out.data());
+            stream.avail_out = static_cast<uInt>(out.size());
+            code = inflate(&stream, Z_NO_FLUSH);
+            if (code != Z_OK && code != Z_STREAM_END) {
+                same = false;
+                break;
+            }
+            const int produced = out.size() - static_cast<int>(stream.avail_out);
+            same = plainFile.read(produced) == QByteArray::fromRawData(out.constData(), produced);
+        } while (same && stream.avail_out == 0 && code != Z_STREAM_END);
+    }
+    inflateEnd(&stream);
+    return same && code == Z_STREAM_END && plainFile.atEnd() && packedFile.atEnd();
+}
+
 bool VelmoraLogCompressor::isLeftoverOf(const QString &fileName, const QString &targetFileName)
 {
     return fileName.size() == targetFileName.size() + kTemporarySuffixLength

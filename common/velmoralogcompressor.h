@@ -24,6 +24,10 @@ public:
     // exists already is refused, never rewritten. source is left alone.
     static Result compress(const QString &source, const QString &target);
 
+    // True when the gzip file at compressed is whole and holds exactly the
+    // bytes of the file at plain.
+    static bool holdsSame(const QString &compressed, const QString &plain);
+
     // Whether a file name is one compress() leaves behind while it works on
     // target (the process ended meanwhile): such a file holds nothing that
     // is not still in the source.

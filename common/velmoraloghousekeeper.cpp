@@ -29,6 +29,8 @@ const char kRetentionDeleted[] =
 const char kCannotDelete[] = QT_TRANSLATE_NOOP("VelmoraLogHousekeeper", "[%1] Can not delete the day log %2.");
 const char kCompressed[] =
     QT_TRANSLATE_NOOP("VelmoraLogHousekeeper", "[%1] Day log %2 compressed to %3 (%4 bytes to %5).");
+const char kCompressedBefore[] = QT_TRANSLATE_NOOP(
+    "VelmoraLogHousekeeper", "[%1] Day log %2 deleted: %3 holds it already, compressed.");
 const char kCannotCompress[] =
     QT_TRANSLATE_NOOP("VelmoraLogHousekeeper", "[%1] Can not compress the day log %2: %3.");
 const char kFloorDeleted[] = QT_TRANSLATE_NOOP(
@@ -151,15 +153,16 @@ void VelmoraLogHousekeeper::runOnce()
     keepFloor(today);
 
     // Retention and compression are a listing and a few files: at start,
-    // hourly, and when a day has turned long enough ago for its file to be
-    // finished.
-    const qint64 secondsIntoDay = QDateTime(today.startOfDay()).secsTo(QDateTime::fromSecsSinceEpoch(now));
-    const bool dayFinished = lastPassDay.isValid() && lastPassDay < today
-        && secondsIntoDay >= kCompressAfterSeconds;
-    if (firstPass || dayFinished || now - lastRetentionAt >= kRetentionPeriodSeconds) {
+    // hourly, and once the day that turned has been over long enough for
+    // its file to be finished.
+    if (firstPass || now >= compressionDueAt || now - lastRetentionAt >= kRetentionPeriodSeconds) {
         firstPass = false;
         lastRetentionAt = now;
-        lastPassDay = today;
+        const qint64 startOfToday = QDateTime(today.startOfDay()).toSecsSinceEpoch();
+        const qint64 graceEnd = startOfToday + kCompressAfterSeconds;
+        compressionDueAt = now < graceEnd ? graceEnd
+                                          : QDateTime(today.addDays(1).startOfDay()).toSecsSinceEpoch()
+                                                + kCompressAfterSeconds;
         applyRetention(today);
         compressFinishedDays(today, now);
     }
@@ -263,10 +266,17 @@ void VelmoraLogHousekeeper::compressFinishedDays(const QDate &today, qint64 now)
         if (log.day == today.addDays(-1) && secondsIntoDay < kCompressAfterSeconds)
             continue;
         const QString target = log.fileName + QStringLiteral(".gz");
-        // A compressed file of that day is never rewritten; the plain one
-        // stays beside it for the operator to look at.
-        if (QFile::exists(settings.directory + target))
+        // A compressed file of that day is never rewritten. When it holds
+        // just what the plain one does, the process ended between making it
+        // and removing the plain one, which goes now; otherwise both stay
+        // for the operator to look at.
+        if (QFile::exists(settings.directory + target)) {
+            if (VelmoraLogCompressor::holdsSame(settings.directory + target, settings.directory + log.fileName)
+                && QFile::remove(settings.directory + log.fileName)) {
+                report(kCompressedBefore, {QLatin1String(kTag), log.fileName, target}, false);
+            }
             continue;
+        }
         const VelmoraLogCompressor::Result result =
             VelmoraLogCompressor::compress(settings.directory + log.fileName, settings.directory + target);
         if (!result.ok) {

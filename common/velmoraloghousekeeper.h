@@ -96,7 +96,7 @@ private:
     bool suspended = false;
     bool firstPass = true;
     qint64 lastRetentionAt = 0;
-    QDate lastPassDay;
+    qint64 compressionDueAt = 0;
 };
 
 #endif // VELMORALOGHOUSEKEEPER_H
