@@ -11,6 +11,7 @@ class QCloseEvent;
 class QLabel;
 class QStatusBar;
 class QTextEdit;
+class QThread;
 class QTimer;
 class QToolBar;
 class VelmoraComThread;
@@ -114,6 +115,9 @@ protected:
 
 private:
     int openEventJournal();
+    // Retention, compression and the free-space floor of the day logs, on
+    // a thread of their own.
+    void startLogHousekeeping(const QString &logDirectory);
     void addDevicesAction();
     // 1 when this process is the only one using the application directory.
     int lockApplicationDirectory();
@@ -146,6 +150,7 @@ private:
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
     std::unique_ptr<VelmoraInstanceLock> instanceLock;
+    QThread *logHousekeepingThread = nullptr;
 };
 
 #endif // VELMORA_H
