@@ -2,7 +2,6 @@
 
 #include "velmoraeventjournalrecord.h"
 
-#include <algorithm>
 
 void VelmoraJournalDamage::noteRecord(qint64 offset, qint64 size)
 {
@@ -45,10 +44,15 @@ void VelmoraJournalDamage::countTail(qint64 start, const QByteArray &bytes)
 
 bool VelmoraJournalDamage::isTornTail(const QByteArray &bytes)
 {
-    if (bytes.isEmpty() || std::all_of(bytes.cbegin(), bytes.cend(), [](char byte) { return byte == 0; }))
+    // Zeros at the end are where the file grew but the data never reached
+    // the disk.
+    int written = bytes.size();
+    while (written > 0 && bytes.at(written - 1) == 0)
+        --written;
+    if (written == 0)
         return true;
     // The record reader asks for more bytes: what is there is the start of
     // one record, cut short.
     VelmoraEventJournalRecord::Found found;
-    return VelmoraEventJournalRecordDetail::recordAt(bytes.constData(), bytes.size(), false, found) < 0;
+    return VelmoraEventJournalRecordDetail::recordAt(bytes.constData(), written, false, found) < 0;
 }

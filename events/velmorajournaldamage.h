@@ -38,8 +38,8 @@ public:
     // or damage.
     void countTail(qint64 start, const QByteArray &bytes);
     // Whether the bytes after the last intact record are what a crash in
-    // the middle of an append leaves: nothing, the start of one record that
-    // is not complete, or zeros where the data never reached the disk.
+    // the middle of an append leaves: the start of one record that is not
+    // complete, or nothing, either followed by zeros only.
     static bool isTornTail(const QByteArray &bytes);
 
     int records() const { return damagedRecords; }
