@@ -12,6 +12,7 @@
 #include "velmoraeventswindow.h"
 #include "velmoraimages.h"
 #include "velmorainstancelock.h"
+#include "velmorajournaldamagenotice.h"
 #include "velmoralog.h"
 #include "velmoraloghousekeeper.h"
 #include "velmoralinestatetext.h"
@@ -140,6 +141,7 @@ int Velmora::init()
     startLogHousekeeping(logDirectory);
 
     openEventJournal();
+    reportJournalDamage();
 
     if (createComThread() == -1) {
         reportFailure(QT_TR_NOOP("[%1] Can not create com thread..."));
@@ -283,6 +285,17 @@ int Velmora::openEventJournal()
         QStringLiteral("[%1] Can not open the event journal: %2. Devices get no ACK until it can be written.")
             .arg(programName, reason));
     return -1;
+}
+
+void Velmora::reportJournalDamage()
+{
+    const VelmoraEventJournal::Damage damage = journal->damageFound();
+    if (damage.records == 0)
+        return;
+    Put2Log(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), true));
+    VelmoraCommon_LogError(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), false));
+    journalDamageNotice = new VelmoraJournalDamageNotice(damage, this);
+    mainStatusBar->addPermanentWidget(journalDamageNotice);
 }
 
 void Velmora::showMainWindow()
