@@ -11,6 +11,8 @@
 #include <zlib.h>
 
 #include <csignal>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -276,6 +278,46 @@ private slots:
         const QByteArray resumed = readFile(logDir() + "20260310_Lumari.log");
         QVERIFY(resumed.contains("The day log writes again."));
         QVERIFY(resumed.endsWith("written again\n"));
+    }
+
+    void floorKeptOnASmallFilesystem()
+    {
+        // A real filesystem that fills: a tmpfs of 400 MiB with 100 MiB of
+        // old day logs leaves less than the journal's 64 MiB and the logs'
+        // 256 MiB free.
+        const QString mountPoint = dir->path() + QStringLiteral("/small");
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=400m") != 0)
+            QSKIP("Cannot mount a tmpfs here (needs root): the floor is shown on a real small disk only in CI");
+        const auto unmount = qScopeGuard([&] { umount(QFile::encodeName(mountPoint).constData()); });
+        const QString logs = mountPoint + QLatin1Char('/');
+        for (const char *name : {"20260301_Lumari.log", "20260302_Lumari.log.gz", "20260303_Lumari.log",
+                                 "20260304_Lumari.log.gz", "20260305_Lumari.log"})
+            writeFile(logs + QLatin1String(name), QByteArray(20 * 1024 * 1024, 'x'));
+        VelmoraCommon_LogInit(logs, kLogDebug);
+        fakeNow = at("2026-03-06T02:00:00");
+        VelmoraCommon_Logprintf(QStringLiteral("today's first line"), kLogInfo);
+
+        VelmoraLogHousekeeper::Settings floorSettings = settings(0, [](const QString &directory) {
+            struct statvfs info {};
+            return statvfs(QFile::encodeName(directory).constData(), &info) == 0
+                ? qint64(info.f_bavail) * qint64(info.f_frsize)
+                : qint64(-1);
+        });
+        floorSettings.directory = logs;
+        floorSettings.journalFloorBytes = 64LL * 1024 * 1024;
+        VelmoraLogHousekeeper housekeeper(floorSettings);
+        housekeeper.runOnce();
+
+        // The two compressed ones went first, and that was enough.
+        QCOMPARE(QDir(mountPoint).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"20260301_Lumari.log.gz", "20260303_Lumari.log.gz", "20260305_Lumari.log.gz",
+                              "20260306_Lumari.log"}));
+        QVERIFY(floorSettings.freeSpace(logs) >= floorSettings.journalFloorBytes + VelmoraLogHousekeeper::kFloorAboveJournal);
+        QVERIFY(!housekeeper.logSuspended());
+        const QByteArray todays = readFile(logs + "20260306_Lumari.log");
+        QVERIFY2(todays.contains("deleted: 20260302_Lumari.log.gz, 20260304_Lumari.log.gz."), todays.constData());
+        VelmoraCommon_LogInit(logDir(), kLogDebug);
     }
 };
 
