@@ -6,12 +6,15 @@
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
+#include "diskspace.h"
 #include "velmoradeviceswindow.h"
 #include "velmoraeventjournal.h"
 #include "velmoraeventswindow.h"
 #include "velmoraimages.h"
 #include "velmorainstancelock.h"
+#include "velmorajournaldamagenotice.h"
 #include "velmoralog.h"
+#include "velmoraloghousekeeper.h"
 #include "velmoralinestatetext.h"
 #include "velmoralogpane.h"
 #include "velmoranetworkthread.h"
@@ -31,6 +34,7 @@
 #include <QStatusBar>
 #include <QStringList>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 
@@ -84,8 +88,16 @@ Velmora::Velmora(QWidget *parent)
 {
 }
 
-// Out of line because the lock's class is complete only here.
-Velmora::~Velmora() = default;
+// Out of line because the lock's class is complete only here. The program
+// itself ends without this; a window made and dropped (as tests do) stops
+// the housekeeping thread it started.
+Velmora::~Velmora()
+{
+    if (logHousekeepingThread) {
+        logHousekeepingThread->quit();
+        logHousekeepingThread->wait();
+    }
+}
 
 void Velmora::setStartupBoxesShown(bool shown)
 {
@@ -126,8 +138,10 @@ int Velmora::init()
 
     if (lockApplicationDirectory() == -1 || loadConfiguration() == -1)
         return -1;
+    startLogHousekeeping(logDirectory);
 
     openEventJournal();
+    reportJournalDamage();
 
     if (createComThread() == -1) {
         reportFailure(QT_TR_NOOP("[%1] Can not create com thread..."));
@@ -238,6 +252,22 @@ void Velmora::showStartupWarning(const QString &text, bool alsoToDayLog)
         VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(programName) + text);
 }
 
+void Velmora::startLogHousekeeping(const QString &logDirectory)
+{
+    VelmoraLogHousekeeper::Settings settings;
+    settings.directory = logDirectory;
+    settings.journalFloorBytes = DiskSpace::kJournalFloorBytes;
+    settings.freeSpace = [](const QString &directory) { return DiskSpace::freeBytes(directory, nullptr); };
+    settings.keepDays = [] { return int(VelmoraCommon_GetConf()->logDays); };
+    logHousekeepingThread = new QThread(this);
+    auto *housekeeper = new VelmoraLogHousekeeper(settings);
+    housekeeper->moveToThread(logHousekeepingThread);
+    connect(logHousekeepingThread, &QThread::started, housekeeper, &VelmoraLogHousekeeper::start);
+    connect(logHousekeepingThread, &QThread::finished, housekeeper, &QObject::deleteLater);
+    connect(housekeeper, &VelmoraLogHousekeeper::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
+    logHousekeepingThread->start(QThread::LowestPriority);
+}
+
 int Velmora::openEventJournal()
 {
     const QString spoolDirectory = appDirectory + QLatin1String(kSpoolDirectory);
@@ -255,6 +285,17 @@ int Velmora::openEventJournal()
         QStringLiteral("[%1] Can not open the event journal: %2. Devices get no ACK until it can be written.")
             .arg(programName, reason));
     return -1;
+}
+
+void Velmora::reportJournalDamage()
+{
+    const VelmoraEventJournal::Damage damage = journal->damageFound();
+    if (damage.records == 0)
+        return;
+    Put2Log(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), true));
+    VelmoraCommon_LogError(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), false));
+    journalDamageNotice = new VelmoraJournalDamageNotice(damage, this);
+    mainStatusBar->addPermanentWidget(journalDamageNotice);
 }
 
 void Velmora::showMainWindow()

@@ -11,6 +11,7 @@ class QCloseEvent;
 class QLabel;
 class QStatusBar;
 class QTextEdit;
+class QThread;
 class QTimer;
 class QToolBar;
 class VelmoraComThread;
@@ -19,6 +20,7 @@ class VelmoraDevicesWindow;
 class VelmoraEventJournal;
 class VelmoraEventsWindow;
 class VelmoraInstanceLock;
+class VelmoraJournalDamageNotice;
 class VelmoraNetworkThread;
 
 // The main window: toolbar with Settings and Exit, logo and about text, the
@@ -79,6 +81,8 @@ public:
     QLabel *heldEventsText() const { return heldEventsLabel; }
     // The line's state as the serial worker last reported it.
     QLabel *lineStateText() const { return lineStateLabel; }
+    // Null unless the journal was found damaged at start.
+    VelmoraJournalDamageNotice *journalDamageReport() const { return journalDamageNotice; }
     QAction *heldEventsAction() const { return eventsAction; }
     // Null until the Events action is first used.
     VelmoraEventsWindow *heldEventsWindow() const { return eventsWindow; }
@@ -114,6 +118,12 @@ protected:
 
 private:
     int openEventJournal();
+    // Retention, compression and the free-space floor of the day logs, on
+    // a thread of their own.
+    void startLogHousekeeping(const QString &logDirectory);
+    // A damaged journal found at open: one log line, and the status bar
+    // shows it until the operator acknowledges it.
+    void reportJournalDamage();
     void addDevicesAction();
     // 1 when this process is the only one using the application directory.
     int lockApplicationDirectory();
@@ -146,6 +156,8 @@ private:
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
     std::unique_ptr<VelmoraInstanceLock> instanceLock;
+    QThread *logHousekeepingThread = nullptr;
+    VelmoraJournalDamageNotice *journalDamageNotice = nullptr;
 };
 
 #endif // VELMORA_H

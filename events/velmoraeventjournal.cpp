@@ -1,12 +1,15 @@
 #include "velmoraeventjournal.h"
 
 #include "velmoraeventjournalrecord.h"
+#include "velmorajournaldamage.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
@@ -17,6 +20,9 @@ using Record = VelmoraEventJournalRecord;
 
 // The compacted file is written here first and then renamed over the journal.
 const QString kReplacementSuffix = QStringLiteral(".new");
+// A damaged journal is kept as it was found under this name and the time.
+const QString kDamagedSuffix = QStringLiteral(".damaged-");
+const QString kDamagedTimePattern = QStringLiteral("yyyyMMdd-hhmmss");
 
 // The file is read, and a replacement written, this much at a time.
 constexpr int kChunkSize = 4 * 1024 * 1024;
@@ -118,6 +124,12 @@ bool VelmoraEventJournal::openLocked()
     // A replacement left behind by a crash during compaction is stale: the
     // journal it was made from is still there, or it already took its place.
     QFile::remove(replacementPath());
+    // Once a copy of a damaged file is kept, the file is written anew
+    // without the damage, so that the next start does not report it again.
+    if (foundDamage.records > 0 && !foundDamage.keptCopy.isEmpty()) {
+        compactLocked();
+        return file.isOpen();
+    }
     compactIfWastefulLocked();
     return true;
 }
@@ -131,7 +143,9 @@ bool VelmoraEventJournal::readFileLocked()
     std::fill(pendingPerDevice.begin(), pendingPerDevice.end(), 0);
     liveBytes = kHeaderSize;
     qint64 highestId = 0;
+    VelmoraJournalDamage damage;
     const auto take = [&](const Record::Found &found) {
+        damage.noteRecord(found.offset, found.size);
         switch (found.type) {
         case Record::Type::Header:
             highestId = qMax(highestId, found.journalId - 1);
@@ -185,6 +199,8 @@ bool VelmoraEventJournal::readFileLocked()
     }
     dropSettledLocked();
 
+    if (!tallyDamageLocked(damage, fileSize))
+        return false;
     if (progress.validEnd < base && !(file.truncate(progress.validEnd) && file.sync())) {
         lastError = file.errorString();
         return false;
@@ -192,6 +208,76 @@ bool VelmoraEventJournal::readFileLocked()
     nextJournalId = qMax(nextJournalId, highestId + 1);
     fileEnd = progress.validEnd;
     return true;
+}
+
+bool VelmoraEventJournal::tallyDamageLocked(VelmoraJournalDamage &damage, qint64 fileSize)
+{
+    // Damage is rare, so its bytes are read a second time rather than kept
+    // while the file is read: a piece at a time, a record being far smaller.
+    QByteArray bytes;
+    const auto readRange = [&](qint64 start, qint64 end, bool tail) {
+        for (qint64 offset = start; offset < end; offset += bytes.size()) {
+            const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, end - offset));
+            if (!file.readAt(offset, wanted, &bytes) || bytes.size() != wanted) {
+                lastError = file.errorString();
+                return false;
+            }
+            if (tail && end - start <= kChunkSize)
+                damage.countTail(offset, bytes);
+            else
+                damage.countGap(offset, bytes);
+        }
+        return true;
+    };
+    for (const VelmoraJournalDamage::Gap &gap : damage.gaps()) {
+        if (!readRange(gap.start, gap.end, false))
+            return false;
+    }
+    if (!readRange(damage.intactEnd(), fileSize, true))
+        return false;
+
+    foundDamage = Damage();
+    foundDamage.records = damage.records();
+    foundDamage.offsets = damage.offsets();
+    if (damage.records() == 0)
+        return true;
+    // Kept as found, before truncation or compaction rewrites anything.
+    foundDamage.keptCopy = keepDamagedCopyLocked(fileSize, &foundDamage.copyError);
+    // Compaction would take the damaged bytes with it; without a copy it
+    // waits for the next start, which tries to keep one again.
+    if (foundDamage.keptCopy.isEmpty())
+        retryCompactionAt = std::numeric_limits<qint64>::max();
+    return true;
+}
+
+QString VelmoraEventJournal::keepDamagedCopyLocked(qint64 fileSize, QString *error)
+{
+    const QString base = journalPath + kDamagedSuffix + QDateTime::currentDateTime().toString(kDamagedTimePattern);
+    QString copyPath = base;
+    // Never over an earlier copy, not even one of the same second.
+    for (int number = 2; QFileInfo::exists(copyPath); ++number)
+        copyPath = base + QLatin1Char('-') + QString::number(number);
+    DurableFile copy;
+    bool copied = copy.open(copyPath);
+    QByteArray bytes;
+    for (qint64 offset = 0; copied && offset < fileSize; offset += bytes.size()) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileSize - offset));
+        copied = file.readAt(offset, wanted, &bytes) && bytes.size() == wanted && copy.writeAt(offset, bytes);
+    }
+    if (!copied || !copy.sync() || !DurableFile::syncDirectory(directory, error)) {
+        if (error->isEmpty())
+            *error = copy.errorString().isEmpty() ? file.errorString() : copy.errorString();
+        copy.close();
+        QFile::remove(copyPath);
+        return QString();
+    }
+    return copyPath;
+}
+
+VelmoraEventJournal::Damage VelmoraEventJournal::damageFound() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return foundDamage;
 }
 
 bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)

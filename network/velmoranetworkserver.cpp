@@ -55,6 +55,9 @@ const char kHalfFrameExpired[] = QT_TRANSLATE_NOOP(
 // time-out, so that none waits much longer than it.
 constexpr int kHalfFrameChecksPerTimeout = 4;
 constexpr int kMaxHalfFrameCheckMs = 1000;
+const char kNoiseLeftOut[] = QT_TRANSLATE_NOOP(
+    "VelmoraNetworkServer",
+    "[%1] %2:%3 sent %4 more read(s), %5 bytes, that held no frame; they were not logged one by one.");
 const char kNotJournaled[] = QT_TRANSLATE_NOOP(
     "VelmoraNetworkServer",
     "[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.");
@@ -325,6 +328,7 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
     QString peerAddress;
     quint16 peerPort = 0;
     int count = 0;
+    SVelmoraLogLine noiseLine;
     {
         QMutexLocker locker(&mutex);
         SVelmoraClient *client = clients.take(socket);
@@ -334,6 +338,9 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         publishCount();
         peerAddress = client->peerAddress;
         peerPort = client->peerPort;
+        const VelmoraNoiseLimiter::Decision leftOut = client->noiseLimiter.takeLeftOut();
+        if (leftOut.readsLeftOut > 0)
+            noiseLine = noiseLeftOutOutcome(*client, leftOut).logLines.first();
         SVelmoraDeviceRow departed = rowOf(*client);
         departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
         departedDevices.add(departed);
@@ -344,6 +351,8 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         socket->deleteLater();
         count = clients.size();
     }
+    if (!noiseLine.fileText.isEmpty())
+        report(noiseLine);
     report(kDisconnected, kLogInfo, {tag(), peerAddress, QString::number(peerPort), QString::number(count)});
     if (atConnectionLimit && count < connectionLimit) {
         atConnectionLimit = false;
@@ -352,6 +361,17 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         // already waiting may bring no new signal on every system.
         QMetaObject::invokeMethod(this, &VelmoraNetworkServer::acceptConnectionSlot, Qt::QueuedConnection);
     }
+}
+
+SVelmoraFrameOutcome VelmoraNetworkServer::noiseLeftOutOutcome(const SVelmoraClient &client,
+                                                               const VelmoraNoiseLimiter::Decision &decision)
+{
+    SVelmoraFrameOutcome outcome;
+    outcome.logLines << SVelmoraLogLine::make(
+        kNoiseLeftOut, Screen::Translated, kNoiseLeftOut, kLogError,
+        {tag(), client.peerAddress, QString::number(client.peerPort), QString::number(decision.readsLeftOut),
+         QString::number(decision.bytesLeftOut)});
+    return outcome;
 }
 
 int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocket *socket)
@@ -373,6 +393,17 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocke
     trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
+    // A stream of bytes that are no frame would otherwise write lines for
+    // every read.
+    const bool noise = !handled && (!read.outcomes.isEmpty() || client->noiseLimiter.burstGoingOn());
+    const VelmoraNoiseLimiter::Decision noiseDecision = client->noiseLimiter.take(noise, length, clock.elapsed());
+    if (!noiseDecision.logRead) {
+        read.receivedLine.clear();
+        for (SVelmoraFrameOutcome &outcome : read.outcomes)
+            outcome.logLines.clear();
+    }
+    if (noiseDecision.readsLeftOut > 0)
+        read.outcomes.prepend(noiseLeftOutOutcome(*client, noiseDecision));
     // A read that completes no frame is kept too, for its day log line.
     decodedReads.append(read);
     if (!applyScheduled) {

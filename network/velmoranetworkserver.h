@@ -5,6 +5,7 @@
 #include "svelmoramsg.h"
 #include "velmorabacklogguard.h"
 #include "velmoradeparteddevices.h"
+#include "velmoranoiselimiter.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -122,6 +123,8 @@ private:
     // Now, in local time; cheaper than QDateTime::currentDateTime.
     QDateTime localNow();
     bool journalEvents(QVector<DecodedRead> &reads);
+    static SVelmoraFrameOutcome noiseLeftOutOutcome(const SVelmoraClient &client,
+                                                    const VelmoraNoiseLimiter::Decision &decision);
     void recheckBacklog();
     void publishCount();
     void resumeAccepting();

@@ -190,6 +190,14 @@
         <source>Choose or type the port name.</source>
         <translation>Выберите или введите имя порта.</translation>
     </message>
+    <message>
+        <source>Day logs:</source>
+        <translation>Дневные логи:</translation>
+    </message>
+    <message>
+        <source>Keep days (0 = all):</source>
+        <translation>Хранить дней (0 - все):</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraEventsWindow</name>
@@ -380,6 +388,64 @@
     <message>
         <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
         <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraJournalDamageNotice</name>
+    <message>
+        <source>[Lumari] The event journal %1 is damaged: %2 record(s) could not be read, at offset(s) %3. Alarms may have been lost. %4</source>
+        <translation>[Lumari] Журнал событий %1 повреждён: не удалось прочитать записей: %2, смещения: %3. Тревоги могли быть потеряны. %4</translation>
+    </message>
+    <message>
+        <source>The journal as found is kept as %1.</source>
+        <translation>Журнал в найденном виде сохранён как %1.</translation>
+    </message>
+    <message>
+        <source>A copy of the journal as found could not be made: %1.</source>
+        <translation>Не удалось сохранить копию журнала в найденном виде: %1.</translation>
+    </message>
+    <message>
+        <source>Event journal damaged: %1 record(s) lost, alarms may have been lost</source>
+        <translation>Журнал событий повреждён: потеряно записей: %1, тревоги могли быть потеряны</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Принять к сведению</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraLogHousekeeper</name>
+    <message>
+        <source>[%1] Day logs older than %2 days deleted: %3.</source>
+        <translation>[%1] Удалены дневные логи старше %2 дн.: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not delete the day log %2.</source>
+        <translation>[%1] Не удалось удалить дневной лог %2.</translation>
+    </message>
+    <message>
+        <source>[%1] Day log %2 compressed to %3 (%4 bytes to %5).</source>
+        <translation>[%1] Дневной лог %2 сжат в %3 (%4 байт в %5).</translation>
+    </message>
+    <message>
+        <source>[%1] Day log %2 deleted: %3 holds it already, compressed.</source>
+        <translation>[%1] Дневной лог %2 удалён: он уже есть в сжатом виде в %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not compress the day log %2: %3.</source>
+        <translation>[%1] Не удалось сжать дневной лог %2: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Low disk space for the day logs in %2: %3 MiB free, %4 MiB kept free for the event journal; deleted: %5.</source>
+        <translation>[%1] Мало места на диске для дневных логов в %2: свободно %3 МиБ, для журнала событий оставляется %4 МиБ; удалены: %5.</translation>
+    </message>
+    <message>
+        <source>[%1] Low disk space for the day logs in %2: %3 MiB free, %4 MiB kept free for the event journal, and no older day log is left to delete. The day log stops writing until space returns.</source>
+        <translation>[%1] Мало места на диске для дневных логов в %2: свободно %3 МиБ, для журнала событий оставляется %4 МиБ, и удалять больше нечего. Дневной лог не пишется, пока место не освободится.</translation>
+    </message>
+    <message>
+        <source>[%1] Disk space for the day logs in %2 sufficient again: %3 MiB free. The day log writes again.</source>
+        <translation>[%1] Места на диске для дневных логов в %2 снова достаточно: свободно %3 МиБ. Дневной лог снова пишется.</translation>
     </message>
 </context>
 </TS>
