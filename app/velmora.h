@@ -20,6 +20,8 @@ class VelmoraEventJournal;
 class VelmoraEventsWindow;
 class VelmoraInstanceLock;
 class VelmoraNetworkThread;
+class VelmoraServiceWatchdog;
+class VelmoraStatusEndpoint;
 
 // The main window: toolbar with Settings and Exit, logo and about text, the
 // log pane that every part of the program reports to, and a status bar with
@@ -67,6 +69,7 @@ public:
     VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
     VelmoraComThread *comWorkerThread() const { return comThread; }
     VelmoraEventJournal *eventJournal() const { return journal; }
+    VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
     VelmoraConfWidget *confPanel() const { return confWidget; }
     QToolBar *mainToolBar() const { return toolBar; }
@@ -114,6 +117,8 @@ protected:
 
 private:
     int openEventJournal();
+    // The status endpoint and the systemd notifications, wired to the workers.
+    void startStatusEndpoint();
     void addDevicesAction();
     // 1 when this process is the only one using the application directory.
     int lockApplicationDirectory();
@@ -127,6 +132,9 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraStatusEndpoint *endpoint = nullptr;
+    // Process-lifetime, like the threads it watches.
+    VelmoraServiceWatchdog *watchdog = nullptr;
     QToolBar *toolBar = nullptr;
     QAction *confAction = nullptr;
     QAction *exitAction = nullptr;

@@ -21,6 +21,10 @@ struct SVelmoraConf
     // Written by the GUI thread on apply, read by the serial worker for every
     // line it formats.
     VelmoraSharedInt useTime = 0;
+    // Optional elements, written only when set. The status endpoint's
+    // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
+    QString httpAddress;
+    QString httpPasswordHash;
 };
 
 #endif // SVELMORACONF_H

@@ -97,6 +97,22 @@ bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attri
     }
 }
 
+const char kHttpElement[] = "LUMARIHTTP";
+const char kHttpPasswordElement[] = "LUMARIHTTPPASSWORD";
+
+// The optional elements beyond the ten; false for any other name.
+bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAttributes &attributes)
+{
+    const QString value = attributes.value(QLatin1String("value")).toString().trimmed();
+    if (name == QLatin1String(kHttpElement))
+        conf->httpAddress = value;
+    else if (name == QLatin1String(kHttpPasswordElement))
+        conf->httpPasswordHash = value;
+    else
+        return false;
+    return true;
+}
+
 // Reads the settings group up to its end element (or the end of input).
 // A field read twice counts as the later occurrence left it.
 void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten)
@@ -110,7 +126,7 @@ void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten)
         const int field = fieldIndex(reader.name());
         if (field >= 0)
             asWritten[field] = storeField(conf, field, reader.attributes());
-        else
+        else if (!storeOptionalField(conf, reader.name(), reader.attributes()))
             reader.skipCurrentElement();
     }
 }
@@ -215,6 +231,10 @@ QByteArray VelmoraCommon_ConfFileText(const SVelmoraConf &conf)
     text += fieldLine("LUMARICOMLINE", QStringLiteral("Линия для протокола Surgard"), conf.line);
     text += fieldLine("LUMARICOMKEEPALIVE", QStringLiteral("Keepalive время (сек) для протокола Surgard"), QString::number(conf.keepAlive));
     text += fieldLine("LUMARICOMUSETIME", QStringLiteral("Surgard+Время"), QString::number(conf.useTime));
+    if (!conf.httpAddress.isEmpty())
+        text += fieldLine(kHttpElement, QStringLiteral("HTTP: адрес:порт страницы состояния и метрик"), conf.httpAddress);
+    if (!conf.httpPasswordHash.isEmpty())
+        text += fieldLine(kHttpPasswordElement, QStringLiteral("HTTP: хеш пароля (PBKDF2)"), conf.httpPasswordHash);
     text += QStringLiteral("   </LUMARICOMMON>\n");
     text += QStringLiteral("</LUMARICONFIG>");
     return QTextCodec::codecForName(kFileCodec)->fromUnicode(text);

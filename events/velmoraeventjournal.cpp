@@ -1,6 +1,7 @@
 #include "velmoraeventjournal.h"
 
 #include "velmoraeventjournalrecord.h"
+#include "velmorametrics.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,7 +64,10 @@ VelmoraEventJournal::~VelmoraEventJournal()
 bool VelmoraEventJournal::open()
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    return openLocked();
+    const bool opened = openLocked();
+    VelmoraMetrics::instance().journalWritable.set(opened ? 1 : 0);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    return opened;
 }
 
 bool VelmoraEventJournal::isOpen() const
@@ -197,8 +201,10 @@ bool VelmoraEventJournal::readFileLocked()
 bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    if (!openLocked())
+    if (!openLocked()) {
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
+    }
     // Until a compaction's rename is on the disk, a power failure could
     // bring back the file from before it, without what is appended now.
     if (renameUnflushed) {
@@ -222,9 +228,13 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     if (!file.writeAt(fileEnd, batch) || !file.sync()) {
         lastError = file.errorString();
         discardTailLocked();
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
     }
     fileEnd += batch.size();
+    VelmoraMetrics::instance().journalWritable.set(1);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    VelmoraMetrics::instance().eventsJournaled.add(std::uint64_t(events.size()));
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
@@ -300,6 +310,7 @@ void VelmoraEventJournal::markLocked(qint64 journalId, VelmoraEventJournalRecord
         const QByteArray mark = encodedRecord(type, journalId);
         if (file.writeAt(fileEnd, mark)) {
             fileEnd += mark.size();
+            VelmoraMetrics::instance().journalBytes.set(fileEnd);
             marksUnflushed = true;
         } else {
             // The event stays in the file as it was and is sent once more
@@ -586,6 +597,7 @@ bool VelmoraEventJournal::finishReplacementLocked(const Replacement &replacement
     }
     ++fileGeneration;
     fileEnd = outputSize + tailSize;
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
     marksUnflushed = false;
     renameUnflushed = true;
     retryCompactionAt = 0;
