@@ -109,9 +109,9 @@ bool VelmoraStatusEndpoint::apply(const QString &addressAndPort, const QString &
                true);
         return false;
     }
-    password = passwordSet ? passwordHash : QString();
     {
         const std::lock_guard<std::mutex> locker(mutex);
+        password = passwordSet ? passwordHash : QString();
         page = VelmoraStatusPage::html(passwordSet);
     }
 

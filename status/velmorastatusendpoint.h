@@ -67,9 +67,9 @@ private:
     QStringList statusTexts;
     SVelmoraHeldRows heldRows;
     SVelmoraDeviceSnapshot devices;
-    QString password;
-    // Guards page and status, which the HTTP threads read.
+    // Guards password, page and status, which the HTTP threads read.
     mutable std::mutex mutex;
+    QString password;
     QByteArray page;
     QByteArray status;
 };
