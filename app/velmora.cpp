@@ -17,7 +17,10 @@
 #include "velmoraloghousekeeper.h"
 #include "velmoralinestatetext.h"
 #include "velmoralogpane.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
+#include "velmoraservicewatchdog.h"
+#include "velmorastatusendpoint.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -164,6 +167,7 @@ int Velmora::init()
     // delays no alarm and no keepalive.
     connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
             Qt::DirectConnection);
+    startStatusEndpoint();
 
     showMainWindow();
     return 1;
@@ -471,6 +475,8 @@ void Velmora::confSlot()
     if (comThread)
         emit comStopSignal();
     startComThread();
+    if (endpoint)
+        endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 
     QMessageBox box(QMessageBox::Warning, kWarningTitle,
                     QStringLiteral("Для применения настроек необходим перезапуск программы"), QMessageBox::Ok, this);
@@ -588,6 +594,8 @@ void Velmora::timeoutSlot()
                                            : tr("Events waiting for the monitoring software: ")
                                                  + QString::number(held));
     }
+    if (endpoint && connectionsLabel && heldEventsLabel && lineStateLabel)
+        endpoint->setStatusTexts({connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()});
 }
 
 void Velmora::addDevicesAction()
@@ -614,4 +622,26 @@ void Velmora::on_devicesSlot()
     devicesWindow->show();
     devicesWindow->raise();
     devicesWindow->activateWindow();
+}
+
+void Velmora::startStatusEndpoint()
+{
+    endpoint = new VelmoraStatusEndpoint(this);
+    connect(endpoint, &VelmoraStatusEndpoint::logSignal, this, &Velmora::Put2Log);
+    connect(endpoint, &VelmoraStatusEndpoint::heldRowsWantedSignal, comThread, &VelmoraComThread::setHeldRowsWanted);
+    connect(comThread, &VelmoraComThread::heldRowsSignal, endpoint, &VelmoraStatusEndpoint::setHeldRows,
+            Qt::QueuedConnection);
+    connect(endpoint, &VelmoraStatusEndpoint::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
+    connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
+    connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread,
+            &VelmoraNetworkThread::requestDeviceSnapshot);
+    connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, endpoint, &VelmoraStatusEndpoint::setDevices,
+            Qt::QueuedConnection);
+    endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
+
+    watchdog = new VelmoraServiceWatchdog;
+    watchdog->watch(this);
+    watchdog->watch(networkThread->networkServer);
+    watchdog->watch(comThread->eventReceiver(), true);
+    watchdog->start();
 }

@@ -22,6 +22,8 @@ class VelmoraEventsWindow;
 class VelmoraInstanceLock;
 class VelmoraJournalDamageNotice;
 class VelmoraNetworkThread;
+class VelmoraServiceWatchdog;
+class VelmoraStatusEndpoint;
 
 // The main window: toolbar with Settings and Exit, logo and about text, the
 // log pane that every part of the program reports to, and a status bar with
@@ -69,6 +71,7 @@ public:
     VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
     VelmoraComThread *comWorkerThread() const { return comThread; }
     VelmoraEventJournal *eventJournal() const { return journal; }
+    VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
     VelmoraConfWidget *confPanel() const { return confWidget; }
     QToolBar *mainToolBar() const { return toolBar; }
@@ -124,6 +127,8 @@ private:
     // A damaged journal found at open: one log line, and the status bar
     // shows it until the operator acknowledges it.
     void reportJournalDamage();
+    // The status endpoint and the systemd notifications, wired to the workers.
+    void startStatusEndpoint();
     void addDevicesAction();
     // 1 when this process is the only one using the application directory.
     int lockApplicationDirectory();
@@ -137,6 +142,9 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraStatusEndpoint *endpoint = nullptr;
+    // Process-lifetime, like the threads it watches.
+    VelmoraServiceWatchdog *watchdog = nullptr;
     QToolBar *toolBar = nullptr;
     QAction *confAction = nullptr;
     QAction *exitAction = nullptr;

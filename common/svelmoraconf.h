@@ -28,6 +28,10 @@ struct SVelmoraConf
     // Day logs whose day is more than this many days past are deleted; 0
     // keeps them all. Read by the log housekeeping thread.
     VelmoraSharedInt logDays = 0;
+    // Optional elements, written only when set. The status endpoint's
+    // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
+    QString httpAddress;
+    QString httpPasswordHash;
 };
 
 #endif // SVELMORACONF_H

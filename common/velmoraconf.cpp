@@ -103,6 +103,22 @@ bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attri
     }
 }
 
+const char kHttpElement[] = "LUMARIHTTP";
+const char kHttpPasswordElement[] = "LUMARIHTTPPASSWORD";
+
+// The optional elements beyond the ten; false for any other name.
+bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAttributes &attributes)
+{
+    const QString value = attributes.value(QLatin1String("value")).toString().trimmed();
+    if (name == QLatin1String(kHttpElement))
+        conf->httpAddress = value;
+    else if (name == QLatin1String(kHttpPasswordElement))
+        conf->httpPasswordHash = value;
+    else
+        return false;
+    return true;
+}
+
 // Reads the settings group up to its end element (or the end of input).
 // A field read twice counts as the later occurrence left it.
 void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten, bool *optionalAsWritten)
@@ -121,7 +137,7 @@ void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten, bo
             const qint32 days = toIntOrZero(reader.attributes().value(QLatin1String("value")).toString(), &converted);
             *optionalAsWritten = converted && days >= 0 && days <= kMaxLogDays;
             conf->logDays = *optionalAsWritten ? days : 0;
-        } else {
+        } else if (!storeOptionalField(conf, reader.name(), reader.attributes())) {
             reader.skipCurrentElement();
         }
     }
@@ -232,6 +248,10 @@ QByteArray VelmoraCommon_ConfFileText(const SVelmoraConf &conf)
     text += fieldLine("LUMARICOMUSETIME", QStringLiteral("Surgard+Время"), QString::number(conf.useTime));
     if (conf.logDays != 0)
         text += fieldLine(kLogDaysName, QStringLiteral("Хранить дневные логи (дней, 0 - все)"), QString::number(conf.logDays));
+    if (!conf.httpAddress.isEmpty())
+        text += fieldLine(kHttpElement, QStringLiteral("HTTP: адрес:порт страницы состояния и метрик"), conf.httpAddress);
+    if (!conf.httpPasswordHash.isEmpty())
+        text += fieldLine(kHttpPasswordElement, QStringLiteral("HTTP: хеш пароля (PBKDF2)"), conf.httpPasswordHash);
     text += QStringLiteral("   </LUMARICOMMON>\n");
     text += QStringLiteral("</LUMARICONFIG>");
     return QTextCodec::codecForName(kFileCodec)->fromUnicode(text);

@@ -2,6 +2,7 @@
 
 #include "velmoraeventjournalrecord.h"
 #include "velmorajournaldamage.h"
+#include "velmorametrics.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -69,7 +70,10 @@ VelmoraEventJournal::~VelmoraEventJournal()
 bool VelmoraEventJournal::open()
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    return openLocked();
+    const bool opened = openLocked();
+    VelmoraMetrics::instance().journalWritable.set(opened ? 1 : 0);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    return opened;
 }
 
 bool VelmoraEventJournal::isOpen() const
@@ -283,8 +287,10 @@ VelmoraEventJournal::Damage VelmoraEventJournal::damageFound() const
 bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    if (!openLocked())
+    if (!openLocked()) {
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
+    }
     // Until a compaction's rename is on the disk, a power failure could
     // bring back the file from before it, without what is appended now.
     if (renameUnflushed) {
@@ -308,9 +314,13 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     if (!file.writeAt(fileEnd, batch) || !file.sync()) {
         lastError = file.errorString();
         discardTailLocked();
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
     }
     fileEnd += batch.size();
+    VelmoraMetrics::instance().journalWritable.set(1);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    VelmoraMetrics::instance().eventsJournaled.add(std::uint64_t(events.size()));
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
@@ -386,6 +396,7 @@ void VelmoraEventJournal::markLocked(qint64 journalId, VelmoraEventJournalRecord
         const QByteArray mark = encodedRecord(type, journalId);
         if (file.writeAt(fileEnd, mark)) {
             fileEnd += mark.size();
+            VelmoraMetrics::instance().journalBytes.set(fileEnd);
             marksUnflushed = true;
         } else {
             // The event stays in the file as it was and is sent once more
@@ -672,6 +683,7 @@ bool VelmoraEventJournal::finishReplacementLocked(const Replacement &replacement
     }
     ++fileGeneration;
     fileEnd = outputSize + tailSize;
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
     marksUnflushed = false;
     renameUnflushed = true;
     retryCompactionAt = 0;

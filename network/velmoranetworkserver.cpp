@@ -9,6 +9,7 @@
 #include "velmoraeventstore.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
+#include "velmorametrics.h"
 #include "velmorapacketdecoder.h"
 
 #include <QDateTime>
@@ -150,6 +151,7 @@ void VelmoraNetworkServer::startSlot()
     listenNotifier = new QSocketNotifier(listenDescriptor, QSocketNotifier::Read, this);
     connect(listenNotifier, &QSocketNotifier::activated, this, &VelmoraNetworkServer::acceptConnectionSlot);
     report(kListening, kLogInfo, args);
+    VelmoraMetrics::instance().receiverListening.set(1);
 }
 
 void VelmoraNetworkServer::closeListener()
@@ -162,6 +164,7 @@ void VelmoraNetworkServer::closeListener()
     }
     ListeningSocket::close(listenDescriptor);
     listenDescriptor = -1;
+    VelmoraMetrics::instance().receiverListening.set(0);
 }
 
 void VelmoraNetworkServer::stopSlot()
@@ -389,6 +392,11 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocke
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
     read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, localNow());
+    read.readAtUs = VelmoraMetrics::monotonicUs();
+    for (const SVelmoraFrameOutcome &outcome : qAsConst(read.outcomes)) {
+        VelmoraMetrics::instance().framesReceived.add(outcome.result == 1 ? 1 : 0);
+        VelmoraMetrics::instance().eventsReceived.add(outcome.hasEvent ? 1 : 0);
+    }
     client->activity.noteOutcomes(read.outcomes, QDateTime::currentMSecsSinceEpoch());
     trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
@@ -447,6 +455,8 @@ void VelmoraNetworkServer::applyDecodedReads()
                 replies += outcome.reply;
         }
         read.socket->write(replies);
+        if (!replies.isEmpty())
+            VelmoraMetrics::instance().deviceAckLatency.observeUs(VelmoraMetrics::monotonicUs() - read.readAtUs);
     }
 
     // Then the events, before any log line: a pass that read a flood from
@@ -504,6 +514,9 @@ bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
     const QVector<bool> admitted = backlogGuard.admit(events, *eventStore, &limitLines);
     for (const SVelmoraLogLine &line : qAsConst(limitLines))
         report(line);
+    const auto refusedByLimit = std::uint64_t(admitted.count(false));
+    VelmoraMetrics::instance().backlogLimitHits.add(refusedByLimit);
+    VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::BacklogLimit, refusedByLimit);
     if (backlogGuard.anyInForce() && !backlogTimer->isActive())
         backlogTimer->start(backlogGuard.limits().recheckMs);
     QVector<SVelmoraMsg> accepted;
@@ -512,8 +525,10 @@ bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
         if (admitted.at(index))
             accepted << events.at(index);
     }
-    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted))
+    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted)) {
+        VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::NotJournaled, accepted.size());
         return false;
+    }
     int next = 0;
     int nextAccepted = 0;
     for (DecodedRead &read : reads) {
@@ -645,6 +660,7 @@ void VelmoraNetworkServer::dropHalfFrame(SVelmoraClient *client)
 void VelmoraNetworkServer::publishCount()
 {
     clientCount.store(clients.size());
+    VelmoraMetrics::instance().devicesConnected.set(clients.size());
 }
 
 SVelmoraDeviceRow VelmoraNetworkServer::rowOf(const SVelmoraClient &client)

@@ -18,6 +18,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <cstdint>
 
 class DeviceSocket;
 class QSocketNotifier;
@@ -112,6 +113,8 @@ private:
         // other lines once the pass's replies are out.
         QString receivedLine;
         QVector<SVelmoraFrameOutcome> outcomes;
+        // For the ACK latency metric.
+        std::int64_t readAtUs = 0;
     };
 
     void readFrom(DeviceSocket *socket);

@@ -200,6 +200,64 @@
     </message>
 </context>
 <context>
+    <name>VelmoraDevicesModel</name>
+    <message>
+        <source>Device ID</source>
+        <translation>ID устройства</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Адрес</translation>
+    </message>
+    <message>
+        <source>Connected since</source>
+        <translation>Подключено с</translation>
+    </message>
+    <message>
+        <source>Last frame</source>
+        <translation>Последний пакет</translation>
+    </message>
+    <message>
+        <source>Last periodic test</source>
+        <translation>Последний периодический тест</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>Пакетов</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC-ключ</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Отключено</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>known</source>
+        <translation>известен</translation>
+    </message>
+    <message>
+        <source>not known</source>
+        <translation>неизвестен</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraDevicesWindow</name>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
+        <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+    </message>
+</context>
+<context>
     <name>VelmoraEventsWindow</name>
     <message>
         <source>Send again</source>
@@ -333,61 +391,105 @@
     </message>
 </context>
 <context>
-    <name>VelmoraDevicesModel</name>
+    <name>VelmoraStatusEndpoint</name>
     <message>
-        <source>Device ID</source>
-        <translation>ID устройства</translation>
+        <source>[%1] The status page is off: LUMARIHTTP &quot;%2&quot; is not ADDRESS:PORT.</source>
+        <translation>[%1] Страница состояния выключена: LUMARIHTTP "%2" не в форме АДРЕС:ПОРТ.</translation>
+    </message>
+    <message>
+        <source>[%1] The status page is off: listening on %2, which is not a loopback address, needs a password (LUMARIHTTPPASSWORD).</source>
+        <translation>[%1] Страница состояния выключена: для адреса %2, не петлевого, нужен пароль (LUMARIHTTPPASSWORD).</translation>
+    </message>
+    <message>
+        <source>[%1] Unable to listen %2 for the status page: %3.</source>
+        <translation>[%1] Невозможно слушать %2 для страницы состояния: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Status page listening on %2.</source>
+        <translation>[%1] Страница состояния доступна на %2.</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraStatusPage</name>
+    <message>
+        <source>Events held for the monitoring software and set aside</source>
+        <translation>События, удерживаемые для программы мониторинга, и отложенные</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Строка</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Attempts</source>
+        <translation>Попытки</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Получено</translation>
     </message>
     <message>
         <source>Address</source>
         <translation>Адрес</translation>
     </message>
     <message>
-        <source>Connected since</source>
-        <translation>Подключено с</translation>
+        <source>Device</source>
+        <translation>Устройство</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Подключено</translation>
     </message>
     <message>
         <source>Last frame</source>
         <translation>Последний пакет</translation>
     </message>
     <message>
-        <source>Last periodic test</source>
-        <translation>Последний периодический тест</translation>
+        <source>None</source>
+        <translation>Нет</translation>
     </message>
     <message>
-        <source>Frames</source>
-        <translation>Пакетов</translation>
+        <source>Waiting</source>
+        <translation>Ожидает</translation>
     </message>
     <message>
-        <source>MAC</source>
-        <translation>MAC-ключ</translation>
+        <source>Refused</source>
+        <translation>Отклонено</translation>
     </message>
     <message>
-        <source>Disconnected</source>
-        <translation>Отключено</translation>
+        <source>Set aside</source>
+        <translation>Отложено</translation>
     </message>
     <message>
-        <source>none</source>
-        <translation>нет</translation>
+        <source>Send again</source>
+        <translation>Отправить повторно</translation>
     </message>
     <message>
-        <source>known</source>
-        <translation>известен</translation>
+        <source>Release</source>
+        <translation>Снять</translation>
     </message>
     <message>
-        <source>not known</source>
-        <translation>неизвестен</translation>
-    </message>
-</context>
-<context>
-    <name>VelmoraDevicesWindow</name>
-    <message>
-        <source>Devices</source>
-        <translation>Устройства</translation>
+        <source>Password</source>
+        <translation>Пароль</translation>
     </message>
     <message>
-        <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
-        <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+        <source>Wrong password; nothing was done.</source>
+        <translation>Неверный пароль; ничего не сделано.</translation>
+    </message>
+    <message>
+        <source>Done.</source>
+        <translation>Выполнено.</translation>
+    </message>
+    <message>
+        <source>Lumari does not answer.</source>
+        <translation>Lumari не отвечает.</translation>
     </message>
 </context>
 <context>
