@@ -3,10 +3,9 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
-// Turns SIGINT and SIGTERM into a Qt signal, through a socket pair written
-// by the handler: the handler itself may do nothing but write.
+// Turns the system's requests to end the program into a Qt signal: SIGINT
+// and SIGTERM on POSIX (signalwatcher_posix.cpp), Ctrl+C, Ctrl+Break and the
+// console closing on Windows (signalwatcher_win.cpp). One at a time.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
@@ -15,15 +14,14 @@ public:
     explicit SignalWatcher(QObject *parent = nullptr);
     ~SignalWatcher() override;
 
-    bool isWatching() const { return notifier != nullptr; }
+    bool isWatching() const { return watching; }
 
 signals:
-    void terminationRequested(int signalNumber);
+    // reason: the signal's number, or the console event's type on Windows.
+    void terminationRequested(int reason);
 
 private:
-    void readSignal();
-
-    QSocketNotifier *notifier = nullptr;
+    bool watching = false;
 };
 
 #endif // SIGNALWATCHER_H

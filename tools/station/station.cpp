@@ -17,6 +17,9 @@ constexpr int kReadChunk = 512;
 // The converter takes its answer the moment it arrives; closing the port at
 // once would still take the last answer with it before it is read.
 constexpr int kAnswerGraceMs = 300;
+// How often a line without anything to watch (a COM port on Windows) is
+// read: well within the time the converter waits for its answer.
+constexpr int kPollMs = 10;
 
 QString answerName(AnswerPolicy::Answer answer)
 {
@@ -54,7 +57,7 @@ void Station::start()
     if (port.isListening()) {
         print(QStringLiteral("listen %1").arg(port.listeningPort()),
               {{QStringLiteral("type"), QStringLiteral("listen")}, {QStringLiteral("port"), port.listeningPort()}});
-        listenNotifier = new QSocketNotifier(port.listeningFd(), QSocketNotifier::Read, this);
+        listenNotifier = new QSocketNotifier(port.listeningSocket(), QSocketNotifier::Read, this);
         connect(listenNotifier, &QSocketNotifier::activated, this, &Station::acceptConnection);
         if (options.maxSeconds > 0)
             timeLimit->start(int(qMin<qint64>(options.maxSeconds * 1000, std::numeric_limits<int>::max())));
@@ -67,8 +70,14 @@ void Station::start()
     if (!options.linkPath.isEmpty())
         print(QStringLiteral("link %1").arg(options.linkPath),
               {{QStringLiteral("type"), QStringLiteral("link")}, {QStringLiteral("path"), options.linkPath}});
-    notifier = new QSocketNotifier(port.fd(), QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &Station::readPort);
+    if (port.readNotifierHandle() >= 0) {
+        notifier = new QSocketNotifier(port.readNotifierHandle(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &Station::readPort);
+    } else {
+        pollTimer = new QTimer(this);
+        connect(pollTimer, &QTimer::timeout, this, &Station::readPort);
+        pollTimer->start(kPollMs);
+    }
     if (options.maxSeconds > 0)
         timeLimit->start(int(qMin<qint64>(options.maxSeconds * 1000, std::numeric_limits<int>::max())));
 }
@@ -85,7 +94,7 @@ void Station::acceptConnection()
     reader = LineReader();
     print(QStringLiteral("connected %1").arg(peer),
           {{QStringLiteral("type"), QStringLiteral("connected")}, {QStringLiteral("peer"), peer}});
-    notifier = new QSocketNotifier(port.fd(), QSocketNotifier::Read, this);
+    notifier = new QSocketNotifier(port.readNotifierHandle(), QSocketNotifier::Read, this);
     notifier->setEnabled(!stopped);
     connect(notifier, &QSocketNotifier::activated, this, &Station::readPort);
 }
@@ -223,6 +232,8 @@ void Station::stop(ExitCode code)
         notifier->setEnabled(false);
     if (listenNotifier)
         listenNotifier->setEnabled(false);
+    if (pollTimer)
+        pollTimer->stop();
     timeLimit->stop();
     print(QStringLiteral("summary: %1 line(s): %2 event(s), %3 keepalive(s), %4 unrecognised; answered %5 ACK, "
                          "%6 NAK, %7 unanswered; exit %8")

@@ -45,6 +45,8 @@ private:
     StationPort &port;
     QSocketNotifier *notifier = nullptr;
     QSocketNotifier *listenNotifier = nullptr;
+    // Reads a line that has nothing a notifier could watch.
+    QTimer *pollTimer = nullptr;
     QTimer *timeLimit = nullptr;
     LineReader reader;
     QElapsedTimer clock;

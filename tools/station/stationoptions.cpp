@@ -1,5 +1,6 @@
 #include "stationoptions.h"
 
+#include "stationport.h"
 #include "toolcommandline.h"
 
 #include <QCommandLineParser>
@@ -9,6 +10,9 @@ using ToolCommandLine::readNumber;
 int StationOptions::parse(const QStringList &arguments, StationOptions *options, QString *error)
 {
     QCommandLineParser parser;
+    const QString platformNote = StationPort::hasPseudoTerminals() ? QString() : QStringLiteral(
+        "\n\nOn Windows there are no pseudo-terminals: give --device COMn (for instance one end\n"
+        "of a virtual null-modem pair whose other end the converter opens) or --listen PORT.");
     parser.setApplicationDescription(QStringLiteral(
         "Simulates the central-station monitoring software on the serial side of the Lumari\n"
         "converter. Reads receiver lines ended by 0x14, prints each one decoded (receiver,\n"
@@ -18,18 +22,20 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
         "port name at that path. With --listen it stands in for monitoring software that\n"
         "listens on TCP instead: it prints \"listen PORT\" first, takes one connection at a\n"
         "time (a new one replaces the last) and goes on listening when it closes; point the\n"
-        "converter's port name at tcp://HOST:PORT. Ctrl-C or SIGTERM ends it with a summary.\n"
+        "converter's port name at tcp://HOST:PORT. Ctrl-C or SIGTERM (on Windows also\n"
+        "closing its console) ends it with a summary.\n"
         "\n"
         "Lines are counted from 1, keepalives and repeated lines included; the silent rules\n"
         "win over --nak-first.\n"
         "\n"
         "Exit codes: 0 done; 1 bad command line; 2 the port could not be opened, created or\n"
         "read; 3 --seconds ran out before --lines lines came in; 4 with --strict, a line\n"
-        "that is neither an event nor a keepalive came in."));
+        "that is neither an event nor a keepalive came in.") + platformNote);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption device(QStringLiteral("device"),
-        QStringLiteral("Open this serial device (raw, 8N1) instead of creating a pseudo-terminal."),
+        QStringLiteral("Open this serial device (raw, 8N1; a COM port such as COM3 on Windows) instead of "
+                       "creating a pseudo-terminal."),
         QStringLiteral("path"));
     const QCommandLineOption link(QStringLiteral("link"),
         QStringLiteral("Also make a symlink with this name to the pseudo-terminal (removed at exit)."),
@@ -86,6 +92,9 @@ int StationOptions::parse(const QStringList &arguments, StationOptions *options,
             return bad(listen, QStringLiteral("not together with --device or --link"));
         options->listenPort = int(value);
     }
+    if (!StationPort::hasPseudoTerminals() && options->devicePath.isEmpty() && options->listenPort < 0)
+        return bad(parser.isSet(link) ? link : device,
+                   QStringLiteral("no pseudo-terminals on Windows: give --device COMn or --listen PORT"));
     if (!readNumber(parser.value(baud), 1, 4000000, &value))
         return bad(baud, QStringLiteral("expected a line speed"));
     options->baudRate = int(value);

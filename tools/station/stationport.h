@@ -3,34 +3,44 @@
 
 #include <QString>
 
+#include <memory>
+
 // The station's end of the line: a real serial device, the master side of a
-// pseudo-terminal whose slave the converter opens as its port, or the
-// connection the converter made to a TCP port the station listens on (one at
-// a time; a new one replaces the last).
+// pseudo-terminal whose slave the converter opens as its port (POSIX only),
+// or the connection the converter made to a TCP port the station listens on
+// (one at a time; a new one replaces the last). Each platform has its own
+// implementation (stationport_posix.cpp, stationport_win.cpp).
 class StationPort
 {
 public:
-    StationPort() = default;
+    StationPort();
     ~StationPort();
     StationPort(const StationPort &) = delete;
     StationPort &operator=(const StationPort &) = delete;
 
-    // Both return false with a reason in errorString().
+    // False where the system has no pseudo-terminals (Windows).
+    static bool hasPseudoTerminals();
+
+    // All three return false with a reason in errorString().
+    // path: a device path, or a COM port name such as COM3 on Windows.
     bool openDevice(const QString &path, int baudRate);
     bool createPseudoTerminal(const QString &linkPath);
     // Listens on all IPv4 addresses; port 0 takes a free one.
     bool listenTcp(quint16 port);
 
-    bool isListening() const { return listenFd >= 0; }
-    int listeningFd() const { return listenFd; }
+    bool isListening() const;
+    // The listening socket, for a QSocketNotifier.
+    qintptr listeningSocket() const;
     quint16 listeningPort() const { return tcpPort; }
     // Takes the waiting connection as the line, closing the last one.
     // False with a reason when there was none to take.
     bool acceptConnection(QString *peer);
-    bool hasConnection() const { return portFd >= 0; }
+    bool hasConnection() const;
     void closeConnection();
 
-    int fd() const { return portFd; }
+    // What a QSocketNotifier can watch for input on the line; -1 when the
+    // line has nothing of the kind (a COM port on Windows) and is polled.
+    qintptr readNotifierHandle() const;
     // The path the converter should open.
     QString path() const { return portPath; }
     QString errorString() const { return error; }
@@ -42,16 +52,14 @@ public:
     bool writeByte(char byte);
 
 private:
+    struct Platform;
+
+    // Sets errorString() to what followed by the system's reason; false.
     bool fail(const QString &what);
 
-    int portFd = -1;
-    // The station keeps the slave open as well, so that the master does not
-    // see a hang-up each time the converter closes and reopens its port.
-    int slaveFd = -1;
-    int listenFd = -1;
+    std::unique_ptr<Platform> platform;
     quint16 tcpPort = 0;
     QString portPath;
-    QString linkPath;
     QString error;
 };
 

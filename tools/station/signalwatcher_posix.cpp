@@ -20,19 +20,26 @@ void onSignal(int signalNumber)
 
 } // namespace
 
+// The handler itself may do nothing but write: it writes the signal's number
+// to a socket pair whose other end the event loop reads.
 SignalWatcher::SignalWatcher(QObject *parent)
     : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
-    notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        if (::read(signalPipe[1], &byte, 1) == 1)
+            emit terminationRequested(int(byte));
+    });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    watching = true;
 }
 
 SignalWatcher::~SignalWatcher()
@@ -47,11 +54,4 @@ SignalWatcher::~SignalWatcher()
             ::close(fd);
         fd = -1;
     }
-}
-
-void SignalWatcher::readSignal()
-{
-    char byte = 0;
-    if (::read(signalPipe[1], &byte, 1) == 1)
-        emit terminationRequested(int(byte));
 }

@@ -40,16 +40,53 @@ bool makeNonBlocking(int fd)
 
 } // namespace
 
+struct StationPort::Platform
+{
+    int portFd = -1;
+    // The station keeps the slave open as well, so that the master does not
+    // see a hang-up each time the converter closes and reopens its port.
+    int slaveFd = -1;
+    int listenFd = -1;
+    QString linkPath;
+};
+
+StationPort::StationPort() : platform(std::make_unique<Platform>()) {}
+
 StationPort::~StationPort()
 {
-    if (!linkPath.isEmpty())
-        ::unlink(QFile::encodeName(linkPath).constData());
-    if (slaveFd >= 0)
-        ::close(slaveFd);
-    if (portFd >= 0)
-        ::close(portFd);
-    if (listenFd >= 0)
-        ::close(listenFd);
+    if (!platform->linkPath.isEmpty())
+        ::unlink(QFile::encodeName(platform->linkPath).constData());
+    if (platform->slaveFd >= 0)
+        ::close(platform->slaveFd);
+    if (platform->portFd >= 0)
+        ::close(platform->portFd);
+    if (platform->listenFd >= 0)
+        ::close(platform->listenFd);
+}
+
+bool StationPort::hasPseudoTerminals()
+{
+    return true;
+}
+
+bool StationPort::isListening() const
+{
+    return platform->listenFd >= 0;
+}
+
+qintptr StationPort::listeningSocket() const
+{
+    return platform->listenFd;
+}
+
+bool StationPort::hasConnection() const
+{
+    return platform->portFd >= 0;
+}
+
+qintptr StationPort::readNotifierHandle() const
+{
+    return platform->portFd;
 }
 
 bool StationPort::fail(const QString &what)
@@ -65,18 +102,18 @@ bool StationPort::openDevice(const QString &path, int baudRate)
         error = QStringLiteral("unsupported line speed %1").arg(baudRate);
         return false;
     }
-    portFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (portFd < 0)
+    platform->portFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (platform->portFd < 0)
         return fail(QStringLiteral("cannot open %1").arg(path));
     termios settings{};
-    if (tcgetattr(portFd, &settings) != 0)
+    if (tcgetattr(platform->portFd, &settings) != 0)
         return fail(QStringLiteral("cannot read the settings of %1").arg(path));
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag &= ~(CSTOPB | PARENB);
     cfsetispeed(&settings, speed);
     cfsetospeed(&settings, speed);
-    if (tcsetattr(portFd, TCSANOW, &settings) != 0)
+    if (tcsetattr(platform->portFd, TCSANOW, &settings) != 0)
         return fail(QStringLiteral("cannot configure %1").arg(path));
     portPath = path;
     return true;
@@ -89,12 +126,12 @@ bool StationPort::createPseudoTerminal(const QString &link)
     cfmakeraw(&raw);
     // Raw from the start: an echoing terminal would hand the converter its
     // own line back as the answer.
-    if (::openpty(&portFd, &slaveFd, name, &raw, nullptr) != 0)
+    if (::openpty(&platform->portFd, &platform->slaveFd, name, &raw, nullptr) != 0)
         return fail(QStringLiteral("cannot create a pseudo-terminal"));
-    if (!makeNonBlocking(portFd))
+    if (!makeNonBlocking(platform->portFd))
         return fail(QStringLiteral("cannot make the pseudo-terminal non-blocking"));
-    ::fcntl(portFd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(platform->portFd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(platform->slaveFd, F_SETFD, FD_CLOEXEC);
     portPath = QString::fromLocal8Bit(name);
     if (!link.isEmpty()) {
         const QByteArray linkName = QFile::encodeName(link);
@@ -103,7 +140,7 @@ bool StationPort::createPseudoTerminal(const QString &link)
             ::unlink(linkName.constData());
         if (::symlink(name, linkName.constData()) != 0)
             return fail(QStringLiteral("cannot make the link %1").arg(link));
-        linkPath = link;
+        platform->linkPath = link;
     }
     return true;
 }
@@ -113,21 +150,21 @@ bool StationPort::listenTcp(quint16 port)
     // A converter that closes while an answer is on its way must not end
     // the station.
     std::signal(SIGPIPE, SIG_IGN);
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listenFd < 0)
+    platform->listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (platform->listenFd < 0)
         return fail(QStringLiteral("cannot create a socket"));
     const int on = 1;
-    ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(platform->listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(port);
-    if (::bind(listenFd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+    if (::bind(platform->listenFd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         return fail(QStringLiteral("cannot listen on port %1").arg(port));
-    if (::listen(listenFd, 4) != 0)
+    if (::listen(platform->listenFd, 4) != 0)
         return fail(QStringLiteral("cannot listen on port %1").arg(port));
     socklen_t length = sizeof address;
-    if (::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    if (::getsockname(platform->listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return fail(QStringLiteral("cannot read the listening port"));
     tcpPort = ntohs(address.sin_port);
     portPath = QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort);
@@ -138,14 +175,14 @@ bool StationPort::acceptConnection(QString *peer)
 {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&address), &length,
+    const int fd = ::accept4(platform->listenFd, reinterpret_cast<sockaddr *>(&address), &length,
                              SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
         return fail(QStringLiteral("cannot accept a connection"));
     closeConnection();
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    portFd = fd;
+    platform->portFd = fd;
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     *peer = QStringLiteral("%1:%2").arg(QString::fromLatin1(text)).arg(ntohs(address.sin_port));
@@ -154,15 +191,15 @@ bool StationPort::acceptConnection(QString *peer)
 
 void StationPort::closeConnection()
 {
-    if (isListening() && portFd >= 0) {
-        ::close(portFd);
-        portFd = -1;
+    if (isListening() && platform->portFd >= 0) {
+        ::close(platform->portFd);
+        platform->portFd = -1;
     }
 }
 
 int StationPort::read(char *buffer, int size)
 {
-    const ssize_t count = ::read(portFd, buffer, size_t(size));
+    const ssize_t count = ::read(platform->portFd, buffer, size_t(size));
     if (count == 0 && isListening())
         return kClosed;
     if (count >= 0)
@@ -178,7 +215,7 @@ int StationPort::read(char *buffer, int size)
 bool StationPort::writeByte(char byte)
 {
     for (;;) {
-        const ssize_t count = ::write(portFd, &byte, 1);
+        const ssize_t count = ::write(platform->portFd, &byte, 1);
         if (count == 1)
             return true;
         if (count < 0 && errno == EINTR)
