@@ -4,6 +4,7 @@
 #include "velmoradeviceswindow.h"
 #include "velmoraeventswindow.h"
 #include "velmoraimages.h"
+#include "velmorajournaldamagenotice.h"
 #include "velmoralinestatetext.h"
 #include "velmoralog.h"
 #include "velmoralogpane.h"
@@ -280,4 +281,17 @@ void Velmora::deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot)
 {
     if (devicesWindow)
         devicesWindow->snapshotSlot(snapshot);
+}
+
+void Velmora::showJournalDamage(const VelmoraEventJournal::Damage &damage)
+{
+    journalDamageNotice = new VelmoraJournalDamageNotice(damage, this);
+    mainStatusBar->addPermanentWidget(journalDamageNotice);
+}
+
+QStringList Velmora::statusTexts() const
+{
+    if (!connectionsLabel || !heldEventsLabel || !lineStateLabel)
+        return {};
+    return {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
 }

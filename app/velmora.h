@@ -4,6 +4,7 @@
 #include "svelmoradevicesnapshot.h"
 #include "svelmoraheldrow.h"
 #include "svelmoralinestate.h"
+#include "velmoraeventjournal.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -17,6 +18,7 @@ class QToolBar;
 class VelmoraConfWidget;
 class VelmoraDevicesWindow;
 class VelmoraEventsWindow;
+class VelmoraJournalDamageNotice;
 
 // The main window: toolbar with Settings, Events, Devices and Exit, logo and
 // about text, the log pane that every part of the program reports to, and a
@@ -54,6 +56,10 @@ public:
     // Null until the Events action is first used.
     VelmoraEventsWindow *heldEventsWindow() const { return eventsWindow; }
     QLabel *aboutText() const { return aboutLabel; }
+    // Null unless a damaged journal was reported at start.
+    VelmoraJournalDamageNotice *journalDamageReport() const { return journalDamageNotice; }
+    // The status bar's texts, as the status page repeats them.
+    QStringList statusTexts() const;
     static QTextEdit *logView();
     static int logViewLineCount();
     // Shows the lines still waiting for the pane's next batch.
@@ -77,6 +83,9 @@ public slots:
     // Passed on to the Events and Devices windows when they exist.
     void heldRowsSlot(const SVelmoraHeldRows &rows);
     void deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot);
+    // A damaged journal found at open: the status bar shows it until the
+    // operator acknowledges it.
+    void showJournalDamage(const VelmoraEventJournal::Damage &damage);
 
     void on_exitSlot();
     void on_confSlot();
@@ -110,6 +119,7 @@ private:
     QAction *eventsAction = nullptr;
     VelmoraEventsWindow *eventsWindow = nullptr;
     QLabel *aboutLabel = nullptr;
+    VelmoraJournalDamageNotice *journalDamageNotice = nullptr;
     QString appDirectory;
 };
 

@@ -1,5 +1,6 @@
 #include "velmorastartup.h"
 
+#include "diskspace.h"
 #include "serialindexmaps.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
@@ -8,14 +9,19 @@
 #include "velmoraconf.h"
 #include "velmoraeventjournal.h"
 #include "velmorainstancelock.h"
+#include "velmorajournaldamagenotice.h"
 #include "velmoralog.h"
+#include "velmoraloghousekeeper.h"
 #include "velmoranetworkthread.h"
 #include "velmoraprogram.h"
+#include "velmoraservicewatchdog.h"
+#include "velmorastatusendpoint.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -63,8 +69,15 @@ VelmoraStartup::VelmoraStartup(Velmora &mainWindow, VelmoraClock &programClock, 
 {
 }
 
-// Out of line because the lock's class is complete only here.
-VelmoraStartup::~VelmoraStartup() = default;
+// The program itself ends without this; a start-up made and dropped (as
+// tests do) stops the housekeeping thread it started.
+VelmoraStartup::~VelmoraStartup()
+{
+    if (logHousekeepingThread) {
+        logHousekeepingThread->quit();
+        logHousekeepingThread->wait();
+    }
+}
 
 void VelmoraStartup::setApplicationDirectory(const QString &directory)
 {
@@ -101,8 +114,10 @@ int VelmoraStartup::run()
 
     if (lockApplicationDirectory() == -1 || loadConfiguration() == -1)
         return -1;
+    startLogHousekeeping();
 
     openEventJournal();
+    reportJournalDamage();
 
     // Every connection is made before the workers start, so that nothing
     // they say at their start is lost.
@@ -125,6 +140,7 @@ int VelmoraStartup::run()
         return -1;
     }
     listen();
+    startStatusEndpoint();
 
     statusTimer = new QTimer(this);
     connect(statusTimer, &QTimer::timeout, this, &VelmoraStartup::showStatus);
@@ -147,7 +163,7 @@ void VelmoraStartup::wire()
     connect(comThread, &VelmoraComThread::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(comThread, &VelmoraComThread::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
 
-    connect(&window, &Velmora::heldRowsWantedSignal, comThread, &VelmoraComThread::setHeldRowsWanted);
+    connect(&window, &Velmora::heldRowsWantedSignal, this, [this](bool wanted) { setHeldRowsWanted(true, wanted); });
     connect(comThread, &VelmoraComThread::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
     connect(&window, &Velmora::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
     connect(&window, &Velmora::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
@@ -308,6 +324,7 @@ void VelmoraStartup::applySettings()
     receiverStoppedForPort = false;
     emit comStopSignal();
     applyComSettings();
+    endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 }
 
 void VelmoraStartup::comStopped()
@@ -328,4 +345,61 @@ void VelmoraStartup::showStatus()
 {
     window.setConnectionCount(networkThread->connectionCount());
     window.setHeldCount(comThread->heldCount());
+    if (endpoint)
+        endpoint->setStatusTexts(window.statusTexts());
+}
+
+void VelmoraStartup::setHeldRowsWanted(bool byWindow, bool wanted)
+{
+    (byWindow ? windowWantsHeldRows : endpointWantsHeldRows) = wanted;
+    comThread->setHeldRowsWanted(windowWantsHeldRows || endpointWantsHeldRows);
+}
+
+void VelmoraStartup::startLogHousekeeping()
+{
+    VelmoraLogHousekeeper::Settings settings;
+    settings.directory = VelmoraProgram::logDirectory(appDirectory);
+    settings.journalFloorBytes = DiskSpace::kJournalFloorBytes;
+    settings.freeSpace = [](const QString &directory) { return DiskSpace::freeBytes(directory, nullptr); };
+    settings.keepDays = [] { return int(VelmoraCommon_GetConf()->logDays); };
+    logHousekeepingThread = new QThread(this);
+    auto *housekeeper = new VelmoraLogHousekeeper(settings);
+    housekeeper->moveToThread(logHousekeepingThread);
+    connect(logHousekeepingThread, &QThread::started, housekeeper, &VelmoraLogHousekeeper::start);
+    connect(logHousekeepingThread, &QThread::finished, housekeeper, &QObject::deleteLater);
+    connect(housekeeper, &VelmoraLogHousekeeper::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
+    logHousekeepingThread->start(QThread::LowestPriority);
+}
+
+void VelmoraStartup::reportJournalDamage()
+{
+    const VelmoraEventJournal::Damage damage = journal->damageFound();
+    if (damage.records == 0)
+        return;
+    window.Put2Log(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), true));
+    VelmoraCommon_LogError(VelmoraJournalDamageNotice::reportLine(damage, journal->filePath(), false));
+    window.showJournalDamage(damage);
+}
+
+void VelmoraStartup::startStatusEndpoint()
+{
+    endpoint = new VelmoraStatusEndpoint(this);
+    connect(endpoint, &VelmoraStatusEndpoint::logSignal, &window, &Velmora::Put2Log);
+    connect(endpoint, &VelmoraStatusEndpoint::heldRowsWantedSignal, this,
+            [this](bool wanted) { setHeldRowsWanted(false, wanted); });
+    connect(comThread, &VelmoraComThread::heldRowsSignal, endpoint, &VelmoraStatusEndpoint::setHeldRows,
+            Qt::QueuedConnection);
+    connect(endpoint, &VelmoraStatusEndpoint::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
+    connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
+    connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread,
+            &VelmoraNetworkThread::requestDeviceSnapshot);
+    connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, endpoint, &VelmoraStatusEndpoint::setDevices,
+            Qt::QueuedConnection);
+    endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
+
+    watchdog = new VelmoraServiceWatchdog;
+    watchdog->watch(&window);
+    watchdog->watch(networkThread->networkServer);
+    watchdog->watch(comThread->eventReceiver(), true);
+    watchdog->start();
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class QThread;
 class QTimer;
 class Velmora;
 class VelmoraClock;
@@ -14,6 +15,8 @@ class VelmoraComThread;
 class VelmoraEventJournal;
 class VelmoraInstanceLock;
 class VelmoraNetworkThread;
+class VelmoraServiceWatchdog;
+class VelmoraStatusEndpoint;
 
 // The program's composition root: run() opens the day log, locks the
 // application directory, reads the configuration, opens the journal,
@@ -49,6 +52,8 @@ public:
     VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
     VelmoraComThread *comWorkerThread() const { return comThread; }
     VelmoraEventJournal *eventJournal() const { return journal; }
+    // Null until run() made it.
+    VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
 signals:
     // Requests to the worker threads, each connected once in run().
@@ -62,6 +67,16 @@ private:
     // The configuration step: read, or defaults written. -1 ends start-up.
     int loadConfiguration();
     int openEventJournal();
+    // Retention, compression and the free-space floor of the day logs, on
+    // a thread of their own.
+    void startLogHousekeeping();
+    // A damaged journal found at open: one log line, and the window shows it.
+    void reportJournalDamage();
+    // The status endpoint and the systemd notifications.
+    void startStatusEndpoint();
+    // Held-event lists are wanted while the Events window or the status
+    // endpoint wants them.
+    void setHeldRowsWanted(bool byWindow, bool wanted);
     int startComThread();
     int startNetworkThread();
     // Every connection between the workers, the window and this object.
@@ -91,6 +106,12 @@ private:
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
     QTimer *statusTimer = nullptr;
+    QThread *logHousekeepingThread = nullptr;
+    VelmoraStatusEndpoint *endpoint = nullptr;
+    // Process-lifetime, like the threads it watches.
+    VelmoraServiceWatchdog *watchdog = nullptr;
+    bool windowWantsHeldRows = false;
+    bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
     std::unique_ptr<VelmoraInstanceLock> instanceLock;

@@ -21,6 +21,17 @@ struct SVelmoraConf
     // Written by the GUI thread on apply, read by the serial worker for every
     // line it formats.
     VelmoraSharedInt useTime = 0;
+
+    // Settings beyond the ten, each an optional element of the file that is
+    // written only when it differs from its default.
+
+    // Day logs whose day is more than this many days past are deleted; 0
+    // keeps them all. Read by the log housekeeping thread.
+    VelmoraSharedInt logDays = 0;
+    // Optional elements, written only when set. The status endpoint's
+    // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
+    QString httpAddress;
+    QString httpPasswordHash;
 };
 
 #endif // SVELMORACONF_H

@@ -43,6 +43,12 @@ const char *const kFieldNames[] = {
 };
 constexpr int kFieldCount = int(sizeof kFieldNames / sizeof kFieldNames[0]);
 
+// The optional elements after the ten: absent means the default and is not
+// reported; a value that is there but unusable is.
+const char kLogDaysName[] = "LUMARILOGDAYS";
+// Ten years; anything longer is kept for ever anyway.
+constexpr int kMaxLogDays = 3650;
+
 int fieldIndex(QStringView name)
 {
     for (int i = 0; i < kFieldCount; ++i) {
@@ -97,9 +103,25 @@ bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attri
     }
 }
 
+const char kHttpElement[] = "LUMARIHTTP";
+const char kHttpPasswordElement[] = "LUMARIHTTPPASSWORD";
+
+// The optional elements beyond the ten; false for any other name.
+bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAttributes &attributes)
+{
+    const QString value = attributes.value(QLatin1String("value")).toString().trimmed();
+    if (name == QLatin1String(kHttpElement))
+        conf->httpAddress = value;
+    else if (name == QLatin1String(kHttpPasswordElement))
+        conf->httpPasswordHash = value;
+    else
+        return false;
+    return true;
+}
+
 // Reads the settings group up to its end element (or the end of input).
 // A field read twice counts as the later occurrence left it.
-void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten)
+void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten, bool *optionalAsWritten)
 {
     while (!reader.atEnd()) {
         reader.readNext();
@@ -108,10 +130,16 @@ void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten)
         if (!reader.isStartElement())
             continue;
         const int field = fieldIndex(reader.name());
-        if (field >= 0)
+        if (field >= 0) {
             asWritten[field] = storeField(conf, field, reader.attributes());
-        else
+        } else if (reader.name() == QLatin1String(kLogDaysName)) {
+            bool converted = false;
+            const qint32 days = toIntOrZero(reader.attributes().value(QLatin1String("value")).toString(), &converted);
+            *optionalAsWritten = converted && days >= 0 && days <= kMaxLogDays;
+            conf->logDays = *optionalAsWritten ? days : 0;
+        } else if (!storeOptionalField(conf, reader.name(), reader.attributes())) {
             reader.skipCurrentElement();
+        }
     }
 }
 
@@ -143,6 +171,7 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
         return -1;
 
     bool asWritten[kFieldCount] = {};
+    bool logDaysAsWritten = true;
     // A file saved as UTF-8 with a byte order mark (as Notepad does) still
     // carries the old "cp-1251" declaration. The reader would switch to that
     // codec and misread the mark as text before the root, so such a file is
@@ -161,6 +190,8 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
             if (!asWritten[i])
                 fallbackFields->append(QLatin1String(kFieldNames[i]));
         }
+        if (!logDaysAsWritten)
+            fallbackFields->append(QLatin1String(kLogDaysName));
     };
 
     // Up to the first start element: declaration, comments and white space
@@ -187,7 +218,7 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
         if (!reader.isStartElement())
             continue;
         if (reader.name() == QLatin1String(kGroupElement))
-            readGroup(reader, conf, asWritten);
+            readGroup(reader, conf, asWritten, &logDaysAsWritten);
         else
             reader.skipCurrentElement();
     }
@@ -215,6 +246,12 @@ QByteArray VelmoraCommon_ConfFileText(const SVelmoraConf &conf)
     text += fieldLine("LUMARICOMLINE", QStringLiteral("Линия для протокола Surgard"), conf.line);
     text += fieldLine("LUMARICOMKEEPALIVE", QStringLiteral("Keepalive время (сек) для протокола Surgard"), QString::number(conf.keepAlive));
     text += fieldLine("LUMARICOMUSETIME", QStringLiteral("Surgard+Время"), QString::number(conf.useTime));
+    if (conf.logDays != 0)
+        text += fieldLine(kLogDaysName, QStringLiteral("Хранить дневные логи (дней, 0 - все)"), QString::number(conf.logDays));
+    if (!conf.httpAddress.isEmpty())
+        text += fieldLine(kHttpElement, QStringLiteral("HTTP: адрес:порт страницы состояния и метрик"), conf.httpAddress);
+    if (!conf.httpPasswordHash.isEmpty())
+        text += fieldLine(kHttpPasswordElement, QStringLiteral("HTTP: хеш пароля (PBKDF2)"), conf.httpPasswordHash);
     text += QStringLiteral("   </LUMARICOMMON>\n");
     text += QStringLiteral("</LUMARICONFIG>");
     return QTextCodec::codecForName(kFileCodec)->fromUnicode(text);

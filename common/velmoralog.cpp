@@ -23,6 +23,7 @@ QMutex logMutex;
 QString logDirectory;                  // guarded by logMutex
 std::atomic<int> logThreshold{kLogDebug};
 std::atomic<VelmoraLogClock> logClock{nullptr};
+std::atomic<bool> logSuspended{false};
 
 qint64 now()
 {
@@ -203,7 +204,7 @@ const QByteArray &stampAt(qint64 seconds)
 
 void writeLine(const QString &message, int level)
 {
-    if (logEnded)
+    if (logEnded || logSuspended)
         return;
     const QByteArray text = message.toUtf8();
     if (logDirectory.isEmpty())
@@ -281,4 +282,14 @@ QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds)
 void VelmoraCommon_SetLogClock(VelmoraLogClock clock)
 {
     logClock = clock;
+}
+
+qint64 VelmoraCommon_LogNow()
+{
+    return now();
+}
+
+void VelmoraCommon_SetLogSuspended(bool suspended)
+{
+    logSuspended = suspended;
 }

@@ -54,5 +54,12 @@ QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds);
 // to cross midnight; nullptr brings back the real clock.
 using VelmoraLogClock = qint64 (*)();
 void VelmoraCommon_SetLogClock(VelmoraLogClock clock);
+// What that clock says now.
+qint64 VelmoraCommon_LogNow();
+
+// While suspended, lines are dropped instead of written: the disk is too
+// full for the day log to take more without the event journal losing the
+// space it needs. Set and cleared by the log housekeeping.
+void VelmoraCommon_SetLogSuspended(bool suspended);
 
 #endif // VELMORALOG_H

@@ -1,12 +1,16 @@
 #include "velmoraeventjournal.h"
 
 #include "velmoraeventjournalrecord.h"
+#include "velmorajournaldamage.h"
+#include "velmorametrics.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 const QString VelmoraEventJournal::kFileName = QStringLiteral("events.journal");
@@ -17,6 +21,9 @@ using Record = VelmoraEventJournalRecord;
 
 // The compacted file is written here first and then renamed over the journal.
 const QString kReplacementSuffix = QStringLiteral(".new");
+// A damaged journal is kept as it was found under this name and the time.
+const QString kDamagedSuffix = QStringLiteral(".damaged-");
+const QString kDamagedTimePattern = QStringLiteral("yyyyMMdd-hhmmss");
 
 // The file is read, and a replacement written, this much at a time.
 constexpr int kChunkSize = 4 * 1024 * 1024;
@@ -63,7 +70,10 @@ VelmoraEventJournal::~VelmoraEventJournal()
 bool VelmoraEventJournal::open()
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    return openLocked();
+    const bool opened = openLocked();
+    VelmoraMetrics::instance().journalWritable.set(opened ? 1 : 0);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    return opened;
 }
 
 bool VelmoraEventJournal::isOpen() const
@@ -118,6 +128,12 @@ bool VelmoraEventJournal::openLocked()
     // A replacement left behind by a crash during compaction is stale: the
     // journal it was made from is still there, or it already took its place.
     QFile::remove(replacementPath());
+    // Once a copy of a damaged file is kept, the file is written anew
+    // without the damage, so that the next start does not report it again.
+    if (foundDamage.records > 0 && !foundDamage.keptCopy.isEmpty()) {
+        compactLocked();
+        return file.isOpen();
+    }
     compactIfWastefulLocked();
     return true;
 }
@@ -131,7 +147,9 @@ bool VelmoraEventJournal::readFileLocked()
     std::fill(pendingPerDevice.begin(), pendingPerDevice.end(), 0);
     liveBytes = kHeaderSize;
     qint64 highestId = 0;
+    VelmoraJournalDamage damage;
     const auto take = [&](const Record::Found &found) {
+        damage.noteRecord(found.offset, found.size);
         switch (found.type) {
         case Record::Type::Header:
             highestId = qMax(highestId, found.journalId - 1);
@@ -185,6 +203,8 @@ bool VelmoraEventJournal::readFileLocked()
     }
     dropSettledLocked();
 
+    if (!tallyDamageLocked(damage, fileSize))
+        return false;
     if (progress.validEnd < base && !(file.truncate(progress.validEnd) && file.sync())) {
         lastError = file.errorString();
         return false;
@@ -194,11 +214,83 @@ bool VelmoraEventJournal::readFileLocked()
     return true;
 }
 
+bool VelmoraEventJournal::tallyDamageLocked(VelmoraJournalDamage &damage, qint64 fileSize)
+{
+    // Damage is rare, so its bytes are read a second time rather than kept
+    // while the file is read: a piece at a time, a record being far smaller.
+    QByteArray bytes;
+    const auto readRange = [&](qint64 start, qint64 end, bool tail) {
+        for (qint64 offset = start; offset < end; offset += bytes.size()) {
+            const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, end - offset));
+            if (!file.readAt(offset, wanted, &bytes) || bytes.size() != wanted) {
+                lastError = file.errorString();
+                return false;
+            }
+            if (tail && end - start <= kChunkSize)
+                damage.countTail(offset, bytes);
+            else
+                damage.countGap(offset, bytes);
+        }
+        return true;
+    };
+    for (const VelmoraJournalDamage::Gap &gap : damage.gaps()) {
+        if (!readRange(gap.start, gap.end, false))
+            return false;
+    }
+    if (!readRange(damage.intactEnd(), fileSize, true))
+        return false;
+
+    foundDamage = Damage();
+    foundDamage.records = damage.records();
+    foundDamage.offsets = damage.offsets();
+    if (damage.records() == 0)
+        return true;
+    // Kept as found, before truncation or compaction rewrites anything.
+    foundDamage.keptCopy = keepDamagedCopyLocked(fileSize, &foundDamage.copyError);
+    // Compaction would take the damaged bytes with it; without a copy it
+    // waits for the next start, which tries to keep one again.
+    if (foundDamage.keptCopy.isEmpty())
+        retryCompactionAt = std::numeric_limits<qint64>::max();
+    return true;
+}
+
+QString VelmoraEventJournal::keepDamagedCopyLocked(qint64 fileSize, QString *error)
+{
+    const QString base = journalPath + kDamagedSuffix + QDateTime::currentDateTime().toString(kDamagedTimePattern);
+    QString copyPath = base;
+    // Never over an earlier copy, not even one of the same second.
+    for (int number = 2; QFileInfo::exists(copyPath); ++number)
+        copyPath = base + QLatin1Char('-') + QString::number(number);
+    DurableFile copy;
+    bool copied = copy.open(copyPath);
+    QByteArray bytes;
+    for (qint64 offset = 0; copied && offset < fileSize; offset += bytes.size()) {
+        const int wanted = static_cast<int>(qMin<qint64>(kChunkSize, fileSize - offset));
+        copied = file.readAt(offset, wanted, &bytes) && bytes.size() == wanted && copy.writeAt(offset, bytes);
+    }
+    if (!copied || !copy.sync() || !DurableFile::syncDirectory(directory, error)) {
+        if (error->isEmpty())
+            *error = copy.errorString().isEmpty() ? file.errorString() : copy.errorString();
+        copy.close();
+        QFile::remove(copyPath);
+        return QString();
+    }
+    return copyPath;
+}
+
+VelmoraEventJournal::Damage VelmoraEventJournal::damageFound() const
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    return foundDamage;
+}
+
 bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
 {
     const std::lock_guard<std::mutex> locker(mutex);
-    if (!openLocked())
+    if (!openLocked()) {
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
+    }
     // Until a compaction's rename is on the disk, a power failure could
     // bring back the file from before it, without what is appended now.
     if (renameUnflushed) {
@@ -222,9 +314,13 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     if (!file.writeAt(fileEnd, batch) || !file.sync()) {
         lastError = file.errorString();
         discardTailLocked();
+        VelmoraMetrics::instance().journalWritable.set(0);
         return false;
     }
     fileEnd += batch.size();
+    VelmoraMetrics::instance().journalWritable.set(1);
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
+    VelmoraMetrics::instance().eventsJournaled.add(std::uint64_t(events.size()));
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
@@ -300,6 +396,7 @@ void VelmoraEventJournal::markLocked(qint64 journalId, VelmoraEventJournalRecord
         const QByteArray mark = encodedRecord(type, journalId);
         if (file.writeAt(fileEnd, mark)) {
             fileEnd += mark.size();
+            VelmoraMetrics::instance().journalBytes.set(fileEnd);
             marksUnflushed = true;
         } else {
             // The event stays in the file as it was and is sent once more
@@ -586,6 +683,7 @@ bool VelmoraEventJournal::finishReplacementLocked(const Replacement &replacement
     }
     ++fileGeneration;
     fileEnd = outputSize + tailSize;
+    VelmoraMetrics::instance().journalBytes.set(fileEnd);
     marksUnflushed = false;
     renameUnflushed = true;
     retryCompactionAt = 0;

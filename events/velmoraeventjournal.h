@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QVector>
 
 #include <condition_variable>
 #include <functional>
@@ -57,9 +58,25 @@
 // All public calls are safe from any thread; one mutex guards everything.
 // It is a std::mutex so that ThreadSanitizer can follow it; Qt's own mutex
 // locks partly inside the uninstrumented Qt library.
+class VelmoraJournalDamage;
+
 class VelmoraEventJournal : public VelmoraEventStore
 {
 public:
+    // What the read of the file at open() found damaged or cut. Records
+    // torn at the end by a crash during an append are not counted.
+    struct Damage
+    {
+        int records = 0;
+        // Where the first of them start (at most
+        // VelmoraJournalDamage::kMaxOffsets).
+        QVector<qint64> offsets;
+        // The copy of the file as found, kept beside it and never touched
+        // again; empty when it could not be made, and copyError says why.
+        QString keptCopy;
+        QString copyError;
+    };
+
     explicit VelmoraEventJournal(const QString &directory);
     ~VelmoraEventJournal() override;
 
@@ -69,6 +86,8 @@ public:
     // directory or the file cannot be used; appendDurably() then tries again.
     bool open();
     bool isOpen() const;
+    // Of the last read of the file; none before open().
+    Damage damageFound() const;
 
     bool appendDurably(QVector<SVelmoraMsg> &events) override;
     QString errorString() const override;
@@ -134,6 +153,10 @@ private:
 
     bool openLocked();
     bool readFileLocked();
+    // Counts what the read found besides intact records and keeps a copy
+    // of a damaged file; false when the file cannot be read again.
+    bool tallyDamageLocked(VelmoraJournalDamage &damage, qint64 fileSize);
+    QString keepDamagedCopyLocked(qint64 fileSize, QString *error);
     // Whether a mark moves an event in state, and to which state.
     static bool stateAfterMark(State state, VelmoraEventJournalRecord::Type mark, State *after);
     void markLocked(qint64 journalId, VelmoraEventJournalRecord::Type mark);
@@ -217,6 +240,7 @@ private:
     std::condition_variable compactionIdle;
     std::thread compactionThread;
     QString lastError;
+    Damage foundDamage;
 };
 
 #endif // VELMORAEVENTJOURNAL_H

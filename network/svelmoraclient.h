@@ -3,6 +3,7 @@
 
 #include "velmoradeviceactivity.h"
 #include "velmoraframe.h"
+#include "velmoranoiselimiter.h"
 #include "velmorareceivebuffer.h"
 
 #include <QString>
@@ -30,6 +31,8 @@ struct SVelmoraClient
     qint64 halfFrameSince = 0;
     // For the devices window.
     VelmoraDeviceActivity activity;
+    // Which reads of bytes that are no frame get their lines.
+    VelmoraNoiseLimiter noiseLimiter;
 };
 
 #endif // SVELMORACLIENT_H

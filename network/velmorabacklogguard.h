@@ -1,6 +1,7 @@
 #ifndef VELMORABACKLOGGUARD_H
 #define VELMORABACKLOGGUARD_H
 
+#include "diskspace.h"
 #include "svelmoralogline.h"
 #include "svelmoramsg.h"
 
@@ -34,7 +35,7 @@ public:
     {
         int maxPending = 100000;
         int maxPendingPerDevice = 2000;
-        qint64 minFreeBytes = 64 * 1024 * 1024;
+        qint64 minFreeBytes = DiskSpace::kJournalFloorBytes;
         // How often a limit in force is looked at again to see it left.
         int recheckMs = 1000;
         // Null: the system is asked.

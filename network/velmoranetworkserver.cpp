@@ -9,6 +9,7 @@
 #include "velmoraeventstore.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
+#include "velmorametrics.h"
 #include "velmorapacketdecoder.h"
 
 #include <QDateTime>
@@ -55,6 +56,9 @@ const char kHalfFrameExpired[] = QT_TRANSLATE_NOOP(
 // time-out, so that none waits much longer than it.
 constexpr int kHalfFrameChecksPerTimeout = 4;
 constexpr int kMaxHalfFrameCheckMs = 1000;
+const char kNoiseLeftOut[] = QT_TRANSLATE_NOOP(
+    "VelmoraNetworkServer",
+    "[%1] %2:%3 sent %4 more read(s), %5 bytes, that held no frame; they were not logged one by one.");
 const char kNotJournaled[] = QT_TRANSLATE_NOOP(
     "VelmoraNetworkServer",
     "[%1] Can not journal %4 event(s) from %2:%3, no ACK sent, the device will repeat them: %5.");
@@ -147,6 +151,7 @@ void VelmoraNetworkServer::startSlot()
     listenNotifier = new QSocketNotifier(listenDescriptor, QSocketNotifier::Read, this);
     connect(listenNotifier, &QSocketNotifier::activated, this, &VelmoraNetworkServer::acceptConnectionSlot);
     report(kListening, kLogInfo, args);
+    VelmoraMetrics::instance().receiverListening.set(1);
 }
 
 void VelmoraNetworkServer::closeListener()
@@ -159,6 +164,7 @@ void VelmoraNetworkServer::closeListener()
     }
     ListeningSocket::close(listenDescriptor);
     listenDescriptor = -1;
+    VelmoraMetrics::instance().receiverListening.set(0);
 }
 
 void VelmoraNetworkServer::stopSlot()
@@ -325,6 +331,7 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
     QString peerAddress;
     quint16 peerPort = 0;
     int count = 0;
+    SVelmoraLogLine noiseLine;
     {
         QMutexLocker locker(&mutex);
         SVelmoraClient *client = clients.take(socket);
@@ -334,6 +341,9 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         publishCount();
         peerAddress = client->peerAddress;
         peerPort = client->peerPort;
+        const VelmoraNoiseLimiter::Decision leftOut = client->noiseLimiter.takeLeftOut();
+        if (leftOut.readsLeftOut > 0)
+            noiseLine = noiseLeftOutOutcome(*client, leftOut).logLines.first();
         SVelmoraDeviceRow departed = rowOf(*client);
         departed.disconnectedAt = QDateTime::currentMSecsSinceEpoch();
         departedDevices.add(departed);
@@ -344,6 +354,8 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         socket->deleteLater();
         count = clients.size();
     }
+    if (!noiseLine.fileText.isEmpty())
+        report(noiseLine);
     report(kDisconnected, kLogInfo, {tag(), peerAddress, QString::number(peerPort), QString::number(count)});
     if (atConnectionLimit && count < connectionLimit) {
         atConnectionLimit = false;
@@ -352,6 +364,17 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
         // already waiting may bring no new signal on every system.
         QMetaObject::invokeMethod(this, &VelmoraNetworkServer::acceptConnectionSlot, Qt::QueuedConnection);
     }
+}
+
+SVelmoraFrameOutcome VelmoraNetworkServer::noiseLeftOutOutcome(const SVelmoraClient &client,
+                                                               const VelmoraNoiseLimiter::Decision &decision)
+{
+    SVelmoraFrameOutcome outcome;
+    outcome.logLines << SVelmoraLogLine::make(
+        kNoiseLeftOut, Screen::Translated, kNoiseLeftOut, kLogError,
+        {tag(), client.peerAddress, QString::number(client.peerPort), QString::number(decision.readsLeftOut),
+         QString::number(decision.bytesLeftOut)});
+    return outcome;
 }
 
 int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocket *socket)
@@ -369,10 +392,26 @@ int VelmoraNetworkServer::parsePacket(const char *bytes, int length, DeviceSocke
     read.peerAddress = client->peerAddress;
     read.peerPort = client->peerPort;
     read.outcomes = VelmoraPacketDecoder::decodeRead(*client, bytes, length, localNow());
+    read.readAtUs = VelmoraMetrics::monotonicUs();
+    for (const SVelmoraFrameOutcome &outcome : qAsConst(read.outcomes)) {
+        VelmoraMetrics::instance().framesReceived.add(outcome.result == 1 ? 1 : 0);
+        VelmoraMetrics::instance().eventsReceived.add(outcome.hasEvent ? 1 : 0);
+    }
     client->activity.noteOutcomes(read.outcomes, QDateTime::currentMSecsSinceEpoch());
     trackHalfFrame(client, !read.outcomes.isEmpty());
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
                                      [](const SVelmoraFrameOutcome &outcome) { return outcome.result == 1; });
+    // A stream of bytes that are no frame would otherwise write lines for
+    // every read.
+    const bool noise = !handled && (!read.outcomes.isEmpty() || client->noiseLimiter.burstGoingOn());
+    const VelmoraNoiseLimiter::Decision noiseDecision = client->noiseLimiter.take(noise, length, clock.elapsed());
+    if (!noiseDecision.logRead) {
+        read.receivedLine.clear();
+        for (SVelmoraFrameOutcome &outcome : read.outcomes)
+            outcome.logLines.clear();
+    }
+    if (noiseDecision.readsLeftOut > 0)
+        read.outcomes.prepend(noiseLeftOutOutcome(*client, noiseDecision));
     // A read that completes no frame is kept too, for its day log line.
     decodedReads.append(read);
     if (!applyScheduled) {
@@ -416,6 +455,8 @@ void VelmoraNetworkServer::applyDecodedReads()
                 replies += outcome.reply;
         }
         read.socket->write(replies);
+        if (!replies.isEmpty())
+            VelmoraMetrics::instance().deviceAckLatency.observeUs(VelmoraMetrics::monotonicUs() - read.readAtUs);
     }
 
     // Then the events, before any log line: a pass that read a flood from
@@ -473,6 +514,9 @@ bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
     const QVector<bool> admitted = backlogGuard.admit(events, *eventStore, &limitLines);
     for (const SVelmoraLogLine &line : qAsConst(limitLines))
         report(line);
+    const auto refusedByLimit = std::uint64_t(admitted.count(false));
+    VelmoraMetrics::instance().backlogLimitHits.add(refusedByLimit);
+    VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::BacklogLimit, refusedByLimit);
     if (backlogGuard.anyInForce() && !backlogTimer->isActive())
         backlogTimer->start(backlogGuard.limits().recheckMs);
     QVector<SVelmoraMsg> accepted;
@@ -481,8 +525,10 @@ bool VelmoraNetworkServer::journalEvents(QVector<DecodedRead> &reads)
         if (admitted.at(index))
             accepted << events.at(index);
     }
-    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted))
+    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted)) {
+        VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::NotJournaled, accepted.size());
         return false;
+    }
     int next = 0;
     int nextAccepted = 0;
     for (DecodedRead &read : reads) {
@@ -614,6 +660,7 @@ void VelmoraNetworkServer::dropHalfFrame(SVelmoraClient *client)
 void VelmoraNetworkServer::publishCount()
 {
     clientCount.store(clients.size());
+    VelmoraMetrics::instance().devicesConnected.set(clients.size());
 }
 
 SVelmoraDeviceRow VelmoraNetworkServer::rowOf(const SVelmoraClient &client)

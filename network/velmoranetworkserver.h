@@ -5,6 +5,7 @@
 #include "svelmoramsg.h"
 #include "velmorabacklogguard.h"
 #include "velmoradeparteddevices.h"
+#include "velmoranoiselimiter.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -17,6 +18,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <cstdint>
 
 class DeviceSocket;
 class QSocketNotifier;
@@ -111,6 +113,8 @@ private:
         // other lines once the pass's replies are out.
         QString receivedLine;
         QVector<SVelmoraFrameOutcome> outcomes;
+        // For the ACK latency metric.
+        std::int64_t readAtUs = 0;
     };
 
     void readFrom(DeviceSocket *socket);
@@ -122,6 +126,8 @@ private:
     // Now, in local time; cheaper than QDateTime::currentDateTime.
     QDateTime localNow();
     bool journalEvents(QVector<DecodedRead> &reads);
+    static SVelmoraFrameOutcome noiseLeftOutOutcome(const SVelmoraClient &client,
+                                                    const VelmoraNoiseLimiter::Decision &decision);
     void recheckBacklog();
     void publishCount();
     void resumeAccepting();

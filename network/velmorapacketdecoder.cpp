@@ -3,6 +3,7 @@
 #include "svelmoraclient.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
+#include "velmorametrics.h"
 
 #include <QDateTime>
 
@@ -181,6 +182,7 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
     if (tail[0] != VelmoraFrame::kTail[0] && tail[1] != VelmoraFrame::kTail[1]
         && tail[2] != VelmoraFrame::kTail[2]) {
         outcome.logLines << SVelmoraLogLine::make(kTailBad, Screen::Translated, kTailBad, kLogError, args);
+        VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::BadTail);
         return outcome;
     }
 
@@ -214,6 +216,8 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
             return outcome;
         }
         acknowledgeEvent(outcome, client, alarmEvent(data, receivedAt), receivedAt, Screen::Untranslated, deviceArgs);
+    } else {
+        VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::UnknownType);
     }
     return outcome;
 }
@@ -224,5 +228,6 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::unknownPacket(const SVelmoraClient &c
     const QStringList args = peerArgs(client)
         << hex(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size());
     outcome.logLines << SVelmoraLogLine::make(kUnknownPacket, Screen::Translated, kUnknownPacket, kLogError, args);
+    VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::Malformed);
     return outcome;
 }

@@ -5,6 +5,7 @@
 #include "velmoraconf.h"
 #include "velmoraeventstore.h"
 #include "velmoralog.h"
+#include "velmorametrics.h"
 #include "velmoraportopening.h"
 #include "velmorareceiverformat.h"
 
@@ -15,6 +16,27 @@
 #include <algorithm>
 
 using Prefix = VelmoraComReport::Prefix;
+
+namespace {
+
+VelmoraMetrics::LineState metricsLineState(SVelmoraLineState::Kind kind)
+{
+    switch (kind) {
+    case SVelmoraLineState::PortClosed:
+        return VelmoraMetrics::LineState::PortClosed;
+    case SVelmoraLineState::PortOpen:
+        return VelmoraMetrics::LineState::PortOpen;
+    case SVelmoraLineState::Answering:
+        return VelmoraMetrics::LineState::Answering;
+    case SVelmoraLineState::NotAnswering:
+        return VelmoraMetrics::LineState::NotAnswering;
+    case SVelmoraLineState::RefusingEvents:
+        return VelmoraMetrics::LineState::LineFault;
+    }
+    return VelmoraMetrics::LineState::PortClosed;
+}
+
+} // namespace
 
 VelmoraCom::VelmoraCom(QObject *parent)
     : QObject(parent),
@@ -60,6 +82,7 @@ void VelmoraCom::setSettings(const SVelmoraComSettings &value)
     settings = value;
     exchange.setTiming(settings.timing);
     absenceRetryTimer->setInterval(settings.timing.absenceRetryMs);
+    VelmoraMetrics::instance().keepalivePeriodMs.set(settings.timing.keepaliveMs);
 }
 
 void VelmoraCom::startWith(const SVelmoraComSettings &value)
@@ -285,6 +308,7 @@ void VelmoraCom::sendEvent()
 
     switch (exchange.sendEvent(lineText, countRefusal)) {
     case VelmoraExchange::Result::Acknowledged:
+        VelmoraMetrics::instance().lineAnswered();
         report(VelmoraComReport(Prefix::Spaced).plain(QStringLiteral("COMMSG: ") + lineText));
         restartKeepaliveTimer();
         setLineState(SVelmoraLineState::Answering);
@@ -359,8 +383,11 @@ void VelmoraCom::sendKeepalive()
     keepaliveTimer->stop();
     const QString lineText = VelmoraReceiverFormat::keepaliveLine(settings.server, settings.line);
     const bool acknowledged = exchange.sendKeepalive(lineText);
+    VelmoraMetrics::instance().keepalivesSent.add();
 
     if (acknowledged) {
+        VelmoraMetrics::instance().keepalivesAcknowledged.add();
+        VelmoraMetrics::instance().lineAnswered();
         restartKeepaliveTimer();
         report(VelmoraComReport(Prefix::Short).translated(QT_TR_NOOP(" COMMSG: Keepalive ")));
         setLineState(queue.inLineFault() ? SVelmoraLineState::RefusingEvents : SVelmoraLineState::Answering);
@@ -388,6 +415,11 @@ void VelmoraCom::finishEvent(const VelmoraHeldQueue::Finished &finished)
     const qint64 journalId = finished.msg.journalId;
     if (journalId != 0 && eventStore)
         eventStore->markDelivered(journalId);
+    VelmoraMetrics::instance().eventsDelivered.add();
+    if (finished.msg.receivedAt.isValid()) {
+        VelmoraMetrics::instance().deliveryLatency.observeUs(
+            (QDateTime::currentMSecsSinceEpoch() - finished.msg.receivedAt.toMSecsSinceEpoch()) * 1000);
+    }
     updateHeldCount();
     absenceRetryTimer->stop();
     reportNotice(finished.notice);
@@ -401,6 +433,7 @@ void VelmoraCom::setAside(const SVelmoraMsg &msg, int attempts)
     if (msg.journalId != 0 && eventStore)
         eventStore->markRefused(msg.journalId);
     setAsideEvents.append(SetAsideEvent{msg, attempts, msg.journalId != 0 ? msg.journalId : nextLocalKey--});
+    VelmoraMetrics::instance().eventsSetAsideTotal.add();
     setLineState(lineState.kind, lineState.reason);
 }
 
@@ -504,6 +537,8 @@ void VelmoraCom::setLineState(SVelmoraLineState::Kind kind, const QString &reaso
     if (next == lineState)
         return;
     lineState = next;
+    VelmoraMetrics::instance().setLineState(metricsLineState(kind));
+    VelmoraMetrics::instance().eventsSetAside.set(next.setAside);
     emit lineStateSignal(lineState);
 }
 
@@ -536,6 +571,7 @@ void VelmoraCom::reportNotice(VelmoraHeldQueue::Notice notice)
 void VelmoraCom::updateHeldCount()
 {
     heldEvents.store(queue.size());
+    VelmoraMetrics::instance().eventsHeld.set(queue.size());
     noteHeldChanged();
 }
 

@@ -38,6 +38,8 @@ const int kMaxTcpPort = 65000;
 const int kDefaultKeepAlive = 60;
 const int kMinKeepAlive = 5;
 const int kMaxKeepAlive = 99;
+const int kMinLogDays = 0;
+const int kMaxLogDays = 3650;
 const int kServerLength = 2;
 const int kLineLength = 1;
 
@@ -74,12 +76,23 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     groupsLayout = new QHBoxLayout();
     mainLayout->addLayout(groupsLayout, 0);
 
+    // The TCP group, and under it the group of the settings beyond the ten.
+    auto *leftColumn = new QVBoxLayout();
+    groupsLayout->addLayout(leftColumn);
     auto *tcpGroupBox = new QGroupBox(tr("TCP-Settings:"), this);
     auto *tcpLayout = new QVBoxLayout(tcpGroupBox);
-    groupsLayout->addWidget(tcpGroupBox);
+    leftColumn->addWidget(tcpGroupBox);
     portElement = new CVelmoraSpinBoxElementWidget(tr("Port:"), kDefaultTcpPort, kImagePort, this);
     portElement->spinBox()->setRange(kMinTcpPort, kMaxTcpPort);
     tcpLayout->addWidget(portElement);
+
+    extraGroupBox = new QGroupBox(tr("Day logs:"), this);
+    auto *extraLayout = new QVBoxLayout(extraGroupBox);
+    leftColumn->addWidget(extraGroupBox);
+    leftColumn->addStretch(1);
+    logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep days (0 = all):"), 0, kImageClock, this);
+    logDaysElement->spinBox()->setRange(kMinLogDays, kMaxLogDays);
+    extraLayout->addWidget(logDaysElement);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
     auto *comLayout = new QVBoxLayout(comGroupBox);
@@ -170,6 +183,7 @@ void VelmoraConfWidget::loadConf()
     lineElement->lineEdit()->setText(conf->line);
 
     keepAliveElement->spinBox()->setValue(conf->keepAlive);
+    logDaysElement->spinBox()->setValue(conf->logDays);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -206,6 +220,7 @@ void VelmoraConfWidget::applySlot()
     conf->line = lineElement->lineEdit()->text();
     conf->keepAlive = keepAliveElement->spinBox()->value();
     conf->useTime = useTimeElement->comboBox()->currentIndex();
+    conf->logDays = logDaysElement->spinBox()->value();
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

@@ -45,6 +45,9 @@ public:
     CVelmoraEditElementWidget *lineRow() const { return lineElement; }
     CVelmoraSpinBoxElementWidget *keepAliveRow() const { return keepAliveElement; }
     CVelmoraComboBoxElementWidget *useTimeRow() const { return useTimeElement; }
+    // The group of the settings beyond the ten, and its rows.
+    QGroupBox *extraGroup() const { return extraGroupBox; }
+    CVelmoraSpinBoxElementWidget *logDaysRow() const { return logDaysElement; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -69,6 +72,8 @@ private:
     CVelmoraEditElementWidget *lineElement = nullptr;
     CVelmoraSpinBoxElementWidget *keepAliveElement = nullptr;
     CVelmoraComboBoxElementWidget *useTimeElement = nullptr;
+    QGroupBox *extraGroupBox = nullptr;
+    CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;

@@ -190,6 +190,72 @@
         <source>Choose or type the port name.</source>
         <translation>Выберите или введите имя порта.</translation>
     </message>
+    <message>
+        <source>Day logs:</source>
+        <translation>Дневные логи:</translation>
+    </message>
+    <message>
+        <source>Keep days (0 = all):</source>
+        <translation>Хранить дней (0 - все):</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraDevicesModel</name>
+    <message>
+        <source>Device ID</source>
+        <translation>ID устройства</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Адрес</translation>
+    </message>
+    <message>
+        <source>Connected since</source>
+        <translation>Подключено с</translation>
+    </message>
+    <message>
+        <source>Last frame</source>
+        <translation>Последний пакет</translation>
+    </message>
+    <message>
+        <source>Last periodic test</source>
+        <translation>Последний периодический тест</translation>
+    </message>
+    <message>
+        <source>Frames</source>
+        <translation>Пакетов</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC-ключ</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Отключено</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>known</source>
+        <translation>известен</translation>
+    </message>
+    <message>
+        <source>not known</source>
+        <translation>неизвестен</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraDevicesWindow</name>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
+        <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraEventsWindow</name>
@@ -325,61 +391,163 @@
     </message>
 </context>
 <context>
-    <name>VelmoraDevicesModel</name>
+    <name>VelmoraStatusEndpoint</name>
     <message>
-        <source>Device ID</source>
-        <translation>ID устройства</translation>
+        <source>[%1] The status page is off: LUMARIHTTP &quot;%2&quot; is not ADDRESS:PORT.</source>
+        <translation>[%1] Страница состояния выключена: LUMARIHTTP "%2" не в форме АДРЕС:ПОРТ.</translation>
+    </message>
+    <message>
+        <source>[%1] The status page is off: listening on %2, which is not a loopback address, needs a password (LUMARIHTTPPASSWORD).</source>
+        <translation>[%1] Страница состояния выключена: для адреса %2, не петлевого, нужен пароль (LUMARIHTTPPASSWORD).</translation>
+    </message>
+    <message>
+        <source>[%1] Unable to listen %2 for the status page: %3.</source>
+        <translation>[%1] Невозможно слушать %2 для страницы состояния: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Status page listening on %2.</source>
+        <translation>[%1] Страница состояния доступна на %2.</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraStatusPage</name>
+    <message>
+        <source>Events held for the monitoring software and set aside</source>
+        <translation>События, удерживаемые для программы мониторинга, и отложенные</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Строка</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Attempts</source>
+        <translation>Попытки</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Получено</translation>
     </message>
     <message>
         <source>Address</source>
         <translation>Адрес</translation>
     </message>
     <message>
-        <source>Connected since</source>
-        <translation>Подключено с</translation>
+        <source>Device</source>
+        <translation>Устройство</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Подключено</translation>
     </message>
     <message>
         <source>Last frame</source>
         <translation>Последний пакет</translation>
     </message>
     <message>
-        <source>Last periodic test</source>
-        <translation>Последний периодический тест</translation>
+        <source>None</source>
+        <translation>Нет</translation>
     </message>
     <message>
-        <source>Frames</source>
-        <translation>Пакетов</translation>
+        <source>Waiting</source>
+        <translation>Ожидает</translation>
     </message>
     <message>
-        <source>MAC</source>
-        <translation>MAC-ключ</translation>
+        <source>Refused</source>
+        <translation>Отклонено</translation>
     </message>
     <message>
-        <source>Disconnected</source>
-        <translation>Отключено</translation>
+        <source>Set aside</source>
+        <translation>Отложено</translation>
     </message>
     <message>
-        <source>none</source>
-        <translation>нет</translation>
+        <source>Send again</source>
+        <translation>Отправить повторно</translation>
     </message>
     <message>
-        <source>known</source>
-        <translation>известен</translation>
+        <source>Release</source>
+        <translation>Снять</translation>
     </message>
     <message>
-        <source>not known</source>
-        <translation>неизвестен</translation>
+        <source>Password</source>
+        <translation>Пароль</translation>
+    </message>
+    <message>
+        <source>Wrong password; nothing was done.</source>
+        <translation>Неверный пароль; ничего не сделано.</translation>
+    </message>
+    <message>
+        <source>Done.</source>
+        <translation>Выполнено.</translation>
+    </message>
+    <message>
+        <source>Lumari does not answer.</source>
+        <translation>Lumari не отвечает.</translation>
     </message>
 </context>
 <context>
-    <name>VelmoraDevicesWindow</name>
+    <name>VelmoraJournalDamageNotice</name>
     <message>
-        <source>Devices</source>
-        <translation>Устройства</translation>
+        <source>[Lumari] The event journal %1 is damaged: %2 record(s) could not be read, at offset(s) %3. Alarms may have been lost. %4</source>
+        <translation>[Lumari] Журнал событий %1 повреждён: не удалось прочитать записей: %2, смещения: %3. Тревоги могли быть потеряны. %4</translation>
     </message>
     <message>
-        <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
-        <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+        <source>The journal as found is kept as %1.</source>
+        <translation>Журнал в найденном виде сохранён как %1.</translation>
+    </message>
+    <message>
+        <source>A copy of the journal as found could not be made: %1.</source>
+        <translation>Не удалось сохранить копию журнала в найденном виде: %1.</translation>
+    </message>
+    <message>
+        <source>Event journal damaged: %1 record(s) lost, alarms may have been lost</source>
+        <translation>Журнал событий повреждён: потеряно записей: %1, тревоги могли быть потеряны</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Принять к сведению</translation>
+    </message>
+</context>
+<context>
+    <name>VelmoraLogHousekeeper</name>
+    <message>
+        <source>[%1] Day logs older than %2 days deleted: %3.</source>
+        <translation>[%1] Удалены дневные логи старше %2 дн.: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not delete the day log %2.</source>
+        <translation>[%1] Не удалось удалить дневной лог %2.</translation>
+    </message>
+    <message>
+        <source>[%1] Day log %2 compressed to %3 (%4 bytes to %5).</source>
+        <translation>[%1] Дневной лог %2 сжат в %3 (%4 байт в %5).</translation>
+    </message>
+    <message>
+        <source>[%1] Day log %2 deleted: %3 holds it already, compressed.</source>
+        <translation>[%1] Дневной лог %2 удалён: он уже есть в сжатом виде в %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not compress the day log %2: %3.</source>
+        <translation>[%1] Не удалось сжать дневной лог %2: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Low disk space for the day logs in %2: %3 MiB free, %4 MiB kept free for the event journal; deleted: %5.</source>
+        <translation>[%1] Мало места на диске для дневных логов в %2: свободно %3 МиБ, для журнала событий оставляется %4 МиБ; удалены: %5.</translation>
+    </message>
+    <message>
+        <source>[%1] Low disk space for the day logs in %2: %3 MiB free, %4 MiB kept free for the event journal, and no older day log is left to delete. The day log stops writing until space returns.</source>
+        <translation>[%1] Мало места на диске для дневных логов в %2: свободно %3 МиБ, для журнала событий оставляется %4 МиБ, и удалять больше нечего. Дневной лог не пишется, пока место не освободится.</translation>
+    </message>
+    <message>
+        <source>[%1] Disk space for the day logs in %2 sufficient again: %3 MiB free. The day log writes again.</source>
+        <translation>[%1] Места на диске для дневных логов в %2 снова достаточно: свободно %3 МиБ. Дневной лог снова пишется.</translation>
     </message>
 </context>
 </TS>

@@ -99,5 +99,9 @@
         <source>[%1] Incomplete packet from %2:%3 dropped after %4 s (%5).</source>
         <translation>[%1] Неполный пакет от %2:%3 отброшен через %4 с (%5).</translation>
     </message>
+    <message>
+        <source>[%1] %2:%3 sent %4 more read(s), %5 bytes, that held no frame; they were not logged one by one.</source>
+        <translation>[%1] %2:%3 прислал ещё чтений: %4, байт: %5, без единого пакета; они не записывались по одному.</translation>
+    </message>
 </context>
 </TS>

@@ -66,7 +66,7 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
     return a.tcpPort == b.tcpPort && a.comName == b.comName && a.baudRateIndex == b.baudRateIndex
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
-        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime);
+        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays);
 }
 
 } // namespace
@@ -178,7 +178,9 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.line = QString();
     conf.tcpPort = -5;
     conf.useTime = 1;
+    conf.logDays = 30;
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
+    QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
     QVERIFY(readAll(path()).contains("value=\"\xcf\xee\xf0\xf2 &quot;&lt;1&gt;&quot; &amp; 'x'\""));
 
     SVelmoraConf readBack;
@@ -252,6 +254,9 @@ void TestVelmoraConf::fieldConversion_data()
     row("server three digits kept", "LUMARICOMSERVER", "123", "server", QStringLiteral("123"));
     row("server empty", "LUMARICOMSERVER", "", "server", QStringLiteral(""));
     row("line kept", "LUMARICOMLINE", "9", "line", QStringLiteral("9"));
+    row("log days 30", "LUMARILOGDAYS", "30", "logDays", 30);
+    row("log days -1 is 0", "LUMARILOGDAYS", "-1", "logDays", 0);
+    row("log days past ten years is 0", "LUMARILOGDAYS", "3651", "logDays", 0);
 }
 
 void TestVelmoraConf::fieldConversion()
@@ -272,6 +277,7 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("parityIndex"), conf.parityIndex}, {QStringLiteral("stopBitsIndex"), conf.stopBitsIndex},
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
+        {QStringLiteral("logDays"), int(conf.logDays)},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.
@@ -412,6 +418,8 @@ void TestVelmoraConf::fallbackFieldsNamed_data()
         << replaced("<LUMARICOMNAME", "<LUMARICOMPARITY value=\"9\"/><LUMARICOMNAME") << QStringList();
     QTest::newRow("good value spoiled by a later duplicate")
         << replaced("   </LUMARICOMMON>", "<LUMARICOMPARITY value=\"9\"/></LUMARICOMMON>") << QStringList{"LUMARICOMPARITY"};
+    QTest::newRow("log days that are not a number")
+        << replaced("   </LUMARICOMMON>", "<LUMARILOGDAYS value=\"week\"/></LUMARICOMMON>") << QStringList{"LUMARILOGDAYS"};
     QTest::newRow("cut after the baud rate")
         << cutInside(complete, "value=\"7\"/>") << QStringList(allFields.mid(3));
 }

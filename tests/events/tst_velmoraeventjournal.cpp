@@ -258,6 +258,8 @@ void TestVelmoraEventJournal::tornLastRecord()
         {
             VelmoraEventJournal journal(spool);
             QVERIFY2(journal.open(), qPrintable(journal.errorString()));
+            // Torn by a crash, never acknowledged: not damage.
+            QCOMPARE(journal.damageFound().records, 0);
             QCOMPARE(zonesOf(journal.pendingEvents()), QStringList({"1", "2"}));
             QCOMPARE(QFileInfo(path).size(), lastRecordStart);
             QCOMPARE(appendEach(journal, {"4"}).size(), 1);
@@ -270,17 +272,21 @@ void TestVelmoraEventJournal::tornLastRecord()
 
 void TestVelmoraEventJournal::damagedRecord_data()
 {
+    QTest::addColumn<bool>("cut");
     QTest::addColumn<int>("damagedRecord");
     QTest::addColumn<QStringList>("expectedPending");
 
     // Records in the file: event 1, event 2, delivered mark of 2, event 3.
-    QTest::newRow("first event") << 0 << QStringList({"3"});
-    QTest::newRow("delivered mark, its event comes back") << 2 << QStringList({"1", "2", "3"});
-    QTest::newRow("last event") << 3 << QStringList({"1"});
+    QTest::newRow("first event") << false << 0 << QStringList({"3"});
+    QTest::newRow("delivered mark, its event comes back") << false << 2 << QStringList({"1", "2", "3"});
+    QTest::newRow("last event, whole but flipped") << false << 3 << QStringList({"1"});
+    QTest::newRow("cut from the middle of the first event to the middle of the second")
+        << true << 0 << QStringList({"3"});
 }
 
 void TestVelmoraEventJournal::damagedRecord()
 {
+    QFETCH(bool, cut);
     QFETCH(int, damagedRecord);
     QFETCH(QStringList, expectedPending);
 
@@ -305,21 +311,34 @@ void TestVelmoraEventJournal::damagedRecord()
 
     QByteArray damaged = readBytes(path);
     QCOMPARE(damaged.size(), recordEnds.last());
-    // One flipped bit in the last byte of the record.
-    const int flipped = recordEnds.at(damagedRecord) - 1;
-    damaged[flipped] = static_cast<char>(damaged.at(flipped) ^ 0x10);
+    if (cut) {
+        damaged.remove(eventSize / 2, eventSize);
+    } else {
+        // One flipped bit in the last byte of the record.
+        const int flipped = recordEnds.at(damagedRecord) - 1;
+        damaged[flipped] = static_cast<char>(damaged.at(flipped) ^ 0x10);
+    }
     QVERIFY(writeBytes(path, damaged));
 
     {
         VelmoraEventJournal journal(spool);
         QVERIFY(journal.open());
         QCOMPARE(zonesOf(journal.pendingEvents()), expectedPending);
+        // Counted once, where it starts, and the file kept as it was found.
+        const VelmoraEventJournal::Damage damage = journal.damageFound();
+        QCOMPARE(damage.records, 1);
+        QCOMPARE(damage.offsets, QVector<qint64>({damagedRecord == 0 ? 0 : recordEnds.at(damagedRecord - 1)}));
+        QVERIFY(damage.keptCopy.startsWith(path + QStringLiteral(".damaged-")));
+        QCOMPARE(readBytes(damage.keptCopy), damaged);
         QCOMPARE(appendEach(journal, {"4"}).size(), 1);
     }
     // The journal file has one writer at a time (Windows enforces it).
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
     QCOMPARE(zonesOf(reopened.pendingEvents()), expectedPending + QStringList({"4"}));
+    // Reported once: the file was written anew without the damage.
+    QCOMPARE(reopened.damageFound().records, 0);
+    QCOMPARE(QDir(spool).entryList({QStringLiteral("*.damaged-*")}).size(), 1);
 }
 
 void TestVelmoraEventJournal::compaction_data()

@@ -98,6 +98,8 @@ void TestVelmoraEventJournalCrash::endedDuringCompaction()
     {
         VelmoraEventJournal restarted(spool);
         QVERIFY2(restarted.open(), qPrintable(restarted.errorString()));
+        // A process ended at any step leaves nothing that counts as damage.
+        QCOMPARE(restarted.damageFound().records, 0);
         QCOMPARE(zonesOf(restarted.pendingEvents()), pending);
         QCOMPARE(zonesOf(restarted.setAsideEvents()), setAside);
         QVERIFY(!QFile::exists(restarted.filePath() + QStringLiteral(".new")));

@@ -78,6 +78,7 @@ private slots:
     void spoolInTheWayWithholdsAck();
     void screenLinesTranslatedDayLogNot();
     void halfFrameExpiresAndTheNextFrameIsAnswered();
+    void garbageStreamIsLoggedOncePerBurst();
     void backlogLimitWithholdsAcks_data();
     void backlogLimitWithholdsAcks();
     void lowDiskSpaceWithholdsAcks();
@@ -441,6 +442,53 @@ void TestVelmoraNetworkServer::halfFrameExpiresAndTheNextFrameIsAnswered()
     QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x12, 0x34, 0x56}));
     QTRY_COMPARE(msgSpy->count(), 1);
     QCOMPARE(texts(*logSpy).filter(QStringLiteral("Incomplete packet")).size(), 1);
+}
+
+void TestVelmoraNetworkServer::garbageStreamIsLoggedOncePerBurst()
+{
+    const int port = freePort();
+    QVERIFY(start(port));
+    const auto hostile = connectDevice(port);
+    const auto device = connectDevice(port);
+    QVERIFY(hostile && device);
+    const QString hostilePeer = peerOf(*hostile);
+
+    // 10 MB in writes of 1000 bytes, the other device served meanwhile.
+    const QByteArray garbage = QByteArray("no frame here. ").repeated(67).left(1000);
+    constexpr int kWrites = 10 * 1000;
+    hostile->write(garbage);
+    QTRY_VERIFY(!texts(*logSpy).filter(QStringLiteral("Unknown packet from ") + hostilePeer).isEmpty());
+    int acked = 0;
+    for (int write = 1; write < kWrites; ++write) {
+        hostile->write(garbage);
+        if (write % 500 == 0) {
+            QCOMPARE(answerTo(device.get(), kTestFrame, QByteArray::fromHex("0A0B0C")), Answer::Ack);
+            ++acked;
+        }
+        while (hostile->bytesToWrite() > 64 * 1024)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(hostile->bytesToWrite() == 0, 30000);
+    QCOMPARE(acked, kWrites / 500 - 1);
+    // What is still left out is reported when the connection ends.
+    QTest::qWait(200);
+    hostile->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(server->connectionCount(), 1, 10000);
+
+    const QStringList hostileLines = dayLog(logPath).split(QLatin1Char('\n')).filter(hostilePeer);
+    const QStringList unknown = hostileLines.filter(QStringLiteral("Unknown packet from"));
+    const QStringList counted = hostileLines.filter(QStringLiteral("that held no frame"));
+    QCOMPARE(unknown.size(), 1);
+    QVERIFY(!counted.isEmpty());
+    // Every byte is accounted for: the first read's in full, the rest counted.
+    qint64 bytes = unknown.first().section(QLatin1Char('('), -1).section(QLatin1Char(')'), 0, 0).size() / 2;
+    for (const QString &line : counted)
+        bytes += line.section(QStringLiteral("read(s), "), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+    QCOMPARE(bytes, qint64(kWrites) * garbage.size());
+    qint64 logged = 0;
+    for (const QString &line : hostileLines)
+        logged += line.size();
+    QVERIFY2(logged < 8 * 1024, qPrintable(QStringLiteral("%1 bytes in %2 lines").arg(logged).arg(hostileLines.size())));
 }
 
 void TestVelmoraNetworkServer::twoThousandDevicesConnectingAtOnceAllGetTheMacRequest()

@@ -148,6 +148,8 @@ check_unit() {
         "User=lumari" \
         "SupplementaryGroups=dialout" \
         "Restart=on-failure" \
+        "Type=notify" \
+        "WatchdogSec=30" \
         "Environment=QT_QPA_PLATFORM=offscreen" \
         "ExecStart=/$appdir_in_package/Lumari" \
         "WorkingDirectory=/$appdir_in_package" \

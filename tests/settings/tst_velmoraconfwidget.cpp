@@ -95,7 +95,7 @@ QWidget *rowByLabel(const VelmoraConfWidget &panel, const QString &label)
 {
     const QList<QWidget *> rows = {panel.portRow(),   panel.comNameRow(), panel.baudRateRow(),  panel.dataBitsRow(),
                                    panel.parityRow(), panel.stopBitsRow(), panel.serverRow(),   panel.lineRow(),
-                                   panel.keepAliveRow(), panel.useTimeRow()};
+                                   panel.keepAliveRow(), panel.useTimeRow(), panel.logDaysRow()};
     for (QWidget *row : rows) {
         if (labelOf(row) == label)
             return row;
@@ -120,6 +120,8 @@ void setField(SVelmoraConf *conf, const QString &label, const QString &value)
         conf->keepAlive = value.toInt();
     else if (label == QLatin1String("Append time:"))
         conf->useTime = value.toInt();
+    else if (label == QLatin1String("Keep days (0 = all):"))
+        conf->logDays = value.toInt();
     else
         QFAIL("unknown row");
 }
@@ -140,6 +142,8 @@ QString storedField(const SVelmoraConf *conf, const QString &label)
         return QString::number(conf->keepAlive);
     if (label == QLatin1String("Append time:"))
         return QString::number(conf->useTime);
+    if (label == QLatin1String("Keep days (0 = all):"))
+        return QString::number(conf->logDays);
     return QStringLiteral("<unknown>");
 }
 
@@ -253,6 +257,8 @@ private slots:
         QTest::newRow("append time yes") << "Append time:" << "1" << "Yes" << "1";
         QTest::newRow("append time 2 leaves no selection") << "Append time:" << "2" << "" << "-1";
         QTest::newRow("append time -1 leaves no selection") << "Append time:" << "-1" << "" << "-1";
+        QTest::newRow("day logs kept 30 days") << "Keep days (0 = all):" << "30" << "30" << "30";
+        QTest::newRow("day logs kept for ever") << "Keep days (0 = all):" << "0" << "0" << "0";
     }
     void valuesAdjustedOnTheWayIn()
     {

@@ -365,6 +365,8 @@ void TestLumariJournal::refusesWhatIsNoUsableJournal()
     const States states = statesFromJson(run.out, &counts);
     if (listsIntactEvents) {
         QVERIFY2(states.count(1) && states.count(3) && states.count(5), qPrintable(run.out));
+        // The same count as the program's at start.
+        QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).object().value(QStringLiteral("damaged_records")).toInt(), 1);
         QVERIFY(!states.count(2) || damage == QLatin1String("insert"));
     } else {
         QVERIFY(states.empty());

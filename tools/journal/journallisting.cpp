@@ -2,11 +2,13 @@
 
 #include "velmoraeventjournal.h"
 #include "velmoraeventjournalrecord.h"
+#include "velmorajournaldamage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -19,17 +21,6 @@ const char kSpoolDirectory[] = "spool";
 constexpr qint64 kChunkSize = 4 * 1024 * 1024;
 static_assert(kChunkSize > Record::kFrameSize + static_cast<qint64>(Record::kMaxPayloadSize),
               "a chunk must hold the largest record");
-
-// True when bytes could be the start of a record still being written: the
-// marker, or as much of it as there is, and no more than one record.
-bool looksLikeUnfinishedRecord(const QByteArray &bytes)
-{
-    static const QByteArray marker = Record::encode(Record()).left(Record::kMarkerSize);
-    if (bytes.isEmpty() || bytes.size() >= Record::kFrameSize + static_cast<qint64>(Record::kMaxPayloadSize))
-        return false;
-    const int compared = std::min(bytes.size(), marker.size());
-    return bytes.left(compared) == marker.left(compared);
-}
 
 } // namespace
 
@@ -69,7 +60,9 @@ JournalListing JournalListing::read(const QString &path)
     // sets a pending event aside; the operator's answers release a set-aside
     // event or make it pending again.
     QHash<qint64, int> indexOf;
+    VelmoraJournalDamage damage;
     const auto take = [&](const Record::Found &found) {
+        damage.noteRecord(found.offset, found.size);
         switch (found.type) {
         case Record::Type::Event: {
             Entry entry;
@@ -139,18 +132,35 @@ JournalListing JournalListing::read(const QString &path)
     std::sort(listing.entries.begin(), listing.entries.end(),
               [](const Entry &a, const Entry &b) { return a.journalId < b.journalId; });
 
-    qint64 tail = listing.fileSize - progress.validEnd;
-    if (tail > 0) {
-        file.seek(progress.validEnd);
-        if (!looksLikeUnfinishedRecord(file.read(tail)))
-            tail = 0;
-    }
-    listing.unfinishedTailBytes = tail;
-    listing.damagedBytes = progress.skippedBytes - tail;
-    if (listing.damagedBytes > 0) {
+    // Counted the way the program counts at start, so that both report
+    // the same damage; the bytes of no record are read a second time.
+    const auto countRange = [&](qint64 start, qint64 end, bool tail) {
+        file.seek(start);
+        const QByteArray bytes = file.read(end - start);
+        if (tail)
+            damage.countTail(start, bytes);
+        else
+            damage.countGap(start, bytes);
+    };
+    for (const VelmoraJournalDamage::Gap &gap : damage.gaps())
+        countRange(gap.start, gap.end, false);
+    countRange(damage.intactEnd(), listing.fileSize, true);
+    listing.unfinishedTailBytes = damage.tornTailBytes();
+    listing.damagedBytes = damage.bytes();
+    listing.damagedRecords = damage.records();
+    listing.damagedOffsets = damage.offsets();
+    if (listing.damagedRecords > 0) {
+        QStringList offsets;
+        for (const qint64 offset : qAsConst(listing.damagedOffsets))
+            offsets << QString::number(offset);
+        if (listing.damagedRecords > offsets.size())
+            offsets << QStringLiteral("...");
         listing.outcome = Outcome::Damaged;
-        listing.problem = QStringLiteral("the event journal %1 is damaged: %2 of its %3 bytes belong to no intact record")
+        listing.problem = QStringLiteral("the event journal %1 is damaged: %2 record(s) could not be read, at "
+                                         "offset(s) %3; %4 of its %5 bytes belong to no intact record")
                               .arg(QDir::toNativeSeparators(listing.filePath))
+                              .arg(listing.damagedRecords)
+                              .arg(offsets.join(QStringLiteral(", ")))
                               .arg(listing.damagedBytes)
                               .arg(listing.fileSize);
     }

@@ -58,6 +58,10 @@ public:
     qint64 unfinishedTailBytes = 0;
     // Bytes elsewhere that belong to no intact record.
     qint64 damagedBytes = 0;
+    // The damaged or cut records among them, counted as the program counts
+    // them at start, and where the first of them begin.
+    int damagedRecords = 0;
+    QVector<qint64> damagedOffsets;
     // Events in journal id order.
     QVector<Entry> entries;
 

@@ -110,6 +110,8 @@ QString renderText(const JournalListing &listing)
         }
     }
     out += countsLine(listing) + QLatin1Char('\n');
+    if (listing.damagedRecords > 0)
+        out += QStringLiteral("%1 record(s) damaged or cut, not read.\n").arg(listing.damagedRecords);
     if (listing.unfinishedTailBytes > 0) {
         out += QStringLiteral("The last %1 byte(s) are a record not yet complete (being written, or torn), not read.\n")
                    .arg(listing.unfinishedTailBytes);
@@ -139,6 +141,7 @@ QString renderJson(const JournalListing &listing)
     root.insert(QStringLiteral("file_size"), static_cast<double>(listing.fileSize));
     root.insert(QStringLiteral("unfinished_tail_bytes"), static_cast<double>(listing.unfinishedTailBytes));
     root.insert(QStringLiteral("damaged_bytes"), static_cast<double>(listing.damagedBytes));
+    root.insert(QStringLiteral("damaged_records"), listing.damagedRecords);
     root.insert(QStringLiteral("counts"), counts);
     root.insert(QStringLiteral("events"), events);
     return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));

@@ -1,0 +1,128 @@
+#include "velmorastatuspage.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+// The script reads its texts from this object, so the translated strings
+// reach it as JSON and never as markup or code.
+QByteArray textsJson(bool actionsAllowed)
+{
+    QJsonObject texts;
+    texts.insert(QStringLiteral("events"), VelmoraStatusPage::tr("Events held for the monitoring software and set aside"));
+    texts.insert(QStringLiteral("devices"), VelmoraStatusPage::tr("Devices"));
+    texts.insert(QStringLiteral("line"), VelmoraStatusPage::tr("Line"));
+    texts.insert(QStringLiteral("state"), VelmoraStatusPage::tr("State"));
+    texts.insert(QStringLiteral("attempts"), VelmoraStatusPage::tr("Attempts"));
+    texts.insert(QStringLiteral("received"), VelmoraStatusPage::tr("Received"));
+    texts.insert(QStringLiteral("address"), VelmoraStatusPage::tr("Address"));
+    texts.insert(QStringLiteral("device"), VelmoraStatusPage::tr("Device"));
+    texts.insert(QStringLiteral("connected"), VelmoraStatusPage::tr("Connected"));
+    texts.insert(QStringLiteral("lastFrame"), VelmoraStatusPage::tr("Last frame"));
+    texts.insert(QStringLiteral("none"), VelmoraStatusPage::tr("None"));
+    texts.insert(QStringLiteral("waiting"), VelmoraStatusPage::tr("Waiting"));
+    texts.insert(QStringLiteral("refused"), VelmoraStatusPage::tr("Refused"));
+    texts.insert(QStringLiteral("setAside"), VelmoraStatusPage::tr("Set aside"));
+    texts.insert(QStringLiteral("sendAgain"), VelmoraStatusPage::tr("Send again"));
+    texts.insert(QStringLiteral("release"), VelmoraStatusPage::tr("Release"));
+    texts.insert(QStringLiteral("password"), VelmoraStatusPage::tr("Password"));
+    texts.insert(QStringLiteral("wrongPassword"), VelmoraStatusPage::tr("Wrong password; nothing was done."));
+    texts.insert(QStringLiteral("done"), VelmoraStatusPage::tr("Done."));
+    texts.insert(QStringLiteral("unreachable"), VelmoraStatusPage::tr("Lumari does not answer."));
+    texts.insert(QStringLiteral("actions"), actionsAllowed);
+    return QJsonDocument(texts).toJson(QJsonDocument::Compact);
+}
+
+const char kHead[] = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
+<title>Lumari</title>
+<style>
+body{font-family:sans-serif;margin:1em;color:#222}
+#bar{background:#eee;padding:.5em;border-radius:4px}
+#bar span{margin-right:2em}
+table{border-collapse:collapse;margin:.5em 0 1.5em}
+td,th{border:1px solid #ccc;padding:.2em .6em;text-align:left;font-size:90%}
+.setAside{background:#fdd}.refused{background:#ffe6c0}
+#message{color:#a00}
+</style></head><body>
+<h1>Lumari</h1>
+<div id="bar"><span id="connections"></span><span id="held"></span><span id="line"></span></div>
+<p id="message"></p>
+<h2 id="eventsTitle"></h2><div id="auth"></div><table id="events"></table>
+<h2 id="devicesTitle"></h2><table id="devices"></table>
+<script>
+const T = )";
+
+const char kTail[] = R"(;
+function cell(row, text, header) {
+  const c = document.createElement(header ? 'th' : 'td');
+  c.textContent = text === undefined || text === null ? '' : String(text);
+  row.appendChild(c);
+  return c;
+}
+function fill(table, headers, rows, make) {
+  table.textContent = '';
+  const head = table.insertRow();
+  headers.forEach(h => cell(head, h, true));
+  if (rows.length === 0) { cell(table.insertRow(), T.none).colSpan = headers.length; return; }
+  rows.forEach(r => make(table.insertRow(), r));
+}
+function act(action, key) {
+  fetch('/action', {method: 'POST', headers: {'Content-Type': 'application/json'},
+    body: JSON.stringify({action: action, key: key, password: document.getElementById('password').value})})
+    .then(r => { document.getElementById('message').textContent = r.ok ? T.done : T.wrongPassword; refresh(); })
+    .catch(() => { document.getElementById('message').textContent = T.unreachable; });
+}
+function refresh() {
+  fetch('/status.json', {cache: 'no-store'}).then(r => r.json()).then(s => {
+    document.getElementById('connections').textContent = s.connections;
+    document.getElementById('held').textContent = s.held;
+    document.getElementById('line').textContent = s.line;
+    const states = {waiting: T.waiting, refused: T.refused, setAside: T.setAside};
+    fill(document.getElementById('events'), [T.received, T.line, T.state, T.attempts, ''], s.events, (row, e) => {
+      row.className = e.state;
+      cell(row, e.received); cell(row, e.line); cell(row, states[e.state]); cell(row, e.attempts);
+      const c = cell(row, '');
+      if (T.actions && e.state === 'setAside') {
+        [['sendAgain', T.sendAgain], ['release', T.release]].forEach(([a, label]) => {
+          const b = document.createElement('button');
+          b.textContent = label; b.id = a + '-' + e.key; b.onclick = () => act(a, e.key);
+          c.appendChild(b);
+        });
+      }
+    });
+    fill(document.getElementById('devices'), [T.device, T.address, T.connected, T.lastFrame], s.devices, (row, d) => {
+      cell(row, d.id); cell(row, d.address); cell(row, d.connected); cell(row, d.lastFrame);
+    });
+    if (document.getElementById('message').textContent === T.unreachable)
+      document.getElementById('message').textContent = '';
+  }).catch(() => { document.getElementById('message').textContent = T.unreachable; });
+}
+document.getElementById('eventsTitle').textContent = T.events;
+document.getElementById('devicesTitle').textContent = T.devices;
+if (T.actions) {
+  const label = document.createElement('label');
+  label.textContent = T.password + ' ';
+  const input = document.createElement('input');
+  input.type = 'password'; input.id = 'password';
+  label.appendChild(input);
+  document.getElementById('auth').appendChild(label);
+}
+refresh();
+setInterval(refresh, )";
+
+const char kEnd[] = R"();
+</script></body></html>
+)";
+
+} // namespace
+
+QByteArray VelmoraStatusPage::html(bool actionsAllowed)
+{
+    // "</" cannot occur in the JSON's strings as markup would read it: the
+    // slash is escaped, which JSON allows.
+    QByteArray texts = textsJson(actionsAllowed);
+    texts.replace("</", "<\\/");
+    return QByteArray(kHead) + texts + kTail + QByteArray::number(kRefreshMs) + kEnd;
+}

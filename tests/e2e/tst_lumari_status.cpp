@@ -1,0 +1,262 @@
+#include "lumariinstance.h"
+#include "ptystation.h"
+#include "testdevice.h"
+
+#include <QtTest>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kStartMs = 30000;
+constexpr int kDeliveryMs = 60000;
+// The line must stay unanswered for two keepalive periods of one second.
+constexpr int kHealthChangeMs = 20000;
+// Half of it is the watchdog's period.
+constexpr int kWatchdogUs = 2000000;
+
+struct Reply
+{
+    int status = 0;
+    QByteArray contentType;
+    QByteArray body;
+};
+
+Reply fetch(quint16 port, const QString &path)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+    request.setTransferTimeout(5000);
+    QNetworkReply *reply = manager.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    Reply result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+    result.body = reply->readAll();
+    reply->deleteLater();
+    return result;
+}
+
+// The value of a sample without labels, -1 when absent.
+double sample(const QByteArray &metrics, const QByteArray &name)
+{
+    for (const QByteArray &line : metrics.split('\n')) {
+        if (line.startsWith(name + ' '))
+            return line.mid(name.size() + 1).toDouble();
+    }
+    return -1;
+}
+
+SVelmoraConf confFor(const PtyStation &station, quint16 port, quint16 httpPort)
+{
+    SVelmoraConf conf;
+    conf.tcpPort = port;
+    conf.comName = station.slavePath();
+    conf.keepAlive = 1;
+    conf.httpAddress = QStringLiteral("127.0.0.1:%1").arg(httpPort);
+    return conf;
+}
+
+// The service manager's end of NOTIFY_SOCKET: a datagram socket whose
+// messages are kept in order.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path)
+    {
+        descriptor = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray encoded = QFile::encodeName(path);
+        std::memcpy(address.sun_path, encoded.constData(), size_t(qMin(encoded.size(), int(sizeof address.sun_path) - 1)));
+        if (descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(descriptor);
+            descriptor = -1;
+        }
+        if (descriptor >= 0) {
+            notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, [this]() {
+                char buffer[4096];
+                const ssize_t got = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (got > 0)
+                    messages << QByteArray(buffer, int(got));
+            });
+        }
+    }
+    ~NotifySocket()
+    {
+        notifier.reset();
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    bool isValid() const { return descriptor >= 0; }
+    int count(const QByteArray &message) const
+    {
+        return int(std::count_if(messages.cbegin(), messages.cend(),
+                                 [&message](const QByteArray &each) { return each.split('\n').contains(message); }));
+    }
+
+    QList<QByteArray> messages;
+
+private:
+    int descriptor = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
+} // namespace
+
+// The status endpoint and the systemd notifications of the real program.
+class TestLumariStatus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void endpointsAnswerAndCountADelivery();
+    void healthFollowsTheStation();
+    void nonLoopbackWithoutPasswordIsRefused();
+    void watchdogPingsStopWhileTheSerialThreadHangs();
+};
+
+void TestLumariStatus::endpointsAnswerAndCountADelivery()
+{
+    PtyStation station;
+    QVERIFY(station.isOpen());
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    const quint16 httpPort = LumariInstance::freePort();
+    QVERIFY(lumari.startListening(confFor(station, port, httpPort), kStartMs));
+
+    const Reply page = fetch(httpPort, QStringLiteral("/"));
+    QCOMPARE(page.status, 200);
+    QVERIFY(page.contentType.startsWith("text/html"));
+    QVERIFY(page.body.contains("fetch('/status.json'"));
+    QCOMPARE(fetch(httpPort, QStringLiteral("/nothing")).status, 404);
+    const Reply status = fetch(httpPort, QStringLiteral("/status.json"));
+    QCOMPARE(status.status, 200);
+    QVERIFY(QJsonDocument::fromJson(status.body).object().contains(QStringLiteral("events")));
+
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(device.connectTo(port));
+    QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
+    QVERIFY(device.sendEvent(TestDevice::Event()));
+    QCOMPARE(device.readFrame(), device.expectedAck());
+    QVERIFY(station.waitForAcknowledgedEvents(1, kDeliveryMs));
+
+    Reply metrics;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (metrics = fetch(httpPort, QStringLiteral("/metrics")), sample(metrics.body, "lumari_events_delivered_total") == 1),
+        kDeliveryMs);
+    QCOMPARE(metrics.status, 200);
+    QVERIFY(metrics.contentType.startsWith("text/plain; version=0.0.4"));
+    QCOMPARE(sample(metrics.body, "lumari_events_received_total"), 1.0);
+    QCOMPARE(sample(metrics.body, "lumari_events_journaled_total"), 1.0);
+    QCOMPARE(sample(metrics.body, "lumari_devices_connected"), 1.0);
+    QCOMPARE(sample(metrics.body, "lumari_device_ack_latency_seconds_count"), 1.0);
+    QCOMPARE(sample(metrics.body, "lumari_delivery_latency_seconds_count"), 1.0);
+
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        QSKIP("promtool (Debian prometheus) is not installed; the format is not checked");
+    QProcess check;
+    check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    check.write(metrics.body);
+    check.closeWriteChannel();
+    QVERIFY(check.waitForFinished(30000));
+    const QByteArray verdict = check.readAllStandardOutput() + check.readAllStandardError();
+    QVERIFY2(check.exitCode() == 0 && verdict.trimmed().isEmpty(), verdict.constData());
+}
+
+void TestLumariStatus::healthFollowsTheStation()
+{
+    PtyStation station;
+    QVERIFY(station.isOpen());
+    LumariInstance lumari;
+    const quint16 httpPort = LumariInstance::freePort();
+    QVERIFY(lumari.startListening(confFor(station, LumariInstance::freePort(), httpPort), kStartMs));
+
+    Reply health;
+    QTRY_COMPARE_WITH_TIMEOUT((health = fetch(httpPort, QStringLiteral("/health"))).status, 200, kHealthChangeMs);
+    QCOMPARE(QJsonDocument::fromJson(health.body).object().value(QStringLiteral("healthy")).toBool(), true);
+
+    station.setAcknowledging(false);
+    QTRY_COMPARE_WITH_TIMEOUT((health = fetch(httpPort, QStringLiteral("/health"))).status, 503, kHealthChangeMs);
+    const QJsonObject failed = QJsonDocument::fromJson(health.body).object();
+    QCOMPARE(failed.value(QStringLiteral("healthy")).toBool(), false);
+    QVERIFY2(QJsonDocument(failed).toJson().contains("two keepalive periods"), health.body.constData());
+
+    station.setAcknowledging(true);
+    QTRY_COMPARE_WITH_TIMEOUT(fetch(httpPort, QStringLiteral("/health")).status, 200, kHealthChangeMs);
+}
+
+void TestLumariStatus::nonLoopbackWithoutPasswordIsRefused()
+{
+    PtyStation station;
+    LumariInstance lumari;
+    const quint16 httpPort = LumariInstance::freePort();
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), httpPort);
+    conf.httpAddress = QStringLiteral("0.0.0.0:%1").arg(httpPort);
+    QVERIFY(lumari.startListening(conf, kStartMs));
+    QVERIFY(lumari.waitForLog(QStringLiteral("[http] The status page is off: listening on 0.0.0.0:%1, which is not a "
+                                             "loopback address, needs a password (LUMARIHTTPPASSWORD).")
+                                  .arg(httpPort),
+                              kStartMs));
+    QCOMPARE(fetch(httpPort, QStringLiteral("/health")).status, 0);
+}
+
+void TestLumariStatus::watchdogPingsStopWhileTheSerialThreadHangs()
+{
+    QTemporaryDir dir;
+    NotifySocket notify(dir.filePath(QStringLiteral("notify")));
+    QVERIFY(notify.isValid());
+    const QString stallFile = dir.filePath(QStringLiteral("stall"));
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath(QStringLiteral("notify"))));
+    qputenv("WATCHDOG_USEC", QByteArray::number(kWatchdogUs));
+    qputenv("LUMARI_TEST_STALL_FILE", QFile::encodeName(stallFile));
+    PtyStation station;
+    LumariInstance lumari;
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
+    conf.httpAddress.clear();
+    const bool started = lumari.startListening(conf, kStartMs);
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
+    qunsetenv("LUMARI_TEST_STALL_FILE");
+    QVERIFY(started);
+
+    QTRY_COMPARE_WITH_TIMEOUT(notify.count("READY=1"), 1, kStartMs);
+    QTRY_VERIFY_WITH_TIMEOUT(notify.count("WATCHDOG=1") >= 2, kStartMs);
+    QVERIFY(std::any_of(notify.messages.cbegin(), notify.messages.cend(),
+                        [](const QByteArray &message) { return message.startsWith("STATUS=Line: "); }));
+
+    QFile stall(stallFile);
+    QVERIFY(stall.open(QIODevice::WriteOnly));
+    stall.close();
+    // A ping already answered may still let one through.
+    QTest::qWait(2 * kWatchdogUs / 1000);
+    const int beforeHang = notify.count("WATCHDOG=1");
+    QTest::qWait(2 * kWatchdogUs / 1000);
+    QCOMPARE(notify.count("WATCHDOG=1"), beforeHang);
+
+    QVERIFY(QFile::remove(stallFile));
+    QTRY_VERIFY_WITH_TIMEOUT(notify.count("WATCHDOG=1") > beforeHang, kStartMs);
+}
+
+QTEST_GUILESS_MAIN(TestLumariStatus)
+#include "tst_lumari_status.moc"

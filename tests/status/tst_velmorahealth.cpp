@@ -1,0 +1,112 @@
+#include "velmorahealth.h"
+#include "velmorapasswordhash.h"
+#include "velmorastatusendpoint.h"
+
+#include <QtTest>
+
+using LineState = VelmoraMetrics::LineState;
+
+// The health verdict from its facts, the endpoint's address rule and the
+// password hash.
+class TestVelmoraHealth : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reasons_data();
+    void reasons();
+    void address_data();
+    void address();
+    void passwordHash();
+};
+
+void TestVelmoraHealth::reasons_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<int>("lineState");
+    QTest::addColumn<qint64>("keepaliveMs");
+    // Seconds since the last answer; -1: never answered.
+    QTest::addColumn<int>("answeredAgo");
+    QTest::addColumn<QString>("reason");
+
+    const int open = int(LineState::Answering);
+    QTest::newRow("all well") << true << true << open << qint64(60000) << 10 << QString();
+    QTest::newRow("answered just within two periods") << true << true << open << qint64(60000) << 119 << QString();
+    QTest::newRow("silent for two periods") << true << true << int(LineState::NotAnswering) << qint64(60000) << 121
+                                            << "within two keepalive periods";
+    QTest::newRow("never answered") << true << true << int(LineState::PortOpen) << qint64(60000) << -1
+                                    << "not answered since the start";
+    QTest::newRow("no keepalive, port open, never answered") << true << true << int(LineState::PortOpen) << qint64(0)
+                                                             << -1 << QString();
+    QTest::newRow("port closed") << true << true << int(LineState::PortClosed) << qint64(0) << -1 << "port";
+    QTest::newRow("receiver not listening") << false << true << open << qint64(60000) << 1 << "not listening";
+    QTest::newRow("journal not writable") << true << false << open << qint64(60000) << 1 << "journal";
+}
+
+void TestVelmoraHealth::reasons()
+{
+    QFETCH(bool, listening);
+    QFETCH(bool, journal);
+    QFETCH(int, lineState);
+    QFETCH(qint64, keepaliveMs);
+    QFETCH(int, answeredAgo);
+    QFETCH(QString, reason);
+
+    VelmoraHealth::Facts facts;
+    facts.listening = listening;
+    facts.journalWritable = journal;
+    facts.lineState = LineState(lineState);
+    facts.keepalivePeriodMs = keepaliveMs;
+    facts.nowUs = 1000000000000;
+    facts.lastAnsweredUs = answeredAgo < 0 ? 0 : facts.nowUs - qint64(answeredAgo) * 1000000;
+    const QStringList found = VelmoraHealth::reasons(facts);
+    if (reason.isEmpty())
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(QLatin1Char(';'))));
+    else
+        QVERIFY2(found.size() == 1 && found.first().contains(reason), qPrintable(found.join(QLatin1Char(';'))));
+    QCOMPARE(VelmoraHealth::json(facts).contains("\"healthy\":true"), reason.isEmpty());
+}
+
+void TestVelmoraHealth::address_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("loopback");
+
+    QTest::newRow("IPv4 loopback") << "127.0.0.1:8080" << true << true;
+    QTest::newRow("IPv6 loopback in brackets") << "[::1]:8080" << true << true;
+    QTest::newRow("all addresses") << "0.0.0.0:8080" << true << false;
+    QTest::newRow("port 0") << "127.0.0.1:0" << false << false;
+    QTest::newRow("port above 65535") << "127.0.0.1:65536" << false << false;
+    QTest::newRow("no port") << "127.0.0.1" << false << false;
+    QTest::newRow("a name, not an address") << "localhost:8080" << false << false;
+}
+
+void TestVelmoraHealth::address()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(bool, loopback);
+    QString address;
+    int port = 0;
+    QCOMPARE(VelmoraStatusEndpoint::parseAddress(text, &address, &port), valid);
+    if (valid)
+        QCOMPARE(VelmoraStatusEndpoint::isLoopback(address), loopback);
+}
+
+void TestVelmoraHealth::passwordHash()
+{
+    const QString stored = VelmoraPasswordHash::make(QStringLiteral("secret"));
+    QVERIFY(!stored.contains(QLatin1String("secret")));
+    QVERIFY(VelmoraPasswordHash::isHash(stored));
+    QVERIFY(VelmoraPasswordHash::matches(QStringLiteral("secret"), stored));
+    QVERIFY(!VelmoraPasswordHash::matches(QStringLiteral("Secret"), stored));
+    QVERIFY(!VelmoraPasswordHash::matches(QString(), stored));
+    // Salted: the same password never gives the same text twice.
+    QVERIFY(VelmoraPasswordHash::make(QStringLiteral("secret")) != stored);
+    QVERIFY(!VelmoraPasswordHash::matches(QStringLiteral("secret"), QStringLiteral("secret")));
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraHealth)
+#include "tst_velmorahealth.moc"
