@@ -1,34 +1,30 @@
 #ifndef VELMORA_H
 #define VELMORA_H
 
+#include "svelmoradevicesnapshot.h"
+#include "svelmoraheldrow.h"
+#include "svelmoralinestate.h"
+#include "velmoraeventjournal.h"
+
 #include <QMainWindow>
 #include <QString>
-
-#include <memory>
 
 class QAction;
 class QCloseEvent;
 class QLabel;
 class QStatusBar;
 class QTextEdit;
-class QThread;
-class QTimer;
 class QToolBar;
-class VelmoraComThread;
 class VelmoraConfWidget;
 class VelmoraDevicesWindow;
-class VelmoraEventJournal;
 class VelmoraEventsWindow;
-class VelmoraInstanceLock;
 class VelmoraJournalDamageNotice;
-class VelmoraNetworkThread;
-class VelmoraServiceWatchdog;
-class VelmoraStatusEndpoint;
 
-// The main window: toolbar with Settings and Exit, logo and about text, the
-// log pane that every part of the program reports to, and a status bar with
-// the number of connected devices and of events not yet acknowledged by the
-// monitoring software. init() starts the whole program.
+// The main window: toolbar with Settings, Events, Devices and Exit, logo and
+// about text, the log pane that every part of the program reports to, and a
+// status bar with the number of connected devices, of events not yet
+// acknowledged by the monitoring software and the line's state. It builds
+// nothing of the program: VelmoraStartup feeds it and listens to it.
 class Velmora : public QMainWindow
 {
     Q_OBJECT
@@ -37,41 +33,13 @@ public:
     explicit Velmora(QWidget *parent = nullptr);
     ~Velmora() override;
 
-    // The start-up sequence. 1 when the program runs and the window is shown,
-    // -1 at the first failing step (the window then stays hidden).
-    int init();
-
-    // The directory that holds log/, conf/ and spool/: the executable's
-    // directory unless set otherwise before init().
+    // The directory the settings panel writes conf/ in.
     void setApplicationDirectory(const QString &directory);
     QString applicationDirectory() const { return appDirectory; }
 
-    // Whether a start-up failure is shown in a warning box. Off on the
-    // offscreen platform, where nobody could answer the box: the text goes to
-    // standard error and the day log instead, and start-up ends at once.
-    void setStartupBoxesShown(bool shown);
-    bool startupBoxesShown() const { return startupBoxes; }
-
+    // Toolbar, log pane and status bar; 1 when made.
     int initGui();
-    int createToolBar();
-    int createLogPane();
-    int createStatusBar();
     void showMainWindow();
-
-    // 1, or -1 when called in the wrong state (a second create, a start
-    // before the create).
-    int createComThread();
-    int startComThread();
-    int createNetworkThread();
-    int startNetworkThread();
-
-    // The thread objects and the journal live as long as the process: they
-    // are created once and never deleted, because the process ends while the
-    // threads run.
-    VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
-    VelmoraComThread *comWorkerThread() const { return comThread; }
-    VelmoraEventJournal *eventJournal() const { return journal; }
-    VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
     VelmoraConfWidget *confPanel() const { return confWidget; }
     QToolBar *mainToolBar() const { return toolBar; }
@@ -84,67 +52,60 @@ public:
     QLabel *heldEventsText() const { return heldEventsLabel; }
     // The line's state as the serial worker last reported it.
     QLabel *lineStateText() const { return lineStateLabel; }
-    // Null unless the journal was found damaged at start.
-    VelmoraJournalDamageNotice *journalDamageReport() const { return journalDamageNotice; }
     QAction *heldEventsAction() const { return eventsAction; }
     // Null until the Events action is first used.
     VelmoraEventsWindow *heldEventsWindow() const { return eventsWindow; }
     QLabel *aboutText() const { return aboutLabel; }
+    // Null unless a damaged journal was reported at start.
+    VelmoraJournalDamageNotice *journalDamageReport() const { return journalDamageNotice; }
+    // The status bar's texts, as the status page repeats them.
+    QStringList statusTexts() const;
     static QTextEdit *logView();
     static int logViewLineCount();
     // Shows the lines still waiting for the pane's next batch.
     static void flushLogView();
 
 signals:
-    void networkStartSignal();
-    void networkStopSignal();
-    void comStartSignal();
-    void comStopSignal();
+    // The settings panel wrote new settings: the workers start again with them.
+    void settingsAppliedSignal();
+    // The Events window: its operator's answers, and whether it is shown.
+    void sendAgainSignal(qint64 key);
+    void releaseSignal(qint64 key);
+    void heldRowsWantedSignal(bool wanted);
+    // The Devices window asks for a fresh copy of the device records.
+    void deviceSnapshotRequestSignal();
 
 public slots:
-    void comStopSlot();
-    // The port opened; a receiver stopped for it starts again.
-    void comReadySlot();
+    void Put2Log(QString str);
+    void setConnectionCount(int count);
+    void setHeldCount(int count);
+    void setLineState(const SVelmoraLineState &state);
+    // Passed on to the Events and Devices windows when they exist.
+    void heldRowsSlot(const SVelmoraHeldRows &rows);
+    void deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot);
+    // A damaged journal found at open: the status bar shows it until the
+    // operator acknowledges it.
+    void showJournalDamage(const VelmoraEventJournal::Damage &damage);
+
     void on_exitSlot();
     void on_confSlot();
     // Shows the Events window, made on first use.
     void on_eventsSlot();
-    void onQuitSlot();
-    void Put2Log(QString str);
-    void confSlot();
-    void timeoutSlot();
     // The Devices action: shows the devices window, made on first use.
     void on_devicesSlot();
+    void onQuitSlot();
+    // The panel's Apply: a new page of the log, then the workers restart.
+    void confSlot();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    int openEventJournal();
-    // Retention, compression and the free-space floor of the day logs, on
-    // a thread of their own.
-    void startLogHousekeeping(const QString &logDirectory);
-    // A damaged journal found at open: one log line, and the status bar
-    // shows it until the operator acknowledges it.
-    void reportJournalDamage();
-    // The status endpoint and the systemd notifications, wired to the workers.
-    void startStatusEndpoint();
+    int createToolBar();
+    int createLogPane();
+    int createStatusBar();
     void addDevicesAction();
-    // 1 when this process is the only one using the application directory.
-    int lockApplicationDirectory();
-    // The configuration step: read, or defaults written. -1 ends start-up.
-    int loadConfiguration();
-    // A box, or without one the text on standard error (and the day log).
-    void showStartupWarning(const QString &text, bool alsoToDayLog);
-    // A start-up failure: translated on screen, in English in the day log.
-    void reportFailure(const char *sourceText);
 
-    VelmoraNetworkThread *networkThread = nullptr;
-    VelmoraComThread *comThread = nullptr;
-    VelmoraEventJournal *journal = nullptr;
-    VelmoraStatusEndpoint *endpoint = nullptr;
-    // Process-lifetime, like the threads it watches.
-    VelmoraServiceWatchdog *watchdog = nullptr;
     QToolBar *toolBar = nullptr;
     QAction *confAction = nullptr;
     QAction *exitAction = nullptr;
@@ -152,20 +113,14 @@ private:
     VelmoraDevicesWindow *devicesWindow = nullptr;
     VelmoraConfWidget *confWidget = nullptr;
     QStatusBar *mainStatusBar = nullptr;
-    QTimer *updateTimer = nullptr;
     QLabel *connectionsLabel = nullptr;
     QLabel *heldEventsLabel = nullptr;
     QLabel *lineStateLabel = nullptr;
     QAction *eventsAction = nullptr;
     VelmoraEventsWindow *eventsWindow = nullptr;
     QLabel *aboutLabel = nullptr;
-    QString appDirectory;
-    bool startupBoxes = true;
-    // The receiver was stopped because the port would not open.
-    bool receiverStoppedForPort = false;
-    std::unique_ptr<VelmoraInstanceLock> instanceLock;
-    QThread *logHousekeepingThread = nullptr;
     VelmoraJournalDamageNotice *journalDamageNotice = nullptr;
+    QString appDirectory;
 };
 
 #endif // VELMORA_H

@@ -9,6 +9,7 @@
 #include "velmoraconf.h"
 #include "velmoraimages.h"
 #include "velmoralog.h"
+#include "velmoraprogram.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -42,8 +43,6 @@ const int kMaxLogDays = 3650;
 const int kServerLength = 2;
 const int kLineLength = 1;
 
-const char *const kConfDirectory = "/conf/";
-const char *const kConfFileName = "Lumari.conf";
 
 QStringList baudRateItems()
 {
@@ -196,14 +195,14 @@ void VelmoraConfWidget::applySlot()
     // panel left open to mend it, rather than found out in the log later.
     const QString comName = comNameElement->comboBox()->currentText();
     if (comName.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Внимание!"), tr("Choose or type the port name."));
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(), tr("Choose or type the port name."));
         return;
     }
     TcpAddress address;
     std::string reason;
     if (TcpAddressName::hasScheme(comName.toStdString())
         && !TcpAddressName::parse(comName.toStdString(), address, reason)) {
-        QMessageBox::warning(this, QStringLiteral("Внимание!"),
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
                              tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
                                 "from 1 to 65535, for example tcp://192.168.1.10:1025.")
                                  .arg(comName));
@@ -223,16 +222,16 @@ void VelmoraConfWidget::applySlot()
     conf->useTime = useTimeElement->comboBox()->currentIndex();
     conf->logDays = logDaysElement->spinBox()->value();
 
-    const QString confDirectory = applicationDirectory + QLatin1String(kConfDirectory);
+    const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())
         QDir().mkpath(confDirectory);
-    const QString confPath = confDirectory + QLatin1String(kConfFileName);
+    const QString confPath = VelmoraProgram::confFilePath(applicationDirectory);
     // The record holds the new values and the workers are restarted with them
     // either way; but a file that was not written brings the old settings back
     // at the next start, so the user has to hear of it.
     if (VelmoraCommon_WriteConf(conf, confPath) != 1) {
-        VelmoraCommon_LogError(QStringLiteral("[Lumari] Can not write configuration file %1.").arg(confPath));
-        QMessageBox::warning(this, QStringLiteral("Внимание!"),
+        VelmoraCommon_LogError(QStringLiteral("[%1] Can not write configuration file %2.").arg(VelmoraProgram::name(), confPath));
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
                              QStringLiteral("Невозможно сохранить настройки! Запустите программу с правами администратора!"));
     }
 

@@ -4,6 +4,8 @@
 #include "testdevice.h"
 #include "cvelmoraeditelementwidget.h"
 #include "velmora.h"
+#include "velmoraclock.h"
+#include "velmorastartup.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraconfwidget.h"
@@ -112,6 +114,7 @@ class TestVelmora : public QObject
 private:
     std::unique_ptr<QTemporaryDir> appDir;
     std::unique_ptr<Velmora> window;
+    std::unique_ptr<VelmoraStartup> startup;
     std::unique_ptr<PtyStation> comPort;
     quint16 tcpPort = 0;
     // How the listening line names the address, in any language.
@@ -144,10 +147,10 @@ private:
     // program they live until the process ends.
     void stopWorkers()
     {
-        if (!window)
+        if (!startup)
             return;
-        VelmoraNetworkThread *network = window->networkWorkerThread();
-        VelmoraComThread *com = window->comWorkerThread();
+        VelmoraNetworkThread *network = startup->networkWorkerThread();
+        VelmoraComThread *com = startup->comWorkerThread();
         for (QThread *thread : {static_cast<QThread *>(network), static_cast<QThread *>(com)}) {
             if (thread) {
                 thread->quit();
@@ -156,7 +159,7 @@ private:
         }
         delete network;
         delete com;
-        delete window->eventJournal();
+        delete startup->eventJournal();
     }
 
 private slots:
@@ -175,11 +178,14 @@ private slots:
         VelmoraCommon_SetDefaultConf(VelmoraCommon_GetConf());
         window = std::make_unique<Velmora>();
         window->setApplicationDirectory(appPath());
+        startup = std::make_unique<VelmoraStartup>(*window, VelmoraClock::system());
+        startup->setApplicationDirectory(appPath());
     }
 
     void cleanup()
     {
         stopWorkers();
+        startup.reset();
         window.reset();
         comPort.reset();
         appDir.reset();
@@ -189,7 +195,7 @@ private slots:
 
     void firstStartCreatesDirectoriesAndDefaultFile()
     {
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
 
         QVERIFY(QFileInfo(appPath() + QStringLiteral("/log")).isDir());
         QVERIFY(QFileInfo(appPath() + QStringLiteral("/spool")).isDir());
@@ -209,9 +215,9 @@ private slots:
         QVERIFY(window->isVisible());
         QCOMPARE(window->size(), QSize(700, 500));
         QCOMPARE(window->windowTitle(), QStringLiteral("Lumari"));
-        QVERIFY(window->networkWorkerThread());
-        QVERIFY(window->comWorkerThread());
-        QVERIFY(window->eventJournal());
+        QVERIFY(startup->networkWorkerThread());
+        QVERIFY(startup->comWorkerThread());
+        QVERIFY(startup->eventJournal());
     }
 
     void existingConfHandled_data()
@@ -243,7 +249,7 @@ private slots:
             file.write(content);
         }
 
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
 
         if (replaced) {
             QCOMPARE(fileBytes(confPath()), defaultConfFile());
@@ -273,7 +279,7 @@ private slots:
             QVERIFY(inside.open(QIODevice::WriteOnly));
         }
 
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
 
         QCOMPARE(fileBytes(confPath()), foreign);
         QCOMPARE(VelmoraCommon_GetConf()->tcpPort, 55555);
@@ -299,18 +305,18 @@ private slots:
         QFETCH(QString, boxText);
         QFETCH(bool, confDirectoryMade);
         createBlockingFile(blockedName);
-        window->setStartupBoxesShown(true);
+        startup->setStartupBoxesShown(true);
         ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
 
-        QCOMPARE(window->init(), -1);
+        QCOMPARE(startup->run(), -1);
 
         QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
         QCOMPARE(answerer.texts, QStringList{boxText});
         QCOMPARE(answerer.standardButtons, QList<int>{int(QMessageBox::Ok)});
         QCOMPARE(answerer.icons, QList<int>{int(QMessageBox::Warning)});
         QVERIFY(!window->isVisible());
-        QVERIFY(!window->networkWorkerThread());
-        QVERIFY(!window->comWorkerThread());
+        QVERIFY(!startup->networkWorkerThread());
+        QVERIFY(!startup->comWorkerThread());
         QCOMPARE(QFileInfo(appPath() + QStringLiteral("/conf")).isDir(), confDirectoryMade);
     }
 
@@ -328,14 +334,14 @@ private slots:
     {
         QFETCH(QString, blockedName);
         QFETCH(QString, dayLogLine);
-        QVERIFY(!window->startupBoxesShown());
+        QVERIFY(!startup->startupBoxesShown());
         createBlockingFile(blockedName);
         ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
 
-        QCOMPARE(window->init(), -1);
+        QCOMPARE(startup->run(), -1);
 
         QCOMPARE(answerer.texts, QStringList());
-        QVERIFY(!window->networkWorkerThread());
+        QVERIFY(!startup->networkWorkerThread());
         if (!dayLogLine.isEmpty())
             QCOMPARE(dayLogMessages(appPath()).last(), dayLogLine);
     }
@@ -347,10 +353,10 @@ private slots:
         QVERIFY(QDir().mkpath(appPath() + QStringLiteral("/spool")));
         VelmoraInstanceLock otherCopy(appPath() + QStringLiteral("/spool/Lumari.lock"));
         QCOMPARE(otherCopy.tryLock(), VelmoraInstanceLock::Locked);
-        window->setStartupBoxesShown(true);
+        startup->setStartupBoxesShown(true);
         ModalBoxAnswerer answerer([](QMessageBox *box) { box->accept(); });
 
-        QCOMPARE(window->init(), -1);
+        QCOMPARE(startup->run(), -1);
 
         QCOMPARE(answerer.titles, QStringList{QStringLiteral("Внимание!")});
         QVERIFY2(answerer.texts.value(0).startsWith(QStringLiteral("Lumari is already running in ") + appPath()),
@@ -358,8 +364,8 @@ private slots:
         QVERIFY(dayLogMessages(appPath()).last().startsWith(QStringLiteral("[error] [Lumari] Lumari is already running in ")));
         QVERIFY(!QFile::exists(confPath()));
         QVERIFY(!QFile::exists(appPath() + QStringLiteral("/spool/") + VelmoraEventJournal::kFileName));
-        QVERIFY(!window->eventJournal());
-        QVERIFY(!window->comWorkerThread());
+        QVERIFY(!startup->eventJournal());
+        QVERIFY(!startup->comWorkerThread());
     }
 
     // Fields that fell back to a default are named once, so a damaged file
@@ -379,7 +385,7 @@ private slots:
                            .arg(tcpPort).arg(comPort->slavePath()).toUtf8());
         }
 
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
 
         QCOMPARE(VelmoraCommon_GetConf()->tcpPort, int(tcpPort));
         const QString line = QStringLiteral("[Lumari] Settings read from %1; default or replacement values used for: "
@@ -397,7 +403,7 @@ private slots:
         writeTestConf();
         createBlockingFile(QStringLiteral("spool"));
 
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
 
         QVERIFY(window->isVisible());
         const QString pane = paneLines().join(QLatin1Char('\n'));
@@ -581,23 +587,14 @@ private slots:
 
     // ---- worker wiring -------------------------------------------------
 
-    void createAndStartOnlyInTheirTurn()
+    void startUpStartsEachWorkerOnce()
     {
-        QSignalSpy comStarts(window.get(), &Velmora::comStartSignal);
-        QSignalSpy networkStarts(window.get(), &Velmora::networkStartSignal);
-        QCOMPARE(window->startComThread(), -1);
-        QCOMPARE(window->startNetworkThread(), -1);
-        QCOMPARE(comStarts.count(), 0);
-        QCOMPARE(networkStarts.count(), 0);
-
+        QSignalSpy comStarts(startup.get(), &VelmoraStartup::comStartSignal);
+        QSignalSpy networkStarts(startup.get(), &VelmoraStartup::networkStartSignal);
         writeTestConf();
-        QCOMPARE(window->init(), 1);
-        VelmoraComThread *com = window->comWorkerThread();
-        VelmoraNetworkThread *network = window->networkWorkerThread();
-        QCOMPARE(window->createComThread(), -1);
-        QCOMPARE(window->createNetworkThread(), -1);
-        QCOMPARE(window->comWorkerThread(), com);
-        QCOMPARE(window->networkWorkerThread(), network);
+        QCOMPARE(startup->run(), 1);
+        QVERIFY(startup->comWorkerThread());
+        QVERIFY(startup->networkWorkerThread());
         QCOMPARE(comStarts.count(), 1);
         QCOMPARE(networkStarts.count(), 1);
     }
@@ -605,8 +602,8 @@ private slots:
     void serialStopStopsTheNetworkOnce()
     {
         writeTestConf(appPath() + QStringLiteral("/no-such-tty"));
-        QSignalSpy networkStops(window.get(), &Velmora::networkStopSignal);
-        QCOMPARE(window->init(), 1);
+        QSignalSpy networkStops(startup.get(), &VelmoraStartup::networkStopSignal);
+        QCOMPARE(startup->run(), 1);
 
         QTRY_COMPARE_WITH_TIMEOUT(networkStops.count(), 1, kSettle);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("[net] Server stopped successfully.")),
@@ -622,7 +619,7 @@ private slots:
     void applyRestartsBothWorkersStopFirst()
     {
         writeTestConf();
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
                                  kSettle);
 
@@ -634,10 +631,10 @@ private slots:
         conf->baudRateIndex = 10;
 
         QStringList order;
-        connect(window.get(), &Velmora::networkStopSignal, this, [&]() { order << "network stop"; });
-        connect(window.get(), &Velmora::networkStartSignal, this, [&]() { order << "network start"; });
-        connect(window.get(), &Velmora::comStopSignal, this, [&]() { order << "com stop"; });
-        connect(window.get(), &Velmora::comStartSignal, this, [&]() { order << "com start"; });
+        connect(startup.get(), &VelmoraStartup::networkStopSignal, this, [&]() { order << "network stop"; });
+        connect(startup.get(), &VelmoraStartup::networkStartSignal, this, [&]() { order << "network start"; });
+        connect(startup.get(), &VelmoraStartup::comStopSignal, this, [&]() { order << "com stop"; });
+        connect(startup.get(), &VelmoraStartup::comStartSignal, this, [&]() { order << "com start"; });
         ModalBoxAnswerer answerer([&](QMessageBox *box) {
             order << "box";
             box->accept();
@@ -669,7 +666,7 @@ private slots:
     void statusBarFollowsConnections()
     {
         writeTestConf();
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QCOMPARE(window->connectionsText()->text(), QString());
         QCOMPARE(window->heldEventsText()->text(), QString());
 
@@ -694,7 +691,7 @@ private slots:
         // A one-second keepalive brings the held event out soon after the
         // station answers again.
         writeTestConf(QString(), 1);
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
                                  kSettle);
         // The serial side may be ready before the network side listens.
@@ -716,7 +713,7 @@ private slots:
     void eventsWindowListsHeldEventsWhileTheStationIsSilent()
     {
         writeTestConf(QString(), 1);
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
         QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: ")), kSettle);
         window->heldEventsAction()->trigger();
@@ -770,7 +767,7 @@ private slots:
             return refusing && line == refusedLine ? PtyStation::nak() : PtyStation::ack();
         });
         writeTestConf(QString(), 1);
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
         window->heldEventsAction()->trigger();
         VelmoraEventsWindow *events = window->heldEventsWindow();
@@ -801,7 +798,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
         QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
         QCOMPARE(comPort->acknowledgedEvents().count(refusedLine), 1);
-        VelmoraEventJournal *journal = window->eventJournal();
+        VelmoraEventJournal *journal = startup->eventJournal();
         QCOMPARE(journal->setAsideCount(), 0);
         QCOMPARE(journal->pendingCount(), 0);
     }
@@ -815,7 +812,7 @@ private slots:
         station.setEventDefault(ScriptedStation::ack());
         station.setKeepaliveDefault(ScriptedStation::ack());
         writeTestConf(station.portName(), 1);
-        QCOMPARE(window->init(), 1);
+        QCOMPARE(startup->run(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("is ready to work!")),
                                  kSettle);
         QTRY_VERIFY_WITH_TIMEOUT(paneLines().join(QLatin1Char('\n')).contains(listenAddress()), kSettle);
@@ -839,7 +836,7 @@ private slots:
 
         // The device is connected and has its MAC request before the window
         // stops turning its event loop for three seconds.
-        QTRY_COMPARE_WITH_TIMEOUT(window->networkWorkerThread()->connectionCount(), 1, kSettle);
+        QTRY_COMPARE_WITH_TIMEOUT(startup->networkWorkerThread()->connectionCount(), 1, kSettle);
         QTest::qWait(200);
         const qint64 blockedFrom = station.elapsedMs();
         windowBlocked = true;

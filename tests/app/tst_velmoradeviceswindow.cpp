@@ -9,6 +9,8 @@
 
 #include "svelmoradevicesnapshot.h"
 #include "velmora.h"
+#include "velmoraclock.h"
+#include "velmorastartup.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoradevicesmodel.h"
@@ -243,25 +245,26 @@ void TestVelmoraDevicesWindow::showsTheLastPeriodicTestOfAConnectedDevice()
     QCOMPARE(VelmoraCommon_WriteConf(conf, appDir.filePath(QStringLiteral("conf/Lumari.conf"))), 1);
 
     auto window = std::make_unique<Velmora>();
-    window->setApplicationDirectory(appDir.path());
-    QCOMPARE(window->init(), 1);
+    VelmoraStartup startup(*window, VelmoraClock::system());
+    startup.setApplicationDirectory(appDir.path());
+    QCOMPARE(startup.run(), 1);
     // The threads live as long as the process in the program; here they are
     // stopped and freed however the test ends, the journal after them.
     struct Stopped
     {
-        Velmora *window;
+        VelmoraStartup *startup;
         ~Stopped()
         {
-            for (QThread *thread : {static_cast<QThread *>(window->networkWorkerThread()),
-                                    static_cast<QThread *>(window->comWorkerThread())}) {
+            for (QThread *thread : {static_cast<QThread *>(startup->networkWorkerThread()),
+                                    static_cast<QThread *>(startup->comWorkerThread())}) {
                 thread->quit();
                 thread->wait(kSettleMs);
             }
-            delete window->networkWorkerThread();
-            delete window->comWorkerThread();
-            delete window->eventJournal();
+            delete startup->networkWorkerThread();
+            delete startup->comWorkerThread();
+            delete startup->eventJournal();
         }
-    } stopped{window.get()};
+    } stopped{&startup};
 
     // The action sits in the toolbar and opens the window.
     QAction *action = window->devicesWindowAction();
@@ -307,7 +310,7 @@ void TestVelmoraDevicesWindow::showsTheLastPeriodicTestOfAConnectedDevice()
     QVERIFY(other.connectTo(quint16(conf->tcpPort)));
     QCOMPARE(other.readMacRequest(), TestDevice::macRequest());
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, kSettleMs);
-    window->networkWorkerThread()->networkStopSlot();
+    startup.networkWorkerThread()->networkStopSlot();
     QTRY_COMPARE_WITH_TIMEOUT(devices->devicesModel()->disconnectedCount(), 2, kSettleMs);
     QCOMPARE(devices->devicesModel()->connectedCount(), 0);
     QVERIFY(!cell(table, 0, Model::DisconnectedColumn).isEmpty());

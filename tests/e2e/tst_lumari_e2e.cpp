@@ -141,7 +141,9 @@ void TestLumariEndToEnd::manyDevicesEachEventOnce()
     }
 
     QVERIFY(station.waitForEventLines(kDevices * kEventsEach, 60000));
-    QTest::qWait(500);
+    // Once every line is logged as acknowledged, no write of them is left
+    // that could still reach the station twice.
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: 5"), kLineMs, kDevices * kEventsEach));
     QList<QByteArray> lines = station.eventLines();
     QList<QByteArray> wanted = expected.keys();
     std::sort(lines.begin(), lines.end());
@@ -266,7 +268,7 @@ void TestLumariEndToEnd::silentStationThenEveryEventOnceInOrder()
     }
 
     QVERIFY(station.waitForAcknowledgedEvents(kEvents, 60000));
-    QTest::qWait(1500);
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] COMMSG: 5"), kLineMs, kEvents));
     QCOMPARE(station.acknowledgedEvents(), expected);
 }
 

@@ -1,8 +1,8 @@
 // Draws the program's eleven images into the directory given as the only
-// argument (app/_resources/icons/ in the source tree). The PNG files are
+// argument (images/_resources/icons/ in the source tree). The PNG files are
 // committed; run this again only to change them:
 //   cmake --build build --target drawvelmoraimages
-//   QT_QPA_PLATFORM=offscreen build/bin/drawvelmoraimages app/_resources/icons
+//   QT_QPA_PLATFORM=offscreen build/bin/drawvelmoraimages images/_resources/icons
 
 #include <QDir>
 #include <QFont>
