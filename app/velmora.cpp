@@ -440,13 +440,15 @@ void Velmora::on_eventsSlot()
 {
     if (!eventsWindow) {
         eventsWindow = new VelmoraEventsWindow(this);
-        if (comThread) {
-            connect(comThread, &VelmoraComThread::heldRowsSignal, eventsWindow, &VelmoraEventsWindow::setRowsSlot,
+        if (VelmoraCom *com = comThread ? comThread->worker() : nullptr) {
+            connect(com, &VelmoraCom::heldRowsSignal, eventsWindow, &VelmoraEventsWindow::setRowsSlot,
                     Qt::QueuedConnection);
-            connect(eventsWindow, &VelmoraEventsWindow::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
-            connect(eventsWindow, &VelmoraEventsWindow::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
-            connect(eventsWindow, &VelmoraEventsWindow::shownSignal, comThread,
-                    &VelmoraComThread::setHeldRowsWanted);
+            connect(eventsWindow, &VelmoraEventsWindow::sendAgainSignal, com, &VelmoraCom::sendAgainSlot,
+                    Qt::QueuedConnection);
+            connect(eventsWindow, &VelmoraEventsWindow::releaseSignal, com, &VelmoraCom::releaseSlot,
+                    Qt::QueuedConnection);
+            connect(eventsWindow, &VelmoraEventsWindow::shownSignal, com, &VelmoraCom::setHeldRowsWanted,
+                    Qt::QueuedConnection);
         }
     }
     eventsWindow->show();
@@ -459,22 +461,25 @@ int Velmora::createComThread()
     if (comThread)
         return -1;
     comThread = new VelmoraComThread();
-    connect(comThread, &VelmoraComThread::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
-    connect(comThread, &VelmoraComThread::stopSignal, this, &Velmora::comStopSlot, Qt::QueuedConnection);
-    connect(comThread, &VelmoraComThread::portReadySignal, this, &Velmora::comReadySlot, Qt::QueuedConnection);
-    connect(this, &Velmora::comStopSignal, comThread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
     connect(this, &Velmora::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
+    comThread->setEventStore(journal);
+    comThread->startWorker();
+    // A start request that found no worker yet would be lost.
+    VelmoraCom *com = comThread->worker();
+    if (!com)
+        return -1;
+    connect(com, &VelmoraCom::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::stopSignal, this, &Velmora::comStopSlot, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::portReadySignal, this, &Velmora::comReadySlot, Qt::QueuedConnection);
+    connect(this, &Velmora::comStopSignal, com, &VelmoraCom::stopSlot, Qt::QueuedConnection);
     connect(
-        comThread, &VelmoraComThread::lineStateSignal, this,
+        com, &VelmoraCom::lineStateSignal, this,
         [this](const SVelmoraLineState &state) {
             if (lineStateLabel)
                 lineStateLabel->setText(VelmoraLineStateText::text(state, QDateTime::currentDateTime()));
         },
         Qt::QueuedConnection);
-    comThread->setEventStore(journal);
-    comThread->start(QThread::InheritPriority);
-    // A start request that found no worker yet would be lost.
-    return comThread->waitUntilReady() ? 1 : -1;
+    return 1;
 }
 
 int Velmora::startComThread()
@@ -490,6 +495,7 @@ int Velmora::startComThread()
     comThread->setServer(conf->server);
     comThread->setLine(conf->line);
     comThread->setKeepAlive(conf->keepAlive);
+    comThread->setUseTime(conf->useTime != 0);
     emit comStartSignal();
     return 1;
 }

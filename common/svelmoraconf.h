@@ -1,8 +1,6 @@
 #ifndef SVELMORACONF_H
 #define SVELMORACONF_H
 
-#include "velmorasharedint.h"
-
 #include <QString>
 
 // The process-wide configuration. The serial indices are positions in the
@@ -18,9 +16,9 @@ struct SVelmoraConf
     QString server = QStringLiteral("01");
     QString line = QStringLiteral("1");
     qint32 keepAlive = 60;
-    // Written by the GUI thread on apply, read by the serial worker for every
-    // line it formats.
-    VelmoraSharedInt useTime = 0;
+    // The event's time is appended to its line (1) or not (0); the serial
+    // worker is handed it with its other settings.
+    qint32 useTime = 0;
 };
 
 #endif // SVELMORACONF_H

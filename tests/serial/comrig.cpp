@@ -3,6 +3,7 @@
 #include "serialindexmaps.h"
 #include "velmoralog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -50,18 +51,20 @@ ComRig::ComRig(int keepaliveMs, VelmoraEventStore *store, int absenceRetryMs)
     thread.setLine(QStringLiteral("1"));
     thread.setTiming(rigTiming(keepaliveMs, absenceRetryMs));
     thread.setEventStore(store);
-    connect(&thread, &VelmoraComThread::logSignal, this, [this](const QString &text) {
-        screenLines.append(text);
-        screenLineTimes.append(station.elapsedMs());
-    });
 }
 
 ComRig::~ComRig() = default;
 
 bool ComRig::start()
 {
-    thread.start();
-    return thread.waitUntilReady();
+    thread.startWorker();
+    if (!worker())
+        return false;
+    connect(worker(), &VelmoraCom::logSignal, this, [this](const QString &text) {
+        screenLines.append(text);
+        screenLineTimes.append(station.elapsedMs());
+    });
+    return true;
 }
 
 void ComRig::open()
@@ -71,12 +74,38 @@ void ComRig::open()
 
 void ComRig::close()
 {
-    QMetaObject::invokeMethod(&thread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker(), &VelmoraCom::stopSlot, Qt::QueuedConnection);
+}
+
+void ComRig::settle()
+{
+    // The thread object's own queued calls (start requests) go first.
+    QCoreApplication::processEvents();
+    QMetaObject::invokeMethod(worker(), [] {}, Qt::BlockingQueuedConnection);
+}
+
+void ComRig::advance(int milliseconds)
+{
+    settle();
+    clock.advance(milliseconds);
+    settle();
+}
+
+bool ComRig::advanceUntil(const std::function<bool()> &done, int stepMs, int maxSteps)
+{
+    for (int step = 0; step < maxSteps; ++step) {
+        QTest::qWait(5);
+        if (done())
+            return true;
+        advance(stepMs);
+    }
+    QTest::qWait(5);
+    return done();
 }
 
 bool ComRig::startAndOpen()
 {
-    if (!station.isValid() || !start())
+    if (!station.isValid() || (!worker() && !start()))
         return false;
     open();
     return waitForLine(QStringLiteral("[com] %1 is ready to work!").arg(port()));
