@@ -60,10 +60,7 @@ bool ComRig::start()
     thread.startWorker();
     if (!worker())
         return false;
-    connect(worker(), &VelmoraCom::logSignal, this, [this](const QString &text) {
-        screenLines.append(text);
-        screenLineTimes.append(station.elapsedMs());
-    });
+    connect(worker(), &VelmoraCom::logSignal, this, [this](const QString &text) { screenLines.append(text); });
     return true;
 }
 
@@ -125,12 +122,6 @@ bool ComRig::waitForLine(const QString &text, int timeoutMs)
 int ComRig::countLines(const QString &text) const
 {
     return screenLines.count(text);
-}
-
-qint64 ComRig::timeOf(const QString &text) const
-{
-    const int index = screenLines.indexOf(text);
-    return index < 0 ? -1 : screenLineTimes.at(index);
 }
 
 SVelmoraMsg makeTestEvent(int number, qint64 journalId)

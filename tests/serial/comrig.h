@@ -52,8 +52,6 @@ public:
     bool waitForLine(const QString &text, int timeoutMs = 10000);
     int countLines(const QString &text) const;
     QStringList screen() const { return screenLines; }
-    QList<qint64> screenTimes() const { return screenLineTimes; }
-    qint64 timeOf(const QString &text) const;
 
     // The port name in the texts the program logs.
     QString port() const { return station.portName(); }
@@ -64,7 +62,6 @@ public:
 
 private:
     QStringList screenLines;
-    QList<qint64> screenLineTimes;
 };
 
 // Short waits, so that an exchange takes a fraction of the program's time:
