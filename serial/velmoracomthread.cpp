@@ -78,8 +78,11 @@ void VelmoraComThread::startWorker()
 {
     start();
     QMutexLocker locker(&workerMutex);
+    // run() publishes the worker before its loop; the check of isRunning()
+    // keeps a thread that ended first from holding this one for ever.
+    constexpr unsigned long kRecheckMs = 100;
     while (!currentWorker && isRunning())
-        workerCreated.wait(&workerMutex, 100);
+        workerCreated.wait(&workerMutex, kRecheckMs);
 }
 
 VelmoraCom *VelmoraComThread::worker() const

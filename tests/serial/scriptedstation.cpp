@@ -17,7 +17,7 @@ constexpr int kPathSize = 128;
 
 } // namespace
 
-ScriptedStation::ScriptedStation()
+ScriptedStation::ScriptedStation() : started(std::chrono::steady_clock::now())
 {
     char path[kPathSize] = {};
     if (::openpty(&masterFd, &slaveFd, path, nullptr, nullptr) != 0) {
@@ -113,10 +113,23 @@ QList<QByteArray> ScriptedStation::keepaliveLines() const
     return result;
 }
 
+QList<qint64> ScriptedStation::lineTimes() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return receivedTimes;
+}
+
 QByteArray ScriptedStation::receivedBytes() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return allBytes;
+}
+
+qint64 ScriptedStation::elapsedMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                 - started)
+        .count();
 }
 
 ScriptedStation::Answer ScriptedStation::answerFor(const QByteArray &line)
@@ -181,6 +194,7 @@ void ScriptedStation::run()
                 const QByteArray line = pending.left(end + 1);
                 pending.remove(0, end + 1);
                 received.append(line);
+                receivedTimes.append(elapsedMs());
                 answers.append(answerFor(line));
                 end = pending.indexOf(kTerminator);
             }

@@ -59,7 +59,10 @@ public:
     QList<QByteArray> lines() const;      // complete lines, terminator included
     QList<QByteArray> eventLines() const;
     QList<QByteArray> keepaliveLines() const;
+    // Milliseconds since the station started, one per complete line.
+    QList<qint64> lineTimes() const;
     QByteArray receivedBytes() const;     // everything, complete lines or not
+    qint64 elapsedMs() const;
 
 private:
     void run();
@@ -80,10 +83,12 @@ private:
     Answer specialAnswer;
     bool hangUpRequested = false;
     QList<QByteArray> received;
+    QList<qint64> receivedTimes;
     QByteArray allBytes;
     QByteArray pending;
 
     std::atomic<bool> stopping{false};
+    std::chrono::steady_clock::time_point started;
     std::thread worker;
 };
 
