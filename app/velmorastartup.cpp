@@ -121,9 +121,13 @@ int VelmoraStartup::run()
     openEventJournal();
     reportJournalDamage();
 
-    // Every connection is made before the workers start, so that nothing
-    // they say at their start is lost.
-    comThread = new VelmoraComThread();
+    // The serial worker first: it holds the journal's pending events before
+    // any new one arrives. Every connection is made before either worker
+    // is asked to start.
+    if (startComThread() == -1) {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not create com thread..."), false);
+        return -1;
+    }
     networkThread = new VelmoraNetworkThread();
     // The road of every event: from the network thread straight into the
     // serial worker's thread. The window is not on it, so a busy window
@@ -132,10 +136,6 @@ int VelmoraStartup::run()
             Qt::DirectConnection);
     wire();
 
-    if (startComThread() == -1) {
-        report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not create com thread..."), false);
-        return -1;
-    }
     applyComSettings();
     if (startNetworkThread() == -1) {
         report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not create network thread..."), false);
@@ -154,21 +154,22 @@ int VelmoraStartup::run()
 
 void VelmoraStartup::wire()
 {
+    VelmoraCom *com = comThread->worker();
     connect(this, &VelmoraStartup::networkStopSignal, networkThread, &VelmoraNetworkThread::networkStopSlot,
             Qt::QueuedConnection);
     connect(this, &VelmoraStartup::networkStartSignal, networkThread, &VelmoraNetworkThread::networkStartSlot,
             Qt::QueuedConnection);
-    connect(this, &VelmoraStartup::comStopSignal, comThread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
+    connect(this, &VelmoraStartup::comStopSignal, com, &VelmoraCom::stopSlot, Qt::QueuedConnection);
     connect(this, &VelmoraStartup::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
 
     connect(networkThread, &VelmoraNetworkThread::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
-    connect(comThread, &VelmoraComThread::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
-    connect(comThread, &VelmoraComThread::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
 
     connect(&window, &Velmora::heldRowsWantedSignal, this, [this](bool wanted) { setHeldRowsWanted(true, wanted); });
-    connect(comThread, &VelmoraComThread::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
-    connect(&window, &Velmora::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
-    connect(&window, &Velmora::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
+    connect(com, &VelmoraCom::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
+    connect(&window, &Velmora::sendAgainSignal, com, &VelmoraCom::sendAgainSlot, Qt::QueuedConnection);
+    connect(&window, &Velmora::releaseSignal, com, &VelmoraCom::releaseSlot, Qt::QueuedConnection);
 
     // The window asks, the network thread copies its records and sends the
     // copy back: the window never reads the live records.
@@ -177,8 +178,8 @@ void VelmoraStartup::wire()
     connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
             Qt::QueuedConnection);
 
-    connect(comThread, &VelmoraComThread::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
-    connect(comThread, &VelmoraComThread::portReadySignal, this, &VelmoraStartup::comReady, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::portReadySignal, this, &VelmoraStartup::comReady, Qt::QueuedConnection);
     connect(&window, &Velmora::settingsAppliedSignal, this, &VelmoraStartup::applySettings);
 }
 
@@ -283,10 +284,10 @@ int VelmoraStartup::openEventJournal()
 
 int VelmoraStartup::startComThread()
 {
+    comThread = new VelmoraComThread(clock);
     comThread->setEventStore(journal);
-    comThread->start(QThread::InheritPriority);
-    // A start request that found no worker yet would be lost.
-    return comThread->waitUntilReady() ? 1 : -1;
+    comThread->startWorker();
+    return comThread->worker() ? 1 : -1;
 }
 
 void VelmoraStartup::applyComSettings()
@@ -300,6 +301,7 @@ void VelmoraStartup::applyComSettings()
     comThread->setServer(conf->server);
     comThread->setLine(conf->line);
     comThread->setKeepAlive(conf->keepAlive);
+    comThread->setUseTime(conf->useTime != 0);
     emit comStartSignal();
 }
 
@@ -326,6 +328,7 @@ void VelmoraStartup::applySettings()
     receiverStoppedForPort = false;
     emit comStopSignal();
     applyComSettings();
+    logKeepDays = VelmoraCommon_GetConf()->logDays;
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 }
 
@@ -354,7 +357,9 @@ void VelmoraStartup::showStatus()
 void VelmoraStartup::setHeldRowsWanted(bool byWindow, bool wanted)
 {
     (byWindow ? windowWantsHeldRows : endpointWantsHeldRows) = wanted;
-    comThread->setHeldRowsWanted(windowWantsHeldRows || endpointWantsHeldRows);
+    const bool anyWants = windowWantsHeldRows || endpointWantsHeldRows;
+    VelmoraCom *com = comThread->worker();
+    QMetaObject::invokeMethod(com, [com, anyWants] { com->setHeldRowsWanted(anyWants); }, Qt::QueuedConnection);
 }
 
 void VelmoraStartup::startLogHousekeeping()
@@ -363,7 +368,8 @@ void VelmoraStartup::startLogHousekeeping()
     settings.directory = VelmoraProgram::logDirectory(appDirectory);
     settings.journalFloorBytes = DiskSpace::kJournalFloorBytes;
     settings.freeSpace = [](const QString &directory) { return DiskSpace::freeBytes(directory, nullptr); };
-    settings.keepDays = [] { return int(VelmoraCommon_GetConf()->logDays); };
+    logKeepDays = VelmoraCommon_GetConf()->logDays;
+    settings.keepDays = [this] { return logKeepDays.load(); };
     logHousekeepingThread = new QThread(this);
     auto *housekeeper = new VelmoraLogHousekeeper(settings);
     housekeeper->moveToThread(logHousekeepingThread);
@@ -389,10 +395,12 @@ void VelmoraStartup::startStatusEndpoint()
     connect(endpoint, &VelmoraStatusEndpoint::logSignal, &window, &Velmora::Put2Log);
     connect(endpoint, &VelmoraStatusEndpoint::heldRowsWantedSignal, this,
             [this](bool wanted) { setHeldRowsWanted(false, wanted); });
-    connect(comThread, &VelmoraComThread::heldRowsSignal, endpoint, &VelmoraStatusEndpoint::setHeldRows,
+    connect(comThread->worker(), &VelmoraCom::heldRowsSignal, endpoint, &VelmoraStatusEndpoint::setHeldRows,
             Qt::QueuedConnection);
-    connect(endpoint, &VelmoraStatusEndpoint::sendAgainSignal, comThread, &VelmoraComThread::sendAgainSlot);
-    connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread, &VelmoraComThread::releaseSlot);
+    connect(endpoint, &VelmoraStatusEndpoint::sendAgainSignal, comThread->worker(), &VelmoraCom::sendAgainSlot,
+            Qt::QueuedConnection);
+    connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread->worker(), &VelmoraCom::releaseSlot,
+            Qt::QueuedConnection);
     connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread,
             &VelmoraNetworkThread::requestDeviceSnapshot);
     connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, endpoint, &VelmoraStatusEndpoint::setDevices,
@@ -402,6 +410,6 @@ void VelmoraStartup::startStatusEndpoint()
     watchdog = new VelmoraServiceWatchdog;
     watchdog->watch(&window);
     watchdog->watch(networkThread->networkServer);
-    watchdog->watch(comThread->eventReceiver(), true);
+    watchdog->watch(comThread->worker(), true);
     watchdog->start();
 }

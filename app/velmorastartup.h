@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 class QThread;
@@ -110,6 +111,8 @@ private:
     VelmoraStatusEndpoint *endpoint = nullptr;
     // Process-lifetime, like the threads it watches.
     VelmoraServiceWatchdog *watchdog = nullptr;
+    // Handed to the log housekeeping thread, which reads it there.
+    std::atomic<int> logKeepDays{0};
     bool windowWantsHeldRows = false;
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.

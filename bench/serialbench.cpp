@@ -268,8 +268,9 @@ qint64 runWorker(const QString &portName, const std::function<int()> &answered, 
     thread.setLine(QStringLiteral("1"));
     thread.setKeepAlive(0);
     thread.setEventStore(&store);
-    thread.start();
-    if (portName.isEmpty() || !thread.waitUntilReady()) {
+    if (!portName.isEmpty())
+        thread.startWorker();
+    if (portName.isEmpty() || !thread.worker()) {
         out << "worker: the serial thread did not start" << Qt::endl;
         return -1;
     }

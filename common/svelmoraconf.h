@@ -1,8 +1,6 @@
 #ifndef SVELMORACONF_H
 #define SVELMORACONF_H
 
-#include "velmorasharedint.h"
-
 #include <QString>
 
 // The process-wide configuration. The serial indices are positions in the
@@ -18,16 +16,16 @@ struct SVelmoraConf
     QString server = QStringLiteral("01");
     QString line = QStringLiteral("1");
     qint32 keepAlive = 60;
-    // Written by the GUI thread on apply, read by the serial worker for every
-    // line it formats.
-    VelmoraSharedInt useTime = 0;
+    // The event's time is appended to its line (1) or not (0); the serial
+    // worker is handed it with its other settings.
+    qint32 useTime = 0;
 
     // Settings beyond the ten, each an optional element of the file that is
     // written only when it differs from its default.
 
     // Day logs whose day is more than this many days past are deleted; 0
-    // keeps them all. Read by the log housekeeping thread.
-    VelmoraSharedInt logDays = 0;
+    // keeps them all. The log housekeeping thread is handed it.
+    qint32 logDays = 0;
     // Optional elements, written only when set. The status endpoint's
     // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
     QString httpAddress;

@@ -14,16 +14,8 @@
 //   length   4 bytes  payload size, little-endian
 //   crc      4 bytes  CRC-32 (IEEE 802.3) of the length field and the payload
 //   payload  type byte, journal id (8 bytes, little-endian), and for events
-//            the six text fields, each as a 4-byte length and UTF-8 bytes,
-//            then the device ID the same way and the receive time in
-//            milliseconds since 1970 UTC (8 bytes, little-endian, the
-//            lowest 64-bit number when it is not known), then the peer
-//            address the same way as a text field.
-// Event records written before the device ID and the receive time were kept
-// end after the six text fields; they are read with an empty device ID and
-// no receive time; those written before the peer address was kept end after
-// the receive time and are read with an empty address. Bytes after the peer
-// address are left to later fields.
+//            the event in its one binary form (VelmoraEventCodec), older
+//            forms included.
 // A record cut short or damaged fails its CRC and is skipped; the marker lets
 // the reader find the next intact record after a damaged one. 0xFF never
 // occurs in UTF-8, so the marker cannot hide inside a text field.

@@ -2,11 +2,14 @@
 #define SVELMORACOMSETTINGS_H
 
 #include "svelmoracomtiming.h"
+#include "svelmoramsg.h"
+#include "velmorareceiverformat.h"
 
 #include <QString>
 
 // Everything the serial worker needs for one run of the port, handed over
-// as one record when the port is to open.
+// as one copy when the port is to open: the worker reads no configuration
+// of its own.
 struct SVelmoraComSettings
 {
     QString portName;
@@ -16,7 +19,15 @@ struct SVelmoraComSettings
     int stopBits = 0; // 0 one stop bit, 1 two
     QString server;   // as written into every line
     QString line;     // as written into every line
+    // The event's time is appended to its line.
+    bool useTime = false;
     SVelmoraComTiming timing;
+
+    // The line an event goes out as, terminator included.
+    QString eventLine(const SVelmoraMsg &msg) const
+    {
+        return VelmoraReceiverFormat::eventLine(server, line, msg, useTime);
+    }
 };
 
 #endif // SVELMORACOMSETTINGS_H

@@ -5,30 +5,31 @@
 #include "svelmoraheldrow.h"
 #include "svelmoralinestate.h"
 #include "svelmoramsg.h"
-#include "velmoraexchange.h"
-#include "velmoraheldqueue.h"
+#include "velmoraclock.h"
 
 #include <QObject>
 #include <QString>
 #include <QVector>
 
-#include <atomic>
-#include <memory>
-
-class QTimer;
-class ReceiverLine;
+class VelmoraComPort;
 class VelmoraComReport;
+class VelmoraEventSender;
 class VelmoraEventStore;
+class VelmoraHeldEvents;
+class VelmoraKeepalive;
 
-// The serial worker: lives in the serial thread and owns the port, the held
-// events and the keepalive timer. It runs, one after another, the opens,
-// closes, event exchanges and keepalive exchanges, so none of them overlaps.
+// The serial worker: lives in the serial thread and runs, one after another,
+// the opens, closes, event exchanges and keepalive exchanges, so none of them
+// overlaps. Its parts each do one job: the port's life (VelmoraComPort), the
+// held and set-aside events (VelmoraHeldEvents), the event exchanges and
+// their retries (VelmoraEventSender) and the keepalive (VelmoraKeepalive);
+// the worker takes the requests, keeps the line's state and writes the log.
 class VelmoraCom : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit VelmoraCom(QObject *parent = nullptr);
+    explicit VelmoraCom(VelmoraClock &clock = VelmoraClock::system(), QObject *parent = nullptr);
     ~VelmoraCom() override;
 
     // Before any event arrives; the store's pending events are held at once,
@@ -43,12 +44,7 @@ public:
     void holdEvent(const SVelmoraMsg &msg);
 
     // Events waiting for the monitoring software; safe from any thread.
-    int heldCount() const { return heldEvents.load(); }
-
-    // Held-event lists go out at most this often while they are wanted, and
-    // after a long list no sooner than a millisecond per kHeldRowsPerMs rows.
-    static constexpr int kHeldRowsIntervalMs = 250;
-    static constexpr int kHeldRowsPerMs = 50;
+    int heldCount() const;
 
 signals:
     void logSignal(QString text);
@@ -57,9 +53,6 @@ signals:
     void stopSignal();
     // The port opened and is ready, also when it opened on a retry.
     void portReadySignal();
-    // The keepalive period starts again, or keepalives stop.
-    void timerStartSignal();
-    void timerStopSignal();
     // The line's state changed, or the number of events set aside.
     void lineStateSignal(SVelmoraLineState state);
     // Every held and set-aside event, oldest first; only while wanted.
@@ -70,12 +63,9 @@ public slots:
     // Events that arrived together: all of them join the queue before the
     // next one is chosen, so the fair order holds from the first line.
     void msgsSlot(QVector<SVelmoraMsg> msgs);
-    void timeoutSlot();
     void stopSlot();
-    void startSlot();
+    // A keepalive exchange now, whether the port is open or not.
     void keepaliveSlot();
-    void restartKeepaliveTimer();
-    void stopKeepaliveTimer();
     // The operator's answers to a set-aside event, named by its row key:
     // back into the held events at the end of the fair order, or let go.
     void sendAgainSlot(qint64 key);
@@ -83,74 +73,19 @@ public slots:
     // A list is shown: held-event lists go out from now on, the first at once.
     void setHeldRowsWanted(bool wanted);
 
-private slots:
-    void sendNextEvent();
-    void retryHeldEvent();
-    void reopenPort();
-    void sendHeldRows();
-
 private:
-    // A start request: every line reported, the receiver stopped on failure.
-    void openPort();
-    // A closed line is made anew for the configured name.
-    void chooseLine();
-    // The open sequence; on failure the port is closed and tried again
-    // later, and the failure is reported unless it is the one reported last.
-    bool tryOpen();
-    void closePort();
-    // The device went away while open: said once, then tried again.
-    void lineGone();
-    bool portOpen() const;
-
-    void scheduleSend();
-    void sendEvent();
-    void sendKeepalive();
-    // Marks the event in the store and logs a change of state.
-    void finishEvent(const VelmoraHeldQueue::Finished &finished);
-    void handleRefusal(const QString &lineText);
-    // After an exchange: the next event soon, the retry timer, or nothing.
-    void continueSending(bool restartRetry);
-    void setAside(const SVelmoraMsg &msg, int attempts);
-    // The set-aside entry with this key, taken out of the list; false when
-    // there is none (the operator answered it already).
-    bool takeSetAside(qint64 key, SVelmoraMsg *msg);
-    QString eventLineOf(const SVelmoraMsg &msg) const;
-    void reportNotice(VelmoraHeldQueue::Notice notice);
-    void updateHeldCount();
-    // A held-event list is due, at most every kHeldRowsIntervalMs.
-    void noteHeldChanged();
+    void portOpened();
+    void portClosed(const QString &reason);
     void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
     void report(const VelmoraComReport &line);
 
-    // The line chosen by the port's name: a serial port or a TCP connection.
-    std::unique_ptr<ReceiverLine> portHandle;
-    VelmoraExchange exchange;
+    VelmoraClock &clock;
     SVelmoraComSettings settings;
-    VelmoraEventStore *eventStore = nullptr;
-    VelmoraHeldQueue queue;
-    std::atomic<int> heldEvents{0};
-    bool sendScheduled = false;
-    QTimer *keepaliveTimer = nullptr;
-    QTimer *absenceRetryTimer = nullptr;
-    QTimer *reopenTimer = nullptr;
-    // The open failure last reported: its step and the system's reason.
-    int reportedFailureStep = -1;
-    QString reportedFailureReason;
-
-    struct SetAsideEvent
-    {
-        SVelmoraMsg msg;
-        int attempts = 0;
-        qint64 key = 0;
-    };
-    // Refused events, kept until the operator sends them again or lets them
-    // go; oldest first.
-    QVector<SetAsideEvent> setAsideEvents;
-    // Keys of set-aside events that were never journaled count down from -1.
-    qint64 nextLocalKey = -1;
+    VelmoraComPort *port = nullptr;
+    VelmoraHeldEvents *held = nullptr;
+    VelmoraEventSender *sender = nullptr;
+    VelmoraKeepalive *keepalive = nullptr;
     SVelmoraLineState lineState;
-    bool heldRowsWanted = false;
-    QTimer *heldRowsTimer = nullptr;
 };
 
 #endif // VELMORACOM_H

@@ -1,56 +1,20 @@
 #include "velmoraheldqueue.h"
 
+#include "velmoraeventcodec.h"
+
 #include <algorithm>
 #include <utility>
 
 namespace {
 
-// Each field as its UTF-8 length (seven bits a byte, low first, the high
-// bit saying more follows) and bytes: one allocation for the whole record.
-void appendField(QByteArray &packed, const QString &field)
+// The order the events came in: by receive time, then journal entry.
+bool cameBefore(const SVelmoraMsg &left, const SVelmoraMsg &right)
 {
-    const QByteArray bytes = field.toUtf8();
-    quint32 length = static_cast<quint32>(bytes.size());
-    do {
-        const char low = static_cast<char>(length & 0x7F);
-        length >>= 7;
-        packed.append(length != 0 ? static_cast<char>(low | 0x80) : low);
-    } while (length != 0);
-    packed.append(bytes);
-}
-
-QString takeField(const QByteArray &packed, int &at)
-{
-    quint32 length = 0;
-    for (int shift = 0; at < packed.size() && shift < 32; shift += 7) {
-        const auto byte = static_cast<unsigned char>(packed.at(at++));
-        length |= quint32(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0)
-            break;
-    }
-    const int size = static_cast<int>(qMin<quint32>(length, quint32(packed.size() - at)));
-    const QString field = QString::fromUtf8(packed.constData() + at, size);
-    at += size;
-    return field;
-}
-
-QByteArray packFields(const SVelmoraMsg &msg)
-{
-    QByteArray packed;
-    packed.reserve(msg.account.size() + msg.event.size() + msg.group.size() + msg.zone.size()
-                   + msg.messageType.size() + msg.time.size() + msg.peerAddress.size() + 7);
-    for (const QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time,
-                                 &msg.peerAddress})
-        appendField(packed, *field);
-    return packed;
-}
-
-void unpackFields(const QByteArray &packed, SVelmoraMsg &msg)
-{
-    int at = 0;
-    for (QString *field : {&msg.account, &msg.event, &msg.group, &msg.zone, &msg.messageType, &msg.time,
-                           &msg.peerAddress})
-        *field = takeField(packed, at);
+    const qint64 leftTime = left.receivedAt.isValid() ? left.receivedAt.toMSecsSinceEpoch() : 0;
+    const qint64 rightTime = right.receivedAt.isValid() ? right.receivedAt.toMSecsSinceEpoch() : 0;
+    if (leftTime != rightTime)
+        return leftTime < rightTime;
+    return left.journalId < right.journalId;
 }
 
 } // namespace
@@ -74,7 +38,7 @@ bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
         // Its turn comes after every device already waiting.
         lane.turns.push_back(device.key());
     }
-    device->events.push_back(Held{packFields(msg), msg.receivedAt, msg.journalId, 0, 0});
+    device->events.push_back(Held{VelmoraEventCodec::encode(msg), msg.journalId, 0, 0});
     ++count;
     return true;
 }
@@ -88,12 +52,9 @@ VelmoraHeldQueue::Held &VelmoraHeldQueue::head()
     return device.events[device.head];
 }
 
-SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held, const QString &deviceId)
+SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held)
 {
-    SVelmoraMsg msg;
-    unpackFields(held.fields, msg);
-    msg.deviceId = deviceId;
-    msg.receivedAt = held.receivedAt;
+    SVelmoraMsg msg = VelmoraEventCodec::decode(held.encoded);
     msg.journalId = held.journalId;
     return msg;
 }
@@ -101,11 +62,10 @@ SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held, const QString &deviceId)
 SVelmoraMsg VelmoraHeldQueue::next() const
 {
     if (trialFirst())
-        return unpack(trial, trialDevice);
+        return unpack(trial);
     const Lane &lane = lanes[nextLane()];
-    const QString &deviceId = lane.turns.front();
-    const DeviceEvents &device = *lane.devices.find(deviceId);
-    return unpack(device.events[device.head], deviceId);
+    const DeviceEvents &device = *lane.devices.find(lane.turns.front());
+    return unpack(device.events[device.head]);
 }
 
 bool VelmoraHeldQueue::countAnswer(bool refusal)
@@ -127,7 +87,7 @@ VelmoraHeldQueue::Refusal VelmoraHeldQueue::refuseNext()
         lineFault = true;
         return Refusal::LineFault;
     }
-    trial = takeFromLanes(&trialDevice);
+    trial = takeFromLanes();
     hasTrial = true;
     return Refusal::OnTrial;
 }
@@ -165,18 +125,16 @@ VelmoraHeldQueue::Finished VelmoraHeldQueue::takeNext()
 {
     Finished finished;
     if (trialFirst()) {
-        finished.msg = unpack(trial, trialDevice);
+        finished.msg = unpack(trial);
         trial = Held();
         hasTrial = false;
     } else {
-        QString deviceId;
-        const Held taken = takeFromLanes(&deviceId);
-        finished.msg = unpack(taken, deviceId);
+        finished.msg = unpack(takeFromLanes());
         if (hasTrial) {
             // A different event went through: the refusal was the event's.
             finished.setAside = true;
-            finished.setAsideMsg = unpack(trial, trialDevice);
-            finished.setAsideAttempts = trial.attempts;
+            finished.setAsideMsg = unpack(trial);
+            setAside(finished.setAsideMsg, trial.attempts);
             if (trial.journalId != 0)
                 heldJournalIds.remove(trial.journalId);
             trial = Held();
@@ -198,11 +156,10 @@ VelmoraHeldQueue::Finished VelmoraHeldQueue::takeNext()
     return finished;
 }
 
-VelmoraHeldQueue::Held VelmoraHeldQueue::takeFromLanes(QString *deviceId)
+VelmoraHeldQueue::Held VelmoraHeldQueue::takeFromLanes()
 {
     Lane &lane = lanes[nextLane()];
     const auto device = lane.devices.find(lane.turns.front());
-    *deviceId = device.key();
     DeviceEvents &events = *device;
     Held taken = std::move(events.events[events.head]);
     events.events[events.head] = Held();
@@ -229,22 +186,18 @@ QVector<VelmoraHeldQueue::HeldView> VelmoraHeldQueue::heldEvents() const
     QVector<HeldView> views;
     views.reserve(count);
     if (hasTrial)
-        views.append(HeldView{unpack(trial, trialDevice), trial.attempts, true});
+        views.append(HeldView{unpack(trial), trial.attempts, true});
     for (const Lane &lane : lanes) {
         for (auto device = lane.devices.cbegin(); device != lane.devices.cend(); ++device) {
             const DeviceEvents &events = device.value();
             for (std::size_t index = events.head; index < events.events.size(); ++index) {
                 const Held &held = events.events[index];
-                views.append(HeldView{unpack(held, device.key()), held.attempts, false});
+                views.append(HeldView{unpack(held), held.attempts, false});
             }
         }
     }
     std::stable_sort(views.begin(), views.end(), [](const HeldView &left, const HeldView &right) {
-        const qint64 leftTime = left.msg.receivedAt.isValid() ? left.msg.receivedAt.toMSecsSinceEpoch() : 0;
-        const qint64 rightTime = right.msg.receivedAt.isValid() ? right.msg.receivedAt.toMSecsSinceEpoch() : 0;
-        if (leftTime != rightTime)
-            return leftTime < rightTime;
-        return left.msg.journalId < right.msg.journalId;
+        return cameBefore(left.msg, right.msg);
     });
     return views;
 }
@@ -256,4 +209,39 @@ VelmoraHeldQueue::Notice VelmoraHeldQueue::leaveAbsence()
         return Notice::None;
     absenceReported = false;
     return Notice::Back;
+}
+
+void VelmoraHeldQueue::setAside(const SVelmoraMsg &msg, int attempts)
+{
+    setAsideEvents.append(SetAside{msg, attempts, msg.journalId != 0 ? msg.journalId : nextLocalKey--});
+}
+
+bool VelmoraHeldQueue::takeSetAside(qint64 key, SVelmoraMsg *msg)
+{
+    for (int index = 0; index < setAsideEvents.size(); ++index) {
+        if (setAsideEvents.at(index).key != key)
+            continue;
+        *msg = setAsideEvents.at(index).msg;
+        setAsideEvents.remove(index);
+        return true;
+    }
+    return false;
+}
+
+SVelmoraHeldRows VelmoraHeldQueue::rows(const std::function<QString(const SVelmoraMsg &)> &lineOf) const
+{
+    SVelmoraHeldRows rows;
+    const QVector<HeldView> held = heldEvents();
+    rows.reserve(held.size() + setAsideEvents.size());
+    for (const HeldView &view : held) {
+        rows.append(SVelmoraHeldRow{view.msg, lineOf(view.msg), view.attempts,
+                                    view.onTrial ? SVelmoraHeldRow::Refused : SVelmoraHeldRow::Waiting,
+                                    view.msg.journalId});
+    }
+    for (const SetAside &entry : setAsideEvents)
+        rows.append(SVelmoraHeldRow{entry.msg, lineOf(entry.msg), entry.attempts, SVelmoraHeldRow::SetAside, entry.key});
+    std::stable_sort(rows.begin(), rows.end(), [](const SVelmoraHeldRow &left, const SVelmoraHeldRow &right) {
+        return cameBefore(left.msg, right.msg);
+    });
+    return rows;
 }

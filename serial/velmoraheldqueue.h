@@ -1,6 +1,7 @@
 #ifndef VELMORAHELDQUEUE_H
 #define VELMORAHELDQUEUE_H
 
+#include "svelmoraheldrow.h"
 #include "svelmoramsg.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QVector>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 // The events waiting for the monitoring software, and the rules that say
@@ -31,6 +33,9 @@
 // event is refused too, the line is at fault: everything stays held in order,
 // the event on trial first, nothing is set aside, and only that first event
 // is tried, on the retry timer, until an event line is acknowledged.
+//
+// A set-aside event stays here, out of the fair order, until the operator
+// sends it again (it is held anew, last) or lets it go.
 class VelmoraHeldQueue
 {
 public:
@@ -91,10 +96,9 @@ public:
         SVelmoraMsg msg;
         Notice notice = Notice::None;
         // The event on trial, set aside because a different one was
-        // acknowledged; it has left the queue.
+        // acknowledged; it has left the held events for the set-aside ones.
         bool setAside = false;
         SVelmoraMsg setAsideMsg;
-        int setAsideAttempts = 0;
     };
     // next() acknowledged: it leaves the queue, and the software is there.
     Finished takeNext();
@@ -110,13 +114,22 @@ public:
     // (by receive time, then journal entry).
     QVector<HeldView> heldEvents() const;
 
+    // Sets an event aside for the operator, as one refused before a restart.
+    void setAside(const SVelmoraMsg &msg, int attempts = 0);
+    int setAsideCount() const { return setAsideEvents.size(); }
+    // The set-aside event with this row key, taken out; false when there is
+    // none (the operator answered it already).
+    bool takeSetAside(qint64 key, SVelmoraMsg *msg);
+    // Every held and set-aside event as the Events window lists it, in the
+    // order they came; lineOf gives each one's line.
+    SVelmoraHeldRows rows(const std::function<QString(const SVelmoraMsg &)> &lineOf) const;
+
 private:
-    // What is held of an event: its record's text fields packed into one
-    // block, the device ID being the key it is kept under.
+    // What is held of an event: its journal form (VelmoraEventCodec), so a
+    // long backlog costs one allocation an event.
     struct Held
     {
-        QByteArray fields;
-        QDateTime receivedAt;
+        QByteArray encoded;
         qint64 journalId = 0;
         int refusalsInRow = 0;
         int attempts = 0;
@@ -146,9 +159,9 @@ private:
     // is all there is.
     bool trialFirst() const { return hasTrial && (lineFault || count == 1); }
     int trialCount() const { return hasTrial ? 1 : 0; }
-    static SVelmoraMsg unpack(const Held &held, const QString &deviceId);
+    static SVelmoraMsg unpack(const Held &held);
     // Takes next() out of the lanes; only while not empty and not trialFirst().
-    Held takeFromLanes(QString *deviceId);
+    Held takeFromLanes();
 
     Notice leaveAbsence();
 
@@ -160,8 +173,19 @@ private:
     bool absenceReported = false;
     bool hasTrial = false;
     Held trial;
-    QString trialDevice;
     bool lineFault = false;
+
+    struct SetAside
+    {
+        SVelmoraMsg msg;
+        int attempts = 0;
+        // The row key: the journal entry, or for an event never journaled a
+        // number counting down from -1.
+        qint64 key = 0;
+    };
+    // Oldest first.
+    QVector<SetAside> setAsideEvents;
+    qint64 nextLocalKey = -1;
 };
 
 #endif // VELMORAHELDQUEUE_H

@@ -3,6 +3,7 @@
 #include "serialindexmaps.h"
 #include "velmoralog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -50,18 +51,17 @@ ComRig::ComRig(int keepaliveMs, VelmoraEventStore *store, int absenceRetryMs)
     thread.setLine(QStringLiteral("1"));
     thread.setTiming(rigTiming(keepaliveMs, absenceRetryMs));
     thread.setEventStore(store);
-    connect(&thread, &VelmoraComThread::logSignal, this, [this](const QString &text) {
-        screenLines.append(text);
-        screenLineTimes.append(station.elapsedMs());
-    });
 }
 
 ComRig::~ComRig() = default;
 
 bool ComRig::start()
 {
-    thread.start();
-    return thread.waitUntilReady();
+    thread.startWorker();
+    if (!worker())
+        return false;
+    connect(worker(), &VelmoraCom::logSignal, this, [this](const QString &text) { screenLines.append(text); });
+    return true;
 }
 
 void ComRig::open()
@@ -71,12 +71,38 @@ void ComRig::open()
 
 void ComRig::close()
 {
-    QMetaObject::invokeMethod(&thread, &VelmoraComThread::comStopSlot, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker(), &VelmoraCom::stopSlot, Qt::QueuedConnection);
+}
+
+void ComRig::settle()
+{
+    // The thread object's own queued calls (start requests) go first.
+    QCoreApplication::processEvents();
+    QMetaObject::invokeMethod(worker(), [] {}, Qt::BlockingQueuedConnection);
+}
+
+void ComRig::advance(int milliseconds)
+{
+    settle();
+    clock.advance(milliseconds);
+    settle();
+}
+
+bool ComRig::advanceUntil(const std::function<bool()> &done, int stepMs, int maxSteps)
+{
+    for (int step = 0; step < maxSteps; ++step) {
+        QTest::qWait(5);
+        if (done())
+            return true;
+        advance(stepMs);
+    }
+    QTest::qWait(5);
+    return done();
 }
 
 bool ComRig::startAndOpen()
 {
-    if (!station.isValid() || !start())
+    if (!station.isValid() || (!worker() && !start()))
         return false;
     open();
     return waitForLine(QStringLiteral("[com] %1 is ready to work!").arg(port()));
@@ -96,12 +122,6 @@ bool ComRig::waitForLine(const QString &text, int timeoutMs)
 int ComRig::countLines(const QString &text) const
 {
     return screenLines.count(text);
-}
-
-qint64 ComRig::timeOf(const QString &text) const
-{
-    const int index = screenLines.indexOf(text);
-    return index < 0 ? -1 : screenLineTimes.at(index);
 }
 
 SVelmoraMsg makeTestEvent(int number, qint64 journalId)

@@ -2,6 +2,8 @@
 #define COMRIG_H
 
 #include "scriptedstation.h"
+#include "velmoraclock.h"
+#include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraeventstore.h"
 
@@ -11,11 +13,12 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
-// The serial thread as the window drives it, its port a pseudo-terminal
-// with a scripted station on the other side, and what it reported on
-// screen and in the day log.
+// The serial thread as the program drives it, its port a pseudo-terminal
+// with a scripted station on the other side, its timers on a manual clock,
+// and what it reported on screen and in the day log.
 class ComRig : public QObject
 {
     Q_OBJECT
@@ -27,29 +30,38 @@ public:
                     int absenceRetryMs = 60000);
     ~ComRig() override;
 
-    // Starts the thread, waits for the worker and asks it to open the port;
-    // true once the port reports it is ready.
+    // Starts the thread unless start() did, waits for the worker and asks it
+    // to open the port; true once the port reports it is ready.
     bool startAndOpen();
     bool start();
     void open();
     void close();
+    // The worker, once start() succeeded.
+    VelmoraCom *worker() const { return thread.worker(); }
+
+    // Returns once the worker has done everything asked of it so far.
+    void settle();
+    // Moves the clock, firing the worker's timers that fall due; each runs
+    // to its end in the serial thread before this returns.
+    void advance(int milliseconds);
+    // Moves the clock by stepMs at a time until done() holds; false when it
+    // does not within maxSteps steps.
+    bool advanceUntil(const std::function<bool()> &done, int stepMs, int maxSteps = 100);
 
     // Waits, turning the event loop, until a screen line equals text.
     bool waitForLine(const QString &text, int timeoutMs = 10000);
     int countLines(const QString &text) const;
     QStringList screen() const { return screenLines; }
-    QList<qint64> screenTimes() const { return screenLineTimes; }
-    qint64 timeOf(const QString &text) const;
 
     // The port name in the texts the program logs.
     QString port() const { return station.portName(); }
 
     ScriptedStation station;
-    VelmoraComThread thread;
+    VelmoraManualClock clock;
+    VelmoraComThread thread{clock};
 
 private:
     QStringList screenLines;
-    QList<qint64> screenLineTimes;
 };
 
 // Short waits, so that an exchange takes a fraction of the program's time:

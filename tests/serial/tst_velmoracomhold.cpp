@@ -1,7 +1,7 @@
 #include "comrig.h"
 
-#include "velmoraconf.h"
 #include "velmoraeventjournal.h"
+#include "velmoraheldevents.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -59,11 +59,11 @@ const QString kLineFault = QStringLiteral("[com] Line fault: the monitoring soft
 // What the worker sends the window, kept as it comes.
 struct WindowFeed
 {
-    explicit WindowFeed(VelmoraComThread &thread)
+    explicit WindowFeed(VelmoraCom *worker)
     {
-        QObject::connect(&thread, &VelmoraComThread::lineStateSignal, &context,
+        QObject::connect(worker, &VelmoraCom::lineStateSignal, &context,
                          [this](const SVelmoraLineState &state) { states.append(state); });
-        QObject::connect(&thread, &VelmoraComThread::heldRowsSignal, &context,
+        QObject::connect(worker, &VelmoraCom::heldRowsSignal, &context,
                          [this](const SVelmoraHeldRows &list) { rows = list; ++rowLists; });
     }
     QList<SVelmoraLineState::Kind> kinds() const
@@ -82,6 +82,12 @@ struct WindowFeed
     int rowLists = 0;
 };
 
+// The operator's button, as the Events window sends it.
+void pressSendAgain(ComRig &rig, qint64 key)
+{
+    QMetaObject::invokeMethod(rig.worker(), [&rig, key] { rig.worker()->sendAgainSlot(key); });
+}
+
 // The journal as the program keeps it, with every event journaled before it
 // reaches the serial side.
 QVector<SVelmoraMsg> journaled(VelmoraEventJournal &journal, std::initializer_list<int> numbers)
@@ -97,7 +103,6 @@ QVector<SVelmoraMsg> journaled(VelmoraEventJournal &journal, std::initializer_li
 void TestVelmoraComHold::initTestCase()
 {
     setUpDayLog();
-    VelmoraCommon_GetConf()->useTime = 0;
 }
 
 void TestVelmoraComHold::silentStationThenAnswering()
@@ -115,12 +120,14 @@ void TestVelmoraComHold::silentStationThenAnswering()
     QTRY_COMPARE(rig.thread.heldCount(), 3);
 
     // While the software is away only keepalives go out.
+    rig.advance(kRigKeepaliveMs);
     QVERIFY(rig.waitForLine(QStringLiteral("[com] ERROR COMMSG: Keepalive ")));
     const int eventLinesWhileAway = rig.station.eventLines().size();
     QCOMPARE(rig.station.eventLines(), linesOf({1, 1, 1}));
 
     rig.station.setEventDefault(ScriptedStation::ack());
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
+    rig.advance(kRigKeepaliveMs);
     QVERIFY(rig.waitForLine(successLine(3)));
     QVERIFY(rig.countLines(recoveryLine(3)) == 1);
     QCOMPARE(rig.station.eventLines().mid(eventLinesWhileAway), linesOf({1, 2, 3}));
@@ -134,17 +141,23 @@ void TestVelmoraComHold::silentStationThenAnswering()
 void TestVelmoraComHold::retryWithoutKeepalive()
 {
     RecordingEventStore store;
-    ComRig rig(0, &store, 2 * kRigAttemptMs);
+    constexpr int kRetryMs = 10000;
+    ComRig rig(0, &store, kRetryMs);
     rig.station.setEventDefault(ScriptedStation::nak());
     QVERIFY(rig.startAndOpen());
 
     rig.thread.msgSlot(makeTestEvent(1, 5));
     QVERIFY(rig.waitForLine(absenceLine(1)));
-    // The retry repeats the whole exchange, failure line included.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.station.eventLines().size() >= 6, 10000);
+    // Nothing before the interval is over; then the retry repeats the whole
+    // exchange, failure line included.
+    rig.advance(kRetryMs - 1);
+    QCOMPARE(rig.station.eventLines().size(), 3);
+    rig.advance(1);
+    QCOMPARE(rig.station.eventLines().size(), 6);
     QVERIFY(store.delivered().isEmpty());
 
     rig.station.setEventDefault(ScriptedStation::ack());
+    rig.advance(kRetryMs);
     QVERIFY(rig.waitForLine(successLine(1)));
     QVERIFY(rig.waitForLine(recoveryLine(0)));
     QCOMPARE(store.delivered(), QList<qint64>{5});
@@ -222,7 +235,8 @@ void TestVelmoraComHold::refusedLineSetAside()
     rig.thread.msgSlot(makeTestEvent(2, 12));
     const QString refused = QStringLiteral("[com] Refused by the monitoring software, set aside: ")
                             + QString::fromLatin1(testEventLine(1));
-    QVERIFY(rig.waitForLine(refused, 30000));
+    // Each refused exchange leaves the software absent until a keepalive.
+    QVERIFY(rig.advanceUntil([&] { return rig.countLines(refused) == 1; }, kRigKeepaliveMs));
     QVERIFY(rig.waitForLine(successLine(2)));
 
     QCOMPARE(rig.station.eventLines().count(testEventLine(1)), 20);
@@ -259,15 +273,18 @@ void TestVelmoraComHold::everyEventRefusedIsALineFault()
     // as one configured for another receiver or line number does: the
     // fault is the line's, so no event is set aside.
     RecordingEventStore store;
-    ComRig rig(kRigKeepaliveMs, &store, 300);
-    WindowFeed feed(rig.thread);
+    constexpr int kRetryMs = 300;
+    ComRig rig(kRigKeepaliveMs, &store, kRetryMs);
+    QVERIFY(rig.start());
+    WindowFeed feed(rig.worker());
     rig.station.setEventDefault(kFastRefusal);
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     QVERIFY(rig.startAndOpen());
     for (int number = 1; number <= 3; ++number)
         rig.thread.msgSlot(makeTestEvent(number, number));
 
-    QVERIFY(rig.waitForLine(kLineFault + QString::fromLatin1(testEventLine(2)), 60000));
+    const QString fault = kLineFault + QString::fromLatin1(testEventLine(2));
+    QVERIFY(rig.advanceUntil([&] { return rig.countLines(fault) == 1; }, kRetryMs));
     QVERIFY(store.refused().isEmpty());
     QCOMPARE(rig.thread.heldCount(), 3);
     QCOMPARE(feed.kinds().last(), SVelmoraLineState::RefusingEvents);
@@ -276,14 +293,14 @@ void TestVelmoraComHold::everyEventRefusedIsALineFault()
     // Only the first event is tried, on the retry timer, and the fault is
     // told once however often it is refused.
     const int linesAtFault = rig.station.eventLines().size();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.station.eventLines().size() >= linesAtFault + 9, 30000);
+    QVERIFY(rig.advanceUntil([&] { return rig.station.eventLines().size() >= linesAtFault + 9; }, kRetryMs));
     const QList<QByteArray> retried = rig.station.eventLines().mid(linesAtFault);
     QCOMPARE(retried.count(testEventLine(1)), retried.size());
     QCOMPARE(rig.screen().filter(QStringLiteral("Line fault:")).size(), 1);
     QVERIFY(store.refused().isEmpty());
 
     rig.station.setEventDefault(ScriptedStation::ack());
-    QVERIFY(rig.waitForLine(successLine(3), 30000));
+    QVERIFY(rig.advanceUntil([&] { return rig.countLines(successLine(3)) == 1; }, kRetryMs));
     QCOMPARE(store.delivered(), (QList<qint64>{1, 2, 3}));
     QVERIFY(store.refused().isEmpty());
     QCOMPARE(rig.thread.heldCount(), 0);
@@ -326,9 +343,9 @@ void TestVelmoraComHold::setAsideEventAfterRestart()
         refusedId = events.first().journalId;
         for (const SVelmoraMsg &event : events)
             rig.thread.msgSlot(event);
-        QVERIFY(rig.waitForLine(QStringLiteral("[com] Refused by the monitoring software, set aside: ")
-                                    + QString::fromLatin1(refusedLine),
-                                30000));
+        const QString setAside = QStringLiteral("[com] Refused by the monitoring software, set aside: ")
+                                 + QString::fromLatin1(refusedLine);
+        QVERIFY(rig.advanceUntil([&] { return rig.countLines(setAside) == 1; }, kRigKeepaliveMs));
         QVERIFY(rig.waitForLine(successLine(3)));
         QCOMPARE(rig.screen().filter(QStringLiteral("Line fault")).size(), 0);
         QCOMPARE(journal.setAsideCount(), 1);
@@ -345,14 +362,15 @@ void TestVelmoraComHold::setAsideEventAfterRestart()
     VelmoraEventJournal journal(spool.path());
     QVERIFY(journal.open());
     ComRig rig(kRigKeepaliveMs, &journal);
-    WindowFeed feed(rig.thread);
+    QVERIFY(rig.start());
+    WindowFeed feed(rig.worker());
     rig.station.setEventDefault(ScriptedStation::ack());
     rig.station.setKeepaliveDefault(ScriptedStation::ack());
     QVERIFY(rig.startAndOpen());
     // Set aside again after the restart, not pending: nothing goes out.
     QCOMPARE(rig.thread.heldCount(), 0);
     QTRY_VERIFY(!feed.states.isEmpty() && feed.states.last().setAside == 1);
-    rig.thread.setHeldRowsWanted(true);
+    QMetaObject::invokeMethod(rig.worker(), [&rig] { rig.worker()->setHeldRowsWanted(true); });
     QTRY_COMPARE(feed.rows.size(), 1);
     const SVelmoraHeldRow row = feed.rows.first();
     QCOMPARE(row.state, SVelmoraHeldRow::SetAside);
@@ -362,17 +380,19 @@ void TestVelmoraComHold::setAsideEventAfterRestart()
     QVERIFY(rig.station.eventLines().isEmpty());
 
     if (sendAgain) {
-        rig.thread.sendAgainSlot(refusedId);
+        pressSendAgain(rig, refusedId);
         // A second press on a row already answered does nothing.
-        rig.thread.sendAgainSlot(refusedId);
+        pressSendAgain(rig, refusedId);
         QVERIFY(rig.waitForLine(successLine(1)));
         QVERIFY(rig.waitForLine(QStringLiteral("[com] Sent again by the operator: ") + QString::fromLatin1(refusedLine)));
     } else {
-        rig.thread.releaseSlot(refusedId);
+        QMetaObject::invokeMethod(rig.worker(), [&rig, refusedId] { rig.worker()->releaseSlot(refusedId); });
         QVERIFY(rig.waitForLine(QStringLiteral("[com] Released by the operator, not sent: ")
                                 + QString::fromLatin1(refusedLine)));
-        rig.thread.sendAgainSlot(refusedId);
+        pressSendAgain(rig, refusedId);
     }
+    // The next list, an interval after the last.
+    rig.advance(VelmoraHeldEvents::kHeldRowsIntervalMs);
     QTRY_VERIFY(feed.rows.isEmpty());
     QTRY_COMPARE(feed.states.last().setAside, 0);
     // Let anything wrongly queued reach the line before counting.
