@@ -14,6 +14,7 @@
 #include "velmoralog.h"
 #include "velmoralinestatetext.h"
 #include "velmoralogpane.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 
 #include <QAction>
@@ -148,8 +149,8 @@ int Velmora::init()
     // The road of every event: from the network thread straight into the
     // serial worker's thread. The window is not on it, so a busy window
     // delays no alarm and no keepalive.
-    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
-            Qt::DirectConnection);
+    connect(networkThread->worker(), &VelmoraNetworkServer::msgsSignal, comThread->eventReceiver(),
+            &VelmoraCom::msgsSlot, Qt::QueuedConnection);
 
     showMainWindow();
     return 1;
@@ -499,22 +500,22 @@ int Velmora::createNetworkThread()
     if (networkThread)
         return -1;
     networkThread = new VelmoraNetworkThread();
-    connect(networkThread, &VelmoraNetworkThread::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
-    connect(this, &Velmora::networkStopSignal, networkThread, &VelmoraNetworkThread::networkStopSlot,
-            Qt::QueuedConnection);
-    connect(this, &Velmora::networkStartSignal, networkThread, &VelmoraNetworkThread::networkStartSlot,
-            Qt::QueuedConnection);
     networkThread->setEventStore(journal);
-    networkThread->start(QThread::InheritPriority);
-    return networkThread->waitUntilReady() ? 1 : -1;
+    networkThread->startWorker();
+    VelmoraNetworkServer *server = networkThread->worker();
+    if (!server)
+        return -1;
+    connect(server, &VelmoraNetworkServer::logSignal, this, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(this, &Velmora::networkStopSignal, server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
+    connect(this, &Velmora::networkStartSignal, server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
+    return 1;
 }
 
 int Velmora::startNetworkThread()
 {
     if (!networkThread)
         return -1;
-    networkThread->setAddress(QLatin1String(kListenAddress));
-    networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
+    networkThread->worker()->setListenAddress(QLatin1String(kListenAddress), VelmoraCommon_GetConf()->tcpPort);
     emit networkStartSignal();
     return 1;
 }
@@ -564,9 +565,9 @@ void Velmora::on_devicesSlot()
         // The window asks, the network thread copies its records and sends
         // the copy back: the window never reads the live records.
         if (networkThread) {
-            connect(devicesWindow, &VelmoraDevicesWindow::snapshotRequestSignal, networkThread,
-                    &VelmoraNetworkThread::requestDeviceSnapshot);
-            connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, devicesWindow,
+            connect(devicesWindow, &VelmoraDevicesWindow::snapshotRequestSignal, networkThread->worker(),
+                    &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
+            connect(networkThread->worker(), &VelmoraNetworkServer::deviceSnapshotSignal, devicesWindow,
                     &VelmoraDevicesWindow::snapshotSlot, Qt::QueuedConnection);
         }
     }
