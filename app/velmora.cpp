@@ -423,8 +423,7 @@ void Velmora::confSlot()
     // Queued signals reach each thread object in emission order, so every
     // stop arrives before its start.
     if (networkThread) {
-        networkThread->setAddress(QLatin1String(kListenAddress));
-        networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
+        networkThread->worker()->setListenAddress(QLatin1String(kListenAddress), VelmoraCommon_GetConf()->tcpPort);
         emit networkStartSignal();
         receiverStoppedForPort = false;
     }

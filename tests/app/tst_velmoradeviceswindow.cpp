@@ -15,6 +15,7 @@
 #include "velmoradeviceswindow.h"
 #include "velmoraeventjournal.h"
 #include "velmoralog.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 #include "velmoratranslators.h"
 
@@ -307,7 +308,8 @@ void TestVelmoraDevicesWindow::showsTheLastPeriodicTestOfAConnectedDevice()
     QVERIFY(other.connectTo(quint16(conf->tcpPort)));
     QCOMPARE(other.readMacRequest(), TestDevice::macRequest());
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, kSettleMs);
-    window->networkWorkerThread()->networkStopSlot();
+    QMetaObject::invokeMethod(window->networkWorkerThread()->worker(), &VelmoraNetworkServer::stopSlot,
+                              Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(devices->devicesModel()->disconnectedCount(), 2, kSettleMs);
     QCOMPARE(devices->devicesModel()->connectedCount(), 0);
     QVERIFY(!cell(table, 0, Model::DisconnectedColumn).isEmpty());
