@@ -74,7 +74,8 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
         if (!diskInForce) {
             diskInForce = true;
             *lines << SVelmoraLogLine::tagged(kDiskReached, kLogError,
-                           {store.spoolDirectory(), mebibytes(free), mebibytes(current.minFreeBytes)});
+                                              {store.spoolDirectory(), mebibytes(free),
+                                               mebibytes(current.minFreeBytes)});
         }
         return admitted;
     }
@@ -92,7 +93,7 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
             if (!totalInForce) {
                 totalInForce = true;
                 *lines << SVelmoraLogLine::tagged(kTotalReached, kLogError,
-                               {QString::number(pending), QString::number(current.maxPending)});
+                                                  {QString::number(pending), QString::number(current.maxPending)});
             }
             continue;
         }
@@ -100,8 +101,8 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
             if (!devicesInForce.contains(device)) {
                 devicesInForce.insert(device);
                 *lines << SVelmoraLogLine::tagged(kDeviceReached, kLogError,
-                               {device, QString::number(perDevice.value()),
-                                QString::number(current.maxPendingPerDevice)});
+                                                  {device, QString::number(perDevice.value()),
+                                                   QString::number(current.maxPendingPerDevice)});
             }
             continue;
         }
@@ -125,7 +126,8 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
         const int pending = store.pendingCount();
         if (pending <= resumeLevel(current.maxPending)) {
             totalInForce = false;
-            *lines << SVelmoraLogLine::tagged(kTotalLeft, kLogInfo, {QString::number(pending), QString::number(current.maxPending)});
+            *lines << SVelmoraLogLine::tagged(kTotalLeft, kLogInfo,
+                                              {QString::number(pending), QString::number(current.maxPending)});
         }
     }
     for (auto device = devicesInForce.begin(); device != devicesInForce.end();) {
@@ -135,7 +137,8 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
             continue;
         }
         *lines << SVelmoraLogLine::tagged(kDeviceLeft, kLogInfo,
-                       {*device, QString::number(pending), QString::number(current.maxPendingPerDevice)});
+                                          {*device, QString::number(pending),
+                                           QString::number(current.maxPendingPerDevice)});
         device = devicesInForce.erase(device);
     }
 }

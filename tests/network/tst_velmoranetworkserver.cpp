@@ -530,6 +530,7 @@ void TestVelmoraNetworkServer::backlogLimitWithholdsAcks()
     QFETCH(QString, leftLine);
     QFETCH(bool, otherDeviceAnswered);
 
+    makeServer(manualClock);
     QTemporaryDir spool;
     VelmoraEventJournal journal(spool.path() + QStringLiteral("/spool"));
     QVERIFY(journal.open());
@@ -567,7 +568,10 @@ void TestVelmoraNetworkServer::backlogLimitWithholdsAcks()
         QCOMPARE(pending.last().deviceId, QStringLiteral("BB0002"));
 
     journal.markDelivered(pending.first().journalId);
-    QTRY_COMPARE(countOf(texts(*logSpy), leftLine), 1);
+    manualClock.advance(limits.recheckMs - 1);
+    QCOMPARE(countOf(texts(*logSpy), leftLine), 0);
+    manualClock.advance(1);
+    QCOMPARE(countOf(texts(*logSpy), leftLine), 1);
     QCOMPARE(answerTo(flooding.get(), floodingFrame, floodingId), Answer::Ack);
     QCOMPARE(countOf(texts(*logSpy), reachedLine), 1);
     QCOMPARE(countOf(texts(*logSpy), leftLine), 1);
@@ -578,6 +582,7 @@ void TestVelmoraNetworkServer::backlogLimitWithholdsAcks()
 
 void TestVelmoraNetworkServer::lowDiskSpaceWithholdsAcks()
 {
+    makeServer(manualClock);
     QTemporaryDir spool;
     const QString spoolPath = spool.path() + QStringLiteral("/spool");
     VelmoraEventJournal journal(spoolPath);
@@ -616,7 +621,8 @@ void TestVelmoraNetworkServer::lowDiskSpaceWithholdsAcks()
     const QString left = QStringLiteral("[net] Disk space for the spool %1 sufficient again: 80.0 MiB free, new "
                                         "events are acknowledged again.")
                              .arg(QDir::cleanPath(spoolPath));
-    QTRY_COMPARE(countOf(texts(*logSpy), left), 1);
+    manualClock.advance(limits.recheckMs);
+    QCOMPARE(countOf(texts(*logSpy), left), 1);
     QCOMPARE(answerTo(device.get(), frame, id), Answer::Ack);
     QCOMPARE(journal.pendingCount(), 2);
     QCOMPARE(countOf(texts(*logSpy), reached), 1);
