@@ -9,11 +9,16 @@ VelmoraStampClock::VelmoraStampClock(VelmoraClock &clockToUse)
 
 QDateTime VelmoraStampClock::now()
 {
-    const qint64 monotonic = clock.monotonicMs();
-    if (monotonic != stampedAtMs || !stamp.isValid()) {
-        const QDateTime local = clock.now();
-        stamp = local.toOffsetFromUtc(local.offsetFromUtc());
-        stampedAtMs = monotonic;
+    const qint64 milliseconds = clock.msecsSinceEpoch();
+    const qint64 second = milliseconds >= 0 ? milliseconds / 1000 : (milliseconds - 999) / 1000;
+    if (second != offsetSecond) {
+        offsetSecond = second;
+        utcOffsetSeconds = clock.now().offsetFromUtc();
     }
-    return stamp;
+    return QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::OffsetFromUTC, utcOffsetSeconds);
+}
+
+qint64 VelmoraStampClock::msecsSinceEpoch() const
+{
+    return clock.msecsSinceEpoch();
 }
