@@ -7,7 +7,6 @@
 #include "velmoraconnectionacceptor.h"
 #include "velmoraconnectiontable.h"
 #include "velmoraframe.h"
-#include "velmoralog.h"
 #include "velmorareceivepass.h"
 #include "velmorareceiverreport.h"
 

@@ -59,14 +59,21 @@ QString unknownLine(const QByteArray &bytes)
         .arg(QString::fromLatin1(bytes.toHex().toUpper()));
 }
 
+// The log lines of the outcomes, as the server makes them.
+QVector<SVelmoraLogLine> logLines(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QVector<SVelmoraLogLine> lines;
+    for (const SVelmoraFrameOutcome &outcome : outcomes)
+        lines += VelmoraReceiverReport::frameLines(outcome, QStringLiteral("10.0.0.7"), 4000);
+    return lines;
+}
+
 QStringList screenLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 {
     QStringList lines;
-    for (const SVelmoraFrameOutcome &outcome : outcomes) {
-        for (const SVelmoraLogLine &line : VelmoraReceiverReport::frameLines(outcome, QStringLiteral("10.0.0.7"), 4000)) {
-            if (!line.screenText.isEmpty())
-                lines << line.screenText;
-        }
+    for (const SVelmoraLogLine &line : logLines(outcomes)) {
+        if (!line.screenText.isEmpty())
+            lines << line.screenText;
     }
     return lines;
 }
@@ -74,11 +81,9 @@ QStringList screenLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 QStringList fileLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 {
     QStringList lines;
-    for (const SVelmoraFrameOutcome &outcome : outcomes) {
-        for (const SVelmoraLogLine &line : VelmoraReceiverReport::frameLines(outcome, QStringLiteral("10.0.0.7"), 4000)) {
-            if (!line.fileText.isEmpty())
-                lines << QStringLiteral("%1 %2").arg(line.fileLevel).arg(line.fileText);
-        }
+    for (const SVelmoraLogLine &line : logLines(outcomes)) {
+        if (!line.fileText.isEmpty())
+            lines << QStringLiteral("%1 %2").arg(line.fileLevel).arg(line.fileText);
     }
     return lines;
 }
