@@ -128,19 +128,13 @@ int VelmoraStartup::run()
         report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not create com thread..."), false);
         return -1;
     }
-    networkThread = new VelmoraNetworkThread();
-    // The road of every event: from the network thread straight into the
-    // serial worker's thread. The window is not on it, so a busy window
-    // delays no alarm and no keepalive.
-    connect(networkThread, &VelmoraNetworkThread::msgSignal, comThread, &VelmoraComThread::msgSlot,
-            Qt::DirectConnection);
-    wire();
-
-    applyComSettings();
     if (startNetworkThread() == -1) {
         report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not create network thread..."), false);
         return -1;
     }
+    wire();
+
+    applyComSettings();
     listen();
     startStatusEndpoint();
 
@@ -155,14 +149,20 @@ int VelmoraStartup::run()
 void VelmoraStartup::wire()
 {
     VelmoraCom *com = comThread->worker();
-    connect(this, &VelmoraStartup::networkStopSignal, networkThread, &VelmoraNetworkThread::networkStopSlot,
-            Qt::QueuedConnection);
-    connect(this, &VelmoraStartup::networkStartSignal, networkThread, &VelmoraNetworkThread::networkStartSlot,
+    VelmoraNetworkServer *server = networkThread->worker();
+    // The road of every event: each pass of the network thread hands its
+    // events straight to the serial worker's thread, in one queued call.
+    // The window is not on it, so a busy window delays no alarm and no
+    // keepalive.
+    connect(server, &VelmoraNetworkServer::msgsSignal, com, &VelmoraCom::msgsSlot, Qt::QueuedConnection);
+
+    connect(this, &VelmoraStartup::networkStopSignal, server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
+    connect(this, &VelmoraStartup::networkStartSignal, server, &VelmoraNetworkServer::startSlot,
             Qt::QueuedConnection);
     connect(this, &VelmoraStartup::comStopSignal, com, &VelmoraCom::stopSlot, Qt::QueuedConnection);
     connect(this, &VelmoraStartup::comStartSignal, comThread, &VelmoraComThread::comStartSlot, Qt::QueuedConnection);
 
-    connect(networkThread, &VelmoraNetworkThread::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
+    connect(server, &VelmoraNetworkServer::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
 
@@ -173,9 +173,9 @@ void VelmoraStartup::wire()
 
     // The window asks, the network thread copies its records and sends the
     // copy back: the window never reads the live records.
-    connect(&window, &Velmora::deviceSnapshotRequestSignal, networkThread,
-            &VelmoraNetworkThread::requestDeviceSnapshot);
-    connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
+    connect(&window, &Velmora::deviceSnapshotRequestSignal, server, &VelmoraNetworkServer::deviceSnapshotSlot,
+            Qt::QueuedConnection);
+    connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
             Qt::QueuedConnection);
 
     connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
@@ -307,15 +307,15 @@ void VelmoraStartup::applyComSettings()
 
 int VelmoraStartup::startNetworkThread()
 {
+    networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(journal);
-    networkThread->start(QThread::InheritPriority);
-    return networkThread->waitUntilReady() ? 1 : -1;
+    networkThread->startWorker();
+    return networkThread->worker() ? 1 : -1;
 }
 
 void VelmoraStartup::listen()
 {
-    networkThread->setAddress(QLatin1String(kListenAddress));
-    networkThread->setPort(VelmoraCommon_GetConf()->tcpPort);
+    networkThread->worker()->setListenAddress(QLatin1String(kListenAddress), VelmoraCommon_GetConf()->tcpPort);
     emit networkStartSignal();
 }
 
@@ -401,15 +401,16 @@ void VelmoraStartup::startStatusEndpoint()
             Qt::QueuedConnection);
     connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread->worker(), &VelmoraCom::releaseSlot,
             Qt::QueuedConnection);
-    connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread,
-            &VelmoraNetworkThread::requestDeviceSnapshot);
-    connect(networkThread, &VelmoraNetworkThread::deviceSnapshotSignal, endpoint, &VelmoraStatusEndpoint::setDevices,
+    connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread->worker(),
+            &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
+    connect(networkThread->worker(), &VelmoraNetworkServer::deviceSnapshotSignal, endpoint,
+            &VelmoraStatusEndpoint::setDevices,
             Qt::QueuedConnection);
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 
     watchdog = new VelmoraServiceWatchdog;
     watchdog->watch(&window);
-    watchdog->watch(networkThread->networkServer);
+    watchdog->watch(networkThread->worker());
     watchdog->watch(comThread->worker(), true);
     watchdog->start();
 }

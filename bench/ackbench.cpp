@@ -22,6 +22,7 @@
 #include "velmoraeventjournal.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 
 #include <QCommandLineParser>
@@ -622,14 +623,12 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
             port = ready ? probe.serverPort() : 0;
         }
         VelmoraNetworkThread thread;
-        thread.setAddress(QStringLiteral("127.0.0.1"));
-        thread.setPort(port);
         if (withJournal)
             thread.setEventStore(&journal);
-        thread.start();
-        if (!thread.waitUntilReady())
-            port = 0;
-        thread.networkStartSlot();
+        thread.startWorker();
+        VelmoraNetworkServer *server = thread.worker();
+        server->setListenAddress(QStringLiteral("127.0.0.1"), port);
+        QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
         QThread::msleep(300);
         // This thread plays the window's part: it takes the lines and events
         // the network thread hands over.
@@ -639,7 +638,7 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         });
         QCoreApplication::exec();
         prober.join();
-        thread.networkStopSlot();
+        QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         thread.quit();
         thread.wait();
     }

@@ -18,6 +18,7 @@
 #include "velmoradevicesmodel.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 
 #include <QApplication>
@@ -130,7 +131,7 @@ double snapshotRoundTrip(VelmoraNetworkThread &thread, SVelmoraDeviceSnapshot *s
 {
     QEventLoop loop;
     const QMetaObject::Connection connection = QObject::connect(
-        &thread, &VelmoraNetworkThread::deviceSnapshotSignal, &loop,
+        thread.worker(), &VelmoraNetworkServer::deviceSnapshotSignal, &loop,
         [&](const SVelmoraDeviceSnapshot &taken) {
             *snapshot = taken;
             loop.quit();
@@ -138,7 +139,7 @@ double snapshotRoundTrip(VelmoraNetworkThread &thread, SVelmoraDeviceSnapshot *s
         Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    thread.requestDeviceSnapshot();
+    QMetaObject::invokeMethod(thread.worker(), &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
     loop.exec();
     QObject::disconnect(connection);
     return double(timer.nsecsElapsed()) / 1e6;
@@ -173,14 +174,10 @@ void measure(int count, int rounds)
     probe.listen(QHostAddress::LocalHost, 0);
     const quint16 port = probe.serverPort();
     probe.close();
-    thread.setAddress(QStringLiteral("127.0.0.1"));
-    thread.setPort(port);
-    thread.start();
-    if (!thread.waitUntilReady()) {
-        std::printf("%7d could not start the network thread\n", count);
-        return;
-    }
-    thread.networkStartSlot();
+    thread.startWorker();
+    VelmoraNetworkServer *server = thread.worker();
+    server->setListenAddress(QStringLiteral("127.0.0.1"), port);
+    QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
 
     std::vector<int> devices;
     devices.reserve(size_t(count));
@@ -238,7 +235,7 @@ void measure(int count, int rounds)
     }
     for (int fd : devices)
         ::close(fd);
-    thread.networkStopSlot();
+    QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
     thread.quit();
     thread.wait();
 }

@@ -14,6 +14,7 @@ public:
     SystemClock() { started.start(); }
     QDateTime now() const override { return QDateTime::currentDateTime(); }
     qint64 monotonicMs() const override { return started.elapsed(); }
+    qint64 msecsSinceEpoch() const override { return QDateTime::currentMSecsSinceEpoch(); }
 
 private:
     QElapsedTimer started;

@@ -22,6 +22,9 @@ public:
     virtual QDateTime now() const = 0;
     // Milliseconds on a clock that never goes back, for intervals.
     virtual qint64 monotonicMs() const = 0;
+    // now() as milliseconds since 1970 UTC. The system clock answers
+    // without looking at the time zone, which now() does on every call.
+    virtual qint64 msecsSinceEpoch() const { return now().toMSecsSinceEpoch(); }
 
     // The real clock; a process-lifetime object, never deleted.
     static VelmoraClock &system();

@@ -6,6 +6,7 @@
 #include "svelmoraclient.h"
 #include "velmoraframe.h"
 #include "velmorapacketdecoder.h"
+#include "velmorareceiverreport.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -40,11 +41,15 @@ void check(bool condition)
         std::abort();
 }
 
-void checkOutcome(const SVelmoraFrameOutcome &outcome)
+void checkOutcome(const SVelmoraFrameOutcome &outcome, const SVelmoraClient &client)
 {
     check(outcome.reply.isEmpty() || outcome.reply.size() == kSentFrameSize);
-    check(!outcome.hasEvent || (outcome.result == 1 && !outcome.reply.isEmpty()));
-    for (const SVelmoraLogLine &line : outcome.logLines)
+    check(!outcome.hasEvent || (outcome.handled() && !outcome.reply.isEmpty()));
+    const QVector<SVelmoraLogLine> lines =
+        VelmoraReceiverReport::frameLines(outcome, client.peerAddress, client.peerPort);
+    // Every frame the receiver serves, and every one it drops, is logged.
+    check(!lines.isEmpty() || outcome.kind == SVelmoraFrameOutcome::Kind::OtherType);
+    for (const SVelmoraLogLine &line : lines)
         check(!line.screenText.isEmpty() || !line.fileText.isEmpty());
 }
 
@@ -72,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const QVector<SVelmoraFrameOutcome> outcomes =
             VelmoraPacketDecoder::decodeRead(client, stream, static_cast<int>(readSize), receivedAt);
         for (const SVelmoraFrameOutcome &outcome : outcomes)
-            checkOutcome(outcome);
+            checkOutcome(outcome, client);
         // Between reads at most one incomplete frame waits.
         check(client.receiveBuffer.size() < VelmoraFrame::kMaxFrameSize);
 

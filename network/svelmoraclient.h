@@ -10,7 +10,7 @@
 
 class DeviceSocket;
 
-// The network server's record of one device connection.
+// The record of one device connection, owned by VelmoraConnectionTable.
 struct SVelmoraClient
 {
     DeviceSocket *socket = nullptr;
@@ -26,8 +26,8 @@ struct SVelmoraClient
     // Position among the accepted connections; stop closes them in order.
     quint64 acceptedOrder = 0;
     VelmoraReceiveBuffer receiveBuffer;
-    // When the unfinished frame in receiveBuffer began to wait (ms of the
-    // server's clock).
+    // When the unfinished frame in receiveBuffer began to wait, in the
+    // clock's monotonic ms; 0 while nothing waits.
     qint64 halfFrameSince = 0;
     // For the devices window.
     VelmoraDeviceActivity activity;

@@ -1,5 +1,7 @@
 #include "svelmoralogline.h"
 
+#include "velmoralog.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -25,6 +27,12 @@ SVelmoraLogLine SVelmoraLogLine::make(const char *screenTemplate, Screen screen,
     return line;
 }
 
+SVelmoraLogLine SVelmoraLogLine::tagged(const char *text, int fileLevel, QStringList args)
+{
+    args.prepend(QString::fromLatin1(kTag));
+    return make(text, Screen::Translated, text, fileLevel, args);
+}
+
 QString SVelmoraLogLine::fill(const QString &text, const QStringList &args)
 {
     QString result;
@@ -46,4 +54,16 @@ QString SVelmoraLogLine::fill(const QString &text, const QStringList &args)
         }
     }
     return result;
+}
+
+void SVelmoraLogLine::writeToDayLog() const
+{
+    if (fileText.isEmpty())
+        return;
+    if (fileLevel == kLogError)
+        VelmoraCommon_LogError(fileText);
+    else if (fileLevel == kLogInfo)
+        VelmoraCommon_LogInfo(fileText);
+    else
+        VelmoraCommon_Logprintf(fileText, fileLevel);
 }

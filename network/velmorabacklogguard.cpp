@@ -10,10 +10,6 @@
 
 namespace {
 
-using Screen = SVelmoraLogLine::Screen;
-
-const char kTag[] = "net";
-
 const char kTotalReached[] = QT_TRANSLATE_NOOP(
     "VelmoraNetworkServer",
     "[%1] Backlog full: %2 events wait for the serial line (limit %3), new events get no ACK until it drains.");
@@ -42,12 +38,6 @@ constexpr double kBytesPerMiB = 1024.0 * 1024.0;
 QString mebibytes(qint64 bytes)
 {
     return QString::number(static_cast<double>(bytes) / kBytesPerMiB, 'f', 1);
-}
-
-SVelmoraLogLine line(const char *text, int fileLevel, QStringList args)
-{
-    args.prepend(QString::fromLatin1(kTag));
-    return SVelmoraLogLine::make(text, Screen::Translated, text, fileLevel, args);
 }
 
 } // namespace
@@ -83,8 +73,9 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
     if (free >= 0 && free < current.minFreeBytes) {
         if (!diskInForce) {
             diskInForce = true;
-            *lines << line(kDiskReached, kLogError,
-                           {store.spoolDirectory(), mebibytes(free), mebibytes(current.minFreeBytes)});
+            *lines << SVelmoraLogLine::tagged(kDiskReached, kLogError,
+                                              {store.spoolDirectory(), mebibytes(free),
+                                               mebibytes(current.minFreeBytes)});
         }
         return admitted;
     }
@@ -101,17 +92,17 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
         if (pending >= current.maxPending) {
             if (!totalInForce) {
                 totalInForce = true;
-                *lines << line(kTotalReached, kLogError,
-                               {QString::number(pending), QString::number(current.maxPending)});
+                *lines << SVelmoraLogLine::tagged(kTotalReached, kLogError,
+                                                  {QString::number(pending), QString::number(current.maxPending)});
             }
             continue;
         }
         if (perDevice.value() >= current.maxPendingPerDevice) {
             if (!devicesInForce.contains(device)) {
                 devicesInForce.insert(device);
-                *lines << line(kDeviceReached, kLogError,
-                               {device, QString::number(perDevice.value()),
-                                QString::number(current.maxPendingPerDevice)});
+                *lines << SVelmoraLogLine::tagged(kDeviceReached, kLogError,
+                                                  {device, QString::number(perDevice.value()),
+                                                   QString::number(current.maxPendingPerDevice)});
             }
             continue;
         }
@@ -128,14 +119,15 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
         const qint64 free = freeBytes(store);
         if (free >= current.minFreeBytes + current.minFreeBytes / 10) {
             diskInForce = false;
-            *lines << line(kDiskLeft, kLogInfo, {store.spoolDirectory(), mebibytes(free)});
+            *lines << SVelmoraLogLine::tagged(kDiskLeft, kLogInfo, {store.spoolDirectory(), mebibytes(free)});
         }
     }
     if (totalInForce) {
         const int pending = store.pendingCount();
         if (pending <= resumeLevel(current.maxPending)) {
             totalInForce = false;
-            *lines << line(kTotalLeft, kLogInfo, {QString::number(pending), QString::number(current.maxPending)});
+            *lines << SVelmoraLogLine::tagged(kTotalLeft, kLogInfo,
+                                              {QString::number(pending), QString::number(current.maxPending)});
         }
     }
     for (auto device = devicesInForce.begin(); device != devicesInForce.end();) {
@@ -144,8 +136,9 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
             ++device;
             continue;
         }
-        *lines << line(kDeviceLeft, kLogInfo,
-                       {*device, QString::number(pending), QString::number(current.maxPendingPerDevice)});
+        *lines << SVelmoraLogLine::tagged(kDeviceLeft, kLogInfo,
+                                          {*device, QString::number(pending),
+                                           QString::number(current.maxPendingPerDevice)});
         device = devicesInForce.erase(device);
     }
 }

@@ -3,7 +3,7 @@
 void VelmoraDeviceActivity::noteOutcomes(const QVector<SVelmoraFrameOutcome> &outcomes, qint64 at)
 {
     for (const SVelmoraFrameOutcome &outcome : outcomes) {
-        if (outcome.result != 1)
+        if (!outcome.handled())
             continue;
         ++framesReceived;
         lastFrameAt = at;

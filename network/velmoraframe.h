@@ -32,6 +32,19 @@ public:
     static constexpr int kMaxPayloadLength = 256;
     static constexpr int kMaxFrameSize = kMaxPayloadLength + kOverhead;
 
+    // N, read from the length field of the frame that starts at frame
+    // (kPayloadOffset bytes at least).
+    static int payloadLength(const quint8 *frame)
+    {
+        return (frame[kLengthOffset] << 8) | frame[kLengthOffset + 1];
+    }
+    static bool isPayloadLengthValid(int length)
+    {
+        return length >= kMinPayloadLength && length <= kMaxPayloadLength;
+    }
+    // The whole frame, markers to tail, for a payload of N bytes.
+    static constexpr int frameSize(int payloadLength) { return payloadLength + kOverhead; }
+
     static constexpr int kIdOffset = 6;
     static constexpr int kIdSize = 3;
     static constexpr int kTypeOffset = 13;

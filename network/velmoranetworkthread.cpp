@@ -2,10 +2,10 @@
 
 #include "descriptorlimit.h"
 #include "networkeventdispatcher.h"
+#include "svelmoradevicesnapshot.h"
 #include "velmoranetworkserver.h"
 
 #include <QAbstractEventDispatcher>
-#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -21,8 +21,8 @@ constexpr long kDescriptorsKeptBack = 32;
 
 } // namespace
 
-VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
-    : QThread(parent)
+VelmoraNetworkThread::VelmoraNetworkThread(VelmoraClock &clockToUse, QObject *parent)
+    : QThread(parent), clock(clockToUse)
 {
     // The snapshot crosses to the window through a queued connection.
     registerVelmoraDeviceSnapshotType();
@@ -32,55 +32,29 @@ VelmoraNetworkThread::VelmoraNetworkThread(QObject *parent)
         setEventDispatcher(dispatcher);
 }
 
-void VelmoraNetworkThread::setAddress(const QString &listenAddress)
-{
-    address = listenAddress;
-}
-
-void VelmoraNetworkThread::setPort(int listenPort)
-{
-    port = listenPort;
-}
-
 void VelmoraNetworkThread::setEventStore(VelmoraEventStore *store)
 {
     eventStore = store;
 }
 
-bool VelmoraNetworkThread::waitUntilReady(int timeoutMs)
+void VelmoraNetworkThread::startWorker()
 {
-    QDeadlineTimer deadline(timeoutMs);
     QMutexLocker locker(&serverMutex);
-    while (!networkServer) {
-        if (!serverReady.wait(&serverMutex, deadline))
-            return networkServer != nullptr;
-    }
-    return true;
+    start();
+    while (!server)
+        serverReady.wait(&serverMutex);
+}
+
+VelmoraNetworkServer *VelmoraNetworkThread::worker() const
+{
+    QMutexLocker locker(&serverMutex);
+    return server;
 }
 
 int VelmoraNetworkThread::connectionCount() const
 {
     QMutexLocker locker(&serverMutex);
-    return networkServer ? networkServer->connectionCount() : 0;
-}
-
-void VelmoraNetworkThread::requestDeviceSnapshot()
-{
-    emit deviceSnapshotRequestSignal();
-}
-
-void VelmoraNetworkThread::networkStopSlot()
-{
-    emit stopSignal();
-}
-
-void VelmoraNetworkThread::networkStartSlot()
-{
-    QMutexLocker locker(&serverMutex);
-    if (!networkServer)
-        return;
-    networkServer->setListenAddress(address, port);
-    emit startSignal();
+    return server ? server->connectionCount() : 0;
 }
 
 void VelmoraNetworkThread::run()
@@ -92,35 +66,20 @@ void VelmoraNetworkThread::run()
 
     // Created here so that the server and its sockets belong to this thread,
     // and freed here when the loop ends, while they still do.
-    auto server = std::make_unique<VelmoraNetworkServer>();
-    server->setEventStore(eventStore);
+    auto created = std::make_unique<VelmoraNetworkServer>(clock);
+    created->setEventStore(eventStore);
     if (limit > 0 && limit < INT_MAX && held >= 0)
-        server->setConnectionLimit(int(std::max(1L, limit - held - kDescriptorsKeptBack)));
-    // Relayed in this thread, so that each receiver's own connection decides
-    // where a line or an event goes next: an event goes from here straight
-    // into the serial thread, not through the window's queue.
-    connect(server.get(), &VelmoraNetworkServer::logSignal, this, &VelmoraNetworkThread::logSignal,
-            Qt::DirectConnection);
-    connect(server.get(), &VelmoraNetworkServer::msgSignal, this, &VelmoraNetworkThread::msgSignal,
-            Qt::DirectConnection);
-    connect(this, &VelmoraNetworkThread::stopSignal, server.get(), &VelmoraNetworkServer::stopSlot,
-            Qt::QueuedConnection);
-    connect(this, &VelmoraNetworkThread::startSignal, server.get(), &VelmoraNetworkServer::startSlot,
-            Qt::QueuedConnection);
-    connect(server.get(), &VelmoraNetworkServer::deviceSnapshotSignal, this,
-            &VelmoraNetworkThread::deviceSnapshotSignal, Qt::DirectConnection);
-    connect(this, &VelmoraNetworkThread::deviceSnapshotRequestSignal, server.get(),
-            &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
-    publishServer(server.get());
+        created->setConnectionLimit(int(std::max(1L, limit - held - kDescriptorsKeptBack)));
+    publishWorker(created.get());
 
     exec();
 
-    publishServer(nullptr);
+    publishWorker(nullptr);
 }
 
-void VelmoraNetworkThread::publishServer(VelmoraNetworkServer *server)
+void VelmoraNetworkThread::publishWorker(VelmoraNetworkServer *published)
 {
     QMutexLocker locker(&serverMutex);
-    networkServer = server;
+    server = published;
     serverReady.wakeAll();
 }

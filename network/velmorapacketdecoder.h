@@ -8,9 +8,10 @@
 class QDateTime;
 struct SVelmoraClient;
 
-// Turns the bytes received on one connection into outcomes, without I/O:
-// the server applies them, the tests and the fuzz target inspect them.
-// The client's mac, id and receive buffer are updated as the frames are read.
+// Turns the bytes received on one connection into facts, without I/O: the
+// server acts on them and makes its log lines of them (VelmoraReceiverReport),
+// the tests and the fuzz target inspect them. The client's mac, id and
+// receive buffer are updated as the frames are read.
 class VelmoraPacketDecoder
 {
 public:
@@ -23,9 +24,6 @@ public:
     // One whole frame as the receive buffer hands it over.
     static SVelmoraFrameOutcome decodeFrame(SVelmoraClient &client, const QByteArray &frame,
                                             const QDateTime &receivedAt);
-
-    // Bytes that are no usable frame: reported and dropped.
-    static SVelmoraFrameOutcome unknownPacket(const SVelmoraClient &client, const QByteArray &bytes);
 };
 
 #endif // VELMORAPACKETDECODER_H

@@ -12,12 +12,6 @@ bool passesMarkerTest(const char *bytes)
         || static_cast<quint8>(bytes[1]) == VelmoraFrame::kMarker1;
 }
 
-int payloadLength(const char *bytes)
-{
-    return (static_cast<quint8>(bytes[VelmoraFrame::kLengthOffset]) << 8)
-         | static_cast<quint8>(bytes[VelmoraFrame::kLengthOffset + 1]);
-}
-
 } // namespace
 
 void VelmoraReceiveBuffer::append(const char *bytes, int length)
@@ -37,10 +31,10 @@ VelmoraReceiveBuffer::Piece VelmoraReceiveBuffer::takeNext()
         return takeRest(PieceKind::Unknown);
 
     if (available >= VelmoraFrame::kPayloadOffset) {
-        const int length = payloadLength(bytes);
-        if (length < VelmoraFrame::kMinPayloadLength || length > VelmoraFrame::kMaxPayloadLength)
+        const int length = VelmoraFrame::payloadLength(reinterpret_cast<const quint8 *>(bytes));
+        if (!VelmoraFrame::isPayloadLengthValid(length))
             return takeRest(PieceKind::Unknown);
-        const int frameSize = length + VelmoraFrame::kOverhead;
+        const int frameSize = VelmoraFrame::frameSize(length);
         if (available >= frameSize) {
             Piece piece;
             piece.kind = PieceKind::Frame;

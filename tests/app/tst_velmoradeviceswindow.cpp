@@ -17,6 +17,7 @@
 #include "velmoradeviceswindow.h"
 #include "velmoraeventjournal.h"
 #include "velmoralog.h"
+#include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 #include "velmoratranslators.h"
 
@@ -310,7 +311,8 @@ void TestVelmoraDevicesWindow::showsTheLastPeriodicTestOfAConnectedDevice()
     QVERIFY(other.connectTo(quint16(conf->tcpPort)));
     QCOMPARE(other.readMacRequest(), TestDevice::macRequest());
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, kSettleMs);
-    startup.networkWorkerThread()->networkStopSlot();
+    QMetaObject::invokeMethod(startup.networkWorkerThread()->worker(), &VelmoraNetworkServer::stopSlot,
+                              Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(devices->devicesModel()->disconnectedCount(), 2, kSettleMs);
     QCOMPARE(devices->devicesModel()->connectedCount(), 0);
     QVERIFY(!cell(table, 0, Model::DisconnectedColumn).isEmpty());

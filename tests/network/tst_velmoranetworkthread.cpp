@@ -27,21 +27,26 @@ struct StoppedAtExit
     }
 };
 
-// What the thread's signals carried, collected in the test's own thread:
-// the thread emits them in its own, so they arrive here queued.
+// What the server's signals carried, collected in the test's own thread:
+// the server emits them in its own, so they arrive here queued.
 struct Received : QObject
 {
     QStringList lines;
     QList<SVelmoraMsg> events;
 
-    explicit Received(VelmoraNetworkThread &thread)
+    explicit Received(VelmoraNetworkServer *server)
     {
-        connect(&thread, &VelmoraNetworkThread::logSignal, this,
-                [this](const QString &line) { lines.append(line); });
-        connect(&thread, &VelmoraNetworkThread::msgSignal, this,
-                [this](const SVelmoraMsg &msg) { events.append(msg); });
+        connect(server, &VelmoraNetworkServer::logSignal, this, [this](const QString &line) { lines.append(line); });
+        connect(server, &VelmoraNetworkServer::msgsSignal, this,
+                [this](const QVector<SVelmoraMsg> &msgs) { events += msgs.toList(); });
     }
 };
+
+void startListening(VelmoraNetworkServer *server, const QString &address, int port)
+{
+    server->setListenAddress(address, port);
+    QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -51,7 +56,7 @@ class TestVelmoraNetworkThread : public QObject
 
 private slots:
     void initTestCase();
-    void startRequestBeforeTheServerExistsIsIgnored();
+    void workerLivesFromStartWorkerToTheEndOfTheLoop();
     void servesDevicesFromItsOwnThread();
     void handsTheEventStoreToTheServer();
 
@@ -66,45 +71,35 @@ void TestVelmoraNetworkThread::initTestCase()
     registerVelmoraMsgType();
 }
 
-void TestVelmoraNetworkThread::startRequestBeforeTheServerExistsIsIgnored()
+void TestVelmoraNetworkThread::workerLivesFromStartWorkerToTheEndOfTheLoop()
 {
     VelmoraNetworkThread thread;
     StoppedAtExit stopper{thread};
-    QSignalSpy startSpy(&thread, &VelmoraNetworkThread::startSignal);
-    thread.setAddress(QStringLiteral("127.0.0.1"));
-    thread.setPort(freePort());
-
-    thread.networkStartSlot();
-    QCOMPARE(startSpy.count(), 0);
+    QVERIFY(!thread.worker());
     QCOMPARE(thread.connectionCount(), 0);
-    QVERIFY(!thread.waitUntilReady(10));
 
-    // The window waits for the server before its first start request.
-    thread.start();
-    QVERIFY(thread.waitUntilReady());
-    QVERIFY(thread.networkServer);
-    thread.networkStartSlot();
-    QCOMPARE(startSpy.count(), 1);
+    thread.startWorker();
+    QVERIFY(thread.worker());
+    QCOMPARE(thread.worker()->thread(), &thread);
 
     thread.quit();
     QVERIFY(thread.wait(5000));
-    QVERIFY(!thread.networkServer);
+    QVERIFY(!thread.worker());
+    QCOMPARE(thread.connectionCount(), 0);
 }
 
 void TestVelmoraNetworkThread::servesDevicesFromItsOwnThread()
 {
     VelmoraNetworkThread thread;
     StoppedAtExit stopper{thread};
-    Received received(thread);
+    thread.startWorker();
+    VelmoraNetworkServer *server = thread.worker();
+    Received received(server);
     const int port = freePort();
-    thread.setAddress(QStringLiteral("0.0.0.0"));
-    thread.setPort(port);
-    thread.start();
-    QVERIFY(thread.waitUntilReady());
 
     for (int round = 0; round < 2; ++round) {
         received.lines.clear();
-        thread.networkStartSlot();
+        startListening(server, QStringLiteral("0.0.0.0"), port);
         QTRY_VERIFY(received.lines.contains(QStringLiteral("[net] Server start listening 0.0.0.0:%1.").arg(port)));
 
         const auto device = connectDevice(port);
@@ -114,9 +109,8 @@ void TestVelmoraNetworkThread::servesDevicesFromItsOwnThread()
         QCOMPARE(readReply(device.get()), VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
         QTRY_COMPARE(received.events.size(), round + 1);
         QCOMPARE(received.events.last().account, QStringLiteral("0A0B0C"));
-        QCOMPARE(thread.networkServer->thread(), &thread);
 
-        thread.networkStopSlot();
+        QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         QTRY_VERIFY(received.lines.contains(QStringLiteral("[net] Server stopped successfully.")));
         QVERIFY(received.lines.contains(QStringLiteral("[net] Closing tcp sockets Count (1).")));
         QCOMPARE(thread.connectionCount(), 0);
@@ -133,14 +127,11 @@ void TestVelmoraNetworkThread::handsTheEventStoreToTheServer()
     store.failing = QStringLiteral("read-only file system");
     VelmoraNetworkThread thread;
     StoppedAtExit stopper{thread};
-    Received received(thread);
-    const int port = freePort();
-    thread.setAddress(QStringLiteral("127.0.0.1"));
-    thread.setPort(port);
     thread.setEventStore(&store);
-    thread.start();
-    QVERIFY(thread.waitUntilReady());
-    thread.networkStartSlot();
+    thread.startWorker();
+    Received received(thread.worker());
+    const int port = freePort();
+    startListening(thread.worker(), QStringLiteral("127.0.0.1"), port);
     QTRY_VERIFY(received.lines.contains(QStringLiteral("[net] Server start listening 127.0.0.1:%1.").arg(port)));
 
     auto device = connectDevice(port);

@@ -1,6 +1,7 @@
 #include "svelmoraclient.h"
 #include "velmoraframe.h"
 #include "velmorapacketdecoder.h"
+#include "velmorareceiverreport.h"
 
 #include "networktesthelpers.h"
 #include "testframes.h"
@@ -58,14 +59,21 @@ QString unknownLine(const QByteArray &bytes)
         .arg(QString::fromLatin1(bytes.toHex().toUpper()));
 }
 
+// The log lines of the outcomes, as the server makes them.
+QVector<SVelmoraLogLine> logLines(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    QVector<SVelmoraLogLine> lines;
+    for (const SVelmoraFrameOutcome &outcome : outcomes)
+        lines += VelmoraReceiverReport::frameLines(outcome, QStringLiteral("10.0.0.7"), 4000);
+    return lines;
+}
+
 QStringList screenLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 {
     QStringList lines;
-    for (const SVelmoraFrameOutcome &outcome : outcomes) {
-        for (const SVelmoraLogLine &line : outcome.logLines) {
-            if (!line.screenText.isEmpty())
-                lines << line.screenText;
-        }
+    for (const SVelmoraLogLine &line : logLines(outcomes)) {
+        if (!line.screenText.isEmpty())
+            lines << line.screenText;
     }
     return lines;
 }
@@ -73,13 +81,47 @@ QStringList screenLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 QStringList fileLines(const QVector<SVelmoraFrameOutcome> &outcomes)
 {
     QStringList lines;
-    for (const SVelmoraFrameOutcome &outcome : outcomes) {
-        for (const SVelmoraLogLine &line : outcome.logLines) {
-            if (!line.fileText.isEmpty())
-                lines << QStringLiteral("%1 %2").arg(line.fileLevel).arg(line.fileText);
-        }
+    for (const SVelmoraLogLine &line : logLines(outcomes)) {
+        if (!line.fileText.isEmpty())
+            lines << QStringLiteral("%1 %2").arg(line.fileLevel).arg(line.fileText);
     }
     return lines;
+}
+
+QString hexOf(const quint8 *bytes, int length)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(bytes), length).toHex().toUpper());
+}
+
+// Each outcome as "kind type [problem] [checksum calculated != received]",
+// e.g. "alarm 0004 checksum 97 != 98"; a MAC reply adds the key it brought,
+// an outcome with bytes to report their count.
+QStringList facts(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    using Kind = SVelmoraFrameOutcome::Kind;
+    using Problem = SVelmoraFrameOutcome::Problem;
+    static const QMap<Kind, QString> kinds = {
+        {Kind::NotAFrame, "not-a-frame"}, {Kind::MacReply, "mac-reply"}, {Kind::DeviceAck, "ack"},
+        {Kind::DeviceNak, "nak"},         {Kind::PeriodicTest, "test"},  {Kind::Alarm, "alarm"},
+        {Kind::OtherType, "other"}};
+    static const QMap<Problem, QString> problems = {
+        {Problem::None, QString()}, {Problem::NotAFrame, QString()}, {Problem::BadTail, " bad-tail"},
+        {Problem::DataTooShort, " too-short"}};
+    QStringList texts;
+    for (const SVelmoraFrameOutcome &outcome : outcomes) {
+        QString text = kinds.value(outcome.kind);
+        if (outcome.kind != Kind::NotAFrame)
+            text += QStringLiteral(" %1").arg(outcome.packetType, 4, 16, QLatin1Char('0')).toUpper();
+        text += problems.value(outcome.problem);
+        if (outcome.checksumMismatch)
+            text += QStringLiteral(" checksum %1 != %2").arg(outcome.checksumCalculated).arg(outcome.checksumInFrame);
+        if (outcome.kind == Kind::MacReply && outcome.problem == Problem::None)
+            text += QStringLiteral(" key ") + hexOf(outcome.mac.data(), int(outcome.mac.size()));
+        if (!outcome.bytes.isEmpty())
+            text += QStringLiteral(" %1 bytes").arg(outcome.bytes.size());
+        texts << text;
+    }
+    return texts;
 }
 
 QByteArray replies(const QVector<SVelmoraFrameOutcome> &outcomes)
@@ -129,80 +171,62 @@ private slots:
 void TestVelmoraPacketDecoder::oneRead_data()
 {
     QTest::addColumn<QByteArray>("read");
-    QTest::addColumn<QStringList>("screen");
-    QTest::addColumn<QStringList>("file");
+    QTest::addColumn<QStringList>("facts");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QByteArray>("idAfter");
 
     const QByteArray id123456 = QByteArray::fromHex("123456");
     const QStringList workedEvent = {QStringLiteral("001234 18 1130 01 005 ") + kTime};
-    const QStringList workedScreen = {kWorkedNetMsg};
-    const QStringList workedFile = {QStringLiteral("1 ") + kAckFromLine};
+    const QStringList alarm0004 = {QStringLiteral("alarm 0004")};
     const QStringList none;
 
     QTest::newRow("worked example: event fields and ACK")
-        << kWorkedExample << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << kWorkedExample << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("encrypted before any MAC reply decrypts with the zero key")
-        << withByte(kWorkedExample, 2, 1) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withByte(kWorkedExample, 2, 1) << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("flag other than 1 means plain")
-        << withByte(kWorkedExample, 2, 7) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withByte(kWorkedExample, 2, 7) << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("first marker alone is enough")
-        << withByte(kWorkedExample, 1, 0) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withByte(kWorkedExample, 1, 0) << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("second marker alone is enough")
-        << withByte(kWorkedExample, 0, 0) << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withByte(kWorkedExample, 0, 0) << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("tail 4C 00 00 is good")
-        << withTail(kWorkedExample, "4C0000") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withTail(kWorkedExample, "4C0000") << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("tail 00 0D 00 is good")
-        << withTail(kWorkedExample, "000D00") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withTail(kWorkedExample, "000D00") << alarm0004 << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("tail 00 00 0A is good")
-        << withTail(kWorkedExample, "00000A") << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+        << withTail(kWorkedExample, "00000A") << alarm0004 << kAckFor123456 << workedEvent << id123456;
 
-    QTest::newRow("wrong checksum is logged, answered and still an event")
-        << withByte(kWorkedExample, 30, 0x62)
-        << QStringList{QStringLiteral("[net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
-                       kWorkedNetMsg}
-        << QStringList{QStringLiteral("1 [net] CRC bad packet from 10.0.0.7:4000 (CrcCalc: 97 | CrcPack: 98)."),
-                       QStringLiteral("1 ") + kAckFromLine}
+    QTest::newRow("wrong checksum is reported, answered and still an event")
+        << withByte(kWorkedExample, 30, 0x62) << QStringList{QStringLiteral("alarm 0004 checksum 97 != 98")}
         << kAckFor123456 << workedEvent << id123456;
     QTest::newRow("bad tail: no reply, no event, ID still taken")
-        << withTail(kWorkedExample, "000000")
-        << QStringList{QStringLiteral("[net] TAIL bad packet from 10.0.0.7:4000.")}
-        << QStringList{QStringLiteral("1 [net] TAIL bad packet from 10.0.0.7:4000.")}
-        << QByteArray() << none << id123456;
-    QTest::newRow("no marker byte is an unknown packet")
-        << withByte(withByte(kWorkedExample, 0, 0), 1, 0)
-        << QStringList{unknownLine(withByte(withByte(kWorkedExample, 0, 0), 1, 0))}
-        << QStringList{QStringLiteral("1 ") + unknownLine(withByte(withByte(kWorkedExample, 0, 0), 1, 0))}
+        << withTail(kWorkedExample, "000000") << QStringList{QStringLiteral("alarm 0004 bad-tail")} << QByteArray()
+        << none << id123456;
+    QTest::newRow("no marker byte is no frame")
+        << withByte(withByte(kWorkedExample, 0, 0), 1, 0) << QStringList{QStringLiteral("not-a-frame 34 bytes")}
         << QByteArray() << none << QByteArray(3, '\0');
 
     QTest::newRow("type 000A is ignored")
         << TestFrames::event(id123456, 0x000A, QByteArray::fromHex("180012341130010005"))
-        << none << none << QByteArray() << none << id123456;
+        << QStringList{QStringLiteral("other 000A")} << QByteArray() << none << id123456;
     QTest::newRow("type 0011 is ignored")
         << TestFrames::event(id123456, 0x0011, QByteArray::fromHex("180012341130010005"))
-        << none << none << QByteArray() << none << id123456;
+        << QStringList{QStringLiteral("other 0011")} << QByteArray() << none << id123456;
 
     QTest::newRow("ACK from the device, shortest frame N = 16")
         << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0001, QByteArray())
-        << QStringList{QStringLiteral("[net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
-        << QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
-        << QByteArray() << none << QByteArray::fromHex("0A0B0C");
+        << QStringList{QStringLiteral("ack 0001")} << QByteArray() << none << QByteArray::fromHex("0A0B0C");
     QTest::newRow("NAK from the device")
         << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0002, QByteArray())
-        << QStringList{QStringLiteral("[net] NAK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
-        << QStringList{QStringLiteral("1 [net] NAK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
-        << QByteArray() << none << QByteArray::fromHex("0A0B0C");
-    QTest::newRow("MAC reply is logged with the new MAC and answered")
+        << QStringList{QStringLiteral("nak 0002")} << QByteArray() << none << QByteArray::fromHex("0A0B0C");
+    QTest::newRow("MAC reply brings the key and is answered")
         << TestFrames::frame(id123456, 0x0090, QByteArray::fromHex("0011223344556677"))
-        << QStringList{QStringLiteral("[net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 123456.")}
-        << QStringList{QStringLiteral("1 [net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 123456.")}
-        << kAckFor123456 << none << id123456;
+        << QStringList{QStringLiteral("mac-reply 0090 key 0011223344556677")} << kAckFor123456 << none << id123456;
     QTest::newRow("periodic test frame has fixed fields and the ID as account")
         << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0003, QByteArray())
-        << QStringList{QStringLiteral("[net] NETMSG: 0A0B0C18160200000") + kTime}
-        << QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: 0000000000000000 ID: 0A0B0C.")}
-        << VelmoraFrame::ack({0x0A, 0x0B, 0x0C})
+        << QStringList{QStringLiteral("test 0003")} << VelmoraFrame::ack({0x0A, 0x0B, 0x0C})
         << QStringList{QStringLiteral("0A0B0C 18 1602 00 000 ") + kTime} << QByteArray::fromHex("0A0B0C");
 
     struct Rendering {
@@ -220,50 +244,41 @@ void TestVelmoraPacketDecoder::oneRead_data()
     };
     for (const Rendering &r : renderings) {
         const QByteArray read = TestFrames::event(id123456, r.type, QByteArray::fromHex(r.fields));
-        const QString event = QString::fromLatin1(r.event) + ' ' + kTime;
-        const QStringList parts = event.split(' ');
         QTest::newRow(r.name) << read
-                              << QStringList{QStringLiteral("[net] NETMSG: ") + parts[0] + parts[1] + parts[2]
-                                             + parts[3] + parts[4] + parts[5]}
-                              << workedFile << kAckFor123456 << QStringList{event} << id123456;
+                              << QStringList{QStringLiteral("alarm ") + QString::fromLatin1(r.name).right(4)}
+                              << kAckFor123456 << QStringList{QString::fromLatin1(r.event) + ' ' + kTime} << id123456;
     }
 
     // Lengths that are no frame at all drop the buffer; frames too short for
-    // their type are reported the same way, after the ID has been taken.
-    QTest::newRow("N = 15 is unknown") << withLength(15) << QStringList{unknownLine(withLength(15))}
-                                       << QStringList{QStringLiteral("1 ") + unknownLine(withLength(15))}
-                                       << QByteArray() << none << QByteArray(3, '\0');
-    QTest::newRow("N = 0 is unknown") << withLength(0) << QStringList{unknownLine(withLength(0))}
-                                      << QStringList{QStringLiteral("1 ") + unknownLine(withLength(0))}
-                                      << QByteArray() << none << QByteArray(3, '\0');
-    QTest::newRow("N = 257 is unknown") << withLength(257) << QStringList{unknownLine(withLength(257))}
-                                        << QStringList{QStringLiteral("1 ") + unknownLine(withLength(257))}
+    // their type are dropped the same way, after the ID has been taken.
+    QTest::newRow("N = 15 is no frame") << withLength(15) << QStringList{QStringLiteral("not-a-frame 23 bytes")}
                                         << QByteArray() << none << QByteArray(3, '\0');
-    QTest::newRow("N = 65535 is unknown") << withLength(65535).left(40)
-                                          << QStringList{unknownLine(withLength(65535).left(40))}
-                                          << QStringList{QStringLiteral("1 ") + unknownLine(withLength(65535).left(40))}
-                                          << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 0 is no frame") << withLength(0) << QStringList{QStringLiteral("not-a-frame 8 bytes")}
+                                       << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 257 is no frame") << withLength(257) << QStringList{QStringLiteral("not-a-frame 265 bytes")}
+                                         << QByteArray() << none << QByteArray(3, '\0');
+    QTest::newRow("N = 65535 is no frame") << withLength(65535).left(40)
+                                           << QStringList{QStringLiteral("not-a-frame 40 bytes")} << QByteArray()
+                                           << none << QByteArray(3, '\0');
     const QByteArray longest = TestFrames::event(id123456, 0x0004, QByteArray::fromHex("180012341130010005")
                                                                        + QByteArray(230, '\x5A'));
-    QTest::newRow("N = 256 is the longest frame")
-        << longest << workedScreen << workedFile << kAckFor123456 << workedEvent << id123456;
+    QTest::newRow("N = 256 is the longest frame") << longest << alarm0004 << kAckFor123456 << workedEvent << id123456;
     const QByteArray shortEvent = TestFrames::event(id123456, 0x0004, QByteArray::fromHex("1800123411300100"));
-    QTest::newRow("event with 9 data bytes is unknown")
-        << shortEvent << QStringList{unknownLine(shortEvent)} << QStringList{QStringLiteral("1 ") + unknownLine(shortEvent)}
+    QTest::newRow("event with 9 data bytes is too short")
+        << shortEvent << QStringList{QStringLiteral("alarm 0004 too-short %1 bytes").arg(shortEvent.size())}
         << QByteArray() << none << id123456;
-    const QByteArray shortTest = TestFrames::frame(id123456, 0x0090, QByteArray::fromHex("00112233445566"));
-    QTest::newRow("MAC reply with 7 data bytes is unknown")
-        << shortTest << QStringList{unknownLine(shortTest)} << QStringList{QStringLiteral("1 ") + unknownLine(shortTest)}
+    const QByteArray shortMac = TestFrames::frame(id123456, 0x0090, QByteArray::fromHex("00112233445566"));
+    QTest::newRow("MAC reply with 7 data bytes is too short")
+        << shortMac << QStringList{QStringLiteral("mac-reply 0090 too-short %1 bytes").arg(shortMac.size())}
         << QByteArray() << none << id123456;
-    QTest::newRow("23 bytes wait for more") << kWorkedExample.left(23) << none << none << QByteArray() << none
+    QTest::newRow("23 bytes wait for more") << kWorkedExample.left(23) << none << QByteArray() << none
                                             << QByteArray(3, '\0');
 }
 
 void TestVelmoraPacketDecoder::oneRead()
 {
     QFETCH(QByteArray, read);
-    QFETCH(QStringList, screen);
-    QFETCH(QStringList, file);
+    QFETCH(QStringList, facts);
     QFETCH(QByteArray, reply);
     QFETCH(QStringList, events);
     QFETCH(QByteArray, idAfter);
@@ -271,8 +286,7 @@ void TestVelmoraPacketDecoder::oneRead()
     SVelmoraClient client = newClient();
     const QVector<SVelmoraFrameOutcome> outcomes = decode(client, read);
 
-    QCOMPARE(screenLines(outcomes), screen);
-    QCOMPARE(fileLines(outcomes), file);
+    QCOMPARE(::facts(outcomes), facts);
     QCOMPARE(replies(outcomes).toHex(' '), reply.toHex(' '));
     QCOMPARE(::events(outcomes), events);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(client.id.data()), 3).toHex(), idAfter.toHex());
@@ -292,8 +306,9 @@ void TestVelmoraPacketDecoder::encryptedFrameAfterMacReply()
     const QVector<SVelmoraFrameOutcome> outcomes = decode(client, encrypted);
     QCOMPARE(::events(outcomes), QStringList{QStringLiteral("001234 18 1130 01 00F ") + kTime});
     QCOMPARE(replies(outcomes), VelmoraFrame::ack({0x65, 0x43, 0x21}));
-    QCOMPARE(fileLines(outcomes),
-             QStringList{QStringLiteral("1 [net] ACK from 10.0.0.7:4000 MAC: A1B2C3D4E5F60718 ID: 654321.")});
+    QCOMPARE(::facts(outcomes), QStringList{QStringLiteral("alarm 0004")});
+    QCOMPARE(hexOf(outcomes.at(0).mac.data(), 8), QStringLiteral("A1B2C3D4E5F60718"));
+    QCOMPARE(hexOf(outcomes.at(0).deviceId.data(), 3), QStringLiteral("654321"));
 }
 
 void TestVelmoraPacketDecoder::splitAtEveryPosition()
@@ -307,7 +322,7 @@ void TestVelmoraPacketDecoder::splitAtEveryPosition()
             outcomes += decode(client, stream.mid(second));
             QCOMPARE(::events(outcomes).size(), 2);
             QCOMPARE(replies(outcomes), kAckFor123456 + VelmoraFrame::ack({0x0A, 0x0B, 0x0C}));
-            QVERIFY(screenLines(outcomes).filter(QStringLiteral("Unknown")).isEmpty());
+            QVERIFY(::facts(outcomes).filter(QStringLiteral("not-a-frame")).isEmpty());
             QCOMPARE(client.receiveBuffer.size(), 0);
         }
     }
@@ -351,7 +366,7 @@ void TestVelmoraPacketDecoder::streams()
         outcomes += decode(client, read);
     QCOMPARE(::events(outcomes).size(), expectedEvents);
     QCOMPARE(replies(outcomes).size(), 24 * expectedEvents);
-    QCOMPARE(screenLines(outcomes).filter(QStringLiteral("Unknown packet")).size(), expectedUnknown);
+    QCOMPARE(::facts(outcomes).filter(QStringLiteral("not-a-frame")).size(), expectedUnknown);
     QCOMPARE(client.receiveBuffer.size(), leftInBuffer);
 }
 
@@ -402,6 +417,11 @@ void TestVelmoraPacketDecoder::onlyTheScreenCopyIsTranslated_data()
                               << QStringList{QStringLiteral("1 [net] TAIL bad packet from 10.0.0.7:4000.")};
     QTest::newRow("unknown packet") << noMarker << QStringList{QStringLiteral("ru:") + unknownLine(noMarker)}
                                     << QStringList{QStringLiteral("1 ") + unknownLine(noMarker)};
+    const QByteArray shortEvent = TestFrames::event(QByteArray::fromHex("0A0B0C"), 0x0004,
+                                                    QByteArray::fromHex("1800123411300100"));
+    QTest::newRow("frame too short for its type: unknown packet")
+        << shortEvent << QStringList{QStringLiteral("ru:") + unknownLine(shortEvent)}
+        << QStringList{QStringLiteral("1 ") + unknownLine(shortEvent)};
     QTest::newRow("MAC reply")
         << TestFrames::frame(QByteArray::fromHex("0A0B0C"), 0x0090, QByteArray::fromHex("0011223344556677"))
         << QStringList{QStringLiteral("ru:[net] 10.0.0.7:4000 MAC: 0011223344556677 ID: 0A0B0C.")}

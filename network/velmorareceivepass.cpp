@@ -1,0 +1,229 @@
+#include "velmorareceivepass.h"
+
+#include "devicesocket.h"
+#include "svelmoraclient.h"
+#include "velmoraclock.h"
+#include "velmoraeventstore.h"
+#include "velmoralog.h"
+#include "velmorametrics.h"
+#include "velmorapacketdecoder.h"
+#include "velmorareceiverreport.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+#include <utility>
+
+VelmoraReceivePass::VelmoraReceivePass(VelmoraClock &clock, QObject *parent)
+    : QObject(parent), clock(clock), backlogTimer(new VelmoraTimer(clock, this))
+{
+    connect(backlogTimer, &VelmoraTimer::timeout, this, &VelmoraReceivePass::recheckBacklog);
+}
+
+void VelmoraReceivePass::setReporter(SVelmoraLogLine::Sink sink)
+{
+    report = std::move(sink);
+}
+
+void VelmoraReceivePass::setEventStore(VelmoraEventStore *store)
+{
+    eventStore = store;
+}
+
+void VelmoraReceivePass::setBacklogLimits(const VelmoraBacklogGuard::Limits &limits)
+{
+    backlogGuard.setLimits(limits);
+}
+
+bool VelmoraReceivePass::add(SVelmoraClient &client, DeviceSocket *socket, const char *bytes, int length,
+                             const QDateTime &receivedAt, const QString &receivedLine)
+{
+    DecodedRead read;
+    read.socket = socket;
+    read.receivedLine = receivedLine;
+    read.peerAddress = client.peerAddress;
+    read.peerPort = client.peerPort;
+    read.outcomes = VelmoraPacketDecoder::decodeRead(client, bytes, length, receivedAt);
+    read.readAtUs = VelmoraMetrics::monotonicUs();
+    countFrames(read.outcomes);
+    client.activity.noteOutcomes(read.outcomes, receivedAt.toMSecsSinceEpoch());
+    const bool taken = !read.outcomes.isEmpty();
+    const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
+                                     [](const SVelmoraFrameOutcome &outcome) { return outcome.handled(); });
+    // A stream of bytes that are no frame would otherwise write lines for
+    // every read.
+    const bool noise = !handled && (taken || client.noiseLimiter.burstGoingOn());
+    const VelmoraNoiseLimiter::Decision decision = client.noiseLimiter.take(noise, length, clock.monotonicMs());
+    read.logged = decision.logRead;
+    if (decision.readsLeftOut > 0)
+        read.leftOut = decision;
+    // A read that completes no frame is kept too, for its day log line.
+    decodedReads.append(read);
+    if (!finishScheduled) {
+        // Each durable write costs a disk flush, and each write of the day
+        // log a system call; a hundred devices sending at once would
+        // otherwise wait for a hundred of them, one after another.
+        finishScheduled = true;
+        QMetaObject::invokeMethod(this, &VelmoraReceivePass::finish, Qt::QueuedConnection);
+    }
+    return taken;
+}
+
+void VelmoraReceivePass::finish()
+{
+    finishScheduled = false;
+    QVector<DecodedRead> reads = std::exchange(decodedReads, {});
+    if (reads.isEmpty())
+        return;
+    // The pass's day log lines go to the file in one write.
+    const VelmoraLogBatch logBatch;
+    const bool journaled = journalEvents(reads);
+
+    // The replies of the whole pass go out first, then its events, then its
+    // log lines, each in the order the frames came. A device waits for its
+    // ACK only as long as the disk flush, not for the day log lines of every
+    // other device that sent at the same moment.
+    for (const DecodedRead &read : qAsConst(reads)) {
+        // The device may have gone while its read waited; its socket is
+        // freed later, and never while this runs.
+        if (!read.socket || !read.socket->isOpen())
+            continue;
+        QByteArray replies;
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            // An event that is not safe on disk is not acknowledged: the
+            // device keeps it and sends it again.
+            if (outcome.reply.isEmpty() || (outcome.hasEvent && !journaled))
+                continue;
+            if (replies.isEmpty())
+                replies = outcome.reply;
+            else
+                replies += outcome.reply;
+        }
+        read.socket->write(replies);
+        if (!replies.isEmpty())
+            VelmoraMetrics::instance().deviceAckLatency.observeUs(VelmoraMetrics::monotonicUs() - read.readAtUs);
+    }
+
+    // Then the events, before any log line: a pass that read a flood from
+    // one device has thousands of lines to write, and another device's
+    // alarm in the same pass must not wait for them.
+    if (journaled) {
+        QVector<SVelmoraMsg> events;
+        for (const DecodedRead &read : qAsConst(reads)) {
+            for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+                if (outcome.hasEvent)
+                    events << outcome.event;
+            }
+        }
+        if (!events.isEmpty())
+            emit eventsSignal(events);
+    }
+
+    for (const DecodedRead &read : qAsConst(reads)) {
+        if (read.leftOut.readsLeftOut > 0) {
+            report(VelmoraReceiverReport::noiseLeftOut(read.peerAddress, read.peerPort, read.leftOut.readsLeftOut,
+                                                       read.leftOut.bytesLeftOut));
+        }
+        if (read.logged && !read.receivedLine.isEmpty())
+            VelmoraCommon_LogError(read.receivedLine);
+        int withheld = 0;
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (read.logged) {
+                for (const SVelmoraLogLine &line : VelmoraReceiverReport::frameLines(outcome, read.peerAddress,
+                                                                                     read.peerPort))
+                    report(line);
+            }
+            if (outcome.hasEvent && !journaled)
+                ++withheld;
+        }
+        if (withheld > 0) {
+            report(VelmoraReceiverReport::notJournaled(read.peerAddress, read.peerPort, withheld,
+                                                       eventStore->errorString()));
+        }
+    }
+}
+
+bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads)
+{
+    if (!eventStore)
+        return true;
+    QVector<SVelmoraMsg> events;
+    for (const DecodedRead &read : qAsConst(reads)) {
+        for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (outcome.hasEvent)
+                events << outcome.event;
+        }
+    }
+    if (events.isEmpty())
+        return true;
+
+    // Events beyond the backlog's limits are neither journaled nor
+    // acknowledged: the devices keep them and send them again.
+    QVector<SVelmoraLogLine> limitLines;
+    const QVector<bool> admitted = backlogGuard.admit(events, *eventStore, &limitLines);
+    const auto refusedByLimit = std::uint64_t(admitted.count(false));
+    VelmoraMetrics::instance().backlogLimitHits.add(refusedByLimit);
+    VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::BacklogLimit, refusedByLimit);
+    for (const SVelmoraLogLine &line : qAsConst(limitLines))
+        report(line);
+    if (backlogGuard.anyInForce() && !backlogTimer->isActive())
+        backlogTimer->start(backlogGuard.limits().recheckMs);
+    QVector<SVelmoraMsg> accepted;
+    accepted.reserve(events.size());
+    for (int index = 0; index < events.size(); ++index) {
+        if (admitted.at(index))
+            accepted << events.at(index);
+    }
+    if (!accepted.isEmpty() && !eventStore->appendDurably(accepted)) {
+        VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::NotJournaled, accepted.size());
+        return false;
+    }
+    // A held-back event is no longer handed over nor acknowledged; its
+    // frame's log lines stay as they were read.
+    int next = 0;
+    int nextAccepted = 0;
+    for (DecodedRead &read : reads) {
+        for (SVelmoraFrameOutcome &outcome : read.outcomes) {
+            if (!outcome.hasEvent || next >= admitted.size())
+                continue;
+            if (admitted.at(next++)) {
+                outcome.event.journalId = accepted.at(nextAccepted++).journalId;
+            } else {
+                outcome.hasEvent = false;
+                outcome.reply.clear();
+            }
+        }
+    }
+    return true;
+}
+
+void VelmoraReceivePass::countFrames(const QVector<SVelmoraFrameOutcome> &outcomes)
+{
+    using Kind = SVelmoraFrameOutcome::Kind;
+    using Problem = SVelmoraFrameOutcome::Problem;
+    VelmoraMetrics &metrics = VelmoraMetrics::instance();
+    for (const SVelmoraFrameOutcome &outcome : outcomes) {
+        if (outcome.handled())
+            metrics.framesReceived.add();
+        if (outcome.hasEvent)
+            metrics.eventsReceived.add();
+        if (outcome.problem == Problem::BadTail)
+            metrics.refuseFrame(VelmoraMetrics::FrameRefusal::BadTail);
+        else if (outcome.problem != Problem::None)
+            metrics.refuseFrame(VelmoraMetrics::FrameRefusal::Malformed);
+        else if (outcome.kind == Kind::OtherType)
+            metrics.refuseFrame(VelmoraMetrics::FrameRefusal::UnknownType);
+    }
+}
+
+void VelmoraReceivePass::recheckBacklog()
+{
+    QVector<SVelmoraLogLine> lines;
+    if (eventStore)
+        backlogGuard.recheck(*eventStore, &lines);
+    for (const SVelmoraLogLine &line : qAsConst(lines))
+        report(line);
+    if (!eventStore || !backlogGuard.anyInForce())
+        backlogTimer->stop();
+}
