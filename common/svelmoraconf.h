@@ -26,6 +26,8 @@ struct SVelmoraConf
     // Day logs whose day is more than this many days past are deleted; 0
     // keeps them all. The log housekeeping thread is handed it.
     qint32 logDays = 0;
+    // Ten years; anything longer is kept for ever anyway.
+    static constexpr qint32 kMaxLogDays = 3650;
     // Optional elements, written only when set. The status endpoint's
     // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
     QString httpAddress;

@@ -8,6 +8,9 @@
 #include <QTextCodec>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 SVelmoraConf globalConf;
@@ -43,11 +46,6 @@ const char *const kFieldNames[] = {
 };
 constexpr int kFieldCount = int(sizeof kFieldNames / sizeof kFieldNames[0]);
 
-// The optional elements after the ten: absent means the default and is not
-// reported; a value that is there but unusable is.
-const char kLogDaysName[] = "LUMARILOGDAYS";
-// Ten years; anything longer is kept for ever anyway.
-constexpr int kMaxLogDays = 3650;
 
 int fieldIndex(QStringView name)
 {
@@ -103,20 +101,73 @@ bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attri
     }
 }
 
-const char kHttpElement[] = "LUMARIHTTP";
-const char kHttpPasswordElement[] = "LUMARIHTTPPASSWORD";
-
-// The optional elements beyond the ten; false for any other name.
-bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAttributes &attributes)
+// The elements after the ten, each optional: absent means the default and is
+// not reported; a value that is there but unusable leaves the default and is
+// reported. Each is written only when it differs from its default, so that a
+// file with every default is the same bytes as one written before they
+// existed.
+struct OptionalElement
 {
-    const QString value = attributes.value(QLatin1String("value")).toString().trimmed();
-    if (name == QLatin1String(kHttpElement))
-        conf->httpAddress = value;
-    else if (name == QLatin1String(kHttpPasswordElement))
-        conf->httpPasswordHash = value;
-    else
+    const char *name;
+    // The description written with it, as the ten have theirs.
+    const char *description;
+    // Stores the value; false, with the default kept, when it is unusable.
+    bool (*read)(SVelmoraConf *conf, const QString &value);
+    // The value to write; empty while the field holds its default.
+    QString (*write)(const SVelmoraConf &conf);
+};
+
+// A whole number from minimum to maximum.
+template <qint32 SVelmoraConf::*field, qint32 minimum, qint32 maximum>
+bool readBoundedInt(SVelmoraConf *conf, const QString &value)
+{
+    bool converted = false;
+    const qint32 number = toIntOrZero(value.trimmed(), &converted);
+    if (!converted || number < minimum || number > maximum) {
+        conf->*field = SVelmoraConf().*field;
         return false;
+    }
+    conf->*field = number;
     return true;
+}
+
+template <qint32 SVelmoraConf::*field>
+QString writeInt(const SVelmoraConf &conf)
+{
+    return conf.*field == SVelmoraConf().*field ? QString() : QString::number(conf.*field);
+}
+
+// Text, taken as it stands apart from the white space around it.
+template <QString SVelmoraConf::*field>
+bool readText(SVelmoraConf *conf, const QString &value)
+{
+    conf->*field = value.trimmed();
+    return true;
+}
+
+template <QString SVelmoraConf::*field>
+QString writeText(const SVelmoraConf &conf)
+{
+    return conf.*field == SVelmoraConf().*field ? QString() : conf.*field;
+}
+
+const OptionalElement kOptionalElements[] = {
+    {"LUMARILOGDAYS", "Хранить дневные логи (дней, 0 - все)",
+     readBoundedInt<&SVelmoraConf::logDays, 0, SVelmoraConf::kMaxLogDays>, writeInt<&SVelmoraConf::logDays>},
+    {"LUMARIHTTP", "HTTP: адрес:порт страницы состояния и метрик",
+     readText<&SVelmoraConf::httpAddress>, writeText<&SVelmoraConf::httpAddress>},
+    {"LUMARIHTTPPASSWORD", "HTTP: хеш пароля (PBKDF2)",
+     readText<&SVelmoraConf::httpPasswordHash>, writeText<&SVelmoraConf::httpPasswordHash>},
+};
+constexpr int kOptionalCount = int(sizeof kOptionalElements / sizeof kOptionalElements[0]);
+
+int optionalIndex(QStringView name)
+{
+    for (int i = 0; i < kOptionalCount; ++i) {
+        if (name == QLatin1String(kOptionalElements[i].name))
+            return i;
+    }
+    return -1;
 }
 
 // Reads the settings group up to its end element (or the end of input).
@@ -130,14 +181,14 @@ void readGroup(QXmlStreamReader &reader, SVelmoraConf *conf, bool *asWritten, bo
         if (!reader.isStartElement())
             continue;
         const int field = fieldIndex(reader.name());
+        const int optional = field < 0 ? optionalIndex(reader.name()) : -1;
         if (field >= 0) {
             asWritten[field] = storeField(conf, field, reader.attributes());
-        } else if (reader.name() == QLatin1String(kLogDaysName)) {
-            bool converted = false;
-            const qint32 days = toIntOrZero(reader.attributes().value(QLatin1String("value")).toString(), &converted);
-            *optionalAsWritten = converted && days >= 0 && days <= kMaxLogDays;
-            conf->logDays = *optionalAsWritten ? days : 0;
-        } else if (!storeOptionalField(conf, reader.name(), reader.attributes())) {
+        } else if (optional >= 0) {
+            const OptionalElement &element = kOptionalElements[optional];
+            optionalAsWritten[optional] =
+                element.read(conf, reader.attributes().value(QLatin1String("value")).toString());
+        } else {
             reader.skipCurrentElement();
         }
     }
@@ -171,7 +222,8 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
         return -1;
 
     bool asWritten[kFieldCount] = {};
-    bool logDaysAsWritten = true;
+    bool optionalAsWritten[kOptionalCount];
+    std::fill(std::begin(optionalAsWritten), std::end(optionalAsWritten), true);
     // A file saved as UTF-8 with a byte order mark (as Notepad does) still
     // carries the old "cp-1251" declaration. The reader would switch to that
     // codec and misread the mark as text before the root, so such a file is
@@ -190,8 +242,10 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
             if (!asWritten[i])
                 fallbackFields->append(QLatin1String(kFieldNames[i]));
         }
-        if (!logDaysAsWritten)
-            fallbackFields->append(QLatin1String(kLogDaysName));
+        for (int i = 0; i < kOptionalCount; ++i) {
+            if (!optionalAsWritten[i])
+                fallbackFields->append(QLatin1String(kOptionalElements[i].name));
+        }
     };
 
     // Up to the first start element: declaration, comments and white space
@@ -218,7 +272,7 @@ int VelmoraCommon_ReadConf(const QString &path, SVelmoraConf *conf, QStringList 
         if (!reader.isStartElement())
             continue;
         if (reader.name() == QLatin1String(kGroupElement))
-            readGroup(reader, conf, asWritten, &logDaysAsWritten);
+            readGroup(reader, conf, asWritten, optionalAsWritten);
         else
             reader.skipCurrentElement();
     }
@@ -246,12 +300,11 @@ QByteArray VelmoraCommon_ConfFileText(const SVelmoraConf &conf)
     text += fieldLine("LUMARICOMLINE", QStringLiteral("Линия для протокола Surgard"), conf.line);
     text += fieldLine("LUMARICOMKEEPALIVE", QStringLiteral("Keepalive время (сек) для протокола Surgard"), QString::number(conf.keepAlive));
     text += fieldLine("LUMARICOMUSETIME", QStringLiteral("Surgard+Время"), QString::number(conf.useTime));
-    if (conf.logDays != 0)
-        text += fieldLine(kLogDaysName, QStringLiteral("Хранить дневные логи (дней, 0 - все)"), QString::number(conf.logDays));
-    if (!conf.httpAddress.isEmpty())
-        text += fieldLine(kHttpElement, QStringLiteral("HTTP: адрес:порт страницы состояния и метрик"), conf.httpAddress);
-    if (!conf.httpPasswordHash.isEmpty())
-        text += fieldLine(kHttpPasswordElement, QStringLiteral("HTTP: хеш пароля (PBKDF2)"), conf.httpPasswordHash);
+    for (const OptionalElement &element : kOptionalElements) {
+        const QString value = element.write(conf);
+        if (!value.isEmpty())
+            text += fieldLine(element.name, QString::fromUtf8(element.description), value);
+    }
     text += QStringLiteral("   </LUMARICOMMON>\n");
     text += QStringLiteral("</LUMARICONFIG>");
     return QTextCodec::codecForName(kFileCodec)->fromUnicode(text);

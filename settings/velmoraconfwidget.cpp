@@ -15,11 +15,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFont>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -38,8 +40,6 @@ const int kMaxTcpPort = 65000;
 const int kDefaultKeepAlive = 60;
 const int kMinKeepAlive = 5;
 const int kMaxKeepAlive = 99;
-const int kMinLogDays = 0;
-const int kMaxLogDays = 3650;
 const int kServerLength = 2;
 const int kLineLength = 1;
 
@@ -86,13 +86,23 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     portElement->spinBox()->setRange(kMinTcpPort, kMaxTcpPort);
     tcpLayout->addWidget(portElement);
 
-    extraGroupBox = new QGroupBox(tr("Day logs:"), this);
-    auto *extraLayout = new QVBoxLayout(extraGroupBox);
-    leftColumn->addWidget(extraGroupBox);
-    leftColumn->addStretch(1);
-    logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep days (0 = all):"), 0, kImageClock, this);
-    logDaysElement->spinBox()->setRange(kMinLogDays, kMaxLogDays);
+    // The settings beyond the ten share this group; it scrolls when they
+    // outgrow the panel's fixed size.
+    extraGroupBox = new QGroupBox(tr("Additional settings:"), this);
+    auto *extraGroupLayout = new QVBoxLayout(extraGroupBox);
+    auto *extraScroll = new QScrollArea(extraGroupBox);
+    extraScroll->setWidgetResizable(true);
+    extraScroll->setFrameShape(QFrame::NoFrame);
+    auto *extraRows = new QWidget(extraScroll);
+    extraLayout = new QVBoxLayout(extraRows);
+    extraLayout->setContentsMargins(0, 0, 0, 0);
+    extraScroll->setWidget(extraRows);
+    extraGroupLayout->addWidget(extraScroll);
+    leftColumn->addWidget(extraGroupBox, 1);
+    logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
+    logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
+    extraLayout->addStretch(1);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
     auto *comLayout = new QVBoxLayout(comGroupBox);

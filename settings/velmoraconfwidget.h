@@ -73,6 +73,9 @@ private:
     CVelmoraSpinBoxElementWidget *keepAliveElement = nullptr;
     CVelmoraComboBoxElementWidget *useTimeElement = nullptr;
     QGroupBox *extraGroupBox = nullptr;
+    // The rows of the extra group, in the order they are shown; a new
+    // setting adds its row here, before the final stretch.
+    QVBoxLayout *extraLayout = nullptr;
     CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;

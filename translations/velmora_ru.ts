@@ -191,12 +191,12 @@
         <translation>Выберите или введите имя порта.</translation>
     </message>
     <message>
-        <source>Day logs:</source>
-        <translation>Дневные логи:</translation>
+        <source>Additional settings:</source>
+        <translation>Дополнительные настройки:</translation>
     </message>
     <message>
-        <source>Keep days (0 = all):</source>
-        <translation>Хранить дней (0 - все):</translation>
+        <source>Keep day logs (days, 0 = all):</source>
+        <translation>Хранить дневные логи (дней, 0 - все):</translation>
     </message>
 </context>
 <context>

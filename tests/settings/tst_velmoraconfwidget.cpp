@@ -120,7 +120,7 @@ void setField(SVelmoraConf *conf, const QString &label, const QString &value)
         conf->keepAlive = value.toInt();
     else if (label == QLatin1String("Append time:"))
         conf->useTime = value.toInt();
-    else if (label == QLatin1String("Keep days (0 = all):"))
+    else if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         conf->logDays = value.toInt();
     else
         QFAIL("unknown row");
@@ -142,7 +142,7 @@ QString storedField(const SVelmoraConf *conf, const QString &label)
         return QString::number(conf->keepAlive);
     if (label == QLatin1String("Append time:"))
         return QString::number(conf->useTime);
-    if (label == QLatin1String("Keep days (0 = all):"))
+    if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         return QString::number(conf->logDays);
     return QStringLiteral("<unknown>");
 }
@@ -257,8 +257,8 @@ private slots:
         QTest::newRow("append time yes") << "Append time:" << "1" << "Yes" << "1";
         QTest::newRow("append time 2 leaves no selection") << "Append time:" << "2" << "" << "-1";
         QTest::newRow("append time -1 leaves no selection") << "Append time:" << "-1" << "" << "-1";
-        QTest::newRow("day logs kept 30 days") << "Keep days (0 = all):" << "30" << "30" << "30";
-        QTest::newRow("day logs kept for ever") << "Keep days (0 = all):" << "0" << "0" << "0";
+        QTest::newRow("day logs kept 30 days") << "Keep day logs (days, 0 = all):" << "30" << "30" << "30";
+        QTest::newRow("day logs kept for ever") << "Keep day logs (days, 0 = all):" << "0" << "0" << "0";
     }
     void valuesAdjustedOnTheWayIn()
     {
