@@ -8,6 +8,7 @@
 #include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
+#include "velmoradevicestatefile.h"
 #include "velmoraeventjournal.h"
 #include "velmorainstancelock.h"
 #include "velmorajournaldamagenotice.h"
@@ -33,6 +34,7 @@ namespace {
 const char kInstanceLockFileName[] = "Lumari.lock";
 const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
+const char kDeviceListFileName[] = "devices.csv";
 // The start-up texts were first the window's, and are translated there.
 const char kTranslationContext[] = "Velmora";
 
@@ -135,6 +137,7 @@ int VelmoraStartup::run()
     wire();
 
     applyComSettings();
+    configureDevices();
     listen();
     startStatusEndpoint();
 
@@ -309,8 +312,29 @@ int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(journal);
+    // Lives as long as the network thread that uses it, which is the
+    // process; opened in that thread.
+    deviceStore = new VelmoraDeviceStateFile(VelmoraProgram::spoolDirectory(appDirectory));
+    networkThread->setDeviceStore(deviceStore);
+    networkThread->setDeviceListPath(deviceListPath());
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;
+}
+
+QString VelmoraStartup::deviceListPath() const
+{
+    return QDir(VelmoraProgram::confDirectory(appDirectory)).filePath(QLatin1String(kDeviceListFileName));
+}
+
+void VelmoraStartup::configureDevices()
+{
+    const SVelmoraConf *conf = VelmoraCommon_GetConf();
+    VelmoraNetworkServer *server = networkThread->worker();
+    const bool onlyListed = conf->onlyListedDevices();
+    const int supervisionS = conf->supervisionS;
+    QMetaObject::invokeMethod(
+        server, [server, onlyListed, supervisionS] { server->configureDevicesSlot(onlyListed, supervisionS); },
+        Qt::QueuedConnection);
 }
 
 void VelmoraStartup::listen()
@@ -324,6 +348,7 @@ void VelmoraStartup::applySettings()
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
     // every stop arrives before its start.
+    configureDevices();
     listen();
     receiverStoppedForPort = false;
     emit comStopSignal();

@@ -13,6 +13,7 @@ class QTimer;
 class Velmora;
 class VelmoraClock;
 class VelmoraComThread;
+class VelmoraDeviceStore;
 class VelmoraEventJournal;
 class VelmoraInstanceLock;
 class VelmoraNetworkThread;
@@ -84,6 +85,10 @@ private:
     void wire();
     // The serial and the network worker take the configuration as it is now.
     void applyComSettings();
+    // The network worker takes the device settings and reads the device
+    // list again.
+    void configureDevices();
+    QString deviceListPath() const;
     void listen();
     // New settings from the panel: both workers start again with them.
     void applySettings();
@@ -106,6 +111,7 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraDeviceStore *deviceStore = nullptr;
     QTimer *statusTimer = nullptr;
     QThread *logHousekeepingThread = nullptr;
     VelmoraStatusEndpoint *endpoint = nullptr;
