@@ -180,6 +180,10 @@ void VelmoraStartup::wire()
             Qt::QueuedConnection);
     connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
             Qt::QueuedConnection);
+    connect(&window, &Velmora::acceptDeviceMacSignal, server, &VelmoraNetworkServer::acceptDeviceMacSlot,
+            Qt::QueuedConnection);
+    connect(&window, &Velmora::forgetDeviceSignal, server, &VelmoraNetworkServer::forgetDeviceSlot,
+            Qt::QueuedConnection);
 
     connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
     connect(com, &VelmoraCom::portReadySignal, this, &VelmoraStartup::comReady, Qt::QueuedConnection);
@@ -375,6 +379,7 @@ void VelmoraStartup::showStatus()
 {
     window.setConnectionCount(networkThread->connectionCount());
     window.setHeldCount(comThread->heldCount());
+    window.setDeviceTroubleCounts(networkThread->absentDeviceCount(), networkThread->refusedDeviceCount());
     if (endpoint)
         endpoint->setStatusTexts(window.statusTexts());
 }

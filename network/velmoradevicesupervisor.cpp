@@ -4,6 +4,7 @@
 #include "velmoradevicereport.h"
 #include "velmoradevicestore.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -217,8 +218,11 @@ void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
             state.absentSince = 0;
             markChanged(state, true);
             report(VelmoraDeviceReport::restored(deviceId));
-        } else {
+        } else if (state.lastHeardAt - heardKeptAt.value(deviceId) >= kHeardKeptStepMs) {
             markChanged(state, false);
+            heardKeptAt.insert(deviceId, state.lastHeardAt);
+        } else {
+            known.insert(deviceId, state);
         }
         schedule.heard(deviceId, now);
     }
@@ -267,12 +271,22 @@ void VelmoraDeviceSupervisor::flushHeard()
 
 void VelmoraDeviceSupervisor::check()
 {
+    QElapsedTimer cost;
+    cost.start();
+    runCheck();
+    checkTimeUs += cost.nsecsElapsed() / 1000;
+    ++checkCount;
+}
+
+void VelmoraDeviceSupervisor::runCheck()
+{
     const qint64 now = clock.monotonicMs();
     if (now - listPolledAtMs >= kListPollMs)
         pollList();
     flushHeard();
     commit();
 
+    publishCounts();
     if (!listening)
         return;
     QVector<QString> absent;
@@ -392,6 +406,7 @@ void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)
 void VelmoraDeviceSupervisor::forget(const QString &deviceId)
 {
     known.remove(deviceId);
+    heardKeptAt.remove(deviceId);
     refusals.remove(deviceId);
     durableChanges.remove(deviceId);
     heardChanges.remove(deviceId);
@@ -400,6 +415,17 @@ void VelmoraDeviceSupervisor::forget(const QString &deviceId)
         report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
     // Still in the list: supervised from now on as a listed device.
     reschedule();
+}
+
+void VelmoraDeviceSupervisor::publishCounts()
+{
+    int absent = 0;
+    for (const SVelmoraDeviceState &state : qAsConst(known)) {
+        if (state.absenceReported)
+            ++absent;
+    }
+    publishedAbsent = absent;
+    publishedRefused = refusals.size();
 }
 
 void VelmoraDeviceSupervisor::report(const SVelmoraLogLine &line) const

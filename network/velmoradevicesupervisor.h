@@ -16,6 +16,7 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 
 class QFileSystemWatcher;
@@ -44,6 +45,10 @@ public:
     static constexpr int kListPollMs = 2000;
     // A refused device is reported once in this time.
     static constexpr qint64 kRefusalReportMs = 3600 * 1000;
+    // The time a device was last heard is kept to this step: it is only
+    // shown (periods count from the start after a restart), and a write per
+    // frame would cost more than the frame.
+    static constexpr qint64 kHeardKeptStepMs = 60 * 1000;
     // Contact ID "communication trouble", new (E) and restore (R).
     static constexpr char kAbsenceEvent[] = "1350";
     static constexpr char kRestoreEvent[] = "3350";
@@ -82,6 +87,14 @@ public:
     SVelmoraMsg restoreEvent(const QString &deviceId, const QDateTime &at, const QString &peerAddress) const;
 
     QVector<SVelmoraKnownDevice> knownDevices() const;
+    // Devices whose absence is reported, and devices refused lately; as of
+    // the last check, readable from any thread.
+    int absentCount() const { return publishedAbsent.load(); }
+    int refusedCount() const { return publishedRefused.load(); }
+    // What the checks have cost so far: their number and their time in
+    // microseconds. Any thread.
+    qint64 checksRun() const { return checkCount.load(); }
+    qint64 checksMicroseconds() const { return checkTimeUs.load(); }
     int supervisedCount() const { return schedule.size(); }
 
     // The operator's word from the devices window.
@@ -109,6 +122,8 @@ private:
     void pollList();
     void markChanged(const SVelmoraDeviceState &state, bool durable);
     void flushHeard();
+    void runCheck();
+    void publishCounts();
     void report(const SVelmoraLogLine &line) const;
 
     VelmoraClock &clock;
@@ -137,6 +152,12 @@ private:
     QHash<QString, SVelmoraDeviceState> durableChanges;
     QHash<QString, SVelmoraDeviceState> heardChanges;
     VelmoraTimer *checkTimer = nullptr;
+    std::atomic<int> publishedAbsent{0};
+    std::atomic<int> publishedRefused{0};
+    std::atomic<qint64> checkCount{0};
+    std::atomic<qint64> checkTimeUs{0};
+    // When each device's time heard was last handed to the store.
+    QHash<QString, qint64> heardKeptAt;
 };
 
 #endif // VELMORADEVICESUPERVISOR_H

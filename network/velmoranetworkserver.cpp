@@ -78,6 +78,16 @@ void VelmoraNetworkServer::setDeviceListPath(const QString &path)
     supervisor->setListPath(path);
 }
 
+int VelmoraNetworkServer::absentDeviceCount() const
+{
+    return supervisor->absentCount();
+}
+
+int VelmoraNetworkServer::refusedDeviceCount() const
+{
+    return supervisor->refusedCount();
+}
+
 void VelmoraNetworkServer::configureDevicesSlot(bool onlyListed, int supervisionS)
 {
     supervisor->configure(onlyListed, supervisionS);

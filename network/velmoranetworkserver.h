@@ -58,6 +58,9 @@ public:
     // Open connections; safe to read from any thread.
     int connectionCount() const;
     VelmoraDeviceSupervisor *deviceSupervisor() const { return supervisor; }
+    // Devices reported absent and devices refused; any thread.
+    int absentDeviceCount() const;
+    int refusedDeviceCount() const;
 
     // The devices connected now and those that left lately. Network thread
     // only; its cost grows with the number of devices.

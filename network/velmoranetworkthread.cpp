@@ -67,6 +67,18 @@ int VelmoraNetworkThread::connectionCount() const
     return server ? server->connectionCount() : 0;
 }
 
+int VelmoraNetworkThread::absentDeviceCount() const
+{
+    QMutexLocker locker(&serverMutex);
+    return server ? server->absentDeviceCount() : 0;
+}
+
+int VelmoraNetworkThread::refusedDeviceCount() const
+{
+    QMutexLocker locker(&serverMutex);
+    return server ? server->refusedDeviceCount() : 0;
+}
+
 void VelmoraNetworkThread::run()
 {
     // Before the first device connects: one descriptor per connection,

@@ -39,6 +39,10 @@ public:
 
     // Open device connections; 0 while there is no server. Any thread.
     int connectionCount() const;
+    // Devices reported absent, and refused; 0 while there is no server.
+    // Any thread.
+    int absentDeviceCount() const;
+    int refusedDeviceCount() const;
 
 private:
     void run() override;
