@@ -12,7 +12,8 @@ void VelmoraSupervisionSchedule::setPeriod(const QString &deviceId, qint64 perio
     if (found == entries.end())
         found = entries.insert(deviceId, Entry());
     found->periodMs = periodMs;
-    arm(deviceId, *found, nowMs + periodMs);
+    found->startMs = nowMs;
+    queue(deviceId, *found, nowMs + periodMs);
 }
 
 void VelmoraSupervisionSchedule::remove(const QString &deviceId)
@@ -20,15 +21,19 @@ void VelmoraSupervisionSchedule::remove(const QString &deviceId)
     const auto found = entries.find(deviceId);
     if (found == entries.end())
         return;
-    disarm(deviceId, *found);
+    unqueue(deviceId, *found);
     entries.erase(found);
 }
 
 void VelmoraSupervisionSchedule::heard(const QString &deviceId, qint64 nowMs)
 {
     const auto found = entries.find(deviceId);
-    if (found != entries.end())
-        arm(deviceId, *found, nowMs + found->periodMs);
+    if (found == entries.end())
+        return;
+    found->startMs = nowMs;
+    // Still queued: put back at its real deadline when its place comes up.
+    if (found->queuedAtMs < 0)
+        queue(deviceId, *found, nowMs + found->periodMs);
 }
 
 QVector<QString> VelmoraSupervisionSchedule::takeDue(qint64 nowMs)
@@ -37,8 +42,13 @@ QVector<QString> VelmoraSupervisionSchedule::takeDue(qint64 nowMs)
     while (!byDeadline.empty() && byDeadline.begin()->first <= nowMs) {
         const QString deviceId = byDeadline.begin()->second;
         byDeadline.erase(byDeadline.begin());
-        entries[deviceId].deadlineMs = -1;
-        due << deviceId;
+        Entry &entry = entries[deviceId];
+        entry.queuedAtMs = -1;
+        const qint64 deadline = entry.startMs + entry.periodMs;
+        if (deadline > nowMs)
+            queue(deviceId, entry, deadline);
+        else
+            due << deviceId;
     }
     return due;
 }
@@ -47,28 +57,31 @@ void VelmoraSupervisionSchedule::restartAll(qint64 nowMs)
 {
     byDeadline.clear();
     for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
-        entry->deadlineMs = nowMs + entry->periodMs;
-        byDeadline.emplace(entry->deadlineMs, entry.key());
+        entry->startMs = nowMs;
+        entry->queuedAtMs = nowMs + entry->periodMs;
+        byDeadline.emplace(entry->queuedAtMs, entry.key());
     }
 }
 
 void VelmoraSupervisionSchedule::dueAgainAt(const QString &deviceId, qint64 atMs)
 {
     const auto found = entries.find(deviceId);
-    if (found != entries.end())
-        arm(deviceId, *found, atMs);
+    if (found == entries.end())
+        return;
+    found->startMs = atMs - found->periodMs;
+    queue(deviceId, *found, atMs);
 }
 
-void VelmoraSupervisionSchedule::arm(const QString &deviceId, Entry &entry, qint64 deadlineMs)
+void VelmoraSupervisionSchedule::queue(const QString &deviceId, Entry &entry, qint64 atMs)
 {
-    disarm(deviceId, entry);
-    entry.deadlineMs = deadlineMs;
-    byDeadline.emplace(deadlineMs, deviceId);
+    unqueue(deviceId, entry);
+    entry.queuedAtMs = atMs;
+    byDeadline.emplace(atMs, deviceId);
 }
 
-void VelmoraSupervisionSchedule::disarm(const QString &deviceId, Entry &entry)
+void VelmoraSupervisionSchedule::unqueue(const QString &deviceId, Entry &entry)
 {
-    if (entry.deadlineMs >= 0)
-        byDeadline.erase({entry.deadlineMs, deviceId});
-    entry.deadlineMs = -1;
+    if (entry.queuedAtMs >= 0)
+        byDeadline.erase({entry.queuedAtMs, deviceId});
+    entry.queuedAtMs = -1;
 }

@@ -10,8 +10,11 @@
 #include <utility>
 
 // When each supervised device is due: a device not heard for its period is
-// absent. The devices are kept ordered by their deadline, so that finding
-// the absent ones costs as much as there are, however many devices are
+// absent. The devices are kept ordered by a deadline that may be early: a
+// frame only notes when the device was heard, and a device whose deadline
+// comes up while it was heard since is put back at its real one. So a frame
+// costs one lookup, the order changes about once per device and period, and
+// finding the absent devices costs as much as there are, however many are
 // supervised. Times are milliseconds on a monotonic clock.
 class VelmoraSupervisionSchedule
 {
@@ -36,18 +39,19 @@ public:
     qint64 periodMs(const QString &deviceId) const { return entries.value(deviceId).periodMs; }
     // How many devices are supervised (period > 0).
     int size() const { return entries.size(); }
-    // Due ones waiting in the order, for the tests: -1 when none.
-    qint64 nextDeadlineMs() const { return byDeadline.empty() ? -1 : byDeadline.begin()->first; }
 
 private:
     struct Entry
     {
         qint64 periodMs = 0;
-        // -1 while the device is off the order (absent, waiting to be heard).
-        qint64 deadlineMs = -1;
+        // When the period last started: the device heard, or supervised.
+        qint64 startMs = 0;
+        // Its place in the order; -1 while it is off the order (absent,
+        // waiting to be heard).
+        qint64 queuedAtMs = -1;
     };
-    void arm(const QString &deviceId, Entry &entry, qint64 deadlineMs);
-    void disarm(const QString &deviceId, Entry &entry);
+    void queue(const QString &deviceId, Entry &entry, qint64 atMs);
+    void unqueue(const QString &deviceId, Entry &entry);
 
     QHash<QString, Entry> entries;
     std::set<std::pair<qint64, QString>> byDeadline;

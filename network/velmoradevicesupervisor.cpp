@@ -68,8 +68,10 @@ void VelmoraDeviceSupervisor::configure(bool listedOnly, int periodS)
         if (store) {
             if (!store->open())
                 report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
-            for (const SVelmoraDeviceState &state : store->devices())
+            for (const SVelmoraDeviceState &state : store->devices()) {
                 known.insert(state.deviceId, state);
+                absentDevices += state.absenceReported ? 1 : 0;
+            }
         }
         if (!listPath.isEmpty()) {
             watcher = new QFileSystemWatcher(this);
@@ -185,7 +187,8 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
         }
         return decision;
     }
-    refusals.remove(deviceId);
+    if (!refusals.isEmpty())
+        refusals.remove(deviceId);
     if (!isNew && decision.verdict == Verdict::Admitted)
         return decision;
     SVelmoraDeviceState state = isNew ? SVelmoraDeviceState() : *found;
@@ -202,7 +205,8 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
 
 bool VelmoraDeviceSupervisor::isAbsent(const QString &deviceId) const
 {
-    return known.value(deviceId).absenceReported;
+    const auto found = known.constFind(deviceId);
+    return found != known.cend() && found->absenceReported;
 }
 
 void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
@@ -210,26 +214,36 @@ void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
     const qint64 wall = clock.msecsSinceEpoch();
     const qint64 now = clock.monotonicMs();
     for (const QString &deviceId : deviceIds) {
-        SVelmoraDeviceState state = known.value(deviceId);
-        state.deviceId = deviceId;
-        state.lastHeardAt = wall;
-        if (state.absenceReported) {
+        schedule.heard(deviceId, now);
+        auto found = known.find(deviceId);
+        if (found == known.end()) {
+            found = known.insert(deviceId, SVelmoraDeviceState());
+            found->deviceId = deviceId;
+        }
+        found->lastHeardAt = wall;
+        if (found->absenceReported) {
+            SVelmoraDeviceState state = *found;
             state.absenceReported = false;
             state.absentSince = 0;
             markChanged(state, true);
             report(VelmoraDeviceReport::restored(deviceId));
-        } else if (state.lastHeardAt - heardKeptAt.value(deviceId) >= kHeardKeptStepMs) {
-            markChanged(state, false);
-            heardKeptAt.insert(deviceId, state.lastHeardAt);
-        } else {
-            known.insert(deviceId, state);
+            continue;
         }
-        schedule.heard(deviceId, now);
+        // Most frames end here: the device was heard lately and that is
+        // kept already.
+        qint64 &keptAt = heardKeptAt[deviceId];
+        if (wall - keptAt >= kHeardKeptStepMs) {
+            keptAt = wall;
+            markChanged(SVelmoraDeviceState(*found), false);
+        }
     }
 }
 
 void VelmoraDeviceSupervisor::markChanged(const SVelmoraDeviceState &state, bool durable)
 {
+    const auto before = known.constFind(state.deviceId);
+    const bool wasAbsent = before != known.cend() && before->absenceReported;
+    absentDevices += int(state.absenceReported) - int(wasAbsent);
     known.insert(state.deviceId, state);
     if (durable || durableChanges.contains(state.deviceId)) {
         durableChanges.insert(state.deviceId, state);
@@ -405,6 +419,7 @@ void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)
 
 void VelmoraDeviceSupervisor::forget(const QString &deviceId)
 {
+    absentDevices -= isAbsent(deviceId) ? 1 : 0;
     known.remove(deviceId);
     heardKeptAt.remove(deviceId);
     refusals.remove(deviceId);
@@ -419,12 +434,7 @@ void VelmoraDeviceSupervisor::forget(const QString &deviceId)
 
 void VelmoraDeviceSupervisor::publishCounts()
 {
-    int absent = 0;
-    for (const SVelmoraDeviceState &state : qAsConst(known)) {
-        if (state.absenceReported)
-            ++absent;
-    }
-    publishedAbsent = absent;
+    publishedAbsent = absentDevices;
     publishedRefused = refusals.size();
 }
 

@@ -145,6 +145,8 @@ private:
     bool onlyListed = false;
     int defaultPeriodS = 0;
     QHash<QString, SVelmoraDeviceState> known;
+    // Of them, those whose absence is reported.
+    int absentDevices = 0;
     QHash<QString, Refusal> refusals;
     VelmoraSupervisionSchedule schedule;
     // Changes not yet kept: those that must be before the ACKs, and those

@@ -96,7 +96,6 @@ void VelmoraReceivePass::finish()
     if (supervisor) {
         supervisor->commit();
         QSet<QString> seen;
-        const QDateTime now = clock.now();
         for (const DecodedRead &read : qAsConst(reads)) {
             for (const QString &deviceId : read.admittedDevices) {
                 if (seen.contains(deviceId))
@@ -104,7 +103,7 @@ void VelmoraReceivePass::finish()
                 seen.insert(deviceId);
                 heardDevices << deviceId;
                 if (supervisor->isAbsent(deviceId))
-                    restores << supervisor->restoreEvent(deviceId, now, read.peerAddress);
+                    restores << supervisor->restoreEvent(deviceId, clock.now(), read.peerAddress);
             }
         }
     }
