@@ -4,6 +4,9 @@
 
 #include <QByteArrayList>
 #include <QDir>
+#include <QFile>
+
+#include <limits>
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <QFileSystemWatcher>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -33,7 +34,7 @@ VelmoraDeviceSupervisor::VelmoraDeviceSupervisor(VelmoraClock &clockToUse, QObje
 VelmoraDeviceSupervisor::~VelmoraDeviceSupervisor()
 {
     // What was heard in the last second is kept too.
-    flushHeard();
+    flushHeard(std::numeric_limits<int>::max());
     commit();
 }
 
@@ -197,7 +198,10 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
         report(VelmoraDeviceReport::macChanged(deviceId, learnedMac, presentedMac));
     if (decision.verdict != Verdict::Admitted)
         state.mac = presentedMac;
-    markChanged(state, true);
+    // A MAC learned pins the device (with a listed one), so it is kept
+    // before the device's ACK; a device first seen without one is only
+    // known, and kept with the times heard.
+    markChanged(state, decision.verdict != Verdict::Admitted);
     if (isNew && supervises(deviceId))
         schedule.setPeriod(deviceId, periodOf(deviceId) * kMsPerSecond, clock.monotonicMs());
     return decision;
@@ -269,18 +273,20 @@ bool VelmoraDeviceSupervisor::commit()
     return true;
 }
 
-void VelmoraDeviceSupervisor::flushHeard()
+void VelmoraDeviceSupervisor::flushHeard(int limit)
 {
     if (heardChanges.isEmpty() || !store)
         return;
     QVector<SVelmoraDeviceState> states;
-    states.reserve(heardChanges.size());
-    for (const SVelmoraDeviceState &state : qAsConst(heardChanges))
-        states << state;
-    // The time a device was last heard is only shown: a second of it may
-    // go with a power loss, and is not worth a disk flush per frame.
-    if (store->save(states, false))
-        heardChanges.clear();
+    states.reserve(std::min(limit, heardChanges.size()));
+    for (auto state = heardChanges.cbegin(); state != heardChanges.cend() && states.size() < limit; ++state)
+        states << *state;
+    // The time a device was last heard is only shown: a power loss may
+    // take a little of it, which is not worth a disk flush per frame.
+    if (!store->save(states, false))
+        return;
+    for (const SVelmoraDeviceState &state : qAsConst(states))
+        heardChanges.remove(state.deviceId);
 }
 
 void VelmoraDeviceSupervisor::check()
@@ -297,7 +303,7 @@ void VelmoraDeviceSupervisor::runCheck()
     const qint64 now = clock.monotonicMs();
     if (now - listPolledAtMs >= kListPollMs)
         pollList();
-    flushHeard();
+    flushHeard(kHeardKeptPerCheck);
     commit();
 
     publishCounts();

@@ -49,6 +49,10 @@ public:
     // shown (periods count from the start after a restart), and a write per
     // frame would cost more than the frame.
     static constexpr qint64 kHeardKeptStepMs = 60 * 1000;
+    // Times heard handed to the store per check at most: ten thousand
+    // devices first heard together are kept over ten seconds, not in one
+    // pause of the network thread.
+    static constexpr int kHeardKeptPerCheck = 1000;
     // Contact ID "communication trouble", new (E) and restore (R).
     static constexpr char kAbsenceEvent[] = "1350";
     static constexpr char kRestoreEvent[] = "3350";
@@ -121,7 +125,7 @@ private:
     void reschedule();
     void pollList();
     void markChanged(const SVelmoraDeviceState &state, bool durable);
-    void flushHeard();
+    void flushHeard(int limit);
     void runCheck();
     void publishCounts();
     void report(const SVelmoraLogLine &line) const;

@@ -13,8 +13,6 @@
 
 #include <QDateTime>
 
-#include <QSet>
-
 #include <algorithm>
 
 #include <utility>
@@ -95,14 +93,14 @@ void VelmoraReceivePass::finish()
     QVector<SVelmoraMsg> restores;
     if (supervisor) {
         supervisor->commit();
-        QSet<QString> seen;
         for (const DecodedRead &read : qAsConst(reads)) {
             for (const QString &deviceId : read.admittedDevices) {
-                if (seen.contains(deviceId))
-                    continue;
-                seen.insert(deviceId);
                 heardDevices << deviceId;
-                if (supervisor->isAbsent(deviceId))
+                // One restore, however many of the device's reads the pass
+                // holds; absent devices are few.
+                if (supervisor->isAbsent(deviceId)
+                    && std::none_of(restores.cbegin(), restores.cend(),
+                                    [&](const SVelmoraMsg &restore) { return restore.deviceId == deviceId; }))
                     restores << supervisor->restoreEvent(deviceId, clock.now(), read.peerAddress);
             }
         }

@@ -102,13 +102,13 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
-    supervisionElement = new CVelmoraSpinBoxElementWidget(tr("Report silent devices after (secs, 0 = never):"), 0,
+    supervisionElement = new CVelmoraSpinBoxElementWidget(tr("Supervision (secs, 0 = off):"), 0,
                                                           kImageClock, this);
     // Periods under the minimum come only from the file, for testing; the
     // panel keeps such a value as it was read.
     supervisionElement->spinBox()->setRange(0, SVelmoraConf::kMaxSupervisionS);
     extraLayout->addWidget(supervisionElement);
-    devicesElement = new CVelmoraComboBoxElementWidget(tr("Devices that may report:"),
+    devicesElement = new CVelmoraComboBoxElementWidget(tr("Devices:"),
                                                        {tr("all"), tr("only listed")}, {}, kImagePort, this);
     extraLayout->addWidget(devicesElement);
     extraLayout->addStretch(1);

@@ -211,20 +211,20 @@
         <translation>Хранить дневные логи (дней, 0 - все):</translation>
     </message>
     <message>
-        <source>Report silent devices after (secs, 0 = never):</source>
-        <translation>Сообщать о молчащих устройствах через (сек, 0 - нет):</translation>
+        <source>Supervision (secs, 0 = off):</source>
+        <translation>Контроль связи (сек, 0 - нет):</translation>
     </message>
     <message>
-        <source>Devices that may report:</source>
-        <translation>Принимать события от устройств:</translation>
+        <source>Devices:</source>
+        <translation>Устройства:</translation>
     </message>
     <message>
         <source>all</source>
-        <translation>всех</translation>
+        <translation>все</translation>
     </message>
     <message>
         <source>only listed</source>
-        <translation>только из списка</translation>
+        <translation>из списка</translation>
     </message>
 </context>
 <context>

@@ -302,7 +302,7 @@ private slots:
 
         // The Devices action is the third button of the toolbar, after Settings and Events.
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
-                         QStringLiteral("127"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
+                         QStringLiteral("96"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
         const WId devices = findWindow(QStringLiteral("^Устройства$"));
         QVERIFY(devices);
         // Two refreshes of the table.
