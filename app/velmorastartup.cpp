@@ -82,6 +82,8 @@ int VelmoraStartup::run()
     registerVelmoraMsgType();
     window.setApplicationDirectory(appDirectory);
 
+    // The day log's stamps and days come from the program's clock too.
+    VelmoraCommon_SetLogClock(&clock);
     const QString logDirectory = VelmoraProgram::logDirectory(appDirectory);
     makeDirectory(logDirectory);
     if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
