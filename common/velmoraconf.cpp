@@ -105,6 +105,7 @@ bool storeField(SVelmoraConf *conf, int field, const QXmlStreamAttributes &attri
 
 const char kHttpElement[] = "LUMARIHTTP";
 const char kHttpPasswordElement[] = "LUMARIHTTPPASSWORD";
+const char kJournalElement[] = "LUMARIJOURNAL";
 
 // The optional elements beyond the ten; false for any other name.
 bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAttributes &attributes)
@@ -114,6 +115,8 @@ bool storeOptionalField(SVelmoraConf *conf, QStringView name, const QXmlStreamAt
         conf->httpAddress = value;
     else if (name == QLatin1String(kHttpPasswordElement))
         conf->httpPasswordHash = value;
+    else if (name == QLatin1String(kJournalElement))
+        conf->journal = value;
     else
         return false;
     return true;
@@ -252,6 +255,8 @@ QByteArray VelmoraCommon_ConfFileText(const SVelmoraConf &conf)
         text += fieldLine(kHttpElement, QStringLiteral("HTTP: адрес:порт страницы состояния и метрик"), conf.httpAddress);
     if (!conf.httpPasswordHash.isEmpty())
         text += fieldLine(kHttpPasswordElement, QStringLiteral("HTTP: хеш пароля (PBKDF2)"), conf.httpPasswordHash);
+    if (!conf.journal.isEmpty())
+        text += fieldLine(kJournalElement, QStringLiteral("Журнал событий в PostgreSQL (строка подключения libpq)"), conf.journal);
     text += QStringLiteral("   </LUMARICOMMON>\n");
     text += QStringLiteral("</LUMARICONFIG>");
     return QTextCodec::codecForName(kFileCodec)->fromUnicode(text);
