@@ -1,11 +1,14 @@
 #include "velmorapgconnection.h"
 
+#include <QCoreApplication>
+
 #include <libpq-fe.h>
 
 #include <poll.h>
 
+#include <cerrno>
 #include <chrono>
-#include <memory>
+#include <vector>
 
 namespace {
 
@@ -56,8 +59,11 @@ bool VelmoraPgConnection::open()
     close();
     // The connection string comes last so that what it says overrides the
     // time-out given here.
-    const char *keywords[] = {"connect_timeout", "dbname", nullptr};
-    const char *values[] = {kDefaultConnectTimeout, conninfo.constData(), nullptr};
+    // Sessions are named after the process, so that an administrator (or a
+    // test) can tell the instances' sessions apart in pg_stat_activity.
+    const QByteArray applicationName = "lumari " + QByteArray::number(QCoreApplication::applicationPid());
+    const char *keywords[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
+    const char *values[] = {kDefaultConnectTimeout, applicationName.constData(), conninfo.constData(), nullptr};
     connection = PQconnectdbParams(keywords, values, 1);
     if (connection && PQstatus(connection) == CONNECTION_OK) {
         lastError.clear();
