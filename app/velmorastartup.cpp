@@ -1,16 +1,15 @@
 #include "velmorastartup.h"
 
-#include "diskspace.h"
 #include "serialindexmaps.h"
 #include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
+#include "velmoraapplicationfolder.h"
 #include "velmoraclock.h"
 #include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraeventjournal.h"
-#include "velmorainstancelock.h"
 #include "velmorajournaldamagenotice.h"
 #include "velmorametrics.h"
 #include "velmoralog.h"
@@ -27,27 +26,18 @@
 #include <QGuiApplication>
 #include <QSysInfo>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
-const char kInstanceLockFileName[] = "Lumari.lock";
 const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
 // The start-up texts were first the window's, and are translated there.
 const char kTranslationContext[] = "Velmora";
 
-const int kLogThreshold = kLogDebug;
 const int kStatusIntervalMs = 1000;
-
-void makeDirectory(const QString &path)
-{
-    if (!QDir(path).exists())
-        QDir().mkpath(path);
-}
 
 } // namespace
 
@@ -60,15 +50,7 @@ VelmoraStartup::VelmoraStartup(Velmora &mainWindow, VelmoraClock &programClock, 
 {
 }
 
-// The program itself ends without this; a start-up made and dropped (as
-// tests do) stops the housekeeping thread it started.
-VelmoraStartup::~VelmoraStartup()
-{
-    if (logHousekeepingThread) {
-        logHousekeepingThread->quit();
-        logHousekeepingThread->wait();
-    }
-}
+VelmoraStartup::~VelmoraStartup() = default;
 
 void VelmoraStartup::setApplicationDirectory(const QString &directory)
 {
@@ -85,16 +67,12 @@ int VelmoraStartup::run()
     registerVelmoraMsgType();
     window.setApplicationDirectory(appDirectory);
 
-    // The day log's stamps and days come from the program's clock too.
-    VelmoraCommon_SetLogClock(&clock);
-    const QString logDirectory = VelmoraProgram::logDirectory(appDirectory);
-    makeDirectory(logDirectory);
-    if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
-        showStartupWarning(
-            QStringLiteral("Невозможно инициализировать log-file! Запустите программу с правами администратора!"),
-            false);
+    folder = new VelmoraApplicationFolder(
+        appDirectory,
+        [this](const char *sourceText, bool isError, const QStringList &args) { report(sourceText, isError, args); },
+        [this](const QString &text, bool alsoToDayLog) { showStartupWarning(text, alsoToDayLog); }, this);
+    if (folder->openDayLog(clock) == -1)
         return -1;
-    }
 
     if (window.initGui() != 1) {
         VelmoraCommon_LogInfo(QStringLiteral("[%1] Can not init gui...").arg(VelmoraProgram::name()));
@@ -105,13 +83,16 @@ int VelmoraStartup::run()
     VelmoraCommon_LogInfo(QStringLiteral("[%1] Starting...").arg(VelmoraProgram::name()));
     report(QT_TRANSLATE_NOOP("Velmora", "[%1] Initialization log file was successfull."), false);
 
-    if (lockApplicationDirectory() == -1 || loadConfiguration() == -1)
+    if (folder->lock() == -1 || folder->loadConfiguration() == -1)
         return -1;
-    startLogHousekeeping();
+    connect(folder->makeLogHousekeeper(), &VelmoraLogHousekeeper::logSignal, &window, &Velmora::Put2Log,
+            Qt::QueuedConnection);
+    folder->startLogHousekeeping();
 
     const QString sharedJournalConnection = VelmoraCommon_GetConf()->journal;
     if (sharedJournalConnection.isEmpty()) {
-        openEventJournal();
+        journal = folder->openEventJournal();
+        store = journal;
         reportJournalDamage();
     } else if (openSharedJournal(sharedJournalConnection) == -1) {
         return -1;
@@ -187,66 +168,6 @@ void VelmoraStartup::report(const char *sourceText, bool isError, const QStringL
     line.writeToDayLog();
 }
 
-int VelmoraStartup::lockApplicationDirectory()
-{
-    const QString spoolDirectory = VelmoraProgram::spoolDirectory(appDirectory);
-    makeDirectory(spoolDirectory);
-    instanceLock = std::make_unique<VelmoraInstanceLock>(spoolDirectory + QLatin1String(kInstanceLockFileName));
-    switch (instanceLock->tryLock()) {
-    case VelmoraInstanceLock::Locked:
-        return 1;
-    case VelmoraInstanceLock::HeldElsewhere: {
-        const char *text = QT_TRANSLATE_NOOP(
-            "Velmora",
-            "Lumari is already running in %1. This copy ends without touching its journal or its settings.");
-        const QString directory = QDir::toNativeSeparators(appDirectory);
-        VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(VelmoraProgram::name())
-                               + QString::fromLatin1(text).arg(directory));
-        showStartupWarning(QCoreApplication::translate(kTranslationContext, text).arg(directory), false);
-        return -1;
-    }
-    case VelmoraInstanceLock::Failed:
-        break;
-    }
-    // The spool cannot be used at all, so neither can the journal, which
-    // says so next and is retried by every event; the program runs as it
-    // does without a journal.
-    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not lock the application directory: %2."), true,
-           {instanceLock->errorString()});
-    return 1;
-}
-
-int VelmoraStartup::loadConfiguration()
-{
-    makeDirectory(VelmoraProgram::confDirectory(appDirectory));
-    const QString confPath = VelmoraProgram::confFilePath(appDirectory);
-    SVelmoraConf *conf = VelmoraCommon_GetConf();
-    QStringList fallbackFields;
-    if (VelmoraCommon_ReadConf(confPath, conf, &fallbackFields) == 0) {
-        if (!fallbackFields.isEmpty())
-            report(QT_TRANSLATE_NOOP("Velmora",
-                                     "[%1] Settings read from %2; default or replacement values used for: %3."),
-                   true, {confPath, fallbackFields.join(QStringLiteral(", "))});
-        return 1;
-    }
-    VelmoraCommon_SetDefaultConf(conf);
-    // A file that is there but could not be read or is not ours is the
-    // user's data: it is kept as Lumari.conf.bak before the defaults
-    // replace it, and left alone when even that copy cannot be made.
-    if (VelmoraCommon_BackupConf(confPath) != 1) {
-        report(QT_TRANSLATE_NOOP("Velmora",
-                                 "[%1] Can not keep a copy of %2; it is left as it is and the default settings are used."),
-               true, {confPath});
-        return 1;
-    }
-    if (VelmoraCommon_WriteConf(conf, confPath) == -1) {
-        showStartupWarning(QStringLiteral("Невозможно получить настройки! Запустите программу с правами администратора!"),
-                           true);
-        return -1;
-    }
-    return 1;
-}
-
 void VelmoraStartup::showStartupWarning(const QString &text, bool alsoToDayLog)
 {
     if (startupBoxes) {
@@ -257,23 +178,6 @@ void VelmoraStartup::showStartupWarning(const QString &text, bool alsoToDayLog)
     std::fflush(stderr);
     if (alsoToDayLog)
         VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(VelmoraProgram::name()) + text);
-}
-
-int VelmoraStartup::openEventJournal()
-{
-    const QString spoolDirectory = VelmoraProgram::spoolDirectory(appDirectory);
-    makeDirectory(spoolDirectory);
-    // Lives as long as the threads that use it, which is the process.
-    journal = new VelmoraEventJournal(spoolDirectory);
-    store = journal;
-    if (journal->open())
-        return 1;
-    // The program still runs: the journal retries on every append, and until
-    // one succeeds the devices get no ACK and keep their events.
-    report(QT_TRANSLATE_NOOP("Velmora",
-                             "[%1] Can not open the event journal: %2. Devices get no ACK until it can be written."),
-           true, {journal->errorString()});
-    return -1;
 }
 
 int VelmoraStartup::openSharedJournal(const QString &connectionString)
@@ -404,7 +308,7 @@ void VelmoraStartup::applySettings()
     emit comStopSignal();
     if (!standby)
         applyComSettings();
-    logKeepDays = VelmoraCommon_GetConf()->logDays;
+    folder->setLogKeepDays(VelmoraCommon_GetConf()->logDays);
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 }
 
@@ -436,23 +340,6 @@ void VelmoraStartup::setHeldRowsWanted(bool byWindow, bool wanted)
     const bool anyWants = windowWantsHeldRows || endpointWantsHeldRows;
     VelmoraCom *com = comThread->worker();
     QMetaObject::invokeMethod(com, [com, anyWants] { com->setHeldRowsWanted(anyWants); }, Qt::QueuedConnection);
-}
-
-void VelmoraStartup::startLogHousekeeping()
-{
-    VelmoraLogHousekeeper::Settings settings;
-    settings.directory = VelmoraProgram::logDirectory(appDirectory);
-    settings.journalFloorBytes = DiskSpace::kJournalFloorBytes;
-    settings.freeSpace = [](const QString &directory) { return DiskSpace::freeBytes(directory, nullptr); };
-    logKeepDays = VelmoraCommon_GetConf()->logDays;
-    settings.keepDays = [this] { return logKeepDays.load(); };
-    logHousekeepingThread = new QThread(this);
-    auto *housekeeper = new VelmoraLogHousekeeper(settings);
-    housekeeper->moveToThread(logHousekeepingThread);
-    connect(logHousekeepingThread, &QThread::started, housekeeper, &VelmoraLogHousekeeper::start);
-    connect(logHousekeepingThread, &QThread::finished, housekeeper, &QObject::deleteLater);
-    connect(housekeeper, &VelmoraLogHousekeeper::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
-    logHousekeepingThread->start(QThread::LowestPriority);
 }
 
 void VelmoraStartup::reportJournalDamage()

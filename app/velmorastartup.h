@@ -15,7 +15,7 @@ class VelmoraClock;
 class VelmoraComThread;
 class VelmoraEventJournal;
 class VelmoraEventStore;
-class VelmoraInstanceLock;
+class VelmoraApplicationFolder;
 class VelmoraNetworkThread;
 class VelmoraServiceWatchdog;
 class VelmoraSharedJournal;
@@ -70,10 +70,6 @@ signals:
     void comStopSignal();
 
 private:
-    int lockApplicationDirectory();
-    // The configuration step: read, or defaults written. -1 ends start-up.
-    int loadConfiguration();
-    int openEventJournal();
     // The journal in PostgreSQL, with its lease; -1 ends start-up.
     int openSharedJournal(const QString &connectionString);
     // The lease was taken, or lost: the receiver and the line follow it.
@@ -82,9 +78,6 @@ private:
     void reportDatabase(bool lost, const QString &reason);
     // Listening and the line's port, unless this instance is standby.
     void startServing();
-    // Retention, compression and the free-space floor of the day logs, on
-    // a thread of their own.
-    void startLogHousekeeping();
     // A damaged journal found at open: one log line, and the window shows it.
     void reportJournalDamage();
     // The status endpoint and the systemd notifications.
@@ -125,17 +118,14 @@ private:
     // Another instance holds the shared journal's lease.
     bool standby = false;
     QTimer *statusTimer = nullptr;
-    QThread *logHousekeepingThread = nullptr;
+    VelmoraApplicationFolder *folder = nullptr;
     VelmoraStatusEndpoint *endpoint = nullptr;
     // Process-lifetime, like the threads it watches.
     VelmoraServiceWatchdog *watchdog = nullptr;
-    // Handed to the log housekeeping thread, which reads it there.
-    std::atomic<int> logKeepDays{0};
     bool windowWantsHeldRows = false;
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
-    std::unique_ptr<VelmoraInstanceLock> instanceLock;
 };
 
 #endif // VELMORASTARTUP_H
