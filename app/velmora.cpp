@@ -135,6 +135,8 @@ int Velmora::createStatusBar()
     mainStatusBar->addWidget(lineStateLabel, 0);
     deviceTroubleLabel = new QLabel(this);
     mainStatusBar->addWidget(deviceTroubleLabel, 0);
+    standbyLabel = new QLabel(this);
+    mainStatusBar->addWidget(standbyLabel, 0);
     setStatusBar(mainStatusBar);
     return 1;
 }
@@ -270,6 +272,12 @@ void Velmora::setLineState(const SVelmoraLineState &state)
         lineStateLabel->setText(VelmoraLineStateText::text(state, QDateTime::currentDateTime()));
 }
 
+void Velmora::setStandby(bool standby)
+{
+    if (standbyLabel)
+        standbyLabel->setText(standby ? tr("Standby: another instance holds the journal's lease") : QString());
+}
+
 void Velmora::addDevicesAction()
 {
     devicesAction = new QAction(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Devices"), toolBar);
@@ -313,5 +321,8 @@ QStringList Velmora::statusTexts() const
 {
     if (!connectionsLabel || !heldEventsLabel || !lineStateLabel)
         return {};
-    return {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
+    QStringList texts = {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
+    if (standbyLabel && !standbyLabel->text().isEmpty())
+        texts.prepend(standbyLabel->text());
+    return texts;
 }

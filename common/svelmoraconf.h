@@ -46,6 +46,9 @@ struct SVelmoraConf
     static constexpr char kDevicesAll[] = "all";
     static constexpr char kDevicesListed[] = "listed";
     bool onlyListedDevices() const { return devices == QLatin1String(kDevicesListed); }
+    // Optional, written only when set: a libpq connection string for the
+    // event journal in PostgreSQL; empty keeps the journal in spool/.
+    QString journal;
 };
 
 #endif // SVELMORACONF_H

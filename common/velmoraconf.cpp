@@ -175,6 +175,8 @@ const OptionalElement kOptionalElements[] = {
      writeInt<&SVelmoraConf::supervisionS>},
     {"LUMARIDEVICES", "Какие устройства принимаются (all - все, listed - из списка)", readDevicesMode,
      writeText<&SVelmoraConf::devices>},
+    {"LUMARIJOURNAL", "Журнал событий в PostgreSQL (строка подключения libpq)",
+     readText<&SVelmoraConf::journal>, writeText<&SVelmoraConf::journal>},
 };
 constexpr int kOptionalCount = int(sizeof kOptionalElements / sizeof kOptionalElements[0]);
 

@@ -1,6 +1,7 @@
 #include "velmoradevicereport.h"
 
 #include "velmoralog.h"
+#include "velmorareceiverreport.h"
 
 namespace {
 
@@ -36,60 +37,60 @@ QString macOrNone(const QString &mac)
 
 SVelmoraLogLine VelmoraDeviceReport::absent(const QString &deviceId, int periodS)
 {
-    return SVelmoraLogLine::tagged(kAbsent, kLogError, {deviceId, QString::number(periodS)});
+    return VelmoraReceiverReport::tagged(kAbsent, kLogError, {deviceId, QString::number(periodS)});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::absenceNotJournaled(const QString &deviceId, const QString &reason)
 {
-    return SVelmoraLogLine::tagged(kAbsenceNotJournaled, kLogError, {deviceId, reason});
+    return VelmoraReceiverReport::tagged(kAbsenceNotJournaled, kLogError, {deviceId, reason});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::restored(const QString &deviceId)
 {
-    return SVelmoraLogLine::tagged(kRestored, kLogError, {deviceId});
+    return VelmoraReceiverReport::tagged(kRestored, kLogError, {deviceId});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::refusedNotListed(const QString &deviceId, const QString &peerAddress,
                                                       quint16 peerPort)
 {
-    return SVelmoraLogLine::tagged(kRefusedNotListed, kLogError, {deviceId, peerAddress, QString::number(peerPort)});
+    return VelmoraReceiverReport::tagged(kRefusedNotListed, kLogError, {deviceId, peerAddress, QString::number(peerPort)});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::refusedMacDiffers(const QString &deviceId, const QString &peerAddress,
                                                        quint16 peerPort, const QString &expectedMac,
                                                        const QString &presentedMac)
 {
-    return SVelmoraLogLine::tagged(kRefusedMacDiffers, kLogError,
+    return VelmoraReceiverReport::tagged(kRefusedMacDiffers, kLogError,
                                    {deviceId, peerAddress, QString::number(peerPort), expectedMac,
                                     macOrNone(presentedMac)});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::macChanged(const QString &deviceId, const QString &oldMac, const QString &newMac)
 {
-    return SVelmoraLogLine::tagged(kMacChanged, kLogError, {deviceId, oldMac, newMac});
+    return VelmoraReceiverReport::tagged(kMacChanged, kLogError, {deviceId, oldMac, newMac});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::listRead(const QString &path, int devices)
 {
-    return SVelmoraLogLine::tagged(kListRead, kLogInfo, {path, QString::number(devices)});
+    return VelmoraReceiverReport::tagged(kListRead, kLogInfo, {path, QString::number(devices)});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::listUnreadable(const QString &path, const QString &reason)
 {
-    return SVelmoraLogLine::tagged(kListUnreadable, kLogError, {path, reason});
+    return VelmoraReceiverReport::tagged(kListUnreadable, kLogError, {path, reason});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::listRowSkipped(const QString &path, int lineNumber, const QString &reason)
 {
-    return SVelmoraLogLine::tagged(kListRowSkipped, kLogError, {path, QString::number(lineNumber), reason});
+    return VelmoraReceiverReport::tagged(kListRowSkipped, kLogError, {path, QString::number(lineNumber), reason});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::stateNotSaved(const QString &reason)
 {
-    return SVelmoraLogLine::tagged(kStateNotSaved, kLogError, {reason});
+    return VelmoraReceiverReport::tagged(kStateNotSaved, kLogError, {reason});
 }
 
 SVelmoraLogLine VelmoraDeviceReport::supervisionForTesting(int periodS)
 {
-    return SVelmoraLogLine::tagged(kSupervisionForTesting, kLogError, {QString::number(periodS)});
+    return VelmoraReceiverReport::tagged(kSupervisionForTesting, kLogError, {QString::number(periodS)});
 }

@@ -67,7 +67,7 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
         && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
-        && a.supervisionS == b.supervisionS && a.devices == b.devices;
+        && a.supervisionS == b.supervisionS && a.devices == b.devices && a.journal == b.journal;
 }
 
 } // namespace
@@ -182,6 +182,7 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.logDays = 30;
     conf.supervisionS = 120;
     conf.devices = QStringLiteral("listed");
+    conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
     QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
     QVERIFY(readAll(path()).contains("value=\"\xcf\xee\xf0\xf2 &quot;&lt;1&gt;&quot; &amp; 'x'\""));
@@ -265,6 +266,8 @@ void TestVelmoraConf::fieldConversion_data()
     row("supervision past a week is 0", "LUMARISUPERVISION", "604801", "supervisionS", 0);
     row("devices listed in capitals", "LUMARIDEVICES", " LISTED ", "devices", QStringLiteral("listed"));
     row("devices some is all", "LUMARIDEVICES", "some", "devices", QStringLiteral("all"));
+    row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
+        "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
 
 void TestVelmoraConf::fieldConversion()
@@ -286,7 +289,7 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
         {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("supervisionS"), int(conf.supervisionS)},
-        {QStringLiteral("devices"), conf.devices},
+        {QStringLiteral("devices"), conf.devices}, {QStringLiteral("journal"), conf.journal},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.
