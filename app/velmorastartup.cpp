@@ -2,6 +2,7 @@
 
 #include "diskspace.h"
 #include "serialindexmaps.h"
+#include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
 #include "velmoraclock.h"
@@ -11,17 +12,20 @@
 #include "velmoraeventjournal.h"
 #include "velmorainstancelock.h"
 #include "velmorajournaldamagenotice.h"
+#include "velmorametrics.h"
 #include "velmoralog.h"
 #include "velmoraloghousekeeper.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 #include "velmoraprogram.h"
 #include "velmoraservicewatchdog.h"
+#include "velmorasharedjournal.h"
 #include "velmorastatusendpoint.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QSysInfo>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
@@ -43,21 +47,6 @@ void makeDirectory(const QString &path)
 {
     if (!QDir(path).exists())
         QDir().mkpath(path);
-}
-
-// %1 is the program's name, %2 and %3 the arguments, replaced in one pass
-// so that a path or a reason holding a place marker stays as it is.
-QString fillIn(const QString &text, const QStringList &args)
-{
-    const QString name = VelmoraProgram::name();
-    switch (args.size()) {
-    case 0:
-        return text.arg(name);
-    case 1:
-        return text.arg(name, args.at(0));
-    default:
-        return text.arg(name, args.at(0), args.at(1));
-    }
 }
 
 } // namespace
@@ -96,6 +85,8 @@ int VelmoraStartup::run()
     registerVelmoraMsgType();
     window.setApplicationDirectory(appDirectory);
 
+    // The day log's stamps and days come from the program's clock too.
+    VelmoraCommon_SetLogClock(&clock);
     const QString logDirectory = VelmoraProgram::logDirectory(appDirectory);
     makeDirectory(logDirectory);
     if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
@@ -118,8 +109,13 @@ int VelmoraStartup::run()
         return -1;
     startLogHousekeeping();
 
-    openEventJournal();
-    reportJournalDamage();
+    const QString sharedJournalConnection = VelmoraCommon_GetConf()->journal;
+    if (sharedJournalConnection.isEmpty()) {
+        openEventJournal();
+        reportJournalDamage();
+    } else if (openSharedJournal(sharedJournalConnection) == -1) {
+        return -1;
+    }
 
     // The serial worker first: it holds the journal's pending events before
     // any new one arrives. Every connection is made before either worker
@@ -134,8 +130,7 @@ int VelmoraStartup::run()
     }
     wire();
 
-    applyComSettings();
-    listen();
+    startServing();
     startStatusEndpoint();
 
     statusTimer = new QTimer(this);
@@ -185,13 +180,11 @@ void VelmoraStartup::wire()
 
 void VelmoraStartup::report(const char *sourceText, bool isError, const QStringList &args)
 {
-    const QString screen = fillIn(QCoreApplication::translate(kTranslationContext, sourceText), args);
-    const QString file = fillIn(QString::fromLatin1(sourceText), args);
-    window.Put2Log(screen);
-    if (isError)
-        VelmoraCommon_LogError(file);
-    else
-        VelmoraCommon_LogInfo(file);
+    const SVelmoraLogLine line =
+        SVelmoraLogLine::make(kTranslationContext, sourceText, SVelmoraLogLine::Screen::Translated, sourceText,
+                              isError ? kLogError : kLogInfo, QStringList(VelmoraProgram::name()) + args);
+    window.Put2Log(line.screenText);
+    line.writeToDayLog();
 }
 
 int VelmoraStartup::lockApplicationDirectory()
@@ -272,6 +265,7 @@ int VelmoraStartup::openEventJournal()
     makeDirectory(spoolDirectory);
     // Lives as long as the threads that use it, which is the process.
     journal = new VelmoraEventJournal(spoolDirectory);
+    store = journal;
     if (journal->open())
         return 1;
     // The program still runs: the journal retries on every append, and until
@@ -282,10 +276,90 @@ int VelmoraStartup::openEventJournal()
     return -1;
 }
 
+int VelmoraStartup::openSharedJournal(const QString &connectionString)
+{
+    // Lives as long as the threads that use its store, which is the process.
+    sharedJournal = new VelmoraSharedJournal(clock);
+    const QString owner = QStringLiteral("%1:%2:%3")
+                              .arg(QSysInfo::machineHostName())
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(QDir::toNativeSeparators(appDirectory));
+    if (!sharedJournal->start(connectionString, owner)) {
+        const char *text = QT_TRANSLATE_NOOP("Velmora", "[%1] Can not use the event journal in PostgreSQL: %2.");
+        report(text, true, {sharedJournal->errorString()});
+        showStartupWarning(SVelmoraLogLine::fill(QCoreApplication::translate(kTranslationContext, text),
+                                                 {VelmoraProgram::name(), sharedJournal->errorString()}),
+                           false);
+        return -1;
+    }
+    store = sharedJournal->store();
+    standby = true;
+    connect(sharedJournal, &VelmoraSharedJournal::activeSignal, this, &VelmoraStartup::becomeActive);
+    connect(sharedJournal, &VelmoraSharedJournal::standbySignal, this, &VelmoraStartup::becomeStandby);
+    connect(sharedJournal, &VelmoraSharedJournal::databaseSignal, this, &VelmoraStartup::reportDatabase);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: waiting for the lease of the event journal in PostgreSQL."),
+           false);
+    window.setStandby(true);
+    return 1;
+}
+
+void VelmoraStartup::startServing()
+{
+    if (standby)
+        return;
+    applyComSettings();
+    listen();
+}
+
+void VelmoraStartup::becomeActive(int sentBefore)
+{
+    standby = false;
+    window.setStandby(false);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Active: this instance holds the journal's lease; events to send: %2."),
+           false, {QString::number(store->pendingCount())});
+    if (sentBefore > 0) {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] %2 of them had been sent before the takeover and may reach the "
+                                            "monitoring software twice."),
+               true, {QString::number(sentBefore)});
+    }
+    // Queued ahead of the start request, so the port opens on the events
+    // the store holds now.
+    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::reloadHeldSlot, Qt::QueuedConnection);
+    receiverStoppedForPort = false;
+    startServing();
+}
+
+void VelmoraStartup::becomeStandby(const QString &reason)
+{
+    // The store and the line's gate refuse already; this closes the rest.
+    standby = true;
+    emit networkStopSignal();
+    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::dropHeldSlot, Qt::QueuedConnection);
+    window.setStandby(true);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: %2. Devices are disconnected and the line is closed until "
+                                        "this instance holds the lease again."),
+           true, {reason});
+}
+
+void VelmoraStartup::reportDatabase(bool lost, const QString &reason)
+{
+    if (lost) {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database does not answer: %2. Devices get no ACK "
+                                            "until it does."),
+               true, {reason});
+    } else {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database answers again."), false);
+    }
+}
+
 int VelmoraStartup::startComThread()
 {
     comThread = new VelmoraComThread(clock);
-    comThread->setEventStore(journal);
+    comThread->setEventStore(store);
+    if (sharedJournal) {
+        VelmoraSharedJournal *shared = sharedJournal;
+        comThread->setOutputGate([shared] { return shared->holdsLease(); });
+    }
     comThread->startWorker();
     return comThread->worker() ? 1 : -1;
 }
@@ -308,7 +382,7 @@ void VelmoraStartup::applyComSettings()
 int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
-    networkThread->setEventStore(journal);
+    networkThread->setEventStore(store);
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;
 }
@@ -323,11 +397,13 @@ void VelmoraStartup::applySettings()
 {
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
-    // every stop arrives before its start.
-    listen();
+    // every stop arrives before its start. A standby starts neither.
+    if (!standby)
+        listen();
     receiverStoppedForPort = false;
     emit comStopSignal();
-    applyComSettings();
+    if (!standby)
+        applyComSettings();
     logKeepDays = VelmoraCommon_GetConf()->logDays;
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 }
@@ -340,7 +416,7 @@ void VelmoraStartup::comStopped()
 
 void VelmoraStartup::comReady()
 {
-    if (!receiverStoppedForPort)
+    if (!receiverStoppedForPort || standby)
         return;
     receiverStoppedForPort = false;
     listen();
@@ -381,6 +457,8 @@ void VelmoraStartup::startLogHousekeeping()
 
 void VelmoraStartup::reportJournalDamage()
 {
+    if (!journal)
+        return;
     const VelmoraEventJournal::Damage damage = journal->damageFound();
     if (damage.records == 0)
         return;

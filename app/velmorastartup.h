@@ -14,9 +14,11 @@ class Velmora;
 class VelmoraClock;
 class VelmoraComThread;
 class VelmoraEventJournal;
+class VelmoraEventStore;
 class VelmoraInstanceLock;
 class VelmoraNetworkThread;
 class VelmoraServiceWatchdog;
+class VelmoraSharedJournal;
 class VelmoraStatusEndpoint;
 
 // The program's composition root: run() opens the day log, locks the
@@ -52,7 +54,11 @@ public:
     // threads run.
     VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
     VelmoraComThread *comWorkerThread() const { return comThread; }
+    // The journal in spool/; null when the configuration puts it in
+    // PostgreSQL, or before run().
     VelmoraEventJournal *eventJournal() const { return journal; }
+    // The store the workers use, whichever it is.
+    VelmoraEventStore *eventStore() const { return store; }
     // Null until run() made it.
     VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
@@ -68,6 +74,14 @@ private:
     // The configuration step: read, or defaults written. -1 ends start-up.
     int loadConfiguration();
     int openEventJournal();
+    // The journal in PostgreSQL, with its lease; -1 ends start-up.
+    int openSharedJournal(const QString &connectionString);
+    // The lease was taken, or lost: the receiver and the line follow it.
+    void becomeActive(int sentBefore);
+    void becomeStandby(const QString &reason);
+    void reportDatabase(bool lost, const QString &reason);
+    // Listening and the line's port, unless this instance is standby.
+    void startServing();
     // Retention, compression and the free-space floor of the day logs, on
     // a thread of their own.
     void startLogHousekeeping();
@@ -106,6 +120,10 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraSharedJournal *sharedJournal = nullptr;
+    VelmoraEventStore *store = nullptr;
+    // Another instance holds the shared journal's lease.
+    bool standby = false;
     QTimer *statusTimer = nullptr;
     QThread *logHousekeepingThread = nullptr;
     VelmoraStatusEndpoint *endpoint = nullptr;

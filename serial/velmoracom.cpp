@@ -70,6 +70,22 @@ void VelmoraCom::setEventStore(VelmoraEventStore *store)
     emit lineStateSignal(lineState);
 }
 
+void VelmoraCom::setOutputGate(std::function<bool()> gate)
+{
+    port->exchange().setWriteGate(std::move(gate));
+}
+
+void VelmoraCom::reloadHeldSlot()
+{
+    held->reload(false);
+}
+
+void VelmoraCom::dropHeldSlot()
+{
+    port->close();
+    held->reload(true);
+}
+
 void VelmoraCom::setSettings(const SVelmoraComSettings &value)
 {
     settings = value;
@@ -184,8 +200,9 @@ void VelmoraCom::setLineState(SVelmoraLineState::Kind kind, const QString &reaso
     emit lineStateSignal(lineState);
 }
 
-void VelmoraCom::report(const VelmoraComReport &line)
+void VelmoraCom::report(const VelmoraComReport &report)
 {
-    VelmoraCommon_LogError(line.file);
-    emit logSignal(line.screen);
+    const SVelmoraLogLine line = report.line();
+    line.writeToDayLog();
+    emit logSignal(line.screenText);
 }
