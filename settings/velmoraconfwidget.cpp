@@ -9,8 +9,11 @@
 #include "velmoraconf.h"
 #include "velmoraimages.h"
 #include "velmoralog.h"
+#include "velmorapasswordhash.h"
 #include "velmoraprogram.h"
+#include "velmorastatusendpoint.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -102,6 +105,16 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
+    httpAddressElement = new CVelmoraEditElementWidget(tr("Status page (ADDRESS:PORT):"), QString(), kImageServer, this);
+    httpAddressElement->lineEdit()->setPlaceholderText(tr("off"));
+    extraLayout->addWidget(httpAddressElement);
+    // The password is typed here and only its hash is stored; the field is
+    // emptied at every opening and never shows what is stored.
+    httpPasswordElement = new CVelmoraEditElementWidget(tr("Status page password:"), QString(), kImageOk, this);
+    httpPasswordElement->lineEdit()->setEchoMode(QLineEdit::Password);
+    extraLayout->addWidget(httpPasswordElement);
+    httpPasswordClearBox = new QCheckBox(tr("Remove the status page password"), this);
+    extraLayout->addWidget(httpPasswordClearBox);
     extraLayout->addStretch(1);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
@@ -194,6 +207,13 @@ void VelmoraConfWidget::loadConf()
 
     keepAliveElement->spinBox()->setValue(conf->keepAlive);
     logDaysElement->spinBox()->setValue(conf->logDays);
+    httpAddressElement->lineEdit()->setText(conf->httpAddress);
+    const bool passwordSet = VelmoraPasswordHash::isHash(conf->httpPasswordHash);
+    httpPasswordElement->lineEdit()->clear();
+    httpPasswordElement->lineEdit()->setPlaceholderText(
+        passwordSet ? tr("set; type a new one to change it") : tr("none: the page is read-only"));
+    httpPasswordClearBox->setChecked(false);
+    httpPasswordClearBox->setEnabled(passwordSet);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -219,6 +239,30 @@ void VelmoraConfWidget::applySlot()
         return;
     }
 
+    const QString httpAddress = httpAddressElement->lineEdit()->text().trimmed();
+    const QString typedPassword = httpPasswordElement->lineEdit()->text();
+    QString httpPasswordHash = VelmoraCommon_GetConf()->httpPasswordHash;
+    if (httpPasswordClearBox->isChecked())
+        httpPasswordHash.clear();
+    if (!typedPassword.isEmpty())
+        httpPasswordHash = VelmoraPasswordHash::make(typedPassword);
+    QString httpHost;
+    int httpPort = 0;
+    if (!httpAddress.isEmpty() && !VelmoraStatusEndpoint::parseAddress(httpAddress, &httpHost, &httpPort)) {
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                             tr("\"%1\" is not a valid status page address. Write it as ADDRESS:PORT, for example "
+                                "127.0.0.1:8080, or leave it empty.")
+                                 .arg(httpAddress));
+        return;
+    }
+    if (!httpAddress.isEmpty() && !VelmoraStatusEndpoint::isLoopback(httpHost)
+        && !VelmoraPasswordHash::isHash(httpPasswordHash)) {
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                             tr("The status page on %1, which is not a loopback address, needs a password.")
+                                 .arg(httpAddress));
+        return;
+    }
+
     SVelmoraConf *conf = VelmoraCommon_GetConf();
     conf->tcpPort = portElement->spinBox()->value();
     conf->comName = comName;
@@ -231,6 +275,9 @@ void VelmoraConfWidget::applySlot()
     conf->keepAlive = keepAliveElement->spinBox()->value();
     conf->useTime = useTimeElement->comboBox()->currentIndex();
     conf->logDays = logDaysElement->spinBox()->value();
+    conf->httpAddress = httpAddress;
+    conf->httpPasswordHash = httpPasswordHash;
+    httpPasswordElement->lineEdit()->clear();
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

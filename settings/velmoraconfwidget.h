@@ -9,6 +9,7 @@
 class CVelmoraComboBoxElementWidget;
 class CVelmoraEditElementWidget;
 class CVelmoraSpinBoxElementWidget;
+class QCheckBox;
 class QGroupBox;
 class QHBoxLayout;
 class QPushButton;
@@ -48,6 +49,9 @@ public:
     // The group of the settings beyond the ten, and its rows.
     QGroupBox *extraGroup() const { return extraGroupBox; }
     CVelmoraSpinBoxElementWidget *logDaysRow() const { return logDaysElement; }
+    CVelmoraEditElementWidget *httpAddressRow() const { return httpAddressElement; }
+    CVelmoraEditElementWidget *httpPasswordRow() const { return httpPasswordElement; }
+    QCheckBox *httpPasswordClearCheckBox() const { return httpPasswordClearBox; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -77,6 +81,9 @@ private:
     // setting adds its row here, before the final stretch.
     QVBoxLayout *extraLayout = nullptr;
     CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
+    CVelmoraEditElementWidget *httpAddressElement = nullptr;
+    CVelmoraEditElementWidget *httpPasswordElement = nullptr;
+    QCheckBox *httpPasswordClearBox = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;
