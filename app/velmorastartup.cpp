@@ -2,6 +2,7 @@
 
 #include "diskspace.h"
 #include "serialindexmaps.h"
+#include "svelmoralinestate.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
 #include "velmoraclock.h"
@@ -165,6 +166,9 @@ void VelmoraStartup::wire()
     connect(server, &VelmoraNetworkServer::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::lineStateSignal, this, [this](const SVelmoraLineState &state) {
+        portClosedReason = state.kind == SVelmoraLineState::PortClosed ? state.reason : QString();
+    }, Qt::QueuedConnection);
 
     connect(&window, &Velmora::heldRowsWantedSignal, this, [this](bool wanted) { setHeldRowsWanted(true, wanted); });
     connect(com, &VelmoraCom::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
@@ -326,6 +330,8 @@ void VelmoraStartup::applySettings()
     // every stop arrives before its start.
     listen();
     receiverStoppedForPort = false;
+    if (watchdog)
+        watchdog->setReceiverStopped(QByteArray());
     emit comStopSignal();
     applyComSettings();
     logKeepDays = VelmoraCommon_GetConf()->logDays;
@@ -336,6 +342,11 @@ void VelmoraStartup::comStopped()
 {
     emit networkStopSignal();
     receiverStoppedForPort = true;
+    // The line state that says why came through the same queue just before.
+    if (watchdog)
+        watchdog->setReceiverStopped(QStringLiteral("serial port %1 closed (%2)")
+                                         .arg(VelmoraCommon_GetConf()->comName, portClosedReason)
+                                         .toUtf8());
 }
 
 void VelmoraStartup::comReady()
@@ -343,6 +354,8 @@ void VelmoraStartup::comReady()
     if (!receiverStoppedForPort)
         return;
     receiverStoppedForPort = false;
+    if (watchdog)
+        watchdog->setReceiverStopped(QByteArray());
     listen();
 }
 

@@ -117,6 +117,8 @@ private:
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
+    // Why the serial port is closed, as the serial worker last said.
+    QString portClosedReason;
     std::unique_ptr<VelmoraInstanceLock> instanceLock;
 };
 

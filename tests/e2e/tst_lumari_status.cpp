@@ -133,6 +133,7 @@ private slots:
     void healthFollowsTheStation();
     void nonLoopbackWithoutPasswordIsRefused();
     void watchdogPingsStopWhileTheSerialThreadHangs();
+    void readyWhileThePortIsClosedSaysWhy();
 };
 
 void TestLumariStatus::endpointsAnswerAndCountADelivery()
@@ -256,6 +257,30 @@ void TestLumariStatus::watchdogPingsStopWhileTheSerialThreadHangs()
 
     QVERIFY(QFile::remove(stallFile));
     QTRY_VERIFY_WITH_TIMEOUT(notify.count("WATCHDOG=1") > beforeHang, kStartMs);
+}
+
+// A port that cannot be opened keeps the receiver stopped on purpose: the
+// service is still READY (or systemd would restart it in a loop) and says why.
+void TestLumariStatus::readyWhileThePortIsClosedSaysWhy()
+{
+    QTemporaryDir dir;
+    NotifySocket notify(dir.filePath(QStringLiteral("notify")));
+    QVERIFY(notify.isValid());
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath(QStringLiteral("notify"))));
+    PtyStation station;
+    LumariInstance lumari;
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
+    conf.httpAddress.clear();
+    conf.comName = dir.filePath(QStringLiteral("no-such-port"));
+    const bool started = lumari.writeConf(conf) && lumari.start();
+    qunsetenv("NOTIFY_SOCKET");
+    QVERIFY(started);
+
+    QTRY_COMPARE_WITH_TIMEOUT(notify.count("READY=1"), 1, kStartMs);
+    const QByteArray why = "STATUS=Not listening for devices: serial port " + QFile::encodeName(conf.comName) + " closed (";
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(notify.messages.cbegin(), notify.messages.cend(),
+                                         [&why](const QByteArray &message) { return message.startsWith(why); }),
+                             kStartMs);
 }
 
 QTEST_GUILESS_MAIN(TestLumariStatus)
