@@ -33,6 +33,20 @@ QString timeText(qint64 msecs)
     return msecs == 0 ? QString() : QDateTime::fromMSecsSinceEpoch(msecs).toString(QLatin1String(kTimeFormat));
 }
 
+// Control bytes of the line (its 0x14 terminator) written as <14>, the way
+// the Events window shows them; a browser would draw them as empty boxes.
+QString printableLine(const QString &line)
+{
+    QString shown;
+    for (const QChar character : line) {
+        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
+            shown += QStringLiteral("<%1>").arg(character.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += character;
+    }
+    return shown;
+}
+
 const char *stateName(SVelmoraHeldRow::State state)
 {
     switch (state) {
@@ -251,7 +265,7 @@ QByteArray VelmoraStatusEndpoint::statusJson() const
     for (const SVelmoraHeldRow &row : heldRows) {
         QJsonObject event;
         event.insert(QStringLiteral("key"), double(row.key));
-        event.insert(QStringLiteral("line"), row.lineText.trimmed());
+        event.insert(QStringLiteral("line"), printableLine(row.lineText));
         event.insert(QStringLiteral("state"), QLatin1String(stateName(row.state)));
         event.insert(QStringLiteral("attempts"), row.attempts);
         event.insert(QStringLiteral("received"), row.msg.receivedAt.toString(QLatin1String(kTimeFormat)));
