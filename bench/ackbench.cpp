@@ -2,7 +2,7 @@
 // does only the wire work (the MAC request on connect, a 24-byte ACK per
 // frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
-//   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
+//   bench_ack [--devices 100,1000,10000] [--journal] [--status] [--dir DIRECTORY]
 //
 // For each count and server it prints: the time until every device has its
 // MAC request when all connect at once; the p50 and p99 from frame to ACK
@@ -18,12 +18,20 @@
 // and descriptors never count for the server. The devices ask the server
 // process for its CPU time and resident memory over a socket pair whenever
 // a figure needs them.
+//
+// With --status the converter is measured a second time with its status
+// endpoint listening on loopback, as a monitored service runs: a scraper
+// thread fetches /metrics every second and /status.json every 3 s (the
+// operator's page left open), and the endpoint asks the network thread for
+// its device snapshot as it does while it listens. The burst p99 with the
+// endpoint on is printed against the one with it off, from the same run.
 
 #include "velmoraeventjournal.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
+#include "velmorastatusendpoint.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,9 +42,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +79,8 @@ constexpr int kCpuRate = 1000;
 constexpr int kCpuSeconds = 3;
 // The epoll server's own receive buffer per connection.
 constexpr int kBaselineBufferSize = 4096;
+constexpr int kScrapeIntervalMs = 1000;
+constexpr int kPageRefreshMs = 3000;
 
 // A plain alarm event of device 12 34 56 (account 001234, event 1130, group
 // 01, zone 005), the way a device sends it.
@@ -583,7 +596,43 @@ void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
 
 // ---- one measurement in a child process -------------------------------
 
-int runChild(const QString &server, int count, bool withJournal, const QString &directory)
+// Fetches /metrics every second and /status.json every 3 s until stopped,
+// as Prometheus and an open status page do.
+class StatusScraper
+{
+public:
+    explicit StatusScraper(quint16 port)
+        : worker([this, port] { run(port); })
+    {
+    }
+    ~StatusScraper()
+    {
+        stopping = true;
+        worker.join();
+    }
+    int failures() const { return failed; }
+
+private:
+    void run(quint16 port)
+    {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(5, 0);
+        for (int tick = 0; !stopping; ++tick) {
+            if (!client.Get("/metrics"))
+                ++failed;
+            if (tick % (kPageRefreshMs / kScrapeIntervalMs) == 0 && !client.Get("/status.json"))
+                ++failed;
+            for (int slept = 0; slept < kScrapeIntervalMs && !stopping; slept += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    std::atomic<bool> stopping{false};
+    std::atomic<int> failed{0};
+    std::thread worker;
+};
+
+int runChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory)
 {
     if (!raiseDescriptorLimit(count)) {
         std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
@@ -629,6 +678,27 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         VelmoraNetworkServer *server = thread.worker();
         server->setListenAddress(QStringLiteral("127.0.0.1"), port);
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
+        // The endpoint lives in this thread, as it lives in the window's in
+        // the program, and is wired to the network thread the same way.
+        VelmoraStatusEndpoint endpoint;
+        std::unique_ptr<StatusScraper> scraper;
+        if (withStatus) {
+            QObject::connect(&endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, server,
+                             &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
+            QObject::connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &endpoint,
+                             &VelmoraStatusEndpoint::setDevices, Qt::QueuedConnection);
+            quint16 httpPort = 0;
+            {
+                QTcpServer probe;
+                probe.listen(QHostAddress::LocalHost, 0);
+                httpPort = probe.serverPort();
+            }
+            // Without it nothing is measured: the devices are told port 0.
+            if (endpoint.apply(QStringLiteral("127.0.0.1:%1").arg(httpPort), QString()))
+                scraper = std::make_unique<StatusScraper>(httpPort);
+            else
+                port = 0;
+        }
         QThread::msleep(300);
         // This thread plays the window's part: it takes the lines and events
         // the network thread hands over.
@@ -638,6 +708,9 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         });
         QCoreApplication::exec();
         prober.join();
+        if (scraper && scraper->failures() > 0)
+            std::fprintf(stderr, "%d status requests failed\n", scraper->failures());
+        scraper.reset();
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         thread.quit();
         thread.wait();
@@ -657,13 +730,16 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
 
 using Row = QMap<QString, double>;
 
-bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, Row &row)
+bool measureInChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
+                    Row &row)
 {
     QProcess child;
     QStringList arguments = {QStringLiteral("--child"), server, QStringLiteral("--devices"), QString::number(count),
                              QStringLiteral("--dir"), directory};
     if (withJournal)
         arguments << QStringLiteral("--journal");
+    if (withStatus)
+        arguments << QStringLiteral("--status");
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(600000) || child.exitCode() != 0)
@@ -728,14 +804,18 @@ int main(int argc, char *argv[])
                                              QStringLiteral("directory"), QCoreApplication::applicationDirPath());
     const QCommandLineOption childOption(QStringLiteral("child"), QStringLiteral("Internal: one measurement."),
                                          QStringLiteral("server"));
-    parser.addOptions({devicesOption, journalOption, directoryOption, childOption});
+    const QCommandLineOption statusOption(
+        QStringLiteral("status"),
+        QStringLiteral("Measure the converter again with its status endpoint on, scraped every second."));
+    parser.addOptions({devicesOption, journalOption, statusOption, directoryOption, childOption});
     parser.process(application);
     const bool withJournal = parser.isSet(journalOption);
+    const bool withStatus = parser.isSet(statusOption);
     const QString directory = parser.value(directoryOption);
 
     if (parser.isSet(childOption))
         return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
-                        directory);
+                        withStatus, directory);
 
     std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
                 "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
@@ -744,18 +824,31 @@ int main(int argc, char *argv[])
         const int count = std::max(1, text.toInt());
         Row baseline;
         Row converter;
-        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, baseline)) {
+        if (!measureInChild(QStringLiteral("epoll"), count, false, false, directory, baseline)) {
             std::printf("%7d epoll   could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("epoll", count, baseline, baseline);
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, converter)) {
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, converter)) {
             std::printf("%7d Lumari  could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("Lumari", count, converter, baseline);
+        if (!withStatus)
+            continue;
+        Row monitored;
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, true, directory, monitored)) {
+            std::printf("%7d +http   could not run\n", count);
+            allRan = false;
+            continue;
+        }
+        printRow("+http", count, monitored, baseline);
+        std::printf("%7d burst p99 with the endpoint scraped / off: %.3f / %.3f ms = %.2fx\n", count,
+                    monitored.value(QStringLiteral("p99")), converter.value(QStringLiteral("p99")),
+                    monitored.value(QStringLiteral("p99")) / std::max(1e-9, converter.value(QStringLiteral("p99"))));
+        std::fflush(stdout);
     }
     return allRan ? 0 : 1;
 }
