@@ -77,7 +77,7 @@ private:
     void portOpened();
     void portClosed(const QString &reason);
     void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
-    void report(const VelmoraComReport &line);
+    void report(const VelmoraComReport &report);
 
     VelmoraClock &clock;
     SVelmoraComSettings settings;
