@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -28,9 +29,12 @@ std::string toStd(const QByteArray &bytes)
     return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
 
-QString timeText(qint64 msecs)
+// A device's times go to the page as milliseconds since 1970 and the page
+// writes them out: formatting them here took a quarter of a second of this
+// thread for 10,000 devices at every refresh.
+QJsonValue timeValue(qint64 msecs)
 {
-    return msecs == 0 ? QString() : QDateTime::fromMSecsSinceEpoch(msecs).toString(QLatin1String(kTimeFormat));
+    return msecs == 0 ? QJsonValue() : QJsonValue(double(msecs));
 }
 
 // Control bytes of the line (its 0x14 terminator) written as <14>, the way
@@ -277,10 +281,12 @@ QByteArray VelmoraStatusEndpoint::statusJson() const
         QJsonObject row;
         row.insert(QStringLiteral("id"), device.deviceId);
         row.insert(QStringLiteral("address"), QStringLiteral("%1:%2").arg(device.peerAddress).arg(device.peerPort));
-        row.insert(QStringLiteral("connected"), timeText(device.connectedAt));
-        row.insert(QStringLiteral("lastFrame"), timeText(device.lastFrameAt));
+        row.insert(QStringLiteral("connected"), timeValue(device.connectedAt));
+        row.insert(QStringLiteral("lastFrame"), timeValue(device.lastFrameAt));
         rows.append(row);
     }
     object.insert(QStringLiteral("devices"), rows);
+    // The page shows the times in this machine's local time, as the window does.
+    object.insert(QStringLiteral("utcOffsetSeconds"), QDateTime::currentDateTime().offsetFromUtc());
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

@@ -266,6 +266,12 @@ def main():
         held = wait_for(lambda: events_table(page), STEP_S, 'the event on the page')
         if len(held) != 1 or held[0][1] != 'waiting' or 'E130010' not in held[0][0]:
             raise Failure('expected one waiting event, the page shows %r' % held)
+        def device_shown():
+            rows = page.execute_script(
+                "return Array.from(document.querySelectorAll('#devices tr')).slice(1).map(r => r.textContent);")
+            return any(row.startswith('123456127.0.0.1:')
+                       and re.search(r'\d\d\.\d\d\.20\d\d \d\d:\d\d:\d\d', row) for row in rows)
+        wait_for(device_shown, STEP_S, 'the device with its times on the page')
         print('PASS   held: %s' % held[0][0], flush=True)
 
         step = 'delivered'
