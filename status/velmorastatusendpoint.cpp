@@ -20,7 +20,9 @@
 namespace {
 
 const char kTag[] = "http";
-const int kRefreshIntervalMs = 2000;
+// The workers' copies are asked for as often as the page asks for them:
+// more often only costs the network thread a copy of every device record.
+const int kRefreshIntervalMs = VelmoraStatusPage::kRefreshMs;
 const char kJson[] = "application/json";
 const char kTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
 
