@@ -21,6 +21,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -105,17 +106,23 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
-    httpAddressElement = new CVelmoraEditElementWidget(tr("Status page (ADDRESS:PORT):"), QString(), kImageServer, this);
+    httpAddressElement = new CVelmoraEditElementWidget(tr("Status page address:"), QString(), kImageServer, this);
     httpAddressElement->lineEdit()->setPlaceholderText(tr("off"));
+    httpAddressElement->lineEdit()->setToolTip(tr("ADDRESS:PORT, for example 127.0.0.1:8080; empty: off"));
     extraLayout->addWidget(httpAddressElement);
     // The password is typed here and only its hash is stored; the field is
     // emptied at every opening and never shows what is stored.
     httpPasswordElement = new CVelmoraEditElementWidget(tr("Status page password:"), QString(), kImageOk, this);
     httpPasswordElement->lineEdit()->setEchoMode(QLineEdit::Password);
     extraLayout->addWidget(httpPasswordElement);
-    httpPasswordClearBox = new QCheckBox(tr("Remove the status page password"), this);
+    httpPasswordClearBox = new QCheckBox(tr("Remove the password"), this);
     extraLayout->addWidget(httpPasswordClearBox);
     extraLayout->addStretch(1);
+    // The group is narrow: its labels wrap instead of pushing the fields out
+    // of sight behind a horizontal scroll bar.
+    extraScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (QLabel *label : extraRows->findChildren<QLabel *>())
+        label->setWordWrap(true);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
     auto *comLayout = new QVBoxLayout(comGroupBox);
@@ -210,8 +217,9 @@ void VelmoraConfWidget::loadConf()
     httpAddressElement->lineEdit()->setText(conf->httpAddress);
     const bool passwordSet = VelmoraPasswordHash::isHash(conf->httpPasswordHash);
     httpPasswordElement->lineEdit()->clear();
-    httpPasswordElement->lineEdit()->setPlaceholderText(
-        passwordSet ? tr("set; type a new one to change it") : tr("none: the page is read-only"));
+    httpPasswordElement->lineEdit()->setPlaceholderText(passwordSet ? tr("set") : tr("none"));
+    httpPasswordElement->lineEdit()->setToolTip(passwordSet ? tr("set; type a new one to change it")
+                                                            : tr("none: the page is read-only"));
     httpPasswordClearBox->setChecked(false);
     httpPasswordClearBox->setEnabled(passwordSet);
 

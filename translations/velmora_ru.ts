@@ -199,20 +199,32 @@
         <translation>Хранить дневные логи (дней, 0 - все):</translation>
     </message>
     <message>
-        <source>Status page (ADDRESS:PORT):</source>
-        <translation>Страница состояния (АДРЕС:ПОРТ):</translation>
+        <source>Status page address:</source>
+        <translation>Адрес страницы состояния:</translation>
     </message>
     <message>
         <source>off</source>
         <translation>выкл.</translation>
     </message>
     <message>
+        <source>ADDRESS:PORT, for example 127.0.0.1:8080; empty: off</source>
+        <translation>АДРЕС:ПОРТ, например 127.0.0.1:8080; пусто: выкл.</translation>
+    </message>
+    <message>
+        <source>set</source>
+        <translation>задан</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
         <source>Status page password:</source>
         <translation>Пароль страницы состояния:</translation>
     </message>
     <message>
-        <source>Remove the status page password</source>
-        <translation>Удалить пароль страницы состояния</translation>
+        <source>Remove the password</source>
+        <translation>Удалить пароль</translation>
     </message>
     <message>
         <source>set; type a new one to change it</source>
