@@ -32,6 +32,9 @@ struct SVelmoraConf
     // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
     QString httpAddress;
     QString httpPasswordHash;
+    // Optional, written only when set: a libpq connection string for the
+    // event journal in PostgreSQL; empty keeps the journal in spool/.
+    QString journal;
 };
 
 #endif // SVELMORACONF_H

@@ -158,6 +158,8 @@ const OptionalElement kOptionalElements[] = {
      readText<&SVelmoraConf::httpAddress>, writeText<&SVelmoraConf::httpAddress>},
     {"LUMARIHTTPPASSWORD", "HTTP: хеш пароля (PBKDF2)",
      readText<&SVelmoraConf::httpPasswordHash>, writeText<&SVelmoraConf::httpPasswordHash>},
+    {"LUMARIJOURNAL", "Журнал событий в PostgreSQL (строка подключения libpq)",
+     readText<&SVelmoraConf::journal>, writeText<&SVelmoraConf::journal>},
 };
 constexpr int kOptionalCount = int(sizeof kOptionalElements / sizeof kOptionalElements[0]);
 

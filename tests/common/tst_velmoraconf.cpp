@@ -66,7 +66,8 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
     return a.tcpPort == b.tcpPort && a.comName == b.comName && a.baudRateIndex == b.baudRateIndex
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
-        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays);
+        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
+        && a.journal == b.journal;
 }
 
 } // namespace
@@ -179,6 +180,7 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.tcpPort = -5;
     conf.useTime = 1;
     conf.logDays = 30;
+    conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
     QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
     QVERIFY(readAll(path()).contains("value=\"\xcf\xee\xf0\xf2 &quot;&lt;1&gt;&quot; &amp; 'x'\""));
@@ -257,6 +259,8 @@ void TestVelmoraConf::fieldConversion_data()
     row("log days 30", "LUMARILOGDAYS", "30", "logDays", 30);
     row("log days -1 is 0", "LUMARILOGDAYS", "-1", "logDays", 0);
     row("log days past ten years is 0", "LUMARILOGDAYS", "3651", "logDays", 0);
+    row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
+        "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
 
 void TestVelmoraConf::fieldConversion()
@@ -277,7 +281,7 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("parityIndex"), conf.parityIndex}, {QStringLiteral("stopBitsIndex"), conf.stopBitsIndex},
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
-        {QStringLiteral("logDays"), int(conf.logDays)},
+        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("journal"), conf.journal},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.
