@@ -1,6 +1,7 @@
 #include "velmorastartup.h"
 
 #include "serialindexmaps.h"
+#include "svelmoralinestate.h"
 #include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
@@ -143,6 +144,9 @@ void VelmoraStartup::wire()
     connect(server, &VelmoraNetworkServer::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::lineStateSignal, this, [this](const SVelmoraLineState &state) {
+        portClosedReason = state.kind == SVelmoraLineState::PortClosed ? state.reason : QString();
+    }, Qt::QueuedConnection);
 
     connect(&window, &Velmora::heldRowsWantedSignal, this, [this](bool wanted) { setHeldRowsWanted(true, wanted); });
     connect(com, &VelmoraCom::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
@@ -238,6 +242,7 @@ void VelmoraStartup::becomeActive(int sentBefore)
     // the store holds now.
     QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::reloadHeldSlot, Qt::QueuedConnection);
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     startServing();
 }
 
@@ -248,6 +253,7 @@ void VelmoraStartup::becomeStandby(const QString &reason)
     emit networkStopSignal();
     QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::dropHeldSlot, Qt::QueuedConnection);
     window.setStandby(true);
+    tellWhyNotListening();
     report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: %2. Devices are disconnected and the line is closed until "
                                         "this instance holds the lease again."),
            true, {reason});
@@ -336,6 +342,7 @@ void VelmoraStartup::applySettings()
         listen();
     }
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     emit comStopSignal();
     if (!standby)
         applyComSettings();
@@ -347,6 +354,20 @@ void VelmoraStartup::comStopped()
 {
     emit networkStopSignal();
     receiverStoppedForPort = true;
+    tellWhyNotListening();
+}
+
+void VelmoraStartup::tellWhyNotListening()
+{
+    if (!watchdog)
+        return;
+    QString reason;
+    if (standby)
+        reason = QStringLiteral("standby, waiting for the lease of the event journal");
+    else if (receiverStoppedForPort)
+        // The line state that says why came through the same queue just before.
+        reason = QStringLiteral("serial port %1 closed (%2)").arg(VelmoraCommon_GetConf()->comName, portClosedReason);
+    watchdog->setReceiverStopped(reason.toUtf8());
 }
 
 void VelmoraStartup::comReady()
@@ -354,6 +375,7 @@ void VelmoraStartup::comReady()
     if (!receiverStoppedForPort || standby)
         return;
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     listen();
 }
 
@@ -409,5 +431,6 @@ void VelmoraStartup::startStatusEndpoint()
     watchdog->watch(&window);
     watchdog->watch(networkThread->worker());
     watchdog->watch(comThread->worker(), true);
+    tellWhyNotListening();
     watchdog->start();
 }

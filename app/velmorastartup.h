@@ -103,6 +103,9 @@ private:
     // it opens, on one of its own retries or after new settings.
     void comStopped();
     void comReady();
+    // The service manager's READY=1 and STATUS= need to know when the
+    // receiver does not listen on purpose (a standby, a closed port) and why.
+    void tellWhyNotListening();
     void showStatus();
 
     // One report in both places: translated in the window, in English in the
@@ -132,6 +135,8 @@ private:
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
+    // Why the serial port is closed, as the serial worker last said.
+    QString portClosedReason;
 };
 
 #endif // VELMORASTARTUP_H

@@ -3,7 +3,7 @@
 // frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
 //   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
-//             [--supervision SECONDS]
+//             [--supervision SECONDS] [--status [--pairs N]]
 //
 // With --supervision the converter runs a second time in the same run with
 // every device listed in a device list (only listed devices may report) and
@@ -24,6 +24,14 @@
 // and descriptors never count for the server. The devices ask the server
 // process for its CPU time and resident memory over a socket pair whenever
 // a figure needs them.
+//
+// With --status the converter is measured a second time with its status
+// endpoint listening on loopback, as a monitored service runs: a scraper
+// thread fetches /metrics every second and /status.json every 3 s (the
+// operator's page left open), and the endpoint asks the network thread for
+// its device snapshot as it does while it listens. The burst p99 with the
+// endpoint on is printed against the one with it off, from the same run;
+// with --pairs N, N such pairs taken in turns and the median of their ratios.
 
 #include "velmoradevicelist.h"
 #include "velmoradevicestatefile.h"
@@ -33,6 +41,7 @@
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
+#include "velmorastatusendpoint.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -44,9 +53,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +90,8 @@ constexpr int kCpuRate = 1000;
 constexpr int kCpuSeconds = 3;
 // The epoll server's own receive buffer per connection.
 constexpr int kBaselineBufferSize = 4096;
+constexpr int kScrapeIntervalMs = 1000;
+constexpr int kPageRefreshMs = 3000;
 
 // A plain alarm event of device 12 34 56 (account 001234, event 1130, group
 // 01, zone 005), the way a device sends it.
@@ -610,7 +624,44 @@ bool writeDeviceList(const QString &path, int count)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-int runChild(const QString &server, int count, bool withJournal, const QString &directory, int supervisionS)
+// Fetches /metrics every second and /status.json every 3 s until stopped,
+// as Prometheus and an open status page do.
+class StatusScraper
+{
+public:
+    explicit StatusScraper(quint16 port)
+        : worker([this, port] { run(port); })
+    {
+    }
+    ~StatusScraper()
+    {
+        stopping = true;
+        worker.join();
+    }
+    int failures() const { return failed; }
+
+private:
+    void run(quint16 port)
+    {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(5, 0);
+        for (int tick = 0; !stopping; ++tick) {
+            if (!client.Get("/metrics"))
+                ++failed;
+            if (tick % (kPageRefreshMs / kScrapeIntervalMs) == 0 && !client.Get("/status.json"))
+                ++failed;
+            for (int slept = 0; slept < kScrapeIntervalMs && !stopping; slept += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    std::atomic<bool> stopping{false};
+    std::atomic<int> failed{0};
+    std::thread worker;
+};
+
+int runChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
+             int supervisionS)
 {
     if (!raiseDescriptorLimit(count)) {
         std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
@@ -669,6 +720,27 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         }
         server->setListenAddress(QStringLiteral("127.0.0.1"), port);
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
+        // The endpoint lives in this thread, as it lives in the window's in
+        // the program, and is wired to the network thread the same way.
+        VelmoraStatusEndpoint endpoint;
+        std::unique_ptr<StatusScraper> scraper;
+        if (withStatus) {
+            QObject::connect(&endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, server,
+                             &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
+            QObject::connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &endpoint,
+                             &VelmoraStatusEndpoint::setDevices, Qt::QueuedConnection);
+            quint16 httpPort = 0;
+            {
+                QTcpServer probe;
+                probe.listen(QHostAddress::LocalHost, 0);
+                httpPort = probe.serverPort();
+            }
+            // Without it nothing is measured: the devices are told port 0.
+            if (endpoint.apply(QStringLiteral("127.0.0.1:%1").arg(httpPort), QString()))
+                scraper = std::make_unique<StatusScraper>(httpPort);
+            else
+                port = 0;
+        }
         QThread::msleep(300);
         // This thread plays the window's part: it takes the lines and events
         // the network thread hands over.
@@ -681,6 +753,9 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         const VelmoraDeviceSupervisor *supervisor = server->deviceSupervisor();
         if (supervisionS > 0 && supervisor->checksRun() > 0)
             figures.checkUsPerSecond = double(supervisor->checksMicroseconds()) / double(supervisor->checksRun());
+        if (scraper && scraper->failures() > 0)
+            std::fprintf(stderr, "%d status requests failed\n", scraper->failures());
+        scraper.reset();
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         thread.quit();
         thread.wait();
@@ -702,7 +777,8 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
 
 using Row = QMap<QString, double>;
 
-bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, int supervisionS,
+bool measureInChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
+                    int supervisionS,
                     Row &row)
 {
     QProcess child;
@@ -712,6 +788,8 @@ bool measureInChild(const QString &server, int count, bool withJournal, const QS
         arguments << QStringLiteral("--journal");
     if (supervisionS > 0)
         arguments << QStringLiteral("--supervision") << QString::number(supervisionS);
+    if (withStatus)
+        arguments << QStringLiteral("--status");
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(600000) || child.exitCode() != 0)
@@ -782,15 +860,24 @@ int main(int argc, char *argv[])
         QStringLiteral("supervision"),
         QStringLiteral("Also run the converter with every device listed and supervised with this period (s)."),
         QStringLiteral("seconds"), QStringLiteral("0"));
-    parser.addOptions({devicesOption, journalOption, directoryOption, childOption, supervisionOption});
+    const QCommandLineOption statusOption(
+        QStringLiteral("status"),
+        QStringLiteral("Measure the converter again with its status endpoint on, scraped every second."));
+    const QCommandLineOption pairsOption(QStringLiteral("pairs"),
+                                         QStringLiteral("With --status: off/on measurements taken in turns."),
+                                         QStringLiteral("count"), QStringLiteral("1"));
+    parser.addOptions(
+        {devicesOption, journalOption, statusOption, pairsOption, directoryOption, childOption, supervisionOption});
     parser.process(application);
     const bool withJournal = parser.isSet(journalOption);
     const int supervisionS = std::max(0, parser.value(supervisionOption).toInt());
+    const bool withStatus = parser.isSet(statusOption);
+    const int statusPairs = std::max(1, parser.value(pairsOption).toInt());
     const QString directory = parser.value(directoryOption);
 
     if (parser.isSet(childOption))
         return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
-                        directory, supervisionS);
+                        withStatus, directory, supervisionS);
 
     std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
                 "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
@@ -799,28 +886,62 @@ int main(int argc, char *argv[])
         const int count = std::max(1, text.toInt());
         Row baseline;
         Row converter;
-        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, 0, baseline)) {
+        if (!measureInChild(QStringLiteral("epoll"), count, false, false, directory, 0, baseline)) {
             std::printf("%7d epoll   could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("epoll", count, baseline, baseline);
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, 0, converter)) {
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, 0, converter)) {
             std::printf("%7d Lumari  could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("Lumari", count, converter, baseline);
-        Row supervised;
-        if (supervisionS <= 0)
-            continue;
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, supervisionS, supervised)) {
-            std::printf("%7d Lumari+s could not run\n", count);
-            allRan = false;
-            continue;
+        if (supervisionS > 0) {
+            Row supervised;
+            if (measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, supervisionS,
+                               supervised)) {
+                // Its ratios are to the converter without supervision.
+                printRow("Lumari+s", count, supervised, converter);
+            } else {
+                std::printf("%7d Lumari+s could not run\n", count);
+                allRan = false;
+            }
         }
-        // Its ratios are to the converter without supervision.
-        printRow("Lumari+s", count, supervised, converter);
+        if (!withStatus)
+            continue;
+        // Off and on measured in turns, so that what else the machine does
+        // meanwhile weighs on both alike; the median ratio is the figure.
+        std::vector<double> ratios;
+        for (int pair = 0; pair < statusPairs; ++pair) {
+            Row off = converter;
+            if (pair > 0 && !measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, 0, off)) {
+                allRan = false;
+                break;
+            }
+            if (pair > 0)
+                printRow("Lumari", count, off, baseline);
+            Row monitored;
+            if (!measureInChild(QStringLiteral("lumari"), count, withJournal, true, directory, 0, monitored)) {
+                std::printf("%7d +http   could not run\n", count);
+                allRan = false;
+                break;
+            }
+            printRow("+http", count, monitored, baseline);
+            const double offP99 = off.value(QStringLiteral("p99"));
+            const double onP99 = monitored.value(QStringLiteral("p99"));
+            ratios.push_back(onP99 / std::max(1e-9, offP99));
+            std::printf("%7d burst p99 with the endpoint scraped / off: %.3f / %.3f ms = %.2fx\n", count, onP99,
+                        offP99, ratios.back());
+            std::fflush(stdout);
+        }
+        if (ratios.size() > 1) {
+            std::sort(ratios.begin(), ratios.end());
+            std::printf("%7d burst p99 endpoint on / off, median of %d pairs: %.2fx\n", count, int(ratios.size()),
+                        ratios[ratios.size() / 2]);
+            std::fflush(stdout);
+        }
     }
     return allRan ? 0 : 1;
 }

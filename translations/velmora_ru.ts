@@ -258,6 +258,50 @@
         <source>only listed</source>
         <translation>из списка</translation>
     </message>
+    <message>
+        <source>Status page address:</source>
+        <translation>Адрес страницы состояния:</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>выкл.</translation>
+    </message>
+    <message>
+        <source>ADDRESS:PORT, for example 127.0.0.1:8080; empty: off</source>
+        <translation>АДРЕС:ПОРТ, например 127.0.0.1:8080; пусто: выкл.</translation>
+    </message>
+    <message>
+        <source>set</source>
+        <translation>задан</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>Status page password:</source>
+        <translation>Пароль страницы состояния:</translation>
+    </message>
+    <message>
+        <source>Remove the password</source>
+        <translation>Удалить пароль</translation>
+    </message>
+    <message>
+        <source>set; type a new one to change it</source>
+        <translation>задан; введите новый, чтобы сменить</translation>
+    </message>
+    <message>
+        <source>none: the page is read-only</source>
+        <translation>не задан: страница только для просмотра</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a valid status page address. Write it as ADDRESS:PORT, for example 127.0.0.1:8080, or leave it empty.</source>
+        <translation>«%1» — неверный адрес страницы состояния. Укажите его как АДРЕС:ПОРТ, например 127.0.0.1:8080, или оставьте поле пустым.</translation>
+    </message>
+    <message>
+        <source>The status page on %1, which is not a loopback address, needs a password.</source>
+        <translation>Для страницы состояния на %1 (это не адрес loopback) нужен пароль.</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraDevicesModel</name>
