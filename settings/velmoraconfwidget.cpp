@@ -34,7 +34,7 @@
 
 namespace {
 
-const int kPanelWidth = 500;
+const int kPanelWidth = 820;
 const int kPanelHeight = 600;
 const int kSpacerSize = 20;
 
@@ -80,7 +80,8 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     groupsLayout = new QHBoxLayout();
     mainLayout->addLayout(groupsLayout, 0);
 
-    // The TCP group, and under it the group of the settings beyond the ten.
+    // The TCP group, the COM group beside it, and beside them the group of
+    // the settings beyond the ten.
     auto *leftColumn = new QVBoxLayout();
     groupsLayout->addLayout(leftColumn);
     auto *tcpGroupBox = new QGroupBox(tr("TCP-Settings:"), this);
@@ -102,7 +103,7 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     extraLayout->setContentsMargins(0, 0, 0, 0);
     extraScroll->setWidget(extraRows);
     extraGroupLayout->addWidget(extraScroll);
-    leftColumn->addWidget(extraGroupBox, 1);
+    leftColumn->addStretch(1);
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
@@ -127,8 +128,8 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     httpPasswordClearBox = new QCheckBox(tr("Remove the password"), this);
     extraLayout->addWidget(httpPasswordClearBox);
     extraLayout->addStretch(1);
-    // The group is narrow: its labels wrap instead of pushing the fields out
-    // of sight behind a horizontal scroll bar.
+    // Long labels wrap instead of pushing the fields out of sight behind a
+    // horizontal scroll bar.
     extraScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (QLabel *label : extraRows->findChildren<QLabel *>())
         label->setWordWrap(true);
@@ -136,6 +137,7 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
     auto *comLayout = new QVBoxLayout(comGroupBox);
     groupsLayout->addWidget(comGroupBox);
+    groupsLayout->addWidget(extraGroupBox, 1);
     comNameElement = new CVelmoraComboBoxElementWidget(tr("COM:"), {}, {}, kImageComPort, this);
     // A port the list does not offer (a device path, the address of
     // monitoring software listening on TCP) can be typed in.

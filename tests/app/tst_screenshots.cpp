@@ -135,7 +135,7 @@ private slots:
         QVERIFY(panel);
         QTest::qWait(500);
         const QImage panelShot = screen->grabWindow(panel).toImage();
-        QCOMPARE(panelShot.size(), QSize(500, 600));
+        QCOMPARE(panelShot.size(), QSize(820, 600));
         QVERIFY(distinctColours(panelShot) > 20);
 
         const QDir output(QStringLiteral(LUMARI_SCREENSHOT_DIR));
