@@ -302,6 +302,8 @@ void VelmoraStartup::applyComSettings()
     comThread->setLine(conf->line);
     comThread->setKeepAlive(conf->keepAlive);
     comThread->setUseTime(conf->useTime != 0);
+    comThread->setAckWait(conf->comAckWaitMs);
+    comThread->setFallbackName(conf->comFallback);
     emit comStartSignal();
 }
 

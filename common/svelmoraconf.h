@@ -32,6 +32,15 @@ struct SVelmoraConf
     // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
     QString httpAddress;
     QString httpPasswordHash;
+    // How long (ms) an event line and a keepalive wait for the monitoring
+    // software's answer after each write; the default is the wait the
+    // converter has always had.
+    qint32 comAckWaitMs = 750;
+    static constexpr qint32 kMinComAckWaitMs = 750;
+    static constexpr qint32 kMaxComAckWaitMs = 9900;
+    // A second output, named as the COM field names one (empty: none): it
+    // takes the events while the first does not answer.
+    QString comFallback;
 };
 
 #endif // SVELMORACONF_H

@@ -158,6 +158,11 @@ const OptionalElement kOptionalElements[] = {
      readText<&SVelmoraConf::httpAddress>, writeText<&SVelmoraConf::httpAddress>},
     {"LUMARIHTTPPASSWORD", "HTTP: хеш пароля (PBKDF2)",
      readText<&SVelmoraConf::httpPasswordHash>, writeText<&SVelmoraConf::httpPasswordHash>},
+    {"LUMARICOMACKWAIT", "Ожидание ответа (ACK) на строку, мс",
+     readBoundedInt<&SVelmoraConf::comAckWaitMs, SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs>,
+     writeInt<&SVelmoraConf::comAckWaitMs>},
+    {"LUMARICOMFALLBACK", "Резервный COM-порт или tcp://адрес:порт",
+     readText<&SVelmoraConf::comFallback>, writeText<&SVelmoraConf::comFallback>},
 };
 constexpr int kOptionalCount = int(sizeof kOptionalElements / sizeof kOptionalElements[0]);
 

@@ -96,7 +96,8 @@ void VelmoraEventSender::sendNow()
 
 void VelmoraEventSender::handleRefusal(const QString &lineText)
 {
-    switch (held.queue().refuseNext()) {
+    SVelmoraMsg setAsideMsg;
+    switch (held.queue().refuseNext(&setAsideMsg)) {
     case VelmoraHeldQueue::Refusal::OnTrial:
         emit reportSignal(VelmoraComReport(Prefix::Short)
                               .translated(QT_TRANSLATE_NOOP("VelmoraCom",
@@ -115,6 +116,10 @@ void VelmoraEventSender::handleRefusal(const QString &lineText)
         emit lineStateSignal(SVelmoraLineState::RefusingEvents);
         return;
     case VelmoraHeldQueue::Refusal::StillHeld:
+        return;
+    case VelmoraHeldQueue::Refusal::SetAside:
+        held.noteSetAside(setAsideMsg);
+        emit lineStateSignal(SVelmoraLineState::Answering);
         return;
     }
 }

@@ -102,6 +102,14 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
+    ackWaitElement = new CVelmoraSpinBoxElementWidget(tr("ACK wait (ms):"), SVelmoraConf().comAckWaitMs,
+                                                      kImageClock, this);
+    ackWaitElement->spinBox()->setRange(SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs);
+    ackWaitElement->spinBox()->setSingleStep(250);
+    extraLayout->addWidget(ackWaitElement);
+    fallbackElement = new CVelmoraEditElementWidget(tr("Fallback output:"), QString(), kImageComPort, this);
+    fallbackElement->lineEdit()->setPlaceholderText(tr("none"));
+    extraLayout->addWidget(fallbackElement);
     extraLayout->addStretch(1);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
@@ -194,6 +202,8 @@ void VelmoraConfWidget::loadConf()
 
     keepAliveElement->spinBox()->setValue(conf->keepAlive);
     logDaysElement->spinBox()->setValue(conf->logDays);
+    ackWaitElement->spinBox()->setValue(conf->comAckWaitMs);
+    fallbackElement->lineEdit()->setText(conf->comFallback);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -208,15 +218,17 @@ void VelmoraConfWidget::applySlot()
         QMessageBox::warning(this, VelmoraProgram::warningTitle(), tr("Choose or type the port name."));
         return;
     }
-    TcpAddress address;
-    std::string reason;
-    if (TcpAddressName::hasScheme(comName.toStdString())
-        && !TcpAddressName::parse(comName.toStdString(), address, reason)) {
-        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
-                             tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
-                                "from 1 to 65535, for example tcp://192.168.1.10:1025.")
-                                 .arg(comName));
-        return;
+    const QString fallbackName = fallbackElement->lineEdit()->text().trimmed();
+    for (const QString &name : {comName, fallbackName}) {
+        TcpAddress address;
+        std::string reason;
+        if (TcpAddressName::hasScheme(name.toStdString()) && !TcpAddressName::parse(name.toStdString(), address, reason)) {
+            QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                                 tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
+                                    "from 1 to 65535, for example tcp://192.168.1.10:1025.")
+                                     .arg(name));
+            return;
+        }
     }
 
     SVelmoraConf *conf = VelmoraCommon_GetConf();
@@ -231,6 +243,8 @@ void VelmoraConfWidget::applySlot()
     conf->keepAlive = keepAliveElement->spinBox()->value();
     conf->useTime = useTimeElement->comboBox()->currentIndex();
     conf->logDays = logDaysElement->spinBox()->value();
+    conf->comAckWaitMs = ackWaitElement->spinBox()->value();
+    conf->comFallback = fallbackName;
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

@@ -257,6 +257,11 @@ void TestVelmoraConf::fieldConversion_data()
     row("log days 30", "LUMARILOGDAYS", "30", "logDays", 30);
     row("log days -1 is 0", "LUMARILOGDAYS", "-1", "logDays", 0);
     row("log days past ten years is 0", "LUMARILOGDAYS", "3651", "logDays", 0);
+    row("ack wait 4000", "LUMARICOMACKWAIT", "4000", "comAckWaitMs", 4000);
+    row("ack wait 749 is 750", "LUMARICOMACKWAIT", "749", "comAckWaitMs", 750);
+    row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
+    row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
+        QStringLiteral("tcp://127.0.0.1:1025"));
 }
 
 void TestVelmoraConf::fieldConversion()
@@ -277,7 +282,8 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("parityIndex"), conf.parityIndex}, {QStringLiteral("stopBitsIndex"), conf.stopBitsIndex},
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
-        {QStringLiteral("logDays"), int(conf.logDays)},
+        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("comAckWaitMs"), int(conf.comAckWaitMs)},
+        {QStringLiteral("comFallback"), conf.comFallback},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.

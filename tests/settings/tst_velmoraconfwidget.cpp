@@ -95,7 +95,8 @@ QWidget *rowByLabel(const VelmoraConfWidget &panel, const QString &label)
 {
     const QList<QWidget *> rows = {panel.portRow(),   panel.comNameRow(), panel.baudRateRow(),  panel.dataBitsRow(),
                                    panel.parityRow(), panel.stopBitsRow(), panel.serverRow(),   panel.lineRow(),
-                                   panel.keepAliveRow(), panel.useTimeRow(), panel.logDaysRow()};
+                                   panel.keepAliveRow(), panel.useTimeRow(), panel.logDaysRow(),
+                                   panel.ackWaitRow(), panel.fallbackRow()};
     for (QWidget *row : rows) {
         if (labelOf(row) == label)
             return row;
@@ -122,6 +123,10 @@ void setField(SVelmoraConf *conf, const QString &label, const QString &value)
         conf->useTime = value.toInt();
     else if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         conf->logDays = value.toInt();
+    else if (label == QLatin1String("ACK wait (ms):"))
+        conf->comAckWaitMs = value.toInt();
+    else if (label == QLatin1String("Fallback output:"))
+        conf->comFallback = value;
     else
         QFAIL("unknown row");
 }
@@ -144,6 +149,10 @@ QString storedField(const SVelmoraConf *conf, const QString &label)
         return QString::number(conf->useTime);
     if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         return QString::number(conf->logDays);
+    if (label == QLatin1String("ACK wait (ms):"))
+        return QString::number(conf->comAckWaitMs);
+    if (label == QLatin1String("Fallback output:"))
+        return conf->comFallback;
     return QStringLiteral("<unknown>");
 }
 
@@ -259,6 +268,11 @@ private slots:
         QTest::newRow("append time -1 leaves no selection") << "Append time:" << "-1" << "" << "-1";
         QTest::newRow("day logs kept 30 days") << "Keep day logs (days, 0 = all):" << "30" << "30" << "30";
         QTest::newRow("day logs kept for ever") << "Keep day logs (days, 0 = all):" << "0" << "0" << "0";
+        QTest::newRow("ack wait 4000 kept") << "ACK wait (ms):" << "4000" << "4000" << "4000";
+        QTest::newRow("ack wait 20000 above the range") << "ACK wait (ms):" << "20000" << "9900" << "9900";
+        QTest::newRow("fallback tcp address kept") << "Fallback output:" << "tcp://127.0.0.1:1025"
+                                                   << "tcp://127.0.0.1:1025" << "tcp://127.0.0.1:1025";
+        QTest::newRow("no fallback") << "Fallback output:" << "" << "" << "";
     }
     void valuesAdjustedOnTheWayIn()
     {
