@@ -223,6 +223,7 @@ void Velmora::on_eventsSlot()
         connect(eventsWindow, &VelmoraEventsWindow::sendAgainSignal, this, &Velmora::sendAgainSignal);
         connect(eventsWindow, &VelmoraEventsWindow::releaseSignal, this, &Velmora::releaseSignal);
         connect(eventsWindow, &VelmoraEventsWindow::shownSignal, this, &Velmora::heldRowsWantedSignal);
+        eventsWindow->setLineStateText(VelmoraLineStateText::text(lastLineState, QDateTime::currentDateTime()));
     }
     eventsWindow->show();
     eventsWindow->raise();
@@ -251,8 +252,12 @@ void Velmora::setHeldCount(int count)
 
 void Velmora::setLineState(const SVelmoraLineState &state)
 {
+    lastLineState = state;
+    const QString text = VelmoraLineStateText::text(state, QDateTime::currentDateTime());
     if (lineStateLabel)
-        lineStateLabel->setText(VelmoraLineStateText::text(state, QDateTime::currentDateTime()));
+        lineStateLabel->setText(text);
+    if (eventsWindow)
+        eventsWindow->setLineStateText(text);
 }
 
 void Velmora::addDevicesAction()

@@ -121,6 +121,7 @@ private:
     QLabel *aboutLabel = nullptr;
     VelmoraJournalDamageNotice *journalDamageNotice = nullptr;
     QString appDirectory;
+    SVelmoraLineState lastLineState;
 };
 
 #endif // VELMORA_H

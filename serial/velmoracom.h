@@ -6,6 +6,7 @@
 #include "svelmoralinestate.h"
 #include "svelmoramsg.h"
 #include "velmoraclock.h"
+#include "velmoraoutputchooser.h"
 
 #include <QObject>
 #include <QString>
@@ -24,6 +25,9 @@ class VelmoraKeepalive;
 // held and set-aside events (VelmoraHeldEvents), the event exchanges and
 // their retries (VelmoraEventSender) and the keepalive (VelmoraKeepalive);
 // the worker takes the requests, keeps the line's state and writes the log.
+// With a fallback output configured it has a second port and keepalive, and
+// its output chooser (VelmoraOutputChooser) says which of the two the events
+// go to; without one, the second pair is never opened.
 class VelmoraCom : public QObject
 {
     Q_OBJECT
@@ -74,17 +78,41 @@ public slots:
     void setHeldRowsWanted(bool wanted);
 
 private:
-    void portOpened();
-    void portClosed(const QString &reason);
+    using Output = VelmoraOutputChooser::Output;
+
+    bool hasFallback() const { return !settings.fallbackName.isEmpty(); }
+    VelmoraComPort *portOf(Output output) const { return output == Output::Primary ? port : fallbackPort; }
+    VelmoraKeepalive *keepaliveOf(Output output) const
+    {
+        return output == Output::Primary ? keepalive : fallbackKeepalive;
+    }
+    // The output the events go to.
+    VelmoraComPort *portInUse() const { return portOf(chooser.inUse()); }
+
+    void portOpened(Output output);
+    void portClosed(Output output, const QString &reason);
+    // What an output did, for the chooser; a switch is made and said here.
+    void outputAnswered(Output output);
+    void outputAbsent(Output output, bool closed);
+    void switched(VelmoraOutputChooser::Switch why);
     void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
+    void setOutputState(Output output, SVelmoraLineState::Kind kind, const QString &reason = QString());
+    void publishLineState(const SVelmoraLineState &next);
     void report(const VelmoraComReport &line);
 
     VelmoraClock &clock;
     SVelmoraComSettings settings;
+    // The same settings with the fallback's name as the port's.
+    SVelmoraComSettings fallbackSettings;
     VelmoraComPort *port = nullptr;
+    VelmoraComPort *fallbackPort = nullptr;
     VelmoraHeldEvents *held = nullptr;
     VelmoraEventSender *sender = nullptr;
     VelmoraKeepalive *keepalive = nullptr;
+    VelmoraKeepalive *fallbackKeepalive = nullptr;
+    VelmoraOutputChooser chooser;
+    // Both ports close on a stop request; that is no absence to switch on.
+    bool stopping = false;
     SVelmoraLineState lineState;
 };
 
