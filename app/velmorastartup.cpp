@@ -19,6 +19,7 @@
 #include "velmoraservicewatchdog.h"
 #include "velmorastatusendpoint.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -142,6 +143,10 @@ int VelmoraStartup::run()
     connect(statusTimer, &QTimer::timeout, this, &VelmoraStartup::showStatus);
     statusTimer->start(kStatusIntervalMs);
 
+    // The offscreen platform has nobody to hear or see it: the log and the
+    // metrics carry the failure there.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        window.enableLineAlert(clock, [] { QApplication::beep(); });
     window.showMainWindow();
     return 1;
 }
