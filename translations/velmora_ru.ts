@@ -4,6 +4,22 @@
 <context>
     <name>Velmora</name>
     <message>
+        <source>Silence</source>
+        <translation>Тишина</translation>
+    </message>
+    <message>
+        <source>[%1] The operator silenced the alert: %2</source>
+        <translation>[%1] Оператор выключил звук тревоги: %2</translation>
+    </message>
+    <message>
+        <source>Alarms are not getting through since %1. %2</source>
+        <translation>Тревоги не доходят до ПЦН с %1. %2</translation>
+    </message>
+    <message>
+        <source>Silenced</source>
+        <translation>Звук выключен</translation>
+    </message>
+    <message>
         <source>[%1] Initialization log file was successfull.</source>
         <translation>[%1] Лог-файл успешно инициализирован.</translation>
     </message>
@@ -106,6 +122,18 @@
 </context>
 <context>
     <name>VelmoraConfWidget</name>
+    <message>
+        <source>ACK wait (ms):</source>
+        <translation>Ожидание ACK (мс):</translation>
+    </message>
+    <message>
+        <source>Fallback output:</source>
+        <translation>Резервный выход:</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
     <message>
         <source>TCP-Settings:</source>
         <translation>Настройки TCP:</translation>
@@ -365,6 +393,34 @@
 </context>
 <context>
     <name>VelmoraLineStateText</name>
+    <message>
+        <source>port closed (%1)</source>
+        <translation>порт закрыт (%1)</translation>
+    </message>
+    <message>
+        <source>port open, no answer yet</source>
+        <translation>порт открыт, ответа ещё нет</translation>
+    </message>
+    <message>
+        <source>answering</source>
+        <translation>отвечает</translation>
+    </message>
+    <message>
+        <source>not answering since %1</source>
+        <translation>не отвечает с %1</translation>
+    </message>
+    <message>
+        <source>refuses events since %1</source>
+        <translation>отвергает события с %1</translation>
+    </message>
+    <message>
+        <source>Line: fallback %1 %2, primary %3</source>
+        <translation>Линия: резервный %1 %2, основной %3</translation>
+    </message>
+    <message>
+        <source>Line: %1, fallback %2 %3</source>
+        <translation>Линия: %1, резервный %2 %3</translation>
+    </message>
     <message>
         <source>Line: port closed (%1)</source>
         <translation>Линия: порт закрыт (%1)</translation>
