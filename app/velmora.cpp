@@ -139,9 +139,10 @@ int Velmora::createLogPane()
         if (!alert || !alert->isRaised() || alert->isSilenced())
             return;
         alert->silence();
-        const char *text = QT_TR_NOOP("[%1] The operator silenced the alert: %2");
-        Put2Log(tr(text).arg(VelmoraProgram::name(), alertLabel->text()));
-        VelmoraCommon_LogError(QString::fromLatin1(text).arg(VelmoraProgram::name(), alertLabel->text()));
+        const char *text = QT_TR_NOOP("[%1] The operator silenced the alert raised at %2.");
+        const QString since = alert->since().toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+        Put2Log(tr(text).arg(VelmoraProgram::name(), since));
+        VelmoraCommon_LogError(QString::fromLatin1(text).arg(VelmoraProgram::name(), since));
     });
     layout->addWidget(alertBannerWidget);
     auto *pane = new VelmoraLogPane(central);

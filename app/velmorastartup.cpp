@@ -2,6 +2,7 @@
 
 #include "diskspace.h"
 #include "serialindexmaps.h"
+#include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
 #include "velmoraclock.h"
@@ -46,21 +47,6 @@ void makeDirectory(const QString &path)
         QDir().mkpath(path);
 }
 
-// %1 is the program's name, %2 and %3 the arguments, replaced in one pass
-// so that a path or a reason holding a place marker stays as it is.
-QString fillIn(const QString &text, const QStringList &args)
-{
-    const QString name = VelmoraProgram::name();
-    switch (args.size()) {
-    case 0:
-        return text.arg(name);
-    case 1:
-        return text.arg(name, args.at(0));
-    default:
-        return text.arg(name, args.at(0), args.at(1));
-    }
-}
-
 } // namespace
 
 VelmoraStartup::VelmoraStartup(Velmora &mainWindow, VelmoraClock &programClock, QObject *parent)
@@ -97,6 +83,8 @@ int VelmoraStartup::run()
     registerVelmoraMsgType();
     window.setApplicationDirectory(appDirectory);
 
+    // The day log's stamps and days come from the program's clock too.
+    VelmoraCommon_SetLogClock(&clock);
     const QString logDirectory = VelmoraProgram::logDirectory(appDirectory);
     makeDirectory(logDirectory);
     if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
@@ -190,13 +178,11 @@ void VelmoraStartup::wire()
 
 void VelmoraStartup::report(const char *sourceText, bool isError, const QStringList &args)
 {
-    const QString screen = fillIn(QCoreApplication::translate(kTranslationContext, sourceText), args);
-    const QString file = fillIn(QString::fromLatin1(sourceText), args);
-    window.Put2Log(screen);
-    if (isError)
-        VelmoraCommon_LogError(file);
-    else
-        VelmoraCommon_LogInfo(file);
+    const SVelmoraLogLine line =
+        SVelmoraLogLine::make(kTranslationContext, sourceText, SVelmoraLogLine::Screen::Translated, sourceText,
+                              isError ? kLogError : kLogInfo, QStringList(VelmoraProgram::name()) + args);
+    window.Put2Log(line.screenText);
+    line.writeToDayLog();
 }
 
 int VelmoraStartup::lockApplicationDirectory()

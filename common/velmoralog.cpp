@@ -1,5 +1,7 @@
 #include "velmoralog.h"
 
+#include "velmoraclock.h"
+
 #include "logplatform.h"
 
 #include <QCoreApplication>
@@ -22,13 +24,13 @@ constexpr int kDigitsBufferSize = 96;
 QMutex logMutex;
 QString logDirectory;                  // guarded by logMutex
 std::atomic<int> logThreshold{kLogDebug};
-std::atomic<VelmoraLogClock> logClock{nullptr};
+std::atomic<const VelmoraClock *> logClock{nullptr};
 std::atomic<bool> logSuspended{false};
 
 qint64 now()
 {
-    const VelmoraLogClock clock = logClock.load();
-    return clock ? clock() : static_cast<qint64>(std::time(nullptr));
+    const VelmoraClock *clock = logClock.load();
+    return clock ? clock->msecsSinceEpoch() / 1000 : static_cast<qint64>(std::time(nullptr));
 }
 
 QString formatAt(const char *pattern, qint64 seconds)
@@ -279,7 +281,7 @@ QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds)
     return formatAt(pattern, seconds == 0 ? static_cast<qint64>(std::time(nullptr)) : seconds);
 }
 
-void VelmoraCommon_SetLogClock(VelmoraLogClock clock)
+void VelmoraCommon_SetLogClock(const VelmoraClock *clock)
 {
     logClock = clock;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class VelmoraClock;
+
 // Day log: one file per local date in the log directory, named
 // yyyymmdd_Lumari.log, one "time - [tag] message" line per call.
 // Every function here may be called from any thread.
@@ -50,10 +52,10 @@ void VelmoraCommon_LogInfo(const QString &message);
 // strftime of the local time; seconds since the epoch, 0 meaning now.
 QString VelmoraCommon_FormatTime(const char *pattern, qint64 seconds);
 
-// The clock the writer reads (seconds since the epoch). Tests put a fake in
-// to cross midnight; nullptr brings back the real clock.
-using VelmoraLogClock = qint64 (*)();
-void VelmoraCommon_SetLogClock(VelmoraLogClock clock);
+// The clock the writer reads its time stamps and day from: the program's
+// clock, or one a test moves to cross midnight; nullptr brings back the
+// system clock. It must live as long as anything may still log.
+void VelmoraCommon_SetLogClock(const VelmoraClock *clock);
 // What that clock says now.
 qint64 VelmoraCommon_LogNow();
 

@@ -1,5 +1,6 @@
 #include "velmoraloghousekeeper.h"
 
+#include "svelmoralogline.h"
 #include "velmoralog.h"
 #include "velmoralogcompressor.h"
 
@@ -54,19 +55,8 @@ QString mebibytes(qint64 bytes)
 // taken for a place marker.
 QString filled(const char *text, const QStringList &args, bool translated)
 {
-    const QString pattern = translated ? QCoreApplication::translate(kContext, text) : QString::fromLatin1(text);
-    QString line;
-    line.reserve(pattern.size() + 64);
-    for (int i = 0; i < pattern.size(); ++i) {
-        const int index = i + 1 < pattern.size() ? pattern.at(i + 1).digitValue() - 1 : -1;
-        if (pattern.at(i) == QLatin1Char('%') && index >= 0 && index < args.size()) {
-            line += args.at(index);
-            ++i;
-        } else {
-            line += pattern.at(i);
-        }
-    }
-    return line;
+    return SVelmoraLogLine::fill(translated ? QCoreApplication::translate(kContext, text) : QString::fromLatin1(text),
+                                 args);
 }
 
 QString nameList(const QVector<VelmoraLogHousekeeper::DayLog> &logs)
@@ -296,10 +286,8 @@ void VelmoraLogHousekeeper::compressFinishedDays(const QDate &today, qint64 now)
 
 void VelmoraLogHousekeeper::report(const char *text, const QStringList &args, bool error)
 {
-    const QString line = filled(text, args, false);
-    if (error)
-        VelmoraCommon_LogError(line);
-    else
-        VelmoraCommon_LogInfo(line);
-    emit logSignal(filled(text, args, true));
+    const SVelmoraLogLine line = SVelmoraLogLine::make(kContext, text, SVelmoraLogLine::Screen::Translated, text,
+                                                       error ? kLogError : kLogInfo, args);
+    line.writeToDayLog();
+    emit logSignal(line.screenText);
 }

@@ -3,6 +3,7 @@
 #include "diskspace.h"
 #include "velmoraeventstore.h"
 #include "velmoralog.h"
+#include "velmorareceiverreport.h"
 
 #include <QHash>
 
@@ -73,7 +74,7 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
     if (free >= 0 && free < current.minFreeBytes) {
         if (!diskInForce) {
             diskInForce = true;
-            *lines << SVelmoraLogLine::tagged(kDiskReached, kLogError,
+            *lines << VelmoraReceiverReport::tagged(kDiskReached, kLogError,
                                               {store.spoolDirectory(), mebibytes(free),
                                                mebibytes(current.minFreeBytes)});
         }
@@ -92,7 +93,7 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
         if (pending >= current.maxPending) {
             if (!totalInForce) {
                 totalInForce = true;
-                *lines << SVelmoraLogLine::tagged(kTotalReached, kLogError,
+                *lines << VelmoraReceiverReport::tagged(kTotalReached, kLogError,
                                                   {QString::number(pending), QString::number(current.maxPending)});
             }
             continue;
@@ -100,7 +101,7 @@ QVector<bool> VelmoraBacklogGuard::admit(const QVector<SVelmoraMsg> &events, con
         if (perDevice.value() >= current.maxPendingPerDevice) {
             if (!devicesInForce.contains(device)) {
                 devicesInForce.insert(device);
-                *lines << SVelmoraLogLine::tagged(kDeviceReached, kLogError,
+                *lines << VelmoraReceiverReport::tagged(kDeviceReached, kLogError,
                                                   {device, QString::number(perDevice.value()),
                                                    QString::number(current.maxPendingPerDevice)});
             }
@@ -119,14 +120,14 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
         const qint64 free = freeBytes(store);
         if (free >= current.minFreeBytes + current.minFreeBytes / 10) {
             diskInForce = false;
-            *lines << SVelmoraLogLine::tagged(kDiskLeft, kLogInfo, {store.spoolDirectory(), mebibytes(free)});
+            *lines << VelmoraReceiverReport::tagged(kDiskLeft, kLogInfo, {store.spoolDirectory(), mebibytes(free)});
         }
     }
     if (totalInForce) {
         const int pending = store.pendingCount();
         if (pending <= resumeLevel(current.maxPending)) {
             totalInForce = false;
-            *lines << SVelmoraLogLine::tagged(kTotalLeft, kLogInfo,
+            *lines << VelmoraReceiverReport::tagged(kTotalLeft, kLogInfo,
                                               {QString::number(pending), QString::number(current.maxPending)});
         }
     }
@@ -136,7 +137,7 @@ void VelmoraBacklogGuard::recheck(const VelmoraEventStore &store, QVector<SVelmo
             ++device;
             continue;
         }
-        *lines << SVelmoraLogLine::tagged(kDeviceLeft, kLogInfo,
+        *lines << VelmoraReceiverReport::tagged(kDeviceLeft, kLogInfo,
                                           {*device, QString::number(pending),
                                            QString::number(current.maxPendingPerDevice)});
         device = devicesInForce.erase(device);

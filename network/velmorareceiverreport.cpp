@@ -47,7 +47,7 @@ const char kNetMsg[] = QT_TRANSLATE_NOOP("VelmoraNetworkServer", "[%1] NETMSG: %
 
 QString tag()
 {
-    return QString::fromLatin1(SVelmoraLogLine::kTag);
+    return QString::fromLatin1(VelmoraReceiverReport::kTag);
 }
 
 QString hex(const quint8 *bytes, int length)
@@ -62,27 +62,39 @@ QString hex(const QByteArray &bytes)
 
 } // namespace
 
+SVelmoraLogLine VelmoraReceiverReport::make(const char *screenTemplate, Screen screen, const char *fileTemplate,
+                                            int fileLevel, const QStringList &args)
+{
+    return SVelmoraLogLine::make("VelmoraNetworkServer", screenTemplate, screen, fileTemplate, fileLevel, args);
+}
+
+SVelmoraLogLine VelmoraReceiverReport::tagged(const char *text, int fileLevel, QStringList args)
+{
+    args.prepend(QString::fromLatin1(kTag));
+    return make(text, Screen::Translated, text, fileLevel, args);
+}
+
 QVector<SVelmoraLogLine> VelmoraReceiverReport::frameLines(const SVelmoraFrameOutcome &outcome,
                                                            const QString &peerAddress, quint16 peerPort)
 {
     QVector<SVelmoraLogLine> lines;
     const QStringList peer = {tag(), peerAddress, QString::number(peerPort)};
     if (outcome.problem == Problem::NotAFrame) {
-        lines << SVelmoraLogLine::make(kUnknownPacket, Screen::Translated, kUnknownPacket, kLogError,
+        lines << VelmoraReceiverReport::make(kUnknownPacket, Screen::Translated, kUnknownPacket, kLogError,
                                        QStringList(peer) << hex(outcome.bytes));
         return lines;
     }
     if (outcome.checksumMismatch) {
         const QStringList args = QStringList(peer) << QString::number(outcome.checksumCalculated)
                                                    << QString::number(outcome.checksumInFrame);
-        lines << SVelmoraLogLine::make(kCrcBadScreen, Screen::Translated, kCrcBadFile, kLogError, args);
+        lines << VelmoraReceiverReport::make(kCrcBadScreen, Screen::Translated, kCrcBadFile, kLogError, args);
     }
     if (outcome.problem == Problem::BadTail) {
-        lines << SVelmoraLogLine::make(kTailBad, Screen::Translated, kTailBad, kLogError, peer);
+        lines << VelmoraReceiverReport::make(kTailBad, Screen::Translated, kTailBad, kLogError, peer);
         return lines;
     }
     if (outcome.problem == Problem::DataTooShort) {
-        lines << SVelmoraLogLine::make(kUnknownPacket, Screen::Translated, kUnknownPacket, kLogError,
+        lines << VelmoraReceiverReport::make(kUnknownPacket, Screen::Translated, kUnknownPacket, kLogError,
                                        QStringList(peer) << hex(outcome.bytes));
         return lines;
     }
@@ -91,13 +103,13 @@ QVector<SVelmoraLogLine> VelmoraReceiverReport::frameLines(const SVelmoraFrameOu
                                                  << hex(outcome.deviceId.data(), VelmoraFrame::kIdSize);
     switch (outcome.kind) {
     case Kind::MacReply:
-        lines << SVelmoraLogLine::make(kMacLine, Screen::Translated, kMacLine, kLogError, device);
+        lines << VelmoraReceiverReport::make(kMacLine, Screen::Translated, kMacLine, kLogError, device);
         break;
     case Kind::DeviceAck:
-        lines << SVelmoraLogLine::make(kAckFrom, Screen::Translated, kAckFrom, kLogError, device);
+        lines << VelmoraReceiverReport::make(kAckFrom, Screen::Translated, kAckFrom, kLogError, device);
         break;
     case Kind::DeviceNak:
-        lines << SVelmoraLogLine::make(kNakFrom, Screen::Translated, kNakFrom, kLogError, device);
+        lines << VelmoraReceiverReport::make(kNakFrom, Screen::Translated, kNakFrom, kLogError, device);
         break;
     case Kind::PeriodicTest:
     case Kind::Alarm: {
@@ -108,8 +120,8 @@ QVector<SVelmoraLogLine> VelmoraReceiverReport::frameLines(const SVelmoraFrameOu
         const QStringList netMsg = {tag(), event.account, event.messageType, event.event,
                                     event.group, event.zone, event.time};
         const Screen screen = outcome.kind == Kind::PeriodicTest ? Screen::Translated : Screen::Untranslated;
-        lines << SVelmoraLogLine::make(kNetMsg, screen, nullptr, 0, netMsg)
-              << SVelmoraLogLine::make(nullptr, Screen::Hidden, kAckFrom, kLogError, device);
+        lines << VelmoraReceiverReport::make(kNetMsg, screen, nullptr, 0, netMsg)
+              << VelmoraReceiverReport::make(nullptr, Screen::Hidden, kAckFrom, kLogError, device);
         break;
     }
     case Kind::OtherType:
@@ -129,7 +141,7 @@ QString VelmoraReceiverReport::receivedPacket(const QString &peerAddress, quint1
     QString line;
     line.reserve(48 + peerAddress.size() + hexText.size());
     line += QLatin1Char('[');
-    line += QLatin1String(SVelmoraLogLine::kTag);
+    line += QLatin1String(VelmoraReceiverReport::kTag);
     line += QLatin1String("] Received packet from ");
     line += peerAddress;
     line += QLatin1Char(':');
@@ -142,65 +154,65 @@ QString VelmoraReceiverReport::receivedPacket(const QString &peerAddress, quint1
 
 SVelmoraLogLine VelmoraReceiverReport::listening(const QString &address, int port)
 {
-    return SVelmoraLogLine::tagged(kListening, kLogInfo, {address, QString::number(port)});
+    return VelmoraReceiverReport::tagged(kListening, kLogInfo, {address, QString::number(port)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::unableToListen(const QString &address, int port)
 {
-    return SVelmoraLogLine::tagged(kUnableToListen, kLogError, {address, QString::number(port)});
+    return VelmoraReceiverReport::tagged(kUnableToListen, kLogError, {address, QString::number(port)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::refusing(const QString &address, int port, const QString &reason, int count)
 {
-    return SVelmoraLogLine::tagged(kRefusing, kLogError,
+    return VelmoraReceiverReport::tagged(kRefusing, kLogError,
                                    {address, QString::number(port), reason, QString::number(count)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::acceptingAgain(const QString &address, int port, int count)
 {
-    return SVelmoraLogLine::tagged(kAcceptingAgain, kLogInfo,
+    return VelmoraReceiverReport::tagged(kAcceptingAgain, kLogInfo,
                                    {address, QString::number(port), QString::number(count)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::accepted(const QString &peerAddress, quint16 peerPort, int count)
 {
-    return SVelmoraLogLine::tagged(kAccepted, kLogInfo,
+    return VelmoraReceiverReport::tagged(kAccepted, kLogInfo,
                                    {peerAddress, QString::number(peerPort), QString::number(count)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::cannotSendMacRequest(const QString &peerAddress, quint16 peerPort)
 {
-    return SVelmoraLogLine::tagged(kCannotSendMacRequest, kLogError, {peerAddress, QString::number(peerPort)});
+    return VelmoraReceiverReport::tagged(kCannotSendMacRequest, kLogError, {peerAddress, QString::number(peerPort)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::disconnected(const QString &peerAddress, quint16 peerPort, int count)
 {
-    return SVelmoraLogLine::tagged(kDisconnected, kLogInfo,
+    return VelmoraReceiverReport::tagged(kDisconnected, kLogInfo,
                                    {peerAddress, QString::number(peerPort), QString::number(count)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::noiseLeftOut(const QString &peerAddress, quint16 peerPort, int reads,
                                                     qint64 bytes)
 {
-    return SVelmoraLogLine::tagged(kNoiseLeftOut, kLogError,
+    return VelmoraReceiverReport::tagged(kNoiseLeftOut, kLogError,
                                    {peerAddress, QString::number(peerPort), QString::number(reads),
                                     QString::number(bytes)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::closing(int count)
 {
-    return SVelmoraLogLine::tagged(kClosing, kLogError, {QString::number(count)});
+    return VelmoraReceiverReport::tagged(kClosing, kLogError, {QString::number(count)});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::stopped()
 {
-    return SVelmoraLogLine::tagged(kStopped, kLogError, {});
+    return VelmoraReceiverReport::tagged(kStopped, kLogError, {});
 }
 
 SVelmoraLogLine VelmoraReceiverReport::halfFrameExpired(const QString &peerAddress, quint16 peerPort,
                                                         int timeoutMs, const QByteArray &bytes)
 {
-    return SVelmoraLogLine::tagged(kHalfFrameExpired, kLogError,
+    return VelmoraReceiverReport::tagged(kHalfFrameExpired, kLogError,
                                    {peerAddress, QString::number(peerPort), QString::number(timeoutMs / 1000.0),
                                     hex(bytes)});
 }
@@ -208,6 +220,6 @@ SVelmoraLogLine VelmoraReceiverReport::halfFrameExpired(const QString &peerAddre
 SVelmoraLogLine VelmoraReceiverReport::notJournaled(const QString &peerAddress, quint16 peerPort, int count,
                                                     const QString &reason)
 {
-    return SVelmoraLogLine::tagged(kNotJournaled, kLogError,
+    return VelmoraReceiverReport::tagged(kNotJournaled, kLogError,
                                    {peerAddress, QString::number(peerPort), QString::number(count), reason});
 }

@@ -14,6 +14,17 @@ struct SVelmoraFrameOutcome;
 class VelmoraReceiverReport
 {
 public:
+    // Every line of the network receiver starts with "[net]".
+    static constexpr char kTag[] = "net";
+
+    // Both copies from the English templates, the window's translated in
+    // the receiver's context.
+    static SVelmoraLogLine make(const char *screenTemplate, SVelmoraLogLine::Screen screen,
+                                const char *fileTemplate, int fileLevel, const QStringList &args);
+    // Both copies of a template with the tag as %1 and args from %2 on; the
+    // window's copy translated.
+    static SVelmoraLogLine tagged(const char *text, int fileLevel, QStringList args);
+
     // The lines one decoded frame gives, in the order they are written.
     static QVector<SVelmoraLogLine> frameLines(const SVelmoraFrameOutcome &outcome, const QString &peerAddress,
                                                quint16 peerPort);

@@ -306,8 +306,9 @@ void VelmoraCom::publishLineState(const SVelmoraLineState &value)
     emit lineStateSignal(lineState);
 }
 
-void VelmoraCom::report(const VelmoraComReport &line)
+void VelmoraCom::report(const VelmoraComReport &report)
 {
-    VelmoraCommon_LogError(line.file);
-    emit logSignal(line.screen);
+    const SVelmoraLogLine line = report.line();
+    line.writeToDayLog();
+    emit logSignal(line.screenText);
 }

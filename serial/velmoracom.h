@@ -98,7 +98,7 @@ private:
     void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
     void setOutputState(Output output, SVelmoraLineState::Kind kind, const QString &reason = QString());
     void publishLineState(const SVelmoraLineState &next);
-    void report(const VelmoraComReport &line);
+    void report(const VelmoraComReport &report);
 
     VelmoraClock &clock;
     SVelmoraComSettings settings;

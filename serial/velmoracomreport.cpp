@@ -1,5 +1,7 @@
 #include "velmoracomreport.h"
 
+#include "velmoralog.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -17,6 +19,15 @@ VelmoraComReport::VelmoraComReport(Prefix prefix)
     : screen(QLatin1String(prefix == Short ? "[com]" : "[com] ")),
       file(screen)
 {
+}
+
+SVelmoraLogLine VelmoraComReport::line() const
+{
+    SVelmoraLogLine both;
+    both.screenText = screen;
+    both.fileText = file;
+    both.fileLevel = kLogError;
+    return both;
 }
 
 VelmoraComReport &VelmoraComReport::plain(const QString &text)

@@ -1,6 +1,8 @@
 #ifndef VELMORACOMREPORT_H
 #define VELMORACOMREPORT_H
 
+#include "svelmoralogline.h"
+
 #include <QString>
 
 // One log line of the serial worker in its two copies, the window's and the
@@ -19,6 +21,10 @@ public:
     VelmoraComReport &translatedOnScreenOnly(const char *source);
     // source with its %1 replaced by count.
     VelmoraComReport &translatedCount(const char *source, int count);
+
+    // Both copies as the program's one kind of log line, for the day log
+    // at the error level, as the serial worker has always written them.
+    SVelmoraLogLine line() const;
 
     QString screen;
     QString file;

@@ -8,8 +8,8 @@
         <translation>Тишина</translation>
     </message>
     <message>
-        <source>[%1] The operator silenced the alert: %2</source>
-        <translation>[%1] Оператор выключил звук тревоги: %2</translation>
+        <source>[%1] The operator silenced the alert raised at %2.</source>
+        <translation>[%1] Оператор выключил звук тревоги, поднятой в %2.</translation>
     </message>
     <message>
         <source>Alarms are not getting through since %1. %2</source>

@@ -1,3 +1,4 @@
+#include "velmoraclock.h"
 #include "velmoralog.h"
 
 #include <QtTest>
@@ -25,13 +26,22 @@ std::atomic<int> fakeReads{0};
 std::atomic<int> stepAfterReads{-1};
 std::atomic<qint64> stepTo{0};
 
-qint64 fakeClock()
+qint64 fakeSecondsRead()
 {
     const int read = ++fakeReads;
     if (read == stepAfterReads)
         fakeSeconds = stepTo.load();
     return fakeSeconds;
 }
+
+class FakeLogClock : public VelmoraClock
+{
+public:
+    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch()); }
+    qint64 monotonicMs() const override { return 0; }
+    qint64 msecsSinceEpoch() const override { return fakeSecondsRead() * 1000; }
+};
+const FakeLogClock fakeClock;
 
 // Local midnight of 31 January 2015, as seconds since the epoch.
 qint64 localMidnight()
@@ -244,7 +254,7 @@ void TestVelmoraLog::dayChange()
     const qint64 midnight = localMidnight();
     const QString before = logDir() + QStringLiteral("20150131_Lumari.log");
     const QString after = logDir() + QStringLiteral("20150201_Lumari.log");
-    VelmoraCommon_SetLogClock(fakeClock);
+    VelmoraCommon_SetLogClock(&fakeClock);
 
     fakeSeconds = midnight - 2;
     stepAfterReads = -1;
@@ -294,7 +304,7 @@ void TestVelmoraLog::movedOrRemovedFileIsStartedAfresh()
 void TestVelmoraLog::batchedLinesReachTheirDaysFiles()
 {
     const qint64 midnight = localMidnight();
-    VelmoraCommon_SetLogClock(fakeClock);
+    VelmoraCommon_SetLogClock(&fakeClock);
     stepAfterReads = -1;
     {
         const VelmoraLogBatch outer;

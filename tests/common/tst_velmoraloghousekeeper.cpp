@@ -1,3 +1,4 @@
+#include "velmoraclock.h"
 #include "velmoralog.h"
 #include "velmoralogcompressor.h"
 #include "velmoraloghousekeeper.h"
@@ -19,10 +20,15 @@
 namespace {
 
 qint64 fakeNow = 0;
-qint64 fakeClock()
+// The day log's clock, set by the test to the moment it needs.
+class FakeLogClock : public VelmoraClock
 {
-    return fakeNow;
-}
+public:
+    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch()); }
+    qint64 monotonicMs() const override { return 0; }
+    qint64 msecsSinceEpoch() const override { return fakeNow * 1000; }
+};
+const FakeLogClock fakeClock;
 
 qint64 at(const char *localTime)
 {
@@ -100,7 +106,7 @@ private slots:
     {
         dir = std::make_unique<QTemporaryDir>();
         VelmoraCommon_LogInit(logDir(), kLogDebug);
-        VelmoraCommon_SetLogClock(fakeClock);
+        VelmoraCommon_SetLogClock(&fakeClock);
         VelmoraCommon_SetLogSuspended(false);
     }
     void cleanup()

@@ -3,6 +3,7 @@
 #include "serialindexmaps.h"
 #include "velmoralog.h"
 
+#include <QDateTime>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,9 +15,12 @@ namespace {
 
 constexpr qint64 kFixedLogDay = 1700000000; // one day's file for the whole run
 
-qint64 fixedLogClock()
+// Never moved, and never destroyed: the day log may be written to until the
+// process ends.
+const VelmoraClock &fixedLogClock()
 {
-    return kFixedLogDay;
+    static const auto *clock = new VelmoraManualClock(QDateTime::fromSecsSinceEpoch(kFixedLogDay));
+    return *clock;
 }
 
 QTemporaryDir &logDirectory()
@@ -144,7 +148,7 @@ QByteArray testEventLine(int number)
 
 void setUpDayLog()
 {
-    VelmoraCommon_SetLogClock(fixedLogClock);
+    VelmoraCommon_SetLogClock(&fixedLogClock());
     VelmoraCommon_LogInit(logDirectory().path() + QLatin1Char('/'), kLogError);
 }
 

@@ -4,19 +4,13 @@
 
 #include <QCoreApplication>
 
-namespace {
-
-const char kTranslationContext[] = "VelmoraNetworkServer";
-
-} // namespace
-
-SVelmoraLogLine SVelmoraLogLine::make(const char *screenTemplate, Screen screen,
+SVelmoraLogLine SVelmoraLogLine::make(const char *context, const char *screenTemplate, Screen screen,
                                       const char *fileTemplate, int fileLevel, const QStringList &args)
 {
     SVelmoraLogLine line;
     if (screenTemplate && screen != Screen::Hidden) {
         const QString text = screen == Screen::Translated
-            ? QCoreApplication::translate(kTranslationContext, screenTemplate)
+            ? QCoreApplication::translate(context, screenTemplate)
             : QString::fromLatin1(screenTemplate);
         line.screenText = fill(text, args);
     }
@@ -25,12 +19,6 @@ SVelmoraLogLine SVelmoraLogLine::make(const char *screenTemplate, Screen screen,
         line.fileLevel = fileLevel;
     }
     return line;
-}
-
-SVelmoraLogLine SVelmoraLogLine::tagged(const char *text, int fileLevel, QStringList args)
-{
-    args.prepend(QString::fromLatin1(kTag));
-    return make(text, Screen::Translated, text, fileLevel, args);
 }
 
 QString SVelmoraLogLine::fill(const QString &text, const QStringList &args)
