@@ -99,7 +99,7 @@ void VelmoraCom::startWith(const SVelmoraComSettings &value)
     chooser.reset(hasFallback());
     sender->setPort(*port);
     SVelmoraLineState next = lineState;
-    next.fallbackName = settings.fallbackName;
+    next.fallbackName = hasFallback() ? settings.fallbackName : QString();
     next.onFallback = false;
     if (!hasFallback()) {
         next.fallbackKind = SVelmoraLineState::PortClosed;

@@ -80,7 +80,11 @@ public slots:
 private:
     using Output = VelmoraOutputChooser::Output;
 
-    bool hasFallback() const { return !settings.fallbackName.isEmpty(); }
+    // A fallback named as the primary is the same device: none.
+    bool hasFallback() const
+    {
+        return !settings.fallbackName.isEmpty() && settings.fallbackName != settings.portName;
+    }
     VelmoraComPort *portOf(Output output) const { return output == Output::Primary ? port : fallbackPort; }
     VelmoraKeepalive *keepaliveOf(Output output) const
     {

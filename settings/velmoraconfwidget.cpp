@@ -219,6 +219,11 @@ void VelmoraConfWidget::applySlot()
         return;
     }
     const QString fallbackName = fallbackElement->lineEdit()->text().trimmed();
+    if (fallbackName == comName) {
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                             tr("The fallback output has to be another port or address than \"COM:\"."));
+        return;
+    }
     for (const QString &name : {comName, fallbackName}) {
         TcpAddress address;
         std::string reason;

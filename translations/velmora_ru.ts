@@ -123,6 +123,10 @@
 <context>
     <name>VelmoraConfWidget</name>
     <message>
+        <source>The fallback output has to be another port or address than &quot;COM:&quot;.</source>
+        <translation>Резервный выход должен быть другим портом или адресом, чем «COM-порт».</translation>
+    </message>
+    <message>
         <source>ACK wait (ms):</source>
         <translation>Ожидание ACK (мс):</translation>
     </message>

@@ -748,6 +748,7 @@ private slots:
         QVERIFY(model->cellText(0, VelmoraHeldEventsModel::LineColumn).endsWith(QStringLiteral("<14>")));
         QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: not answering since ")),
                                  kSettle);
+        QCOMPARE(events->lineStateLabel()->text(), window->lineStateText()->text());
         QVERIFY(!events->sendAgainButton()->isEnabled());
 
         comPort->setAcknowledging(true);

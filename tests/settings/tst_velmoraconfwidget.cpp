@@ -446,15 +446,22 @@ private slots:
     void unusableNameRefused_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("fallback");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no port") << "tcp://10.0.0.5" << "\"tcp://10.0.0.5\" is not a valid address.";
-        QTest::newRow("port too high") << "tcp://10.0.0.5:70000" << "\"tcp://10.0.0.5:70000\" is not a valid address.";
-        QTest::newRow("junk host") << "TCP://a b:1025" << "\"TCP://a b:1025\" is not a valid address.";
-        QTest::newRow("nothing") << "" << "Choose or type the port name.";
+        QTest::newRow("no port") << "tcp://10.0.0.5" << "" << "\"tcp://10.0.0.5\" is not a valid address.";
+        QTest::newRow("port too high") << "tcp://10.0.0.5:70000" << ""
+                                       << "\"tcp://10.0.0.5:70000\" is not a valid address.";
+        QTest::newRow("junk host") << "TCP://a b:1025" << "" << "\"TCP://a b:1025\" is not a valid address.";
+        QTest::newRow("nothing") << "" << "" << "Choose or type the port name.";
+        QTest::newRow("fallback without a port") << "COM1" << "tcp://10.0.0.5"
+                                                 << "\"tcp://10.0.0.5\" is not a valid address.";
+        QTest::newRow("fallback the same as the port") << "COM1" << "COM1"
+                                                       << "The fallback output has to be another port";
     }
     void unusableNameRefused()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, fallback);
         QFETCH(QString, message);
         QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/conf")));
         QCOMPARE(VelmoraCommon_WriteConf(VelmoraCommon_GetConf(), confPath()), 1);
@@ -463,6 +470,7 @@ private slots:
         panel->loadConf();
         panel->show();
         panel->comNameRow()->comboBox()->setEditText(typed);
+        panel->fallbackRow()->lineEdit()->setText(fallback);
         NextBoxAnswer answer([](QMessageBox *box) { box->accept(); });
         QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
 
