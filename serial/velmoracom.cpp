@@ -5,31 +5,11 @@
 #include "velmoraeventsender.h"
 #include "velmoraheldevents.h"
 #include "velmorakeepalive.h"
+#include "velmoralinestates.h"
 #include "velmoralog.h"
 #include "velmorametrics.h"
 
 #include <QCoreApplication>
-
-namespace {
-
-VelmoraMetrics::LineState metricsLineState(SVelmoraLineState::Kind kind)
-{
-    switch (kind) {
-    case SVelmoraLineState::PortClosed:
-        return VelmoraMetrics::LineState::PortClosed;
-    case SVelmoraLineState::PortOpen:
-        return VelmoraMetrics::LineState::PortOpen;
-    case SVelmoraLineState::Answering:
-        return VelmoraMetrics::LineState::Answering;
-    case SVelmoraLineState::NotAnswering:
-        return VelmoraMetrics::LineState::NotAnswering;
-    case SVelmoraLineState::RefusingEvents:
-        return VelmoraMetrics::LineState::LineFault;
-    }
-    return VelmoraMetrics::LineState::PortClosed;
-}
-
-} // namespace
 
 VelmoraCom::VelmoraCom(VelmoraClock &clockToUse, QObject *parent)
     : QObject(parent),
@@ -39,9 +19,10 @@ VelmoraCom::VelmoraCom(VelmoraClock &clockToUse, QObject *parent)
       held(new VelmoraHeldEvents(clock, settings, this)),
       sender(new VelmoraEventSender(clock, *port, *held, settings, this)),
       keepalive(new VelmoraKeepalive(clock, *port, *held, settings, this)),
-      fallbackKeepalive(new VelmoraKeepalive(clock, *fallbackPort, *held, fallbackSettings, this))
+      fallbackKeepalive(new VelmoraKeepalive(clock, *fallbackPort, *held, fallbackSettings, this)),
+      lineStates(new VelmoraLineStates(clock, this))
 {
-    lineState.reason = QCoreApplication::translate("VelmoraCom", "not opened yet");
+    connect(lineStates, &VelmoraLineStates::changedSignal, this, &VelmoraCom::lineStateSignal);
 
     for (const Output output : {Output::Primary, Output::Fallback}) {
         VelmoraComPort *outputPort = portOf(output);
@@ -53,7 +34,7 @@ VelmoraCom::VelmoraCom(VelmoraClock &clockToUse, QObject *parent)
                 [this, output](const QString &reason) { portClosed(output, reason); });
         connect(outputKeepalive, &VelmoraKeepalive::lineGoneSignal, outputPort, &VelmoraComPort::lose);
         connect(outputKeepalive, &VelmoraKeepalive::lineStateSignal, this,
-                [this, output](SVelmoraLineState::Kind kind) { setOutputState(output, kind); });
+                [this, output](SVelmoraLineState::Kind kind) { lineStates->setKind(output, kind); });
         connect(outputKeepalive, &VelmoraKeepalive::acknowledgedSignal, this, [this, output] { outputAnswered(output); });
         connect(outputKeepalive, &VelmoraKeepalive::unansweredSignal, this,
                 [this, output] { outputAbsent(output, false); });
@@ -64,8 +45,9 @@ VelmoraCom::VelmoraCom(VelmoraClock &clockToUse, QObject *parent)
     connect(sender, &VelmoraEventSender::reportSignal, this, &VelmoraCom::report);
 
     connect(sender, &VelmoraEventSender::lineStateSignal, this,
-            [this](SVelmoraLineState::Kind kind) { setOutputState(chooser.inUse(), kind); });
-    connect(held, &VelmoraHeldEvents::setAsideChangedSignal, this, [this] { publishLineState(lineState); });
+            [this](SVelmoraLineState::Kind kind) { lineStates->setKind(chooser.inUse(), kind); });
+    connect(held, &VelmoraHeldEvents::setAsideChangedSignal, this,
+            [this] { lineStates->setSetAside(held->queue().setAsideCount()); });
 
     connect(sender, &VelmoraEventSender::lineGoneSignal, this, [this] { portInUse()->lose(); });
     connect(sender, &VelmoraEventSender::acknowledgedSignal, this, [this] {
@@ -81,8 +63,11 @@ VelmoraCom::~VelmoraCom() = default;
 void VelmoraCom::setEventStore(VelmoraEventStore *store)
 {
     held->setEventStore(store);
-    lineState.setAside = held->queue().setAsideCount();
-    emit lineStateSignal(lineState);
+    const int setAside = held->queue().setAsideCount();
+    const bool changed = setAside != lineStates->current().setAside;
+    lineStates->setSetAside(setAside);
+    if (!changed)
+        lineStates->announce();
 }
 
 void VelmoraCom::setSettings(const SVelmoraComSettings &value)
@@ -98,15 +83,7 @@ void VelmoraCom::startWith(const SVelmoraComSettings &value)
     setSettings(value);
     chooser.reset(hasFallback());
     sender->setPort(*port);
-    SVelmoraLineState next = lineState;
-    next.fallbackName = hasFallback() ? settings.fallbackName : QString();
-    next.onFallback = false;
-    if (!hasFallback()) {
-        next.fallbackKind = SVelmoraLineState::PortClosed;
-        next.fallbackSince = QDateTime();
-        next.fallbackReason.clear();
-    }
-    publishLineState(next);
+    lineStates->setFallback(hasFallback() ? settings.fallbackName : QString());
     const bool primaryOpened = port->start();
     const bool fallbackOpened = hasFallback() && fallbackPort->start();
     // The devices are refused only while no output at all could open.
@@ -188,7 +165,7 @@ void VelmoraCom::setHeldRowsWanted(bool wanted)
 void VelmoraCom::portOpened(Output output)
 {
     emit portReadySignal();
-    setOutputState(output, SVelmoraLineState::PortOpen);
+    lineStates->setKind(output, SVelmoraLineState::PortOpen);
     VelmoraKeepalive *outputKeepalive = keepaliveOf(output);
     outputKeepalive->restart();
     if (chooser.inUse() != output) {
@@ -211,7 +188,7 @@ void VelmoraCom::portClosed(Output output, const QString &reason)
     keepaliveOf(output)->stop();
     if (chooser.inUse() == output)
         sender->stopRetry();
-    setOutputState(output, SVelmoraLineState::PortClosed, reason);
+    lineStates->setKind(output, SVelmoraLineState::PortClosed, reason);
     if (!stopping)
         outputAbsent(output, true);
 }
@@ -261,49 +238,16 @@ void VelmoraCom::switched(VelmoraOutputChooser::Switch why)
                .plain(portOf(output)->name())
                .plain(QStringLiteral(": "))
                .translated(reason)
-               .plain(why == Switch::PrimaryClosed ? QStringLiteral(" (") + lineState.reason + QLatin1Char(')')
+               .plain(why == Switch::PrimaryClosed ? QStringLiteral(" (") + lineStates->current().reason + QLatin1Char(')')
                                                    : QString()));
     sender->setPort(*portOf(output));
-    SVelmoraLineState next = lineState;
-    next.onFallback = output == Output::Fallback;
-    publishLineState(next);
+    lineStates->setOutputInUse(output);
     // An output that just answered a keepalive goes on from its keepalive;
     // the fallback, known to answer, takes the held events at once.
     if (why == Switch::PrimaryNotAnswering || why == Switch::PrimaryClosed) {
         held->queue().portOpened();
         sender->continueSending(true);
     }
-}
-
-void VelmoraCom::setLineState(SVelmoraLineState::Kind kind, const QString &reason)
-{
-    setOutputState(Output::Primary, kind, reason);
-}
-
-void VelmoraCom::setOutputState(Output output, SVelmoraLineState::Kind kind, const QString &reason)
-{
-    SVelmoraLineState next = lineState;
-    SVelmoraLineState::Kind &nextKind = output == Output::Primary ? next.kind : next.fallbackKind;
-    QDateTime &nextSince = output == Output::Primary ? next.since : next.fallbackSince;
-    QString &nextReason = output == Output::Primary ? next.reason : next.fallbackReason;
-    if (kind != nextKind) {
-        nextKind = kind;
-        nextSince = clock.now();
-    }
-    nextReason = kind == SVelmoraLineState::PortClosed ? reason : QString();
-    publishLineState(next);
-}
-
-void VelmoraCom::publishLineState(const SVelmoraLineState &value)
-{
-    SVelmoraLineState next = value;
-    next.setAside = held->queue().setAsideCount();
-    if (next == lineState)
-        return;
-    lineState = next;
-    VelmoraMetrics::instance().setLineState(metricsLineState(lineState.kindInUse()));
-    VelmoraMetrics::instance().eventsSetAside.set(next.setAside);
-    emit lineStateSignal(lineState);
 }
 
 void VelmoraCom::report(const VelmoraComReport &report)

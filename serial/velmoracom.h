@@ -18,13 +18,15 @@ class VelmoraEventSender;
 class VelmoraEventStore;
 class VelmoraHeldEvents;
 class VelmoraKeepalive;
+class VelmoraLineStates;
 
 // The serial worker: lives in the serial thread and runs, one after another,
 // the opens, closes, event exchanges and keepalive exchanges, so none of them
 // overlaps. Its parts each do one job: the port's life (VelmoraComPort), the
 // held and set-aside events (VelmoraHeldEvents), the event exchanges and
 // their retries (VelmoraEventSender) and the keepalive (VelmoraKeepalive);
-// the worker takes the requests, keeps the line's state and writes the log.
+// the worker takes the requests, keeps the line's state (VelmoraLineStates)
+// and writes the log.
 // With a fallback output configured it has a second port and keepalive, and
 // its output chooser (VelmoraOutputChooser) says which of the two the events
 // go to; without one, the second pair is never opened.
@@ -99,9 +101,6 @@ private:
     void outputAnswered(Output output);
     void outputAbsent(Output output, bool closed);
     void switched(VelmoraOutputChooser::Switch why);
-    void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
-    void setOutputState(Output output, SVelmoraLineState::Kind kind, const QString &reason = QString());
-    void publishLineState(const SVelmoraLineState &next);
     void report(const VelmoraComReport &report);
 
     VelmoraClock &clock;
@@ -114,10 +113,10 @@ private:
     VelmoraEventSender *sender = nullptr;
     VelmoraKeepalive *keepalive = nullptr;
     VelmoraKeepalive *fallbackKeepalive = nullptr;
+    VelmoraLineStates *lineStates = nullptr;
     VelmoraOutputChooser chooser;
     // Both ports close on a stop request; that is no absence to switch on.
     bool stopping = false;
-    SVelmoraLineState lineState;
 };
 
 #endif // VELMORACOM_H
