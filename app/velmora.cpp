@@ -162,6 +162,8 @@ int Velmora::createStatusBar()
     mainStatusBar->addWidget(heldEventsLabel, 0);
     lineStateLabel = new QLabel(this);
     mainStatusBar->addWidget(lineStateLabel, 0);
+    standbyLabel = new QLabel(this);
+    mainStatusBar->addWidget(standbyLabel, 0);
     setStatusBar(mainStatusBar);
     return 1;
 }
@@ -318,6 +320,12 @@ void Velmora::showAlert()
     alertBannerWidget->show();
 }
 
+void Velmora::setStandby(bool standby)
+{
+    if (standbyLabel)
+        standbyLabel->setText(standby ? tr("Standby: another instance holds the journal's lease") : QString());
+}
+
 void Velmora::addDevicesAction()
 {
     devicesAction = new QAction(tr("Devices"), toolBar);
@@ -356,5 +364,8 @@ QStringList Velmora::statusTexts() const
 {
     if (!connectionsLabel || !heldEventsLabel || !lineStateLabel)
         return {};
-    return {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
+    QStringList texts = {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
+    if (standbyLabel && !standbyLabel->text().isEmpty())
+        texts.prepend(standbyLabel->text());
+    return texts;
 }

@@ -92,6 +92,9 @@ public slots:
     void setConnectionCount(int count);
     void setHeldCount(int count);
     void setLineState(const SVelmoraLineState &state);
+    // Another instance holds the shared journal's lease: the status bar
+    // says so until this one takes it.
+    void setStandby(bool standby);
     // Passed on to the Events and Devices windows when they exist.
     void heldRowsSlot(const SVelmoraHeldRows &rows);
     void deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot);
@@ -126,6 +129,7 @@ private:
     VelmoraDevicesWindow *devicesWindow = nullptr;
     VelmoraConfWidget *confWidget = nullptr;
     QStatusBar *mainStatusBar = nullptr;
+    QLabel *standbyLabel = nullptr;
     QLabel *connectionsLabel = nullptr;
     QLabel *heldEventsLabel = nullptr;
     QLabel *lineStateLabel = nullptr;

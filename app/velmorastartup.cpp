@@ -1,51 +1,44 @@
 #include "velmorastartup.h"
 
-#include "diskspace.h"
 #include "serialindexmaps.h"
 #include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
+#include "velmoraapplicationfolder.h"
 #include "velmoraclock.h"
 #include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
 #include "velmoraeventjournal.h"
-#include "velmorainstancelock.h"
 #include "velmorajournaldamagenotice.h"
+#include "velmorametrics.h"
 #include "velmoralog.h"
 #include "velmoraloghousekeeper.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
 #include "velmoraprogram.h"
 #include "velmoraservicewatchdog.h"
+#include "velmorasharedjournal.h"
 #include "velmorastatusendpoint.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QSysInfo>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
-const char kInstanceLockFileName[] = "Lumari.lock";
 const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
 // The start-up texts were first the window's, and are translated there.
 const char kTranslationContext[] = "Velmora";
 
-const int kLogThreshold = kLogDebug;
 const int kStatusIntervalMs = 1000;
-
-void makeDirectory(const QString &path)
-{
-    if (!QDir(path).exists())
-        QDir().mkpath(path);
-}
 
 } // namespace
 
@@ -58,15 +51,7 @@ VelmoraStartup::VelmoraStartup(Velmora &mainWindow, VelmoraClock &programClock, 
 {
 }
 
-// The program itself ends without this; a start-up made and dropped (as
-// tests do) stops the housekeeping thread it started.
-VelmoraStartup::~VelmoraStartup()
-{
-    if (logHousekeepingThread) {
-        logHousekeepingThread->quit();
-        logHousekeepingThread->wait();
-    }
-}
+VelmoraStartup::~VelmoraStartup() = default;
 
 void VelmoraStartup::setApplicationDirectory(const QString &directory)
 {
@@ -83,16 +68,12 @@ int VelmoraStartup::run()
     registerVelmoraMsgType();
     window.setApplicationDirectory(appDirectory);
 
-    // The day log's stamps and days come from the program's clock too.
-    VelmoraCommon_SetLogClock(&clock);
-    const QString logDirectory = VelmoraProgram::logDirectory(appDirectory);
-    makeDirectory(logDirectory);
-    if (VelmoraCommon_LogInit(logDirectory, kLogThreshold) == -1) {
-        showStartupWarning(
-            QStringLiteral("Невозможно инициализировать log-file! Запустите программу с правами администратора!"),
-            false);
+    folder = new VelmoraApplicationFolder(
+        appDirectory,
+        [this](const char *sourceText, bool isError, const QStringList &args) { report(sourceText, isError, args); },
+        [this](const QString &text, bool alsoToDayLog) { showStartupWarning(text, alsoToDayLog); }, this);
+    if (folder->openDayLog(clock) == -1)
         return -1;
-    }
 
     if (window.initGui() != 1) {
         VelmoraCommon_LogInfo(QStringLiteral("[%1] Can not init gui...").arg(VelmoraProgram::name()));
@@ -103,12 +84,20 @@ int VelmoraStartup::run()
     VelmoraCommon_LogInfo(QStringLiteral("[%1] Starting...").arg(VelmoraProgram::name()));
     report(QT_TRANSLATE_NOOP("Velmora", "[%1] Initialization log file was successfull."), false);
 
-    if (lockApplicationDirectory() == -1 || loadConfiguration() == -1)
+    if (folder->lock() == -1 || folder->loadConfiguration() == -1)
         return -1;
-    startLogHousekeeping();
+    connect(folder->makeLogHousekeeper(), &VelmoraLogHousekeeper::logSignal, &window, &Velmora::Put2Log,
+            Qt::QueuedConnection);
+    folder->startLogHousekeeping();
 
-    openEventJournal();
-    reportJournalDamage();
+    const QString sharedJournalConnection = VelmoraCommon_GetConf()->journal;
+    if (sharedJournalConnection.isEmpty()) {
+        journal = folder->openEventJournal();
+        store = journal;
+        reportJournalDamage();
+    } else if (openSharedJournal(sharedJournalConnection) == -1) {
+        return -1;
+    }
 
     // The serial worker first: it holds the journal's pending events before
     // any new one arrives. Every connection is made before either worker
@@ -123,8 +112,7 @@ int VelmoraStartup::run()
     }
     wire();
 
-    applyComSettings();
-    listen();
+    startServing();
     startStatusEndpoint();
 
     statusTimer = new QTimer(this);
@@ -185,66 +173,6 @@ void VelmoraStartup::report(const char *sourceText, bool isError, const QStringL
     line.writeToDayLog();
 }
 
-int VelmoraStartup::lockApplicationDirectory()
-{
-    const QString spoolDirectory = VelmoraProgram::spoolDirectory(appDirectory);
-    makeDirectory(spoolDirectory);
-    instanceLock = std::make_unique<VelmoraInstanceLock>(spoolDirectory + QLatin1String(kInstanceLockFileName));
-    switch (instanceLock->tryLock()) {
-    case VelmoraInstanceLock::Locked:
-        return 1;
-    case VelmoraInstanceLock::HeldElsewhere: {
-        const char *text = QT_TRANSLATE_NOOP(
-            "Velmora",
-            "Lumari is already running in %1. This copy ends without touching its journal or its settings.");
-        const QString directory = QDir::toNativeSeparators(appDirectory);
-        VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(VelmoraProgram::name())
-                               + QString::fromLatin1(text).arg(directory));
-        showStartupWarning(QCoreApplication::translate(kTranslationContext, text).arg(directory), false);
-        return -1;
-    }
-    case VelmoraInstanceLock::Failed:
-        break;
-    }
-    // The spool cannot be used at all, so neither can the journal, which
-    // says so next and is retried by every event; the program runs as it
-    // does without a journal.
-    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Can not lock the application directory: %2."), true,
-           {instanceLock->errorString()});
-    return 1;
-}
-
-int VelmoraStartup::loadConfiguration()
-{
-    makeDirectory(VelmoraProgram::confDirectory(appDirectory));
-    const QString confPath = VelmoraProgram::confFilePath(appDirectory);
-    SVelmoraConf *conf = VelmoraCommon_GetConf();
-    QStringList fallbackFields;
-    if (VelmoraCommon_ReadConf(confPath, conf, &fallbackFields) == 0) {
-        if (!fallbackFields.isEmpty())
-            report(QT_TRANSLATE_NOOP("Velmora",
-                                     "[%1] Settings read from %2; default or replacement values used for: %3."),
-                   true, {confPath, fallbackFields.join(QStringLiteral(", "))});
-        return 1;
-    }
-    VelmoraCommon_SetDefaultConf(conf);
-    // A file that is there but could not be read or is not ours is the
-    // user's data: it is kept as Lumari.conf.bak before the defaults
-    // replace it, and left alone when even that copy cannot be made.
-    if (VelmoraCommon_BackupConf(confPath) != 1) {
-        report(QT_TRANSLATE_NOOP("Velmora",
-                                 "[%1] Can not keep a copy of %2; it is left as it is and the default settings are used."),
-               true, {confPath});
-        return 1;
-    }
-    if (VelmoraCommon_WriteConf(conf, confPath) == -1) {
-        showStartupWarning(QStringLiteral("Невозможно получить настройки! Запустите программу с правами администратора!"),
-                           true);
-        return -1;
-    }
-    return 1;
-}
-
 void VelmoraStartup::showStartupWarning(const QString &text, bool alsoToDayLog)
 {
     if (startupBoxes) {
@@ -257,26 +185,90 @@ void VelmoraStartup::showStartupWarning(const QString &text, bool alsoToDayLog)
         VelmoraCommon_LogError(QStringLiteral("[%1] ").arg(VelmoraProgram::name()) + text);
 }
 
-int VelmoraStartup::openEventJournal()
+int VelmoraStartup::openSharedJournal(const QString &connectionString)
 {
-    const QString spoolDirectory = VelmoraProgram::spoolDirectory(appDirectory);
-    makeDirectory(spoolDirectory);
-    // Lives as long as the threads that use it, which is the process.
-    journal = new VelmoraEventJournal(spoolDirectory);
-    if (journal->open())
-        return 1;
-    // The program still runs: the journal retries on every append, and until
-    // one succeeds the devices get no ACK and keep their events.
-    report(QT_TRANSLATE_NOOP("Velmora",
-                             "[%1] Can not open the event journal: %2. Devices get no ACK until it can be written."),
-           true, {journal->errorString()});
-    return -1;
+    // Lives as long as the threads that use its store, which is the process.
+    sharedJournal = new VelmoraSharedJournal(clock);
+    const QString owner = QStringLiteral("%1:%2:%3")
+                              .arg(QSysInfo::machineHostName())
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(QDir::toNativeSeparators(appDirectory));
+    if (!sharedJournal->start(connectionString, owner)) {
+        const char *text = QT_TRANSLATE_NOOP("Velmora", "[%1] Can not use the event journal in PostgreSQL: %2.");
+        report(text, true, {sharedJournal->errorString()});
+        showStartupWarning(SVelmoraLogLine::fill(QCoreApplication::translate(kTranslationContext, text),
+                                                 {VelmoraProgram::name(), sharedJournal->errorString()}),
+                           false);
+        return -1;
+    }
+    store = sharedJournal->store();
+    standby = true;
+    connect(sharedJournal, &VelmoraSharedJournal::activeSignal, this, &VelmoraStartup::becomeActive);
+    connect(sharedJournal, &VelmoraSharedJournal::standbySignal, this, &VelmoraStartup::becomeStandby);
+    connect(sharedJournal, &VelmoraSharedJournal::databaseSignal, this, &VelmoraStartup::reportDatabase);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: waiting for the lease of the event journal in PostgreSQL."),
+           false);
+    window.setStandby(true);
+    return 1;
+}
+
+void VelmoraStartup::startServing()
+{
+    if (standby)
+        return;
+    applyComSettings();
+    listen();
+}
+
+void VelmoraStartup::becomeActive(int sentBefore)
+{
+    standby = false;
+    window.setStandby(false);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Active: this instance holds the journal's lease; events to send: %2."),
+           false, {QString::number(store->pendingCount())});
+    if (sentBefore > 0) {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] %2 of them had been sent before the takeover and may reach the "
+                                            "monitoring software twice."),
+               true, {QString::number(sentBefore)});
+    }
+    // Queued ahead of the start request, so the port opens on the events
+    // the store holds now.
+    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::reloadHeldSlot, Qt::QueuedConnection);
+    receiverStoppedForPort = false;
+    startServing();
+}
+
+void VelmoraStartup::becomeStandby(const QString &reason)
+{
+    // The store and the line's gate refuse already; this closes the rest.
+    standby = true;
+    emit networkStopSignal();
+    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::dropHeldSlot, Qt::QueuedConnection);
+    window.setStandby(true);
+    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: %2. Devices are disconnected and the line is closed until "
+                                        "this instance holds the lease again."),
+           true, {reason});
+}
+
+void VelmoraStartup::reportDatabase(bool lost, const QString &reason)
+{
+    if (lost) {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database does not answer: %2. Devices get no ACK "
+                                            "until it does."),
+               true, {reason});
+    } else {
+        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database answers again."), false);
+    }
 }
 
 int VelmoraStartup::startComThread()
 {
     comThread = new VelmoraComThread(clock);
-    comThread->setEventStore(journal);
+    comThread->setEventStore(store);
+    if (sharedJournal) {
+        VelmoraSharedJournal *shared = sharedJournal;
+        comThread->setOutputGate([shared] { return shared->holdsLease(); });
+    }
     comThread->startWorker();
     return comThread->worker() ? 1 : -1;
 }
@@ -301,7 +293,7 @@ void VelmoraStartup::applyComSettings()
 int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
-    networkThread->setEventStore(journal);
+    networkThread->setEventStore(store);
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;
 }
@@ -316,12 +308,14 @@ void VelmoraStartup::applySettings()
 {
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
-    // every stop arrives before its start.
-    listen();
+    // every stop arrives before its start. A standby starts neither.
+    if (!standby)
+        listen();
     receiverStoppedForPort = false;
     emit comStopSignal();
-    applyComSettings();
-    logKeepDays = VelmoraCommon_GetConf()->logDays;
+    if (!standby)
+        applyComSettings();
+    folder->setLogKeepDays(VelmoraCommon_GetConf()->logDays);
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 }
 
@@ -333,7 +327,7 @@ void VelmoraStartup::comStopped()
 
 void VelmoraStartup::comReady()
 {
-    if (!receiverStoppedForPort)
+    if (!receiverStoppedForPort || standby)
         return;
     receiverStoppedForPort = false;
     listen();
@@ -355,25 +349,10 @@ void VelmoraStartup::setHeldRowsWanted(bool byWindow, bool wanted)
     QMetaObject::invokeMethod(com, [com, anyWants] { com->setHeldRowsWanted(anyWants); }, Qt::QueuedConnection);
 }
 
-void VelmoraStartup::startLogHousekeeping()
-{
-    VelmoraLogHousekeeper::Settings settings;
-    settings.directory = VelmoraProgram::logDirectory(appDirectory);
-    settings.journalFloorBytes = DiskSpace::kJournalFloorBytes;
-    settings.freeSpace = [](const QString &directory) { return DiskSpace::freeBytes(directory, nullptr); };
-    logKeepDays = VelmoraCommon_GetConf()->logDays;
-    settings.keepDays = [this] { return logKeepDays.load(); };
-    logHousekeepingThread = new QThread(this);
-    auto *housekeeper = new VelmoraLogHousekeeper(settings);
-    housekeeper->moveToThread(logHousekeepingThread);
-    connect(logHousekeepingThread, &QThread::started, housekeeper, &VelmoraLogHousekeeper::start);
-    connect(logHousekeepingThread, &QThread::finished, housekeeper, &QObject::deleteLater);
-    connect(housekeeper, &VelmoraLogHousekeeper::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
-    logHousekeepingThread->start(QThread::LowestPriority);
-}
-
 void VelmoraStartup::reportJournalDamage()
 {
+    if (!journal)
+        return;
     const VelmoraEventJournal::Damage damage = journal->damageFound();
     if (damage.records == 0)
         return;

@@ -14,9 +14,11 @@ class Velmora;
 class VelmoraClock;
 class VelmoraComThread;
 class VelmoraEventJournal;
-class VelmoraInstanceLock;
+class VelmoraEventStore;
+class VelmoraApplicationFolder;
 class VelmoraNetworkThread;
 class VelmoraServiceWatchdog;
+class VelmoraSharedJournal;
 class VelmoraStatusEndpoint;
 
 // The program's composition root: run() opens the day log, locks the
@@ -52,7 +54,11 @@ public:
     // threads run.
     VelmoraNetworkThread *networkWorkerThread() const { return networkThread; }
     VelmoraComThread *comWorkerThread() const { return comThread; }
+    // The journal in spool/; null when the configuration puts it in
+    // PostgreSQL, or before run().
     VelmoraEventJournal *eventJournal() const { return journal; }
+    // The store the workers use, whichever it is.
+    VelmoraEventStore *eventStore() const { return store; }
     // Null until run() made it.
     VelmoraStatusEndpoint *statusEndpoint() const { return endpoint; }
 
@@ -64,13 +70,14 @@ signals:
     void comStopSignal();
 
 private:
-    int lockApplicationDirectory();
-    // The configuration step: read, or defaults written. -1 ends start-up.
-    int loadConfiguration();
-    int openEventJournal();
-    // Retention, compression and the free-space floor of the day logs, on
-    // a thread of their own.
-    void startLogHousekeeping();
+    // The journal in PostgreSQL, with its lease; -1 ends start-up.
+    int openSharedJournal(const QString &connectionString);
+    // The lease was taken, or lost: the receiver and the line follow it.
+    void becomeActive(int sentBefore);
+    void becomeStandby(const QString &reason);
+    void reportDatabase(bool lost, const QString &reason);
+    // Listening and the line's port, unless this instance is standby.
+    void startServing();
     // A damaged journal found at open: one log line, and the window shows it.
     void reportJournalDamage();
     // The status endpoint and the systemd notifications.
@@ -106,18 +113,19 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraSharedJournal *sharedJournal = nullptr;
+    VelmoraEventStore *store = nullptr;
+    // Another instance holds the shared journal's lease.
+    bool standby = false;
     QTimer *statusTimer = nullptr;
-    QThread *logHousekeepingThread = nullptr;
+    VelmoraApplicationFolder *folder = nullptr;
     VelmoraStatusEndpoint *endpoint = nullptr;
     // Process-lifetime, like the threads it watches.
     VelmoraServiceWatchdog *watchdog = nullptr;
-    // Handed to the log housekeeping thread, which reads it there.
-    std::atomic<int> logKeepDays{0};
     bool windowWantsHeldRows = false;
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
-    std::unique_ptr<VelmoraInstanceLock> instanceLock;
 };
 
 #endif // VELMORASTARTUP_H

@@ -41,6 +41,9 @@ struct SVelmoraConf
     // A second output, named as the COM field names one (empty: none): it
     // takes the events while the first does not answer.
     QString comFallback;
+    // Optional, written only when set: a libpq connection string for the
+    // event journal in PostgreSQL; empty keeps the journal in spool/.
+    QString journal;
 };
 
 #endif // SVELMORACONF_H

@@ -163,6 +163,8 @@ const OptionalElement kOptionalElements[] = {
      writeInt<&SVelmoraConf::comAckWaitMs>},
     {"LUMARICOMFALLBACK", "Резервный COM-порт или tcp://адрес:порт",
      readText<&SVelmoraConf::comFallback>, writeText<&SVelmoraConf::comFallback>},
+    {"LUMARIJOURNAL", "Журнал событий в PostgreSQL (строка подключения libpq)",
+     readText<&SVelmoraConf::journal>, writeText<&SVelmoraConf::journal>},
 };
 constexpr int kOptionalCount = int(sizeof kOptionalElements / sizeof kOptionalElements[0]);
 

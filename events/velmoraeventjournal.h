@@ -4,17 +4,16 @@
 #include "durablefile.h"
 #include "velmoraeventjournalrecord.h"
 #include "velmoraeventstore.h"
+#include "velmorajournalcompaction.h"
+#include "velmorajournalindex.h"
+#include "velmorajournalloader.h"
 
-#include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QVector>
 
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // The event store kept as an append-only file, "events.journal", in the spool
 // directory.
@@ -50,32 +49,19 @@
 // follows the backlog, not the history, and neither worker waits for the
 // bulk of a compaction.
 //
-// Each event held is kept in memory as the bytes of its record, its id and
-// the index of its device ID, nothing else; pendingEvents() decodes them.
-// The counts of pending events, in all and per device ID, are kept up to
-// date as events come and go.
+// The events held are kept in memory by a VelmoraJournalIndex; the file as
+// found at start-up is read by a VelmoraJournalLoader, and each compaction is
+// a VelmoraJournalCompaction. This class owns the file, appends and marks,
+// and decides when to compact.
 //
 // All public calls are safe from any thread; one mutex guards everything.
 // It is a std::mutex so that ThreadSanitizer can follow it; Qt's own mutex
 // locks partly inside the uninstrumented Qt library.
-class VelmoraJournalDamage;
-
 class VelmoraEventJournal : public VelmoraEventStore
 {
 public:
-    // What the read of the file at open() found damaged or cut. Records
-    // torn at the end by a crash during an append are not counted.
-    struct Damage
-    {
-        int records = 0;
-        // Where the first of them start (at most
-        // VelmoraJournalDamage::kMaxOffsets).
-        QVector<qint64> offsets;
-        // The copy of the file as found, kept beside it and never touched
-        // again; empty when it could not be made, and copyError says why.
-        QString keptCopy;
-        QString copyError;
-    };
+    // What the read of the file at open() found damaged or cut.
+    using Damage = VelmoraJournalLoader::Damage;
 
     explicit VelmoraEventJournal(const QString &directory);
     ~VelmoraEventJournal() override;
@@ -104,8 +90,8 @@ public:
     QVector<SVelmoraMsg> setAsideEvents() const override;
     int setAsideCount() const;
 
-    QString filePath() const;
-    QString spoolDirectory() const override;
+    QString filePath() const { return journalPath; }
+    QString spoolDirectory() const override { return directory; }
     // Compaction waits until the file is larger than this, so that a small
     // file is not rewritten for every few marks.
     void setCompactionThreshold(qint64 bytes);
@@ -120,93 +106,34 @@ public:
     // The steps of a compaction, in order, for tests that stop the process
     // at each. A compaction in the background passes them in its own thread,
     // up to ReplacementFlushed and at DirectoryFlushed without the lock.
-    enum class CompactionStep {
-        Started,
-        // The replacement holds its header record and nothing else yet.
-        HeaderWritten,
-        ReplacementWritten,
-        ReplacementFlushed,
-        // What the journal took meanwhile is in the replacement and flushed.
-        TailCopied,
-        // The replacement has the journal's name; the rename is not flushed.
-        Renamed,
-        Reopened,
-        DirectoryFlushed,
-    };
-    using CompactionHook = std::function<void(CompactionStep)>;
+    using CompactionStep = VelmoraJournalCompaction::Step;
+    using CompactionHook = VelmoraJournalCompaction::Hook;
     void setCompactionHook(CompactionHook hook);
 
     static const QString kFileName;
     static constexpr qint64 kDefaultCompactionThreshold = 64 * 1024;
 
 private:
-    enum class State : quint8 { Pending, SetAside, Settled };
-    struct HeldEvent
-    {
-        qint64 journalId = 0;
-        // The event's record, frame included, as it is in the file.
-        QByteArray record;
-        // Index into pendingPerDevice.
-        quint32 device = 0;
-        State state = State::Pending;
-    };
+    using State = VelmoraJournalIndex::State;
 
     bool openLocked();
-    bool readFileLocked();
-    // Counts what the read found besides intact records and keeps a copy
-    // of a damaged file; false when the file cannot be read again.
-    bool tallyDamageLocked(VelmoraJournalDamage &damage, qint64 fileSize);
-    QString keepDamagedCopyLocked(qint64 fileSize, QString *error);
-    // Whether a mark moves an event in state, and to which state.
-    static bool stateAfterMark(State state, VelmoraEventJournalRecord::Type mark, State *after);
     void markLocked(qint64 journalId, VelmoraEventJournalRecord::Type mark);
-    // What a compaction writes, taken under the lock.
-    struct Replacement
-    {
-        struct HeldRecord
-        {
-            qint64 journalId = 0;
-            QByteArray bytes;
-            bool setAside = false;
-        };
-        QString path;
-        std::vector<HeldRecord> records;
-        qint64 nextJournalId = 0;
-        // The journal's end when the records were taken: what lies after it
-        // was written meanwhile.
-        qint64 journalEnd = 0;
-        quint64 generation = 0;
-        CompactionHook hook;
-    };
-
     bool compactLocked();
     bool isWastefulLocked() const;
     void compactIfWastefulLocked();
     void compactInBackground();
-    Replacement snapshotLocked() const;
-    static bool writeReplacement(const Replacement &replacement, DurableFile &output, qint64 *size,
-                                 QString *error);
-    bool finishReplacementLocked(const Replacement &replacement, DurableFile &output, qint64 outputSize);
+    // A compaction of what is held now.
+    VelmoraJournalCompaction compactionLocked() const;
+    // Puts the replacement in the journal's place and follows it.
+    bool finishReplacementLocked(VelmoraJournalCompaction &compaction);
     void failedCompactionLocked(const QString &error);
-    static void step(const Replacement &replacement, CompactionStep step);
-    QString replacementPath() const;
     // Cuts off what a failed write may have left behind the last good record.
     void discardTailLocked();
-
-    // Held events in journal id order, settled ones among them until
-    // dropSettledLocked() takes them out.
-    std::vector<HeldEvent>::iterator findLocked(qint64 journalId);
-    static bool isBefore(const HeldEvent &heldEvent, qint64 journalId);
-    quint32 deviceIndexLocked(const char *deviceId, int size);
-    void addLocked(qint64 journalId, QByteArray record, quint32 device);
-    // Moves the event to state, keeping the counts and liveBytes right.
-    void setStateLocked(HeldEvent &heldEvent, State state);
-    void dropSettledLocked();
-    QVector<SVelmoraMsg> eventsLocked(State state) const;
 
     const QString directory;
     const QString journalPath;
 
+    // Guards everything below.
     mutable std::mutex mutex;
     DurableFile file;
     // Where the next record goes: just past the last intact record.
@@ -220,15 +147,8 @@ private:
     // memory are the truth, and a file opened again is rewritten from them.
     bool loaded = false;
     qint64 compactionThreshold = kDefaultCompactionThreshold;
-    std::vector<HeldEvent> held;
-    int settledCount = 0;
-    int setAsideTotal = 0;
-    int pendingTotal = 0;
-    // Every device ID seen in this run, as UTF-8, and its pending events.
-    QHash<QByteArray, quint32> deviceIndexes;
-    std::vector<int> pendingPerDevice;
-    // What a compacted file would take: header, held records, refused marks.
-    qint64 liveBytes = 0;
+    // The events held; it has no lock of its own.
+    VelmoraJournalIndex held;
     CompactionHook compactionHook;
     // Counts the files the journal has been replaced by, so that a
     // compaction can tell that its snapshot was overtaken.

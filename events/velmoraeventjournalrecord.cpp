@@ -80,6 +80,15 @@ QByteArray VelmoraEventJournalRecord::encode(const VelmoraEventJournalRecord &re
     return bytes;
 }
 
+QByteArray VelmoraEventJournalRecord::encode(Type type, qint64 journalId, const SVelmoraMsg &event)
+{
+    VelmoraEventJournalRecord record;
+    record.type = type;
+    record.journalId = journalId;
+    record.event = event;
+    return encode(record);
+}
+
 VelmoraEventJournalRecord::Scan VelmoraEventJournalRecord::decode(const QByteArray &contents)
 {
     Scan result;

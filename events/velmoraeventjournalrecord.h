@@ -65,6 +65,8 @@ struct VelmoraEventJournalRecord
     };
 
     static QByteArray encode(const VelmoraEventJournalRecord &record);
+    // A header record or a mark, or with event an event record.
+    static QByteArray encode(Type type, qint64 journalId, const SVelmoraMsg &event = SVelmoraMsg());
     // Every intact record of the file contents, in file order.
     static Scan decode(const QByteArray &contents);
 
@@ -89,7 +91,13 @@ struct VelmoraEventJournalRecord
     static constexpr int kIdRecordSize = kFrameSize + 1 + 8;
     // Far above any event; a larger length field is damage, not a record.
     static constexpr quint32 kMaxPayloadSize = 1u << 20;
+    // Journal files are read, copied and written this much at a time. It
+    // holds the largest record, so that scan() can always go on.
+    static constexpr int kChunkSize = 4 * 1024 * 1024;
 };
+static_assert(VelmoraEventJournalRecord::kChunkSize
+                  > VelmoraEventJournalRecord::kFrameSize + qint64(VelmoraEventJournalRecord::kMaxPayloadSize),
+              "a chunk must hold the largest record");
 
 namespace VelmoraEventJournalRecordDetail {
 // Looks at one position of scan(): the size of the intact, well-formed

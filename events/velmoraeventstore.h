@@ -23,6 +23,10 @@ public:
     virtual bool appendDurably(QVector<SVelmoraMsg> &events) = 0;
     virtual QString errorString() const = 0;
 
+    // The event's line is about to go to the monitoring software; a store
+    // shared by several instances tells a takeover which lines may arrive
+    // twice.
+    virtual void markSent(qint64 journalId) { Q_UNUSED(journalId) }
     // The monitoring software acknowledged the event with 0x06.
     virtual void markDelivered(qint64 journalId) = 0;
     // The monitoring software refused the event for good; it is set aside.

@@ -147,6 +147,11 @@ QByteArray VelmoraMetrics::renderText() const
     out.gauge("lumari_journal_size_bytes", "Size of the event journal file.", journalBytes.value());
     out.gauge("lumari_journal_writable", "1 while the event journal is open and its last write succeeded.",
               journalWritable.value());
+    out.gauge("lumari_standby", "1 while another instance holds the shared journal's lease.", standby.value());
+    out.counter("lumari_takeovers_total", "Times this instance took the shared journal's lease.", takeovers.value());
+    out.counter("lumari_events_possibly_twice_total",
+                "Events found at a takeover whose line the previous active had sent already.",
+                eventsPossiblyTwice.value());
     out.family("lumari_line_state", "gauge", "State of the line to the monitoring software: 1 for the current state.");
     const int state = currentLineState.value();
     for (int index = 0; index < int(LineState::Count); ++index) {

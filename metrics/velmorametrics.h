@@ -42,6 +42,11 @@ public:
     VelmoraCounter backlogLimitHits;
     VelmoraGauge journalBytes;
     VelmoraGauge journalWritable;
+    // With the journal in PostgreSQL: 1 while another instance holds the
+    // lease; the lease taken, and the events then found already sent once.
+    VelmoraGauge standby;
+    VelmoraCounter takeovers;
+    VelmoraCounter eventsPossiblyTwice;
 
     void setLineState(LineState state);
     LineState lineState() const;

@@ -70,6 +70,22 @@ void VelmoraCom::setEventStore(VelmoraEventStore *store)
         lineStates->announce();
 }
 
+void VelmoraCom::setOutputGate(std::function<bool()> gate)
+{
+    port->exchange().setWriteGate(std::move(gate));
+}
+
+void VelmoraCom::reloadHeldSlot()
+{
+    held->reload(false);
+}
+
+void VelmoraCom::dropHeldSlot()
+{
+    port->close();
+    held->reload(true);
+}
+
 void VelmoraCom::setSettings(const SVelmoraComSettings &value)
 {
     settings = value;

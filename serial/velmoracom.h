@@ -12,6 +12,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 class VelmoraComPort;
 class VelmoraComReport;
 class VelmoraEventSender;
@@ -41,6 +43,8 @@ public:
     // Before any event arrives; the store's pending events are held at once,
     // ahead of everything that comes later. Null: nothing is marked.
     void setEventStore(VelmoraEventStore *store);
+    // Lines go out only while gate answers true; asked before each write.
+    void setOutputGate(std::function<bool()> gate);
     // Takes the settings for the next open; in this object's thread.
     void setSettings(const SVelmoraComSettings &settings);
     // The settings, then the open, in one call.
@@ -78,6 +82,12 @@ public slots:
     void releaseSlot(qint64 key);
     // A list is shown: held-event lists go out from now on, the first at once.
     void setHeldRowsWanted(bool wanted);
+    // This instance took the shared journal's lease: the store's events are
+    // held anew, whatever was held before.
+    void reloadHeldSlot();
+    // It lost the lease: the port closes and nothing is held any more; the
+    // store keeps every event for the instance that takes over.
+    void dropHeldSlot();
 
 private:
     using Output = VelmoraOutputChooser::Output;

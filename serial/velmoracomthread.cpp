@@ -84,6 +84,11 @@ void VelmoraComThread::setEventStore(VelmoraEventStore *store)
     eventStore = store;
 }
 
+void VelmoraComThread::setOutputGate(std::function<bool()> gate)
+{
+    outputGate = std::move(gate);
+}
+
 void VelmoraComThread::startWorker()
 {
     start();
@@ -171,6 +176,8 @@ void VelmoraComThread::run()
 {
     VelmoraCom created(clock);
     created.setEventStore(eventStore);
+    if (outputGate)
+        created.setOutputGate(outputGate);
     setWorker(&created);
     exec();
     setWorker(nullptr);

@@ -11,6 +11,8 @@
 #include <QVector>
 #include <QWaitCondition>
 
+#include <functional>
+
 class VelmoraCom;
 class VelmoraEventStore;
 
@@ -50,6 +52,8 @@ public:
     // Before startWorker(). The worker holds the store's pending events first
     // and marks each event delivered or refused there. Null: nothing is kept.
     void setEventStore(VelmoraEventStore *store);
+    // Before startWorker(): lines go out only while gate answers true.
+    void setOutputGate(std::function<bool()> gate);
 
     // Starts the thread and returns once the worker exists.
     void startWorker();
@@ -87,6 +91,7 @@ private:
 
     SVelmoraComSettings settings;
     VelmoraEventStore *eventStore = nullptr;
+    std::function<bool()> outputGate;
 };
 
 #endif // VELMORACOMTHREAD_H

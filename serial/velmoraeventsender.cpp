@@ -61,6 +61,7 @@ void VelmoraEventSender::sendNow()
 {
     VelmoraHeldQueue &queue = held.queue();
     const QString lineText = settings.eventLine(queue.next());
+    held.noteSending(queue.next());
     const auto countRefusal = [&queue](bool refusal) { return queue.countAnswer(refusal); };
     held.noteChanged();
 

@@ -13,6 +13,9 @@ VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
     using Outcome = VelmoraReceiverFormat::AttemptOutcome;
     gone = false;
     for (int attempt = 1;; ++attempt) {
+        // Not even a repeat goes out once the gate closed.
+        if (writeGate && !writeGate())
+            return Result::NotAcknowledged;
         // A failed write shows up as a missing answer, unless the device
         // itself is gone: then no answer can come.
         writeLine(lineText);
@@ -40,6 +43,8 @@ VelmoraExchange::Result VelmoraExchange::sendEvent(const QString &lineText,
 bool VelmoraExchange::sendKeepalive(const QString &lineText)
 {
     gone = false;
+    if (writeGate && !writeGate())
+        return false;
     if (!writeLine(lineText))
         return false;
     QByteArray answer;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 class ReceiverLine;
 
@@ -35,6 +36,10 @@ public:
     void setLine(ReceiverLine &line) { port = &line; }
 
     void setTiming(const SVelmoraComTiming &value) { timing = value; }
+    // Asked before every write: a line goes out only while it answers true.
+    // Unset: always.
+    using WriteGate = std::function<bool()>;
+    void setWriteGate(WriteGate gate) { writeGate = std::move(gate); }
 
     Result sendEvent(const QString &lineText, const RefusalCounter &countRefusal);
     bool sendKeepalive(const QString &lineText);
@@ -53,6 +58,7 @@ private:
     bool readAnswer(int size, QByteArray &answer);
 
     ReceiverLine *port;
+    WriteGate writeGate;
     SVelmoraComTiming timing;
     bool gone = false;
 };

@@ -36,6 +36,22 @@ void VelmoraHeldEvents::setEventStore(VelmoraEventStore *store)
     noteCountChanged();
 }
 
+void VelmoraHeldEvents::reload(bool dropOnly)
+{
+    heldQueue = VelmoraHeldQueue();
+    if (dropOnly)
+        noteCountChanged();
+    else
+        setEventStore(eventStore);
+    emit setAsideChangedSignal();
+}
+
+void VelmoraHeldEvents::noteSending(const SVelmoraMsg &msg)
+{
+    if (msg.journalId != 0 && eventStore)
+        eventStore->markSent(msg.journalId);
+}
+
 bool VelmoraHeldEvents::hold(const SVelmoraMsg &msg)
 {
     if (!heldQueue.add(msg))

@@ -35,6 +35,12 @@ public:
     // The store's pending events are held at once, its set-aside ones set
     // aside again. Null: nothing is marked.
     void setEventStore(VelmoraEventStore *store);
+    // Everything held is dropped and the store's pending and set-aside
+    // events are held anew: at a takeover, when the store may have changed
+    // under this worker. With dropOnly nothing is held afterwards.
+    void reload(bool dropOnly);
+    // The line of this held event is about to go out.
+    void noteSending(const SVelmoraMsg &msg);
 
     VelmoraHeldQueue &queue() { return heldQueue; }
     const VelmoraHeldQueue &queue() const { return heldQueue; }

@@ -7,6 +7,7 @@
 VelmoraHealth::Facts VelmoraHealth::factsOf(const VelmoraMetrics &metrics, std::int64_t nowUs)
 {
     Facts facts;
+    facts.standby = metrics.standby.value() != 0;
     facts.listening = metrics.receiverListening.value() != 0;
     facts.journalWritable = metrics.journalWritable.value() != 0;
     facts.lineState = metrics.lineState();
@@ -19,6 +20,10 @@ VelmoraHealth::Facts VelmoraHealth::factsOf(const VelmoraMetrics &metrics, std::
 QStringList VelmoraHealth::reasons(const Facts &facts)
 {
     QStringList faults;
+    // A standby is meant not to listen nor to drive its line: that is the
+    // one thing to say, and a balancer sends nobody to it.
+    if (facts.standby)
+        return {QStringLiteral("standby")};
     if (!facts.listening)
         faults << QStringLiteral("the receiver is not listening for devices");
     if (!facts.journalWritable)

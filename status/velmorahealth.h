@@ -17,6 +17,8 @@ class VelmoraHealth
 public:
     struct Facts
     {
+        // Another instance holds the shared journal's lease.
+        bool standby = false;
         bool listening = false;
         bool journalWritable = false;
         VelmoraMetrics::LineState lineState = VelmoraMetrics::LineState::PortClosed;

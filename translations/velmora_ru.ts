@@ -20,6 +20,38 @@
         <translation>Звук выключен</translation>
     </message>
     <message>
+        <source>[%1] Can not use the event journal in PostgreSQL: %2.</source>
+        <translation>[%1] Невозможно использовать журнал событий в PostgreSQL: %2.</translation>
+    </message>
+    <message>
+        <source>[%1] Standby: waiting for the lease of the event journal in PostgreSQL.</source>
+        <translation>[%1] Резерв: ожидание аренды журнала событий в PostgreSQL.</translation>
+    </message>
+    <message>
+        <source>[%1] Active: this instance holds the journal&apos;s lease; events to send: %2.</source>
+        <translation>[%1] Активен: этот экземпляр держит аренду журнала; событий к отправке: %2.</translation>
+    </message>
+    <message>
+        <source>[%1] %2 of them had been sent before the takeover and may reach the monitoring software twice.</source>
+        <translation>[%1] %2 из них были отправлены до перехода и могут дойти до ПО мониторинга дважды.</translation>
+    </message>
+    <message>
+        <source>[%1] Standby: %2. Devices are disconnected and the line is closed until this instance holds the lease again.</source>
+        <translation>[%1] Резерв: %2. Устройства отключены, линия закрыта, пока этот экземпляр снова не получит аренду.</translation>
+    </message>
+    <message>
+        <source>[%1] The journal&apos;s database does not answer: %2. Devices get no ACK until it does.</source>
+        <translation>[%1] База данных журнала не отвечает: %2. Устройства не получают ACK, пока она не ответит.</translation>
+    </message>
+    <message>
+        <source>[%1] The journal&apos;s database answers again.</source>
+        <translation>[%1] База данных журнала снова отвечает.</translation>
+    </message>
+    <message>
+        <source>Standby: another instance holds the journal&apos;s lease</source>
+        <translation>Резерв: аренду журнала держит другой экземпляр</translation>
+    </message>
+    <message>
         <source>[%1] Initialization log file was successfull.</source>
         <translation>[%1] Лог-файл успешно инициализирован.</translation>
     </message>

@@ -66,7 +66,8 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
     return a.tcpPort == b.tcpPort && a.comName == b.comName && a.baudRateIndex == b.baudRateIndex
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
-        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays);
+        && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
+        && a.journal == b.journal && a.comAckWaitMs == b.comAckWaitMs && a.comFallback == b.comFallback;
 }
 
 } // namespace
@@ -179,6 +180,9 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.tcpPort = -5;
     conf.useTime = 1;
     conf.logDays = 30;
+    conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
+    conf.comAckWaitMs = 4000;
+    conf.comFallback = QStringLiteral("tcp://[fd00::5]:1025");
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
     QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
     QVERIFY(readAll(path()).contains("value=\"\xcf\xee\xf0\xf2 &quot;&lt;1&gt;&quot; &amp; 'x'\""));
@@ -262,6 +266,8 @@ void TestVelmoraConf::fieldConversion_data()
     row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
     row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
         QStringLiteral("tcp://127.0.0.1:1025"));
+    row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
+        "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
 
 void TestVelmoraConf::fieldConversion()
@@ -283,7 +289,7 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
         {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("comAckWaitMs"), int(conf.comAckWaitMs)},
-        {QStringLiteral("comFallback"), conf.comFallback},
+        {QStringLiteral("comFallback"), conf.comFallback}, {QStringLiteral("journal"), conf.journal},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.

@@ -37,6 +37,7 @@ public:
     bool waitForExit(int timeoutMs) { return process.waitForFinished(timeoutMs); }
     QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
     int exitCode() const { return process.exitCode(); }
+    qint64 pid() const { return process.processId(); }
     void sendSignal(int signalNumber);
     // Runs one more copy of the program in the same directory to its end;
     // its exit code, or -2 when it is still running after timeoutMs.

@@ -15,6 +15,11 @@ namespace {
 // Generous: the suite also runs under the sanitizers on two cores.
 constexpr int kStartMs = 30000;
 constexpr int kLineMs = 20000;
+// Delivery is at least once: an event journaled in the pass during which
+// the device's connection ended reaches the station though its ACK never
+// reached the device, which sends it again. One such line is allowed in a
+// flood, no more.
+constexpr int kDeliveredWithoutAck = 1;
 
 const QByteArray kWorkedExample = QByteArray::fromHex(
     "4DD400001A0000000001011234560000000000040018001234113001000561 4C0D0A");
@@ -346,7 +351,8 @@ void TestLumariEndToEnd::floodFromOneDeviceDoesNotHoldBackAnother()
         },
         60000));
     QVERIFY2(acks >= 2000 && acks < kFlood, qPrintable(QString::number(acks)));
-    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + 1; }, 500));
+    // The other device's alarm is the one line more.
+    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + 1 + kDeliveredWithoutAck; }, 500));
     const int afterAlarm = station.eventLines().size() - 1 - station.eventLines().indexOf(line);
     QVERIFY2(afterAlarm >= 1000, qPrintable(QStringLiteral("%1 of the flood after it").arg(afterAlarm)));
 }
@@ -385,7 +391,7 @@ void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
         return flooder.state() == QAbstractSocket::UnconnectedState && station.acknowledgedEvents().size() == acks;
     };
     QVERIFY(station.waitUntil(allDelivered, 120000));
-    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks; }, 500));
+    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + kDeliveredWithoutAck; }, 500));
     QVERIFY2(acks >= 2000 && acks < frames, qPrintable(QString::number(acks)));
 
     const qint64 peakKiB = lumari.peakMemoryKiB();

@@ -29,19 +29,22 @@ void TestVelmoraHealth::reasons_data()
     // Seconds since the last answer; -1: never answered.
     QTest::addColumn<int>("answeredAgo");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("standby");
 
     const int open = int(LineState::Answering);
-    QTest::newRow("all well") << true << true << open << qint64(60000) << 10 << QString();
-    QTest::newRow("answered just within two periods") << true << true << open << qint64(60000) << 119 << QString();
+    QTest::newRow("all well") << true << true << open << qint64(60000) << 10 << QString() << false;
+    QTest::newRow("answered just within two periods") << true << true << open << qint64(60000) << 119 << QString() << false;
     QTest::newRow("silent for two periods") << true << true << int(LineState::NotAnswering) << qint64(60000) << 121
-                                            << "within two keepalive periods";
+                                            << "within two keepalive periods" << false;
     QTest::newRow("never answered") << true << true << int(LineState::PortOpen) << qint64(60000) << -1
-                                    << "not answered since the start";
+                                    << "not answered since the start" << false;
     QTest::newRow("no keepalive, port open, never answered") << true << true << int(LineState::PortOpen) << qint64(0)
-                                                             << -1 << QString();
-    QTest::newRow("port closed") << true << true << int(LineState::PortClosed) << qint64(0) << -1 << "port";
-    QTest::newRow("receiver not listening") << false << true << open << qint64(60000) << 1 << "not listening";
-    QTest::newRow("journal not writable") << true << false << open << qint64(60000) << 1 << "journal";
+                                                             << -1 << QString() << false;
+    QTest::newRow("port closed") << true << true << int(LineState::PortClosed) << qint64(0) << -1 << "port" << false;
+    QTest::newRow("receiver not listening") << false << true << open << qint64(60000) << 1 << "not listening" << false;
+    QTest::newRow("journal not writable") << true << false << open << qint64(60000) << 1 << "journal" << false;
+    QTest::newRow("standby, not listening, port closed") << false << true << int(LineState::PortClosed) << qint64(0)
+                                                         << -1 << "standby" << true;
 }
 
 void TestVelmoraHealth::reasons()
@@ -52,8 +55,10 @@ void TestVelmoraHealth::reasons()
     QFETCH(qint64, keepaliveMs);
     QFETCH(int, answeredAgo);
     QFETCH(QString, reason);
+    QFETCH(bool, standby);
 
     VelmoraHealth::Facts facts;
+    facts.standby = standby;
     facts.listening = listening;
     facts.journalWritable = journal;
     facts.lineState = LineState(lineState);

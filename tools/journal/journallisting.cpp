@@ -17,10 +17,6 @@ namespace {
 using Record = VelmoraEventJournalRecord;
 
 const char kSpoolDirectory[] = "spool";
-// Enough for the largest record, so that scan() can always go on.
-constexpr qint64 kChunkSize = 4 * 1024 * 1024;
-static_assert(kChunkSize > Record::kFrameSize + static_cast<qint64>(Record::kMaxPayloadSize),
-              "a chunk must hold the largest record");
 
 } // namespace
 
@@ -110,7 +106,7 @@ JournalListing JournalListing::read(const QString &path)
     qint64 readEnd = 0;
     bool atEnd = listing.fileSize == 0;
     while (!atEnd) {
-        const qint64 wanted = std::min(kChunkSize, listing.fileSize - readEnd);
+        const qint64 wanted = std::min<qint64>(Record::kChunkSize, listing.fileSize - readEnd);
         const QByteArray chunk = file.read(wanted);
         if (chunk.isEmpty() && file.error() != QFileDevice::NoError) {
             listing.outcome = Outcome::Unreadable;
