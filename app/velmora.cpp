@@ -5,6 +5,7 @@
 #include "velmoraeventswindow.h"
 #include "velmoraimages.h"
 #include "velmorajournaldamagenotice.h"
+#include "velmoralinealert.h"
 #include "velmoralinestatetext.h"
 #include "velmoralog.h"
 #include "velmoralogpane.h"
@@ -24,6 +25,7 @@
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include <cstdlib>
 
@@ -117,8 +119,36 @@ int Velmora::createToolBar()
 
 int Velmora::createLogPane()
 {
-    auto *pane = new VelmoraLogPane(this);
-    setCentralWidget(pane);
+    // The alert banner above the log, hidden until an alert is raised.
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    alertBannerWidget = new QWidget(central);
+    alertBannerWidget->setObjectName(QStringLiteral("alertBanner"));
+    alertBannerWidget->setAttribute(Qt::WA_StyledBackground, true);
+    alertBannerWidget->setStyleSheet(QStringLiteral("#alertBanner{background:#c8102e;}"
+                                                    "#alertBanner QLabel{color:white;font-weight:bold;font-size:14pt;}"));
+    auto *bannerLayout = new QHBoxLayout(alertBannerWidget);
+    alertLabel = new QLabel(alertBannerWidget);
+    alertLabel->setWordWrap(true);
+    silencePushButton = new QPushButton(tr("Silence"), alertBannerWidget);
+    bannerLayout->addWidget(alertLabel, 1);
+    bannerLayout->addWidget(silencePushButton);
+    alertBannerWidget->hide();
+    connect(silencePushButton, &QPushButton::clicked, this, [this] {
+        if (!alert || !alert->isRaised() || alert->isSilenced())
+            return;
+        alert->silence();
+        const char *text = QT_TR_NOOP("[%1] The operator silenced the alert raised at %2.");
+        const QString since = alert->since().toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+        Put2Log(tr(text).arg(VelmoraProgram::name(), since));
+        VelmoraCommon_LogError(QString::fromLatin1(text).arg(VelmoraProgram::name(), since));
+    });
+    layout->addWidget(alertBannerWidget);
+    auto *pane = new VelmoraLogPane(central);
+    layout->addWidget(pane, 1);
+    setCentralWidget(central);
     logPane = pane;
     return 1;
 }
@@ -228,6 +258,7 @@ void Velmora::on_eventsSlot()
         connect(eventsWindow, &VelmoraEventsWindow::sendAgainSignal, this, &Velmora::sendAgainSignal);
         connect(eventsWindow, &VelmoraEventsWindow::releaseSignal, this, &Velmora::releaseSignal);
         connect(eventsWindow, &VelmoraEventsWindow::shownSignal, this, &Velmora::heldRowsWantedSignal);
+        eventsWindow->setLineStateText(VelmoraLineStateText::text(lastLineState, QDateTime::currentDateTime()));
     }
     eventsWindow->show();
     eventsWindow->raise();
@@ -268,8 +299,40 @@ void Velmora::setDeviceTroubleCounts(int absent, int refused)
 
 void Velmora::setLineState(const SVelmoraLineState &state)
 {
+    lastLineState = state;
+    const QString text = VelmoraLineStateText::text(state, QDateTime::currentDateTime());
     if (lineStateLabel)
-        lineStateLabel->setText(VelmoraLineStateText::text(state, QDateTime::currentDateTime()));
+        lineStateLabel->setText(text);
+    if (eventsWindow)
+        eventsWindow->setLineStateText(text);
+    if (alert)
+        alert->setLineState(state);
+}
+
+void Velmora::enableLineAlert(VelmoraClock &clock, std::function<void()> beep)
+{
+    delete alert;
+    alert = new VelmoraLineAlert(clock, std::move(beep), this);
+    connect(alert, &VelmoraLineAlert::changedSignal, this, &Velmora::showAlert);
+    alert->setLineState(lastLineState);
+}
+
+void Velmora::showAlert()
+{
+    if (!alertBannerWidget)
+        return;
+    if (!alert || !alert->isRaised()) {
+        alertBannerWidget->hide();
+        return;
+    }
+    const QDateTime since = alert->since().toLocalTime();
+    const QString sinceText = since.date() == QDate::currentDate() ? since.toString(QStringLiteral("hh:mm"))
+                                                                   : since.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+    alertLabel->setText(tr("Alarms are not getting through since %1. %2")
+                            .arg(sinceText, VelmoraLineStateText::text(alert->lineState(), QDateTime::currentDateTime())));
+    silencePushButton->setEnabled(!alert->isSilenced());
+    silencePushButton->setText(alert->isSilenced() ? tr("Silenced") : tr("Silence"));
+    alertBannerWidget->show();
 }
 
 void Velmora::setStandby(bool standby)

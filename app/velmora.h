@@ -9,16 +9,21 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QCloseEvent;
 class QLabel;
+class QPushButton;
 class QStatusBar;
 class QTextEdit;
 class QToolBar;
 class VelmoraConfWidget;
 class VelmoraDevicesWindow;
 class VelmoraEventsWindow;
+class VelmoraClock;
 class VelmoraJournalDamageNotice;
+class VelmoraLineAlert;
 
 // The main window: toolbar with Settings, Events, Devices and Exit, logo and
 // about text, the log pane that every part of the program reports to, and a
@@ -59,6 +64,13 @@ public:
     QLabel *aboutText() const { return aboutLabel; }
     // Null unless a damaged journal was reported at start.
     VelmoraJournalDamageNotice *journalDamageReport() const { return journalDamageNotice; }
+    // The red banner and its sound while alarms do not get through; off
+    // until enabled (the start-up does, except on the offscreen platform).
+    void enableLineAlert(VelmoraClock &clock, std::function<void()> beep);
+    VelmoraLineAlert *lineAlert() const { return alert; }
+    QWidget *alertBanner() const { return alertBannerWidget; }
+    QLabel *alertText() const { return alertLabel; }
+    QPushButton *silenceButton() const { return silencePushButton; }
     // The status bar's texts, as the status page repeats them.
     QStringList statusTexts() const;
     static QTextEdit *logView();
@@ -115,6 +127,7 @@ private:
     int createLogPane();
     int createStatusBar();
     void addDevicesAction();
+    void showAlert();
 
     QToolBar *toolBar = nullptr;
     QAction *confAction = nullptr;
@@ -133,6 +146,11 @@ private:
     QLabel *aboutLabel = nullptr;
     VelmoraJournalDamageNotice *journalDamageNotice = nullptr;
     QString appDirectory;
+    SVelmoraLineState lastLineState;
+    VelmoraLineAlert *alert = nullptr;
+    QWidget *alertBannerWidget = nullptr;
+    QLabel *alertLabel = nullptr;
+    QPushButton *silencePushButton = nullptr;
 };
 
 #endif // VELMORA_H

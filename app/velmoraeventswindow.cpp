@@ -19,6 +19,7 @@ VelmoraEventsWindow::VelmoraEventsWindow(QWidget *parent)
       model(new VelmoraHeldEventsModel(this)),
       tableView(new QTableView(this)),
       countLabel(new QLabel(this)),
+      lineLabel(new QLabel(this)),
       sendAgain(new QPushButton(tr("Send again"), this)),
       release(new QPushButton(tr("Release"), this)),
       exportCsv(new QPushButton(tr("Export…"), this))
@@ -40,6 +41,7 @@ VelmoraEventsWindow::VelmoraEventsWindow(QWidget *parent)
     buttons->addWidget(release);
     buttons->addWidget(exportCsv);
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lineLabel);
     layout->addWidget(tableView, 1);
     layout->addLayout(buttons);
 
@@ -58,6 +60,11 @@ VelmoraEventsWindow::VelmoraEventsWindow(QWidget *parent)
 void VelmoraEventsWindow::setConfirmation(Confirmation confirmation)
 {
     confirm = std::move(confirmation);
+}
+
+void VelmoraEventsWindow::setLineStateText(const QString &text)
+{
+    lineLabel->setText(text);
 }
 
 void VelmoraEventsWindow::setRowsSlot(const SVelmoraHeldRows &rows)

@@ -32,6 +32,8 @@ public:
     QPushButton *sendAgainButton() const { return sendAgain; }
     QPushButton *releaseButton() const { return release; }
     QPushButton *exportButton() const { return exportCsv; }
+    // The line's state above the table: where the events go, both outputs.
+    QLabel *lineStateLabel() const { return lineLabel; }
 
     // Writes the table as CSV; false with the reason when it could not.
     bool exportTo(const QString &path, QString *error) const;
@@ -44,6 +46,7 @@ signals:
 
 public slots:
     void setRowsSlot(const SVelmoraHeldRows &rows);
+    void setLineStateText(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -59,6 +62,7 @@ private:
     VelmoraHeldEventsModel *model = nullptr;
     QTableView *tableView = nullptr;
     QLabel *countLabel = nullptr;
+    QLabel *lineLabel = nullptr;
     QPushButton *sendAgain = nullptr;
     QPushButton *release = nullptr;
     QPushButton *exportCsv = nullptr;

@@ -14,7 +14,14 @@ class VelmoraLineStateText
 
 public:
     // now decides whether "since" needs its date: only when it was not today.
+    // With a fallback output both outputs are named, the one taking the
+    // events first.
     static QString text(const SVelmoraLineState &state, const QDateTime &now);
+
+private:
+    // One output's state, as the texts with a fallback say it.
+    static QString outputText(SVelmoraLineState::Kind kind, const QDateTime &since, const QString &reason,
+                              const QDateTime &now);
 };
 
 #endif // VELMORALINESTATETEXT_H

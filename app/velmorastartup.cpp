@@ -23,6 +23,7 @@
 #include "velmorasharedjournal.h"
 #include "velmorastatusendpoint.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -121,6 +122,10 @@ int VelmoraStartup::run()
     connect(statusTimer, &QTimer::timeout, this, &VelmoraStartup::showStatus);
     statusTimer->start(kStatusIntervalMs);
 
+    // The offscreen platform has nobody to hear or see it: the log and the
+    // metrics carry the failure there.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        window.enableLineAlert(clock, [] { QApplication::beep(); });
     window.showMainWindow();
     return 1;
 }
@@ -294,6 +299,8 @@ void VelmoraStartup::applyComSettings()
     comThread->setLine(conf->line);
     comThread->setKeepAlive(conf->keepAlive);
     comThread->setUseTime(conf->useTime != 0);
+    comThread->setAckWait(conf->comAckWaitMs);
+    comThread->setFallbackName(conf->comFallback);
     emit comStartSignal();
 }
 

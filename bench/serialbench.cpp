@@ -12,6 +12,10 @@
 //             a counting store;
 //   tcp       the same worker writing to monitoring software that listens
 //             on TCP (a loopback connection answering at once);
+//   fallback  the worker row with a fallback output configured (a second
+//             station on a second pseudo-terminal) while the primary
+//             answers: its lines a second against the worker row's, which
+//             should be within 5 %;
 //   held      the memory the worker's queue takes for each held event, with
 //             100,000 events from 10,000 devices (heap in use before and
 //             after, as the C library counts it).
@@ -255,11 +259,13 @@ qint64 runBaseline(int lines, QTextStream &out)
 
 // The real serial thread against a station's port name; the count of lines
 // the station answered.
-qint64 runWorker(const QString &portName, const std::function<int()> &answered, int lines, QTextStream &out)
+qint64 runWorker(const QString &portName, const std::function<int()> &answered, int lines, QTextStream &out,
+                 const QString &fallbackName = QString())
 {
     CountingStore store;
     VelmoraComThread thread;
     thread.setPortName(portName);
+    thread.setFallbackName(fallbackName);
     thread.setBaudRate(19200);
     thread.setDataBits(8);
     thread.setParity(0);
@@ -353,6 +359,20 @@ int main(int argc, char **argv)
     }
     if (workerMs >= 0)
         printRow(out, "worker", lines, workerMs);
+    qint64 fallbackMs = -1;
+    {
+        ImmediateStation station;
+        ImmediateStation fallback;
+        fallbackMs = runWorker(station.isValid() ? station.portName() : QString(),
+                               [&station] { return station.lines(); }, lines, out,
+                               fallback.isValid() ? fallback.portName() : QStringLiteral("/nonexistent"));
+        if (fallback.lines() != 1)
+            out << QStringLiteral("fallback: its station answered %1 lines, expected its one keepalive")
+                       .arg(fallback.lines())
+                << Qt::endl;
+    }
+    if (fallbackMs >= 0)
+        printRow(out, "fallback", lines, fallbackMs);
     qint64 tcpMs = -1;
     {
         ImmediateTcpStation station;
@@ -369,9 +389,16 @@ int main(int argc, char **argv)
         const double ratio = (double(lines) / workerMs) / (double(baselineLines) / baselineMs);
         out << QStringLiteral("worker / baseline lines per second: %1x").arg(ratio, 0, 'f', 1) << Qt::endl;
     }
+    if (workerMs > 0 && fallbackMs > 0) {
+        const double ratio = double(workerMs) / fallbackMs;
+        out << QStringLiteral("fallback / worker lines per second: %1 (%2 %)")
+                   .arg(ratio, 0, 'f', 3)
+                   .arg(100.0 * (ratio - 1.0), 0, 'f', 1)
+            << Qt::endl;
+    }
     if (baselineMs > 0 && tcpMs > 0) {
         const double ratio = (double(lines) / tcpMs) / (double(baselineLines) / baselineMs);
         out << QStringLiteral("tcp / baseline lines per second: %1x").arg(ratio, 0, 'f', 1) << Qt::endl;
     }
-    return baselineMs >= 0 && workerMs >= 0 && tcpMs >= 0 ? 0 : 1;
+    return baselineMs >= 0 && workerMs >= 0 && tcpMs >= 0 && fallbackMs >= 0 ? 0 : 1;
 }

@@ -175,6 +175,11 @@ const OptionalElement kOptionalElements[] = {
      writeInt<&SVelmoraConf::supervisionS>},
     {"LUMARIDEVICES", "Какие устройства принимаются (all - все, listed - из списка)", readDevicesMode,
      writeText<&SVelmoraConf::devices>},
+    {"LUMARICOMACKWAIT", "Ожидание ответа (ACK) на строку, мс",
+     readBoundedInt<&SVelmoraConf::comAckWaitMs, SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs>,
+     writeInt<&SVelmoraConf::comAckWaitMs>},
+    {"LUMARICOMFALLBACK", "Резервный COM-порт или tcp://адрес:порт",
+     readText<&SVelmoraConf::comFallback>, writeText<&SVelmoraConf::comFallback>},
     {"LUMARIJOURNAL", "Журнал событий в PostgreSQL (строка подключения libpq)",
      readText<&SVelmoraConf::journal>, writeText<&SVelmoraConf::journal>},
 };

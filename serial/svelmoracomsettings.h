@@ -13,6 +13,9 @@
 struct SVelmoraComSettings
 {
     QString portName;
+    // The second output, taking the events while the first does not answer;
+    // empty: none. The same line settings apply to it.
+    QString fallbackName;
     int baudRate = 0;
     int dataBits = 0;
     int parity = 0;

@@ -13,6 +13,12 @@ struct SVelmoraComTiming
     int readIntervalMs = 100;
     int readPerByteMs = 300;
     int readConstantMs = 50;
+    // How long a line waits for its answer after each write, as configured.
+    // The default is the wait above for an event line; a longer one replaces
+    // the pause plus read time-outs wherever it is the longer, so that the
+    // default keeps the timing (and the tests' shortened timing) as it was.
+    static constexpr int kDefaultAckWaitMs = 750;
+    int ackWaitMs = kDefaultAckWaitMs;
     // No acknowledged line for this long brings a keepalive; 0: none.
     int keepaliveMs = 0;
     // How often the first held event is retried while the software does not

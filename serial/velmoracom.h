@@ -6,6 +6,7 @@
 #include "svelmoralinestate.h"
 #include "svelmoramsg.h"
 #include "velmoraclock.h"
+#include "velmoraoutputchooser.h"
 
 #include <QObject>
 #include <QString>
@@ -19,13 +20,18 @@ class VelmoraEventSender;
 class VelmoraEventStore;
 class VelmoraHeldEvents;
 class VelmoraKeepalive;
+class VelmoraLineStates;
 
 // The serial worker: lives in the serial thread and runs, one after another,
 // the opens, closes, event exchanges and keepalive exchanges, so none of them
 // overlaps. Its parts each do one job: the port's life (VelmoraComPort), the
 // held and set-aside events (VelmoraHeldEvents), the event exchanges and
 // their retries (VelmoraEventSender) and the keepalive (VelmoraKeepalive);
-// the worker takes the requests, keeps the line's state and writes the log.
+// the worker takes the requests, keeps the line's state (VelmoraLineStates)
+// and writes the log.
+// With a fallback output configured it has a second port and keepalive, and
+// its output chooser (VelmoraOutputChooser) says which of the two the events
+// go to; without one, the second pair is never opened.
 class VelmoraCom : public QObject
 {
     Q_OBJECT
@@ -84,18 +90,43 @@ public slots:
     void dropHeldSlot();
 
 private:
-    void portOpened();
-    void portClosed(const QString &reason);
-    void setLineState(SVelmoraLineState::Kind kind, const QString &reason = QString());
+    using Output = VelmoraOutputChooser::Output;
+
+    // A fallback named as the primary is the same device: none.
+    bool hasFallback() const
+    {
+        return !settings.fallbackName.isEmpty() && settings.fallbackName != settings.portName;
+    }
+    VelmoraComPort *portOf(Output output) const { return output == Output::Primary ? port : fallbackPort; }
+    VelmoraKeepalive *keepaliveOf(Output output) const
+    {
+        return output == Output::Primary ? keepalive : fallbackKeepalive;
+    }
+    // The output the events go to.
+    VelmoraComPort *portInUse() const { return portOf(chooser.inUse()); }
+
+    void portOpened(Output output);
+    void portClosed(Output output, const QString &reason);
+    // What an output did, for the chooser; a switch is made and said here.
+    void outputAnswered(Output output);
+    void outputAbsent(Output output, bool closed);
+    void switched(VelmoraOutputChooser::Switch why);
     void report(const VelmoraComReport &report);
 
     VelmoraClock &clock;
     SVelmoraComSettings settings;
+    // The same settings with the fallback's name as the port's.
+    SVelmoraComSettings fallbackSettings;
     VelmoraComPort *port = nullptr;
+    VelmoraComPort *fallbackPort = nullptr;
     VelmoraHeldEvents *held = nullptr;
     VelmoraEventSender *sender = nullptr;
     VelmoraKeepalive *keepalive = nullptr;
-    SVelmoraLineState lineState;
+    VelmoraKeepalive *fallbackKeepalive = nullptr;
+    VelmoraLineStates *lineStates = nullptr;
+    VelmoraOutputChooser chooser;
+    // Both ports close on a stop request; that is no absence to switch on.
+    bool stopping = false;
 };
 
 #endif // VELMORACOM_H

@@ -91,13 +91,15 @@ bool VelmoraComPort::tryOpen()
 void VelmoraComPort::lose()
 {
     const QString reason = QString::fromStdString(line->lastErrorText());
-    emit closedSignal(reason);
     emit reportSignal(VelmoraComReport(VelmoraComReport::Short)
                           .translated(QT_TRANSLATE_NOOP("VelmoraCom", " Lost the port "))
                           .plain(settings.portName)
                           .plain(QStringLiteral(" (") + reason + QLatin1Char(')'))
                           .translated(QT_TRANSLATE_NOOP("VelmoraCom", "; held events wait until it opens again.")));
     line->close();
+    // Closed before it is said, so that a switch to the other output that
+    // follows finds this one closed.
+    emit closedSignal(reason);
     forgetFailure();
     reopenTimer->start(qMax(0, settings.timing.reopenMs));
 }

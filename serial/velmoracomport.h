@@ -35,6 +35,8 @@ public:
     // The device went away while open: said once, then tried again.
     void lose();
     bool isOpen() const;
+    // The configured name, as the log lines give it.
+    QString name() const { return settings.portName; }
     // The exchanges on the line chosen last.
     VelmoraExchange &exchange() { return lineExchange; }
 

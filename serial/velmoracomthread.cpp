@@ -64,6 +64,16 @@ void VelmoraComThread::setKeepAlive(int seconds)
     settings.timing.keepaliveMs = SVelmoraComTiming::keepalivePeriodMs(seconds);
 }
 
+void VelmoraComThread::setAckWait(int ms)
+{
+    settings.timing.ackWaitMs = ms;
+}
+
+void VelmoraComThread::setFallbackName(const QString &name)
+{
+    settings.fallbackName = name;
+}
+
 void VelmoraComThread::setTiming(const SVelmoraComTiming &value)
 {
     settings.timing = value;

@@ -42,6 +42,10 @@ public:
     void setUseTime(bool append);
     // Seconds; sets the timing's keepalive period.
     void setKeepAlive(int seconds);
+    // Milliseconds a line waits for its answer after each write.
+    void setAckWait(int ms);
+    // The second output's name; empty: none.
+    void setFallbackName(const QString &name);
     // Replaces the whole timing, keepalive period included.
     void setTiming(const SVelmoraComTiming &value);
 

@@ -16,7 +16,7 @@ using Prefix = VelmoraComReport::Prefix;
 VelmoraEventSender::VelmoraEventSender(VelmoraClock &clock, VelmoraComPort &portToUse, VelmoraHeldEvents &heldEvents,
                                        const SVelmoraComSettings &settingsToUse, QObject *parent)
     : QObject(parent),
-      port(portToUse),
+      port(&portToUse),
       held(heldEvents),
       settings(settingsToUse),
       absenceRetryTimer(new VelmoraTimer(clock, this))
@@ -39,7 +39,7 @@ void VelmoraEventSender::sendScheduled()
 {
     sendPending = false;
     const VelmoraHeldQueue &queue = held.queue();
-    if (queue.isEmpty() || !queue.mayWriteEvents() || !port.isOpen())
+    if (queue.isEmpty() || !queue.mayWriteEvents() || !port->isOpen())
         return;
     sendNow();
 }
@@ -47,7 +47,7 @@ void VelmoraEventSender::sendScheduled()
 void VelmoraEventSender::retryHeldEvent()
 {
     const VelmoraHeldQueue &queue = held.queue();
-    if (queue.isEmpty() || queue.mayWriteEvents() || !port.isOpen())
+    if (queue.isEmpty() || queue.mayWriteEvents() || !port->isOpen())
         return;
     sendNow();
 }
@@ -65,7 +65,7 @@ void VelmoraEventSender::sendNow()
     const auto countRefusal = [&queue](bool refusal) { return queue.countAnswer(refusal); };
     held.noteChanged();
 
-    switch (port.exchange().sendEvent(lineText, countRefusal)) {
+    switch (port->exchange().sendEvent(lineText, countRefusal)) {
     case VelmoraExchange::Result::Acknowledged:
         VelmoraMetrics::instance().lineAnswered();
         emit reportSignal(VelmoraComReport(Prefix::Spaced).plain(QStringLiteral("COMMSG: ") + lineText));
@@ -80,13 +80,14 @@ void VelmoraEventSender::sendNow()
     case VelmoraExchange::Result::NotAcknowledged:
         emit reportSignal(VelmoraComReport(Prefix::Short)
                               .translated(QT_TRANSLATE_NOOP("VelmoraCom", "Writing "))
-                              .plain(settings.portName)
+                              .plain(port->name())
                               .translated(QT_TRANSLATE_NOOP("VelmoraCom", " to "))
                               .translated(QT_TRANSLATE_NOOP("VelmoraCom", " was failed! Packet:\n"))
                               .plain(lineText));
         held.reportNotice(queue.failNext());
         if (!queue.inLineFault())
             emit lineStateSignal(SVelmoraLineState::NotAnswering);
+        emit unansweredSignal();
         break;
     case VelmoraExchange::Result::LineGone:
         emit lineGoneSignal();
@@ -97,7 +98,8 @@ void VelmoraEventSender::sendNow()
 
 void VelmoraEventSender::handleRefusal(const QString &lineText)
 {
-    switch (held.queue().refuseNext()) {
+    SVelmoraMsg setAsideMsg;
+    switch (held.queue().refuseNext(&setAsideMsg)) {
     case VelmoraHeldQueue::Refusal::OnTrial:
         emit reportSignal(VelmoraComReport(Prefix::Short)
                               .translated(QT_TRANSLATE_NOOP("VelmoraCom",
@@ -116,6 +118,10 @@ void VelmoraEventSender::handleRefusal(const QString &lineText)
         emit lineStateSignal(SVelmoraLineState::RefusingEvents);
         return;
     case VelmoraHeldQueue::Refusal::StillHeld:
+        return;
+    case VelmoraHeldQueue::Refusal::SetAside:
+        held.noteSetAside(setAsideMsg);
+        emit lineStateSignal(SVelmoraLineState::Answering);
         return;
     }
 }

@@ -24,6 +24,8 @@ public:
     VelmoraEventSender(VelmoraClock &clock, VelmoraComPort &port, VelmoraHeldEvents &held,
                        const SVelmoraComSettings &settings, QObject *parent = nullptr);
 
+    // The output the events go to from now on.
+    void setPort(VelmoraComPort &output) { port = &output; }
     // The next event, now.
     void sendNow();
     // The next event on the next pass of the event loop.
@@ -39,13 +41,15 @@ signals:
     void acknowledgedSignal();
     // The device went away during the exchange; the event is still held.
     void lineGoneSignal();
+    // An event line went unanswered after all its writes.
+    void unansweredSignal();
 
 private:
     void sendScheduled();
     void retryHeldEvent();
     void handleRefusal(const QString &lineText);
 
-    VelmoraComPort &port;
+    VelmoraComPort *port;
     VelmoraHeldEvents &held;
     const SVelmoraComSettings &settings;
     VelmoraTimer *absenceRetryTimer = nullptr;

@@ -84,7 +84,11 @@ unsigned VelmoraExchange::answerDeadlineMs(const SVelmoraComTiming &timing, int 
 {
     // The pause before the answer plus the whole read it was given: the
     // same time-out as a pause followed by a read that waits for every byte.
-    const qint64 total = qint64(qMax(0, timing.answerPauseMs)) + qMax(0, timing.readConstantMs)
-                         + qint64(qMax(0, timing.readPerByteMs)) * qMax(0, answerSize);
+    qint64 total = qint64(qMax(0, timing.answerPauseMs)) + qMax(0, timing.readConstantMs)
+                   + qint64(qMax(0, timing.readPerByteMs)) * qMax(0, answerSize);
+    // A configured wait longer than the default: slow monitoring software
+    // gets that long, the answer still taken the moment it comes.
+    if (timing.ackWaitMs > SVelmoraComTiming::kDefaultAckWaitMs)
+        total = qMax<qint64>(total, timing.ackWaitMs);
     return static_cast<unsigned>(qMin<qint64>(total, std::numeric_limits<int>::max()));
 }

@@ -63,16 +63,6 @@ bool VelmoraHeldEvents::hold(const SVelmoraMsg &msg)
 void VelmoraHeldEvents::finishNext()
 {
     const VelmoraHeldQueue::Finished finished = heldQueue.takeNext();
-    if (finished.setAside) {
-        const SVelmoraMsg &msg = finished.setAsideMsg;
-        emit reportSignal(VelmoraComReport(Prefix::Short)
-                              .translated(QT_TRANSLATE_NOOP("VelmoraCom", " Refused by the monitoring software, set aside: "))
-                              .plain(settings.eventLine(msg)));
-        if (msg.journalId != 0 && eventStore)
-            eventStore->markRefused(msg.journalId);
-        VelmoraMetrics::instance().eventsSetAsideTotal.add();
-        emit setAsideChangedSignal();
-    }
     if (finished.msg.journalId != 0 && eventStore)
         eventStore->markDelivered(finished.msg.journalId);
     VelmoraMetrics::instance().eventsDelivered.add();
@@ -82,6 +72,18 @@ void VelmoraHeldEvents::finishNext()
     }
     noteCountChanged();
     reportNotice(finished.notice);
+}
+
+void VelmoraHeldEvents::noteSetAside(const SVelmoraMsg &msg)
+{
+    emit reportSignal(VelmoraComReport(Prefix::Short)
+                          .translated(QT_TRANSLATE_NOOP("VelmoraCom", " Refused by the monitoring software, set aside: "))
+                          .plain(settings.eventLine(msg)));
+    if (msg.journalId != 0 && eventStore)
+        eventStore->markRefused(msg.journalId);
+    VelmoraMetrics::instance().eventsSetAsideTotal.add();
+    noteCountChanged();
+    emit setAsideChangedSignal();
 }
 
 void VelmoraHeldEvents::reportNotice(VelmoraHeldQueue::Notice notice)

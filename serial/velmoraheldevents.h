@@ -49,9 +49,11 @@ public:
     // Events waiting for the monitoring software; safe from any thread.
     int count() const { return heldCount.load(); }
 
-    // next() was acknowledged: it leaves the queue and is marked delivered;
-    // an event set aside on the way is said and marked refused.
+    // next() was acknowledged: it leaves the queue and is marked delivered.
     void finishNext();
+    // The event on trial left the held events for the set-aside ones: said
+    // and marked refused.
+    void noteSetAside(const SVelmoraMsg &msg);
     // The log line a change of the software's state owes the operator.
     void reportNotice(VelmoraHeldQueue::Notice notice);
 

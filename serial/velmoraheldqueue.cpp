@@ -73,12 +73,29 @@ bool VelmoraHeldQueue::countAnswer(bool refusal)
     Held &held = head();
     ++held.attempts;
     held.refusalsInRow = refusal ? held.refusalsInRow + 1 : 0;
+    if (refusal && trialRecheck && trialFirst())
+        return true;
     return held.refusalsInRow >= kRefusalNakCount;
 }
 
-VelmoraHeldQueue::Refusal VelmoraHeldQueue::refuseNext()
+VelmoraHeldQueue::Refusal VelmoraHeldQueue::refuseNext(SVelmoraMsg *setAsideMsg)
 {
     head().refusalsInRow = 0;
+    // Refused again although the software has taken a different event
+    // since: the refusal is the event's own.
+    if (trialFirst() && trialRecheck) {
+        const SVelmoraMsg msg = unpack(trial);
+        setAside(msg, trial.attempts);
+        if (trial.journalId != 0)
+            heldJournalIds.remove(trial.journalId);
+        trial = Held();
+        hasTrial = false;
+        trialRecheck = false;
+        --count;
+        if (setAsideMsg)
+            *setAsideMsg = msg;
+        return Refusal::SetAside;
+    }
     // The event on trial refused once more, with no other to compare it to,
     // or during the line fault: it stays where it is.
     if (trialFirst())
@@ -128,19 +145,14 @@ VelmoraHeldQueue::Finished VelmoraHeldQueue::takeNext()
         finished.msg = unpack(trial);
         trial = Held();
         hasTrial = false;
+        trialRecheck = false;
     } else {
         finished.msg = unpack(takeFromLanes());
-        if (hasTrial) {
-            // A different event went through: the refusal was the event's.
-            finished.setAside = true;
-            finished.setAsideMsg = unpack(trial);
-            setAside(finished.setAsideMsg, trial.attempts);
-            if (trial.journalId != 0)
-                heldJournalIds.remove(trial.journalId);
-            trial = Held();
-            hasTrial = false;
-            --count;
-        }
+        // A different event went through: the software takes events, and
+        // the one on trial is written once more, next, to tell its own
+        // fault from the software's passing trouble.
+        if (hasTrial)
+            trialRecheck = true;
     }
     if (finished.msg.journalId != 0)
         heldJournalIds.remove(finished.msg.journalId);

@@ -27,12 +27,15 @@
 // An event answered 0x15 on kRefusalNakCount writes in a row is refused. A
 // refused event is not set aside at once, because the fault may be the
 // line's (a wrong receiver or line number, a time option the software does
-// not expect) rather than the event's: it waits on trial, still held, while
+// not expect) or the software's passing trouble (its database in
+// maintenance) rather than the event's: it waits on trial, still held, while
 // the events behind it are written. When one of them is acknowledged, the
-// line is sound and the event on trial is set aside. When a second, different
-// event is refused too, the line is at fault: everything stays held in order,
-// the event on trial first, nothing is set aside, and only that first event
-// is tried, on the retry timer, until an event line is acknowledged.
+// software takes events again, and the event on trial is written once more
+// at once: only a refusal of that write sets it aside. When a second,
+// different event is refused too, the line is at fault: everything stays
+// held in order, the event on trial first, nothing is set aside, and only
+// that first event is tried, on the retry timer, until an event line is
+// acknowledged.
 //
 // A set-aside event stays here, out of the fair order, until the operator
 // sends it again (it is held anew, last) or lets it go.
@@ -54,6 +57,8 @@ public:
         OnTrial,   // waits for the next event to tell the line's fault from its own
         LineFault, // a second event was refused: the line is at fault, said once
         StillHeld, // the event on trial refused again; it stays where it is
+        SetAside,  // the event on trial refused again after a different one
+                   // was acknowledged: it is the event's fault, set aside
     };
 
     // One held event as a list shows it.
@@ -76,29 +81,32 @@ public:
     // Event lines may be written as they come: the software is not known to
     // be absent, the line is not at fault, and next() is not only the event
     // on trial.
-    bool mayWriteEvents() const { return !absent && !lineFault && !(hasTrial && count == 1); }
+    bool mayWriteEvents() const
+    {
+        return !absent && !lineFault && !(hasTrial && count == 1 && !trialRecheck);
+    }
     // Nothing is written as it comes, and the first event is to be tried on
     // the retry timer; with keepalives, an absence ends by a keepalive instead.
     bool retriesOnTimer(bool keepalives) const
     {
-        return count > 0 && (lineFault || count == trialCount() || (absent && !keepalives));
+        return count > 0
+            && (lineFault || (count == trialCount() && !trialRecheck) || (absent && !keepalives));
     }
     bool inLineFault() const { return lineFault; }
 
     // One write of next() answered with a refusal (0x15) or not. True once
-    // that event has been refused often enough to count as refused.
+    // that event has been refused often enough to count as refused: the
+    // event on trial written again after a different one was acknowledged
+    // needs only one refusal.
     bool countAnswer(bool refusal);
-    // next() was refused for good (countAnswer() said so).
-    Refusal refuseNext();
+    // next() was refused for good (countAnswer() said so). With SetAside the
+    // event has left the held events for the set-aside ones, as setAsideMsg.
+    Refusal refuseNext(SVelmoraMsg *setAsideMsg = nullptr);
 
     struct Finished
     {
         SVelmoraMsg msg;
         Notice notice = Notice::None;
-        // The event on trial, set aside because a different one was
-        // acknowledged; it has left the held events for the set-aside ones.
-        bool setAside = false;
-        SVelmoraMsg setAsideMsg;
     };
     // next() acknowledged: it leaves the queue, and the software is there.
     Finished takeNext();
@@ -155,9 +163,9 @@ private:
         return lanes[AlarmLane].turns.empty() ? TestLane : AlarmLane;
     }
     Held &head();
-    // The event on trial comes first only during a line fault, or when it
-    // is all there is.
-    bool trialFirst() const { return hasTrial && (lineFault || count == 1); }
+    // The event on trial comes first only during a line fault, when it is
+    // all there is, or when it is due its one more write.
+    bool trialFirst() const { return hasTrial && (lineFault || count == 1 || trialRecheck); }
     int trialCount() const { return hasTrial ? 1 : 0; }
     static SVelmoraMsg unpack(const Held &held);
     // Takes next() out of the lanes; only while not empty and not trialFirst().
@@ -173,6 +181,9 @@ private:
     bool absenceReported = false;
     bool hasTrial = false;
     Held trial;
+    // A different event was acknowledged while this one was on trial: it is
+    // written once more before it can be set aside.
+    bool trialRecheck = false;
     bool lineFault = false;
 
     struct SetAside

@@ -47,6 +47,11 @@ void VelmoraKeepalive::sendNow()
         VelmoraMetrics::instance().lineAnswered();
         restart();
         emit reportSignal(VelmoraComReport(Prefix::Short).translated(QT_TRANSLATE_NOOP("VelmoraCom", " COMMSG: Keepalive ")));
+        emit acknowledgedSignal();
+        if (takesEvents && !takesEvents()) {
+            emit lineStateSignal(SVelmoraLineState::Answering);
+            return;
+        }
         emit lineStateSignal(queue.inLineFault() ? SVelmoraLineState::RefusingEvents : SVelmoraLineState::Answering);
         held.reportNotice(queue.keepaliveAnswered(true));
         emit answeredSignal();
@@ -61,6 +66,8 @@ void VelmoraKeepalive::sendNow()
     // start the timer again: keepalives stop with the port.
     if (port.isOpen())
         restart();
-    queue.keepaliveAnswered(false);
+    if (!takesEvents || takesEvents())
+        queue.keepaliveAnswered(false);
     emit lineStateSignal(SVelmoraLineState::NotAnswering);
+    emit unansweredSignal();
 }

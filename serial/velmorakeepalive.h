@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class VelmoraClock;
 class VelmoraComPort;
 class VelmoraComReport;
@@ -28,12 +30,19 @@ public:
     void stop();
     // One keepalive exchange, now.
     void sendNow();
+    // Whether this output's answers speak for the held events: only the
+    // output that takes them does. Unset: always.
+    void setTakesEvents(std::function<bool()> test) { takesEvents = std::move(test); }
 
 signals:
     void reportSignal(const VelmoraComReport &line);
     void lineStateSignal(SVelmoraLineState::Kind kind);
     // Acknowledged: held events may go out again.
     void answeredSignal();
+    // Acknowledged, or not, whichever output it is, before anything else
+    // is done about the answer.
+    void acknowledgedSignal();
+    void unansweredSignal();
     void lineGoneSignal();
 
 private:
@@ -41,6 +50,7 @@ private:
     VelmoraHeldEvents &held;
     const SVelmoraComSettings &settings;
     VelmoraTimer *timer = nullptr;
+    std::function<bool()> takesEvents;
 };
 
 #endif // VELMORAKEEPALIVE_H

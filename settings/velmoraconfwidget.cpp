@@ -127,6 +127,14 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     extraLayout->addWidget(httpPasswordElement);
     httpPasswordClearBox = new QCheckBox(tr("Remove the password"), this);
     extraLayout->addWidget(httpPasswordClearBox);
+    ackWaitElement = new CVelmoraSpinBoxElementWidget(tr("ACK wait (ms):"), SVelmoraConf().comAckWaitMs,
+                                                      kImageClock, this);
+    ackWaitElement->spinBox()->setRange(SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs);
+    ackWaitElement->spinBox()->setSingleStep(250);
+    extraLayout->addWidget(ackWaitElement);
+    fallbackElement = new CVelmoraEditElementWidget(tr("Fallback output:"), QString(), kImageComPort, this);
+    fallbackElement->lineEdit()->setPlaceholderText(tr("none"));
+    extraLayout->addWidget(fallbackElement);
     extraLayout->addStretch(1);
     // Long labels wrap instead of pushing the fields out of sight behind a
     // horizontal scroll bar.
@@ -235,6 +243,8 @@ void VelmoraConfWidget::loadConf()
                                                             : tr("none: the page is read-only"));
     httpPasswordClearBox->setChecked(false);
     httpPasswordClearBox->setEnabled(passwordSet);
+    ackWaitElement->spinBox()->setValue(conf->comAckWaitMs);
+    fallbackElement->lineEdit()->setText(conf->comFallback);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -249,15 +259,22 @@ void VelmoraConfWidget::applySlot()
         QMessageBox::warning(this, VelmoraProgram::warningTitle(), tr("Choose or type the port name."));
         return;
     }
-    TcpAddress address;
-    std::string reason;
-    if (TcpAddressName::hasScheme(comName.toStdString())
-        && !TcpAddressName::parse(comName.toStdString(), address, reason)) {
+    const QString fallbackName = fallbackElement->lineEdit()->text().trimmed();
+    if (fallbackName == comName) {
         QMessageBox::warning(this, VelmoraProgram::warningTitle(),
-                             tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
-                                "from 1 to 65535, for example tcp://192.168.1.10:1025.")
-                                 .arg(comName));
+                             tr("The fallback output has to be another port or address than \"COM:\"."));
         return;
+    }
+    for (const QString &name : {comName, fallbackName}) {
+        TcpAddress address;
+        std::string reason;
+        if (TcpAddressName::hasScheme(name.toStdString()) && !TcpAddressName::parse(name.toStdString(), address, reason)) {
+            QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                                 tr("\"%1\" is not a valid address. Write it as tcp://HOST:PORT with a port "
+                                    "from 1 to 65535, for example tcp://192.168.1.10:1025.")
+                                     .arg(name));
+            return;
+        }
     }
 
     const QString httpAddress = httpAddressElement->lineEdit()->text().trimmed();
@@ -302,6 +319,8 @@ void VelmoraConfWidget::applySlot()
     conf->httpAddress = httpAddress;
     conf->httpPasswordHash = httpPasswordHash;
     httpPasswordElement->lineEdit()->clear();
+    conf->comAckWaitMs = ackWaitElement->spinBox()->value();
+    conf->comFallback = fallbackName;
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

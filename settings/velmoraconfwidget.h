@@ -54,6 +54,8 @@ public:
     CVelmoraEditElementWidget *httpAddressRow() const { return httpAddressElement; }
     CVelmoraEditElementWidget *httpPasswordRow() const { return httpPasswordElement; }
     QCheckBox *httpPasswordClearCheckBox() const { return httpPasswordClearBox; }
+    CVelmoraSpinBoxElementWidget *ackWaitRow() const { return ackWaitElement; }
+    CVelmoraEditElementWidget *fallbackRow() const { return fallbackElement; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -88,6 +90,8 @@ private:
     CVelmoraEditElementWidget *httpAddressElement = nullptr;
     CVelmoraEditElementWidget *httpPasswordElement = nullptr;
     QCheckBox *httpPasswordClearBox = nullptr;
+    CVelmoraSpinBoxElementWidget *ackWaitElement = nullptr;
+    CVelmoraEditElementWidget *fallbackElement = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;

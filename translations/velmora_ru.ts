@@ -4,6 +4,22 @@
 <context>
     <name>Velmora</name>
     <message>
+        <source>Silence</source>
+        <translation>Тишина</translation>
+    </message>
+    <message>
+        <source>[%1] The operator silenced the alert raised at %2.</source>
+        <translation>[%1] Оператор выключил звук тревоги, поднятой в %2.</translation>
+    </message>
+    <message>
+        <source>Alarms are not getting through since %1. %2</source>
+        <translation>Тревоги не доходят до ПЦН с %1. %2</translation>
+    </message>
+    <message>
+        <source>Silenced</source>
+        <translation>Звук выключен</translation>
+    </message>
+    <message>
         <source>[%1] Can not use the event journal in PostgreSQL: %2.</source>
         <translation>[%1] Невозможно использовать журнал событий в PostgreSQL: %2.</translation>
     </message>
@@ -150,6 +166,22 @@
 </context>
 <context>
     <name>VelmoraConfWidget</name>
+    <message>
+        <source>The fallback output has to be another port or address than &quot;COM:&quot;.</source>
+        <translation>Резервный выход должен быть другим портом или адресом, чем «COM-порт».</translation>
+    </message>
+    <message>
+        <source>ACK wait (ms):</source>
+        <translation>Ожидание ACK (мс):</translation>
+    </message>
+    <message>
+        <source>Fallback output:</source>
+        <translation>Резервный выход:</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
     <message>
         <source>TCP-Settings:</source>
         <translation>Настройки TCP:</translation>
@@ -621,6 +653,34 @@
 </context>
 <context>
     <name>VelmoraLineStateText</name>
+    <message>
+        <source>port closed (%1)</source>
+        <translation>порт закрыт (%1)</translation>
+    </message>
+    <message>
+        <source>port open, no answer yet</source>
+        <translation>порт открыт, ответа ещё нет</translation>
+    </message>
+    <message>
+        <source>answering</source>
+        <translation>отвечает</translation>
+    </message>
+    <message>
+        <source>not answering since %1</source>
+        <translation>не отвечает с %1</translation>
+    </message>
+    <message>
+        <source>refuses events since %1</source>
+        <translation>отвергает события с %1</translation>
+    </message>
+    <message>
+        <source>Line: fallback %1 %2, primary %3</source>
+        <translation>Линия: резервный %1 %2, основной %3</translation>
+    </message>
+    <message>
+        <source>Line: %1, fallback %2 %3</source>
+        <translation>Линия: %1, резервный %2 %3</translation>
+    </message>
     <message>
         <source>Line: port closed (%1)</source>
         <translation>Линия: порт закрыт (%1)</translation>

@@ -4,6 +4,30 @@
 <context>
     <name>VelmoraCom</name>
     <message>
+        <source>the primary output does not acknowledge</source>
+        <translation>основной выход не подтверждает</translation>
+    </message>
+    <message>
+        <source>the primary output is closed</source>
+        <translation>основной выход закрыт</translation>
+    </message>
+    <message>
+        <source>the fallback answers and the primary is absent</source>
+        <translation>резервный отвечает, а основной нет</translation>
+    </message>
+    <message>
+        <source>the primary output answers its keepalive again</source>
+        <translation>основной выход снова отвечает на keepalive</translation>
+    </message>
+    <message>
+        <source> Events now go to the fallback output </source>
+        <translation> События теперь идут на резервный выход </translation>
+    </message>
+    <message>
+        <source> Events now go to the primary output </source>
+        <translation> События теперь идут на основной выход </translation>
+    </message>
+    <message>
         <source> Couldn't open </source>
         <translation> Не удалось открыть </translation>
     </message>

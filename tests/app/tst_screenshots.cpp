@@ -1,7 +1,8 @@
 // Starts the real program on an X display (the test runs under xvfb-run),
 // connects one device, opens the settings panel with a real mouse click and
 // saves both windows as PNG files in the build tree (LUMARI_SCREENSHOT_DIR);
-// then, with events held and one set aside, the Events window.
+// then, with events held and one set aside, the Events window, and the main
+// window with its alert banner while nothing answers.
 // docs/ holds copies of the current ones.
 
 #include "apptestsupport.h"
@@ -217,13 +218,23 @@ private slots:
         // Both tried and left unanswered, each three times.
         QTRY_VERIFY_WITH_TIMEOUT(silentLines >= 6, 60000);
 
+        // Nothing answers: the red banner is over the log.
+        QTest::qWait(2500);
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QImage alertShot = screen->grabWindow(mainWindow).toImage();
+        int red = 0;
+        for (int y = 0; y < alertShot.height(); y += 2) {
+            for (int x = 0; x < alertShot.width(); x += 2)
+                red += alertShot.pixel(x, y) == qRgb(0xc8, 0x10, 0x2e) ? 1 : 0;
+        }
+        QVERIFY2(red > 1000, qPrintable(QString::number(red)));
+
         // The Events action is the toolbar's second button.
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
                          QStringLiteral("62"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
         const WId eventsWindow = findWindow(QStringLiteral("^События$"));
         QVERIFY(eventsWindow);
         QTest::qWait(1500);
-        QScreen *screen = QGuiApplication::primaryScreen();
         const QImage eventsShot = screen->grabWindow(eventsWindow).toImage();
         QVERIFY(eventsShot.width() > 600);
         QVERIFY(distinctColours(eventsShot) > 20);
@@ -233,6 +244,7 @@ private slots:
         QVERIFY(QDir().mkpath(output.path()));
         QVERIFY(eventsShot.save(output.filePath(QStringLiteral("events.png"))));
         QVERIFY(mainShot.save(output.filePath(QStringLiteral("mainwindow-held.png"))));
+        QVERIFY(alertShot.save(output.filePath(QStringLiteral("alert.png"))));
 
         lumari.kill();
         lumari.waitForFinished(kWaitMs);

@@ -12,6 +12,7 @@
 #include "velmoraeventjournal.h"
 #include "velmoraeventswindow.h"
 #include "velmoraheldeventsmodel.h"
+#include "velmoralinealert.h"
 #include "velmorainstancelock.h"
 #include "velmoralog.h"
 #include "velmoranetworkthread.h"
@@ -117,6 +118,8 @@ private:
     std::unique_ptr<VelmoraStartup> startup;
     std::unique_ptr<PtyStation> comPort;
     quint16 tcpPort = 0;
+    // The alert's clock; it outlives every window.
+    VelmoraManualClock alertClock;
     // How the listening line names the address, in any language.
     QString listenAddress() const { return QStringLiteral("0.0.0.0:%1.").arg(tcpPort); }
 
@@ -745,12 +748,52 @@ private slots:
         QVERIFY(model->cellText(0, VelmoraHeldEventsModel::LineColumn).endsWith(QStringLiteral("<14>")));
         QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: not answering since ")),
                                  kSettle);
+        QCOMPARE(events->lineStateLabel()->text(), window->lineStateText()->text());
         QVERIFY(!events->sendAgainButton()->isEnabled());
 
         comPort->setAcknowledging(true);
         QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 0, kSettle);
         QTRY_COMPARE_WITH_TIMEOUT(window->lineStateText()->text(), QStringLiteral("Line: answering"), kSettle);
         QCOMPARE(comPort->acknowledgedEvents().size(), 1);
+    }
+
+    void alertBannerAndBeepWhileNoOutputAnswers()
+    {
+        // The offscreen start-up enables no alert; the test does, on a
+        // manual clock, with a hook in place of the sound.
+        int beeps = 0;
+        window->enableLineAlert(alertClock, [&beeps] { ++beeps; });
+        writeTestConf(QString(), 1);
+        QCOMPARE(startup->run(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(window->lineStateText()->text().startsWith(QStringLiteral("Line: not answering since ")),
+                                 kSettle);
+        QVERIFY(window->alertBanner()->isHidden());
+        QCOMPARE(beeps, 0);
+
+        alertClock.advance(VelmoraLineAlert::kSettleMs);
+        QVERIFY(!window->alertBanner()->isHidden());
+        QVERIFY(window->alertText()->text().startsWith(QStringLiteral("Alarms are not getting through since ")));
+        QVERIFY(window->alertText()->text().contains(QStringLiteral("Line: not answering since ")));
+        QCOMPARE(beeps, 1);
+        alertClock.advance(VelmoraLineAlert::kBeepIntervalMs - 1);
+        QCOMPARE(beeps, 1);
+        alertClock.advance(1);
+        QCOMPARE(beeps, 2);
+        alertClock.advance(VelmoraLineAlert::kBeepIntervalMs);
+        QCOMPARE(beeps, 3);
+
+        QTest::mouseClick(window->silenceButton(), Qt::LeftButton);
+        alertClock.advance(3 * VelmoraLineAlert::kBeepIntervalMs);
+        QCOMPARE(beeps, 3);
+        QVERIFY(!window->alertBanner()->isHidden());
+        QVERIFY(paneLines().join(QLatin1Char('\n')).contains(QStringLiteral("The operator silenced the alert")));
+        QVERIFY(dayLogMessages(appPath()).join(QLatin1Char('\n')).contains(QStringLiteral("The operator silenced the alert")));
+
+        comPort->setAcknowledging(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window->alertBanner()->isHidden(), kSettle);
+        QCOMPARE(window->lineStateText()->text(), QStringLiteral("Line: answering"));
+        alertClock.advance(3 * VelmoraLineAlert::kBeepIntervalMs);
+        QCOMPARE(beeps, 3);
     }
 
     void setAsideEventSentAgainFromTheEventsWindow()

@@ -87,23 +87,34 @@ void TestVelmoraEventsWindow::lineStateText_data()
     QTest::addColumn<QDateTime>("since");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("setAside");
+    QTest::addColumn<QString>("fallback"); // its name; empty: none
+    QTest::addColumn<int>("fallbackKind");
+    QTest::addColumn<bool>("onFallback");
     QTest::addColumn<QString>("text");
 
     const QDateTime now(QDate(2026, 12, 8), QTime(5, 0));
-    QTest::newRow("answering") << int(SVelmoraLineState::Answering) << QDateTime() << "" << 0 << "Line: answering";
-    QTest::newRow("not answering today")
-        << int(SVelmoraLineState::NotAnswering) << now.addSecs(-3600) << "" << 0 << "Line: not answering since 04:00";
-    QTest::newRow("not answering since yesterday")
-        << int(SVelmoraLineState::NotAnswering) << now.addDays(-1) << "" << 0
-        << "Line: not answering since 07.12.2026 05:00";
-    QTest::newRow("refusing, with events set aside")
-        << int(SVelmoraLineState::RefusingEvents) << now.addSecs(-60) << "" << 2
-        << "Line: refuses events since 04:59, set aside: 2";
-    QTest::newRow("port closed with the reason")
-        << int(SVelmoraLineState::PortClosed) << QDateTime() << "No such file or directory" << 1
-        << "Line: port closed (No such file or directory), set aside: 1";
-    QTest::newRow("port open") << int(SVelmoraLineState::PortOpen) << QDateTime() << "" << 0
-                               << "Line: port open, no answer yet";
+    const auto row = [](const char *name, SVelmoraLineState::Kind kind, const QDateTime &since, const char *reason,
+                        int setAside, const char *text, const char *fallback = "",
+                        SVelmoraLineState::Kind fallbackKind = SVelmoraLineState::PortClosed, bool onFallback = false) {
+        QTest::newRow(name) << int(kind) << since << reason << setAside << fallback << int(fallbackKind)
+                            << onFallback << text;
+    };
+    row("answering", SVelmoraLineState::Answering, QDateTime(), "", 0, "Line: answering");
+    row("not answering today", SVelmoraLineState::NotAnswering, now.addSecs(-3600), "", 0,
+        "Line: not answering since 04:00");
+    row("not answering since yesterday", SVelmoraLineState::NotAnswering, now.addDays(-1), "", 0,
+        "Line: not answering since 07.12.2026 05:00");
+    row("refusing, with events set aside", SVelmoraLineState::RefusingEvents, now.addSecs(-60), "", 2,
+        "Line: refuses events since 04:59, set aside: 2");
+    row("port closed with the reason", SVelmoraLineState::PortClosed, QDateTime(), "No such file or directory", 1,
+        "Line: port closed (No such file or directory), set aside: 1");
+    row("port open", SVelmoraLineState::PortOpen, QDateTime(), "", 0, "Line: port open, no answer yet");
+    row("fallback in use, primary named second", SVelmoraLineState::NotAnswering, now.addSecs(-1080), "", 0,
+        "Line: fallback COM2 answering, primary not answering since 04:42", "COM2", SVelmoraLineState::Answering,
+        true);
+    row("primary in use, fallback named second", SVelmoraLineState::Answering, QDateTime(), "", 1,
+        "Line: answering, fallback tcp://10.0.0.2:1025 port open, no answer yet, set aside: 1",
+        "tcp://10.0.0.2:1025", SVelmoraLineState::PortOpen);
 }
 
 void TestVelmoraEventsWindow::lineStateText()
@@ -112,6 +123,9 @@ void TestVelmoraEventsWindow::lineStateText()
     QFETCH(QDateTime, since);
     QFETCH(QString, reason);
     QFETCH(int, setAside);
+    QFETCH(QString, fallback);
+    QFETCH(int, fallbackKind);
+    QFETCH(bool, onFallback);
     QFETCH(QString, text);
 
     SVelmoraLineState state;
@@ -119,6 +133,9 @@ void TestVelmoraEventsWindow::lineStateText()
     state.since = since;
     state.reason = reason;
     state.setAside = setAside;
+    state.fallbackName = fallback;
+    state.fallbackKind = static_cast<SVelmoraLineState::Kind>(fallbackKind);
+    state.onFallback = onFallback;
     QCOMPARE(VelmoraLineStateText::text(state, QDateTime(QDate(2026, 12, 8), QTime(5, 0))), text);
 }
 

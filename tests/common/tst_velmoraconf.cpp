@@ -67,7 +67,8 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
         && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
-        && a.supervisionS == b.supervisionS && a.devices == b.devices && a.journal == b.journal;
+        && a.supervisionS == b.supervisionS && a.devices == b.devices && a.journal == b.journal
+        && a.comAckWaitMs == b.comAckWaitMs && a.comFallback == b.comFallback;
 }
 
 } // namespace
@@ -183,6 +184,8 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.supervisionS = 120;
     conf.devices = QStringLiteral("listed");
     conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
+    conf.comAckWaitMs = 4000;
+    conf.comFallback = QStringLiteral("tcp://[fd00::5]:1025");
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
     QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
     QVERIFY(readAll(path()).contains("value=\"\xcf\xee\xf0\xf2 &quot;&lt;1&gt;&quot; &amp; 'x'\""));
@@ -266,6 +269,11 @@ void TestVelmoraConf::fieldConversion_data()
     row("supervision past a week is 0", "LUMARISUPERVISION", "604801", "supervisionS", 0);
     row("devices listed in capitals", "LUMARIDEVICES", " LISTED ", "devices", QStringLiteral("listed"));
     row("devices some is all", "LUMARIDEVICES", "some", "devices", QStringLiteral("all"));
+    row("ack wait 4000", "LUMARICOMACKWAIT", "4000", "comAckWaitMs", 4000);
+    row("ack wait 749 is 750", "LUMARICOMACKWAIT", "749", "comAckWaitMs", 750);
+    row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
+    row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
+        QStringLiteral("tcp://127.0.0.1:1025"));
     row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
         "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
@@ -290,6 +298,7 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
         {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("supervisionS"), int(conf.supervisionS)},
         {QStringLiteral("devices"), conf.devices}, {QStringLiteral("journal"), conf.journal},
+        {QStringLiteral("comAckWaitMs"), int(conf.comAckWaitMs)}, {QStringLiteral("comFallback"), conf.comFallback},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.

@@ -1,8 +1,12 @@
 #include "lumariinstance.h"
 #include "listeningstation.h"
+#include "ptystation.h"
 #include "testdevice.h"
 
 #include <QtTest>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -63,6 +67,7 @@ private slots:
     void stationNotListeningAtStart();
     void unansweredLinesAsOnSerial_data();
     void unansweredLinesAsOnSerial();
+    void fallbackWhilePrimaryAway();
 };
 
 void TestLumariTcp::workedExampleByteForByte()
@@ -189,6 +194,64 @@ void TestLumariTcp::unansweredLinesAsOnSerial()
     QCOMPARE(station.lines(), (QList<QByteArray>{expected.first(), expected.first(), expected.first()}));
     QVERIFY(station.acknowledgedEvents().isEmpty());
     QCOMPARE(station.connections(), 1);
+}
+
+void TestLumariTcp::fallbackWhilePrimaryAway()
+{
+    auto primary = std::make_unique<ListeningStation>();
+    QVERIFY(primary->start(0));
+    const QString address = primary->address();
+    const quint16 stationPort = primary->port();
+    PtyStation fallback;
+    fallback.setAcknowledging(true);
+    LumariInstance lumari;
+    const quint16 port = LumariInstance::freePort();
+    SVelmoraConf conf = confFor(address, port, 1);
+    conf.comFallback = fallback.slavePath();
+    QVERIFY(lumari.startListening(conf, kStartMs));
+    QVERIFY(lumari.waitForLog(fallback.slavePath() + QStringLiteral(" is ready to work!"), kLineMs));
+
+    // Both answer: the events go to the primary.
+    TestDevice device(QByteArray::fromHex("123456"));
+    QVERIFY(connectDevice(device, port));
+    const QList<QByteArray> first = sendEvents(device, 2, 0x100);
+    QVERIFY(primary->waitForAcknowledgedEvents(2, kLineMs));
+    QVERIFY(fallback.waitForLines(1, kLineMs));
+
+    // The primary goes: the next events reach the fallback, in order.
+    primary.reset();
+    const QList<QByteArray> second = sendEvents(device, 3, 0x200);
+    QCOMPARE(second.size(), 3);
+    QVERIFY2(fallback.waitUntil([&] {
+                 const QList<QByteArray> got = fallback.acknowledgedEvents();
+                 return std::all_of(second.begin(), second.end(), [&](const QByteArray &line) { return got.contains(line); });
+             }, kLineMs),
+             qPrintable(lumari.dayLog().right(2000)));
+    QVERIFY(lumari.dayLog().contains(QStringLiteral("[com] Events now go to the fallback output ") + fallback.slavePath()
+                                     + QStringLiteral(": the primary output is closed")));
+
+    // It listens again: after its answered keepalive the events go back.
+    ListeningStation back;
+    QVERIFY(back.start(stationPort));
+    QVERIFY(lumari.waitForLog(QStringLiteral("[com] Events now go to the primary output ") + address
+                                  + QStringLiteral(": the primary output answers its keepalive again"),
+                              kReopenMs + kLineMs));
+    const QList<QByteArray> third = sendEvents(device, 2, 0x300);
+    QVERIFY(back.waitForAcknowledgedEvents(2, kLineMs));
+    QCOMPARE(back.acknowledgedEvents(), third);
+
+    // Every event delivered; at most the exchange in flight at each of the
+    // two switches reached both.
+    const QList<QByteArray> atFallback = fallback.eventLines();
+    QList<QByteArray> delivered = fallback.acknowledgedEvents() + back.acknowledgedEvents();
+    for (const QByteArray &line : first + second + third)
+        QVERIFY2(delivered.contains(line) || first.contains(line), line.constData());
+    int atBoth = 0;
+    for (const QByteArray &line : first + third)
+        atBoth += atFallback.contains(line) ? 1 : 0;
+    QVERIFY2(atBoth <= 2, qPrintable(QString::number(atBoth)));
+    for (const QByteArray &line : second)
+        QCOMPARE(fallback.acknowledgedEvents().count(line), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLumariTcp)

@@ -1,4 +1,5 @@
 #include "svelmoracomtiming.h"
+#include "velmoraexchange.h"
 #include "velmorareceiverformat.h"
 
 #include <QtTest>
@@ -21,6 +22,8 @@ private slots:
     void configuredTexts();
     void keepalivePeriod_data();
     void keepalivePeriod();
+    void answerDeadline_data();
+    void answerDeadline();
     void eventAttempt_data();
     void eventAttempt();
 };
@@ -162,6 +165,32 @@ void TestVelmoraReceiverFormat::keepalivePeriod()
     QFETCH(int, configured);
     QFETCH(int, periodMs);
     QCOMPARE(SVelmoraComTiming::keepalivePeriodMs(configured), periodMs);
+}
+
+void TestVelmoraReceiverFormat::answerDeadline_data()
+{
+    QTest::addColumn<int>("ackWaitMs");
+    QTest::addColumn<int>("answerSize");
+    QTest::addColumn<int>("deadlineMs");
+
+    // The default is the pause plus read time-outs the converter always had.
+    QTest::newRow("default, event answer") << 750 << VelmoraReceiverFormat::kEventAnswerSize << 750;
+    QTest::newRow("default, keepalive answer") << 750 << VelmoraReceiverFormat::kKeepaliveAnswerSize << 1050;
+    QTest::newRow("4000, event answer") << 4000 << VelmoraReceiverFormat::kEventAnswerSize << 4000;
+    QTest::newRow("4000, keepalive answer") << 4000 << VelmoraReceiverFormat::kKeepaliveAnswerSize << 4000;
+    QTest::newRow("900, keepalive answer keeps its longer wait")
+        << 900 << VelmoraReceiverFormat::kKeepaliveAnswerSize << 1050;
+    QTest::newRow("9900, event answer") << 9900 << VelmoraReceiverFormat::kEventAnswerSize << 9900;
+}
+
+void TestVelmoraReceiverFormat::answerDeadline()
+{
+    QFETCH(int, ackWaitMs);
+    QFETCH(int, answerSize);
+    QFETCH(int, deadlineMs);
+    SVelmoraComTiming timing;
+    timing.ackWaitMs = ackWaitMs;
+    QCOMPARE(VelmoraExchange::answerDeadlineMs(timing, answerSize), unsigned(deadlineMs));
 }
 
 void TestVelmoraReceiverFormat::eventAttempt_data()

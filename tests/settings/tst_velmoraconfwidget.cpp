@@ -97,7 +97,8 @@ QWidget *rowByLabel(const VelmoraConfWidget &panel, const QString &label)
 {
     const QList<QWidget *> rows = {panel.portRow(),   panel.comNameRow(), panel.baudRateRow(),  panel.dataBitsRow(),
                                    panel.parityRow(), panel.stopBitsRow(), panel.serverRow(),   panel.lineRow(),
-                                   panel.keepAliveRow(), panel.useTimeRow(), panel.logDaysRow()};
+                                   panel.keepAliveRow(), panel.useTimeRow(), panel.logDaysRow(),
+                                   panel.ackWaitRow(), panel.fallbackRow()};
     for (QWidget *row : rows) {
         if (labelOf(row) == label)
             return row;
@@ -124,6 +125,10 @@ void setField(SVelmoraConf *conf, const QString &label, const QString &value)
         conf->useTime = value.toInt();
     else if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         conf->logDays = value.toInt();
+    else if (label == QLatin1String("ACK wait (ms):"))
+        conf->comAckWaitMs = value.toInt();
+    else if (label == QLatin1String("Fallback output:"))
+        conf->comFallback = value;
     else
         QFAIL("unknown row");
 }
@@ -146,6 +151,10 @@ QString storedField(const SVelmoraConf *conf, const QString &label)
         return QString::number(conf->useTime);
     if (label == QLatin1String("Keep day logs (days, 0 = all):"))
         return QString::number(conf->logDays);
+    if (label == QLatin1String("ACK wait (ms):"))
+        return QString::number(conf->comAckWaitMs);
+    if (label == QLatin1String("Fallback output:"))
+        return conf->comFallback;
     return QStringLiteral("<unknown>");
 }
 
@@ -261,6 +270,11 @@ private slots:
         QTest::newRow("append time -1 leaves no selection") << "Append time:" << "-1" << "" << "-1";
         QTest::newRow("day logs kept 30 days") << "Keep day logs (days, 0 = all):" << "30" << "30" << "30";
         QTest::newRow("day logs kept for ever") << "Keep day logs (days, 0 = all):" << "0" << "0" << "0";
+        QTest::newRow("ack wait 4000 kept") << "ACK wait (ms):" << "4000" << "4000" << "4000";
+        QTest::newRow("ack wait 20000 above the range") << "ACK wait (ms):" << "20000" << "9900" << "9900";
+        QTest::newRow("fallback tcp address kept") << "Fallback output:" << "tcp://127.0.0.1:1025"
+                                                   << "tcp://127.0.0.1:1025" << "tcp://127.0.0.1:1025";
+        QTest::newRow("no fallback") << "Fallback output:" << "" << "" << "";
     }
     void valuesAdjustedOnTheWayIn()
     {
@@ -434,15 +448,22 @@ private slots:
     void unusableNameRefused_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("fallback");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no port") << "tcp://10.0.0.5" << "\"tcp://10.0.0.5\" is not a valid address.";
-        QTest::newRow("port too high") << "tcp://10.0.0.5:70000" << "\"tcp://10.0.0.5:70000\" is not a valid address.";
-        QTest::newRow("junk host") << "TCP://a b:1025" << "\"TCP://a b:1025\" is not a valid address.";
-        QTest::newRow("nothing") << "" << "Choose or type the port name.";
+        QTest::newRow("no port") << "tcp://10.0.0.5" << "" << "\"tcp://10.0.0.5\" is not a valid address.";
+        QTest::newRow("port too high") << "tcp://10.0.0.5:70000" << ""
+                                       << "\"tcp://10.0.0.5:70000\" is not a valid address.";
+        QTest::newRow("junk host") << "TCP://a b:1025" << "" << "\"TCP://a b:1025\" is not a valid address.";
+        QTest::newRow("nothing") << "" << "" << "Choose or type the port name.";
+        QTest::newRow("fallback without a port") << "COM1" << "tcp://10.0.0.5"
+                                                 << "\"tcp://10.0.0.5\" is not a valid address.";
+        QTest::newRow("fallback the same as the port") << "COM1" << "COM1"
+                                                       << "The fallback output has to be another port";
     }
     void unusableNameRefused()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, fallback);
         QFETCH(QString, message);
         QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/conf")));
         QCOMPARE(VelmoraCommon_WriteConf(VelmoraCommon_GetConf(), confPath()), 1);
@@ -451,6 +472,7 @@ private slots:
         panel->loadConf();
         panel->show();
         panel->comNameRow()->comboBox()->setEditText(typed);
+        panel->fallbackRow()->lineEdit()->setText(fallback);
         NextBoxAnswer answer([](QMessageBox *box) { box->accept(); });
         QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -112,8 +113,16 @@ void PtyStation::readMaster()
         const QByteArray answer = answerPolicy(line, received.size() - 1);
         if (answer.isEmpty())
             continue;
-        if (::write(masterFd, answer.constData(), static_cast<size_t>(answer.size())) == answer.size()
-            && answer.startsWith('\x06') && !isKeepalive(line))
-            acknowledged << line;
+        if (answerDelayMs > 0)
+            QTimer::singleShot(answerDelayMs, this, [this, line, answer] { writeAnswer(line, answer); });
+        else
+            writeAnswer(line, answer);
     }
+}
+
+void PtyStation::writeAnswer(const QByteArray &line, const QByteArray &answer)
+{
+    if (::write(masterFd, answer.constData(), static_cast<size_t>(answer.size())) == answer.size()
+        && answer.startsWith('\x06') && !isKeepalive(line))
+        acknowledged << line;
 }

@@ -28,6 +28,9 @@ public:
     void setAnswerPolicy(AnswerPolicy policy) { answerPolicy = std::move(policy); }
     // Every line acknowledged with 0x06, or none answered at all.
     void setAcknowledging(bool acknowledge);
+    // Answers are written this long after their line, as slow software
+    // answers; 0: at once.
+    void setAnswerDelayMs(int delayMs) { answerDelayMs = delayMs; }
 
     QList<QByteArray> lines() const { return received; }
     // Event lines this station answered with 0x06, in order.
@@ -48,6 +51,7 @@ public:
 
 private:
     void readMaster();
+    void writeAnswer(const QByteArray &line, const QByteArray &answer);
 
     int masterFd = -1;
     int slaveFd = -1;
@@ -57,6 +61,7 @@ private:
     QList<QByteArray> received;
     QList<QByteArray> acknowledged;
     AnswerPolicy answerPolicy;
+    int answerDelayMs = 0;
 };
 
 #endif // PTYSTATION_H
