@@ -9,6 +9,7 @@
 #include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
+#include "velmoradevicestatefile.h"
 #include "velmoraeventjournal.h"
 #include "velmorajournaldamagenotice.h"
 #include "velmorametrics.h"
@@ -34,6 +35,7 @@ namespace {
 
 const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
+const char kDeviceListFileName[] = "devices.csv";
 // The start-up texts were first the window's, and are translated there.
 const char kTranslationContext[] = "Velmora";
 
@@ -153,6 +155,10 @@ void VelmoraStartup::wire()
             Qt::QueuedConnection);
     connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
             Qt::QueuedConnection);
+    connect(&window, &Velmora::acceptDeviceMacSignal, server, &VelmoraNetworkServer::acceptDeviceMacSlot,
+            Qt::QueuedConnection);
+    connect(&window, &Velmora::forgetDeviceSignal, server, &VelmoraNetworkServer::forgetDeviceSlot,
+            Qt::QueuedConnection);
 
     connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
     connect(com, &VelmoraCom::portReadySignal, this, &VelmoraStartup::comReady, Qt::QueuedConnection);
@@ -212,6 +218,8 @@ void VelmoraStartup::startServing()
     if (standby)
         return;
     applyComSettings();
+    // A standby neither hears devices nor reports them absent.
+    configureDevices();
     listen();
 }
 
@@ -287,8 +295,29 @@ int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(store);
+    // Lives as long as the network thread that uses it, which is the
+    // process; opened in that thread.
+    deviceStore = new VelmoraDeviceStateFile(VelmoraProgram::spoolDirectory(appDirectory));
+    networkThread->setDeviceStore(deviceStore);
+    networkThread->setDeviceListPath(deviceListPath());
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;
+}
+
+QString VelmoraStartup::deviceListPath() const
+{
+    return QDir(VelmoraProgram::confDirectory(appDirectory)).filePath(QLatin1String(kDeviceListFileName));
+}
+
+void VelmoraStartup::configureDevices()
+{
+    const SVelmoraConf *conf = VelmoraCommon_GetConf();
+    VelmoraNetworkServer *server = networkThread->worker();
+    const bool onlyListed = conf->onlyListedDevices();
+    const int supervisionS = conf->supervisionS;
+    QMetaObject::invokeMethod(
+        server, [server, onlyListed, supervisionS] { server->configureDevicesSlot(onlyListed, supervisionS); },
+        Qt::QueuedConnection);
 }
 
 void VelmoraStartup::listen()
@@ -302,8 +331,10 @@ void VelmoraStartup::applySettings()
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
     // every stop arrives before its start. A standby starts neither.
-    if (!standby)
+    if (!standby) {
+        configureDevices();
         listen();
+    }
     receiverStoppedForPort = false;
     emit comStopSignal();
     if (!standby)
@@ -330,6 +361,7 @@ void VelmoraStartup::showStatus()
 {
     window.setConnectionCount(networkThread->connectionCount());
     window.setHeldCount(comThread->heldCount());
+    window.setDeviceTroubleCounts(networkThread->absentDeviceCount(), networkThread->refusedDeviceCount());
     if (endpoint)
         endpoint->setStatusTexts(window.statusTexts());
 }

@@ -13,6 +13,7 @@ class QTimer;
 class Velmora;
 class VelmoraClock;
 class VelmoraComThread;
+class VelmoraDeviceStore;
 class VelmoraEventJournal;
 class VelmoraEventStore;
 class VelmoraApplicationFolder;
@@ -91,6 +92,10 @@ private:
     void wire();
     // The serial and the network worker take the configuration as it is now.
     void applyComSettings();
+    // The network worker takes the device settings and reads the device
+    // list again.
+    void configureDevices();
+    QString deviceListPath() const;
     void listen();
     // New settings from the panel: both workers start again with them.
     void applySettings();
@@ -113,6 +118,7 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraDeviceStore *deviceStore = nullptr;
     VelmoraSharedJournal *sharedJournal = nullptr;
     VelmoraEventStore *store = nullptr;
     // Another instance holds the shared journal's lease.

@@ -3,6 +3,12 @@
 // frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
 //   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
+//             [--supervision SECONDS]
+//
+// With --supervision the converter runs a second time in the same run with
+// every device listed in a device list (only listed devices may report) and
+// supervised with that period, its device state kept in its spool; that row
+// ends with the supervision check's cost in microseconds per second.
 //
 // For each count and server it prints: the time until every device has its
 // MAC request when all connect at once; the p50 and p99 from frame to ACK
@@ -19,6 +25,9 @@
 // process for its CPU time and resident memory over a socket pair whenever
 // a figure needs them.
 
+#include "velmoradevicelist.h"
+#include "velmoradevicestatefile.h"
+#include "velmoradevicesupervisor.h"
 #include "velmoraeventjournal.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
@@ -27,6 +36,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostAddress>
 #include <QMap>
 #include <QProcess>
@@ -277,6 +287,8 @@ struct Figures
     bool steadyCapped = false;
     double cpuMsPer1000 = -1;
     double kbPerConnection = -1;
+    // With supervision: the mean time of one check, run once a second.
+    double checkUsPerSecond = -1;
 };
 
 // What the devices learn of the server process at one moment.
@@ -583,7 +595,22 @@ void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
 
 // ---- one measurement in a child process -------------------------------
 
-int runChild(const QString &server, int count, bool withJournal, const QString &directory)
+// The device list of the devices as eventFrameOf() numbers them.
+bool writeDeviceList(const QString &path, int count)
+{
+    QVector<SVelmoraDeviceListRow> rows;
+    rows.reserve(count);
+    for (int index = 0; index < count; ++index) {
+        SVelmoraDeviceListRow row;
+        row.deviceId = QStringLiteral("%1").arg(index, 6, 16, QLatin1Char('0')).toUpper();
+        rows << row;
+    }
+    QFile file(path);
+    const QByteArray bytes = VelmoraDeviceList::toCsv(rows, QLatin1Char(','));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int runChild(const QString &server, int count, bool withJournal, const QString &directory, int supervisionS)
 {
     if (!raiseDescriptorLimit(count)) {
         std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
@@ -625,8 +652,21 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         VelmoraNetworkThread thread;
         if (withJournal)
             thread.setEventStore(&journal);
+        VelmoraDeviceStateFile deviceStore(work.path() + QStringLiteral("/spool"));
+        const QString listPath = work.path() + QStringLiteral("/devices.csv");
+        if (supervisionS > 0) {
+            if (!writeDeviceList(listPath, count))
+                return 1;
+            thread.setDeviceStore(&deviceStore);
+            thread.setDeviceListPath(listPath);
+        }
         thread.startWorker();
         VelmoraNetworkServer *server = thread.worker();
+        if (supervisionS > 0) {
+            QMetaObject::invokeMethod(
+                server, [server, supervisionS] { server->configureDevicesSlot(true, supervisionS); },
+                Qt::BlockingQueuedConnection);
+        }
         server->setListenAddress(QStringLiteral("127.0.0.1"), port);
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
         QThread::msleep(300);
@@ -638,6 +678,9 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         });
         QCoreApplication::exec();
         prober.join();
+        const VelmoraDeviceSupervisor *supervisor = server->deviceSupervisor();
+        if (supervisionS > 0 && supervisor->checksRun() > 0)
+            figures.checkUsPerSecond = double(supervisor->checksMicroseconds()) / double(supervisor->checksRun());
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         thread.quit();
         thread.wait();
@@ -647,9 +690,11 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
     ::waitpid(devicesPid, &status, 0);
     if (!measured)
         return 1;
-    std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f\n",
+    std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f "
+                "check=%.1f\n",
                 figures.macSeconds, figures.macMissing, figures.burstP50, figures.burstP99, figures.burstMissing,
-                figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection);
+                figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection,
+                figures.checkUsPerSecond);
     return 0;
 }
 
@@ -657,13 +702,16 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
 
 using Row = QMap<QString, double>;
 
-bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, Row &row)
+bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, int supervisionS,
+                    Row &row)
 {
     QProcess child;
     QStringList arguments = {QStringLiteral("--child"), server, QStringLiteral("--devices"), QString::number(count),
                              QStringLiteral("--dir"), directory};
     if (withJournal)
         arguments << QStringLiteral("--journal");
+    if (supervisionS > 0)
+        arguments << QStringLiteral("--supervision") << QString::number(supervisionS);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(600000) || child.exitCode() != 0)
@@ -707,6 +755,8 @@ void printRow(const char *server, int count, const Row &row, const Row &baseline
                 cell("cpu", 1, compare).constData(), cell("kb", 2, compare).constData());
     if (row.value(QStringLiteral("burstMissing")) > 0)
         std::printf("        (%d burst replies never came)\n", int(row.value(QStringLiteral("burstMissing"))));
+    if (row.value(QStringLiteral("check")) > 0)
+        std::printf("        (supervision check: %.1f us per second)\n", row.value(QStringLiteral("check")));
     std::fflush(stdout);
 }
 
@@ -728,14 +778,19 @@ int main(int argc, char *argv[])
                                              QStringLiteral("directory"), QCoreApplication::applicationDirPath());
     const QCommandLineOption childOption(QStringLiteral("child"), QStringLiteral("Internal: one measurement."),
                                          QStringLiteral("server"));
-    parser.addOptions({devicesOption, journalOption, directoryOption, childOption});
+    const QCommandLineOption supervisionOption(
+        QStringLiteral("supervision"),
+        QStringLiteral("Also run the converter with every device listed and supervised with this period (s)."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    parser.addOptions({devicesOption, journalOption, directoryOption, childOption, supervisionOption});
     parser.process(application);
     const bool withJournal = parser.isSet(journalOption);
+    const int supervisionS = std::max(0, parser.value(supervisionOption).toInt());
     const QString directory = parser.value(directoryOption);
 
     if (parser.isSet(childOption))
         return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
-                        directory);
+                        directory, supervisionS);
 
     std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
                 "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
@@ -744,18 +799,28 @@ int main(int argc, char *argv[])
         const int count = std::max(1, text.toInt());
         Row baseline;
         Row converter;
-        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, baseline)) {
+        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, 0, baseline)) {
             std::printf("%7d epoll   could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("epoll", count, baseline, baseline);
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, converter)) {
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, 0, converter)) {
             std::printf("%7d Lumari  could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("Lumari", count, converter, baseline);
+        Row supervised;
+        if (supervisionS <= 0)
+            continue;
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, supervisionS, supervised)) {
+            std::printf("%7d Lumari+s could not run\n", count);
+            allRan = false;
+            continue;
+        }
+        // Its ratios are to the converter without supervision.
+        printRow("Lumari+s", count, supervised, converter);
     }
     return allRan ? 0 : 1;
 }

@@ -102,6 +102,15 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
+    supervisionElement = new CVelmoraSpinBoxElementWidget(tr("Supervision (secs, 0 = off):"), 0,
+                                                          kImageClock, this);
+    // Periods under the minimum come only from the file, for testing; the
+    // panel keeps such a value as it was read.
+    supervisionElement->spinBox()->setRange(0, SVelmoraConf::kMaxSupervisionS);
+    extraLayout->addWidget(supervisionElement);
+    devicesElement = new CVelmoraComboBoxElementWidget(tr("Devices:"),
+                                                       {tr("all"), tr("only listed")}, {}, kImagePort, this);
+    extraLayout->addWidget(devicesElement);
     extraLayout->addStretch(1);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
@@ -194,6 +203,8 @@ void VelmoraConfWidget::loadConf()
 
     keepAliveElement->spinBox()->setValue(conf->keepAlive);
     logDaysElement->spinBox()->setValue(conf->logDays);
+    supervisionElement->spinBox()->setValue(conf->supervisionS);
+    devicesElement->comboBox()->setCurrentIndex(conf->onlyListedDevices() ? 1 : 0);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -231,6 +242,9 @@ void VelmoraConfWidget::applySlot()
     conf->keepAlive = keepAliveElement->spinBox()->value();
     conf->useTime = useTimeElement->comboBox()->currentIndex();
     conf->logDays = logDaysElement->spinBox()->value();
+    conf->supervisionS = supervisionElement->spinBox()->value();
+    conf->devices = QLatin1String(devicesElement->comboBox()->currentIndex() == 1 ? SVelmoraConf::kDevicesListed
+                                                                                  : SVelmoraConf::kDevicesAll);
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

@@ -48,6 +48,8 @@ public:
     // The group of the settings beyond the ten, and its rows.
     QGroupBox *extraGroup() const { return extraGroupBox; }
     CVelmoraSpinBoxElementWidget *logDaysRow() const { return logDaysElement; }
+    CVelmoraSpinBoxElementWidget *supervisionRow() const { return supervisionElement; }
+    CVelmoraComboBoxElementWidget *devicesRow() const { return devicesElement; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -77,6 +79,8 @@ private:
     // setting adds its row here, before the final stretch.
     QVBoxLayout *extraLayout = nullptr;
     CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
+    CVelmoraSpinBoxElementWidget *supervisionElement = nullptr;
+    CVelmoraComboBoxElementWidget *devicesElement = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;

@@ -67,7 +67,7 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
         && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
-        && a.journal == b.journal;
+        && a.supervisionS == b.supervisionS && a.devices == b.devices && a.journal == b.journal;
 }
 
 } // namespace
@@ -180,6 +180,8 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.tcpPort = -5;
     conf.useTime = 1;
     conf.logDays = 30;
+    conf.supervisionS = 120;
+    conf.devices = QStringLiteral("listed");
     conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
     QCOMPARE(VelmoraCommon_WriteConf(&conf, path()), 1);
     QVERIFY(readAll(path()).contains("<LUMARILOGDAYS "));
@@ -259,6 +261,11 @@ void TestVelmoraConf::fieldConversion_data()
     row("log days 30", "LUMARILOGDAYS", "30", "logDays", 30);
     row("log days -1 is 0", "LUMARILOGDAYS", "-1", "logDays", 0);
     row("log days past ten years is 0", "LUMARILOGDAYS", "3651", "logDays", 0);
+    row("supervision a week", "LUMARISUPERVISION", "604800", "supervisionS", 604800);
+    row("supervision 5 for testing", "LUMARISUPERVISION", "5", "supervisionS", 5);
+    row("supervision past a week is 0", "LUMARISUPERVISION", "604801", "supervisionS", 0);
+    row("devices listed in capitals", "LUMARIDEVICES", " LISTED ", "devices", QStringLiteral("listed"));
+    row("devices some is all", "LUMARIDEVICES", "some", "devices", QStringLiteral("all"));
     row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
         "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
@@ -281,7 +288,8 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("parityIndex"), conf.parityIndex}, {QStringLiteral("stopBitsIndex"), conf.stopBitsIndex},
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
-        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("journal"), conf.journal},
+        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("supervisionS"), int(conf.supervisionS)},
+        {QStringLiteral("devices"), conf.devices}, {QStringLiteral("journal"), conf.journal},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.
