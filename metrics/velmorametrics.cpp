@@ -127,6 +127,10 @@ QByteArray VelmoraMetrics::renderText() const
     out.text.reserve(6000);
     out.gauge("lumari_receiver_listening", "1 while the receiver listens for devices.", receiverListening.value());
     out.gauge("lumari_devices_connected", "Device connections open now.", devicesConnected.value());
+    out.gauge("lumari_devices_absent", "Known devices reported absent (not heard for their supervision period).",
+              devicesAbsent.value());
+    out.gauge("lumari_devices_refused", "Devices refused lately: not listed, or a MAC that differs.",
+              devicesRefused.value());
     out.counter("lumari_frames_received_total", "Frames from devices that were handled.", framesReceived.value());
     out.family("lumari_frames_refused_total", "counter", "Frames or bytes from devices that were not handled, by reason.");
     for (int reason = 0; reason < int(FrameRefusal::Count); ++reason) {

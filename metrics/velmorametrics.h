@@ -30,6 +30,10 @@ public:
 
     VelmoraGauge receiverListening;
     VelmoraGauge devicesConnected;
+    // With supervision: known devices whose absence is reported, and devices
+    // refused lately.
+    VelmoraGauge devicesAbsent;
+    VelmoraGauge devicesRefused;
     VelmoraCounter framesReceived;
     void refuseFrame(FrameRefusal reason, std::uint64_t frames = 1);
     std::uint64_t framesRefused(FrameRefusal reason) const;

@@ -3,6 +3,7 @@
 #include "velmoraclock.h"
 #include "velmoradevicereport.h"
 #include "velmoradevicestore.h"
+#include "velmorametrics.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -442,6 +443,8 @@ void VelmoraDeviceSupervisor::publishCounts()
 {
     publishedAbsent = absentDevices;
     publishedRefused = refusals.size();
+    VelmoraMetrics::instance().devicesAbsent.set(absentDevices);
+    VelmoraMetrics::instance().devicesRefused.set(qint64(refusals.size()));
 }
 
 void VelmoraDeviceSupervisor::report(const SVelmoraLogLine &line) const
