@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -162,6 +163,8 @@ int Velmora::createStatusBar()
     mainStatusBar->addWidget(heldEventsLabel, 0);
     lineStateLabel = new QLabel(this);
     mainStatusBar->addWidget(lineStateLabel, 0);
+    deviceTroubleLabel = new QLabel(this);
+    mainStatusBar->addWidget(deviceTroubleLabel, 0);
     standbyLabel = new QLabel(this);
     mainStatusBar->addWidget(standbyLabel, 0);
     setStatusBar(mainStatusBar);
@@ -282,6 +285,18 @@ void Velmora::setHeldCount(int count)
                                                   + QString::number(count));
 }
 
+void Velmora::setDeviceTroubleCounts(int absent, int refused)
+{
+    if (!deviceTroubleLabel)
+        return;
+    QStringList parts;
+    if (absent > 0)
+        parts << tr("Absent devices: %1").arg(absent);
+    if (refused > 0)
+        parts << tr("Refused devices: %1").arg(refused);
+    deviceTroubleLabel->setText(parts.join(QStringLiteral("; ")));
+}
+
 void Velmora::setLineState(const SVelmoraLineState &state)
 {
     lastLineState = state;
@@ -328,8 +343,8 @@ void Velmora::setStandby(bool standby)
 
 void Velmora::addDevicesAction()
 {
-    devicesAction = new QAction(tr("Devices"), toolBar);
-    devicesAction->setToolTip(tr("Connected devices and those that left during the last 24 hours"));
+    devicesAction = new QAction(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Devices"), toolBar);
+    devicesAction->setToolTip(tr("Known devices, their supervision, and the connections of the last 24 hours"));
     connect(devicesAction, &QAction::triggered, this, &Velmora::on_devicesSlot);
     toolBar->addAction(devicesAction);
 }
@@ -342,6 +357,11 @@ void Velmora::on_devicesSlot()
         // the copy back: the window never reads the live records.
         connect(devicesWindow, &VelmoraDevicesWindow::snapshotRequestSignal, this,
                 &Velmora::deviceSnapshotRequestSignal);
+        devicesWindow->setDeviceListPath(
+            QDir(VelmoraProgram::confDirectory(appDirectory)).filePath(QStringLiteral("devices.csv")));
+        connect(devicesWindow, &VelmoraDevicesWindow::acceptMacSignal, this, &Velmora::acceptDeviceMacSignal);
+        connect(devicesWindow, &VelmoraDevicesWindow::forgetSignal, this, &Velmora::forgetDeviceSignal);
+        connect(devicesWindow, &VelmoraDevicesWindow::logSignal, this, &Velmora::Put2Log);
     }
     devicesWindow->show();
     devicesWindow->raise();

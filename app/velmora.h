@@ -55,6 +55,7 @@ public:
     VelmoraDevicesWindow *devicesPanel() const { return devicesWindow; }
     QLabel *connectionsText() const { return connectionsLabel; }
     QLabel *heldEventsText() const { return heldEventsLabel; }
+    QLabel *deviceTroubleText() const { return deviceTroubleLabel; }
     // The line's state as the serial worker last reported it.
     QLabel *lineStateText() const { return lineStateLabel; }
     QAction *heldEventsAction() const { return eventsAction; }
@@ -86,11 +87,17 @@ signals:
     void heldRowsWantedSignal(bool wanted);
     // The Devices window asks for a fresh copy of the device records.
     void deviceSnapshotRequestSignal();
+    // The Devices window's operator accepts the MAC a device was refused
+    // for, or forgets a device.
+    void acceptDeviceMacSignal(const QString &deviceId);
+    void forgetDeviceSignal(const QString &deviceId);
 
 public slots:
     void Put2Log(QString str);
     void setConnectionCount(int count);
     void setHeldCount(int count);
+    // Devices reported absent and refused; shown when not zero.
+    void setDeviceTroubleCounts(int absent, int refused);
     void setLineState(const SVelmoraLineState &state);
     // Another instance holds the shared journal's lease: the status bar
     // says so until this one takes it.
@@ -132,6 +139,7 @@ private:
     QLabel *standbyLabel = nullptr;
     QLabel *connectionsLabel = nullptr;
     QLabel *heldEventsLabel = nullptr;
+    QLabel *deviceTroubleLabel = nullptr;
     QLabel *lineStateLabel = nullptr;
     QAction *eventsAction = nullptr;
     VelmoraEventsWindow *eventsWindow = nullptr;

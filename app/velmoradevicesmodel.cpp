@@ -4,6 +4,9 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,9 +21,56 @@ VelmoraDevicesModel::VelmoraDevicesModel(QObject *parent)
 
 void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
 {
-    QVector<SVelmoraDeviceRow> next;
-    next.reserve(snapshot.connected.size() + snapshot.disconnected.size());
-    next << snapshot.connected << snapshot.disconnected;
+    using State = SVelmoraKnownDevice::State;
+    QHash<QString, int> knownIndex;
+    for (int i = 0; i < snapshot.known.size(); ++i)
+        knownIndex.insert(snapshot.known.at(i).deviceId, i);
+    QVector<bool> shown(snapshot.known.size(), false);
+    QVector<Row> next;
+    next.reserve(snapshot.connected.size() + snapshot.known.size() + snapshot.disconnected.size());
+    const auto joined = [&](const SVelmoraDeviceRow *connection, int known) {
+        Row row;
+        if (connection) {
+            row.connection = *connection;
+            row.hasConnection = true;
+        }
+        if (known >= 0) {
+            row.known = snapshot.known.at(known);
+            row.isKnown = true;
+            shown[known] = true;
+        }
+        return row;
+    };
+    for (const SVelmoraDeviceRow &connection : snapshot.connected)
+        next << joined(&connection, connection.deviceId.isEmpty() ? -1 : knownIndex.value(connection.deviceId, -1));
+    // A known device that is not connected shows its latest connection.
+    QHash<QString, const SVelmoraDeviceRow *> latestDeparted;
+    for (const SVelmoraDeviceRow &departed : snapshot.disconnected) {
+        if (!departed.deviceId.isEmpty() && !latestDeparted.contains(departed.deviceId))
+            latestDeparted.insert(departed.deviceId, &departed);
+    }
+    QSet<QString> connectedIds;
+    for (const SVelmoraDeviceRow &connection : snapshot.connected)
+        connectedIds.insert(connection.deviceId);
+    for (int i = 0; i < snapshot.known.size(); ++i) {
+        if (!shown.at(i) && !connectedIds.contains(snapshot.known.at(i).deviceId))
+            next << joined(latestDeparted.value(snapshot.known.at(i).deviceId), i);
+    }
+    for (const SVelmoraDeviceRow &departed : snapshot.disconnected) {
+        if (departed.deviceId.isEmpty() || !knownIndex.contains(departed.deviceId))
+            next << joined(&departed, -1);
+    }
+
+    absentDevices = 0;
+    refusedDevices = 0;
+    for (const SVelmoraKnownDevice &device : snapshot.known) {
+        if (device.state == State::Absent)
+            ++absentDevices;
+        else if (device.state == State::RefusedNotListed || device.state == State::RefusedMacDiffers)
+            ++refusedDevices;
+    }
+    takenAt = snapshot.takenAt;
+    departedRows = snapshot.disconnected.size();
 
     const int before = rows.size();
     const int after = next.size();
@@ -43,6 +93,13 @@ void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
         emit dataChanged(index(0, 0), index(common - 1, ColumnCount - 1));
 }
 
+const SVelmoraKnownDevice *VelmoraDevicesModel::knownDevice(int row) const
+{
+    if (row < 0 || row >= rows.size() || !rows.at(row).isKnown)
+        return nullptr;
+    return &rows.at(row).known;
+}
+
 int VelmoraDevicesModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : rows.size();
@@ -57,13 +114,13 @@ QVariant VelmoraDevicesModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rows.size() || index.column() >= ColumnCount)
         return QVariant();
-    const SVelmoraDeviceRow &row = rows.at(index.row());
+    const Row &row = rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return text(row, index.column());
     case Qt::ForegroundRole:
         // A device that has left is shown greyed out below the connected ones.
-        if (index.row() >= connectedRows)
+        if (index.row() >= connectedRows && !(row.isKnown && index.column() == StateColumn))
             return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
         return QVariant();
     case Qt::TextAlignmentRole:
@@ -75,11 +132,49 @@ QVariant VelmoraDevicesModel::data(const QModelIndex &index, int role) const
     }
 }
 
-QString VelmoraDevicesModel::text(const SVelmoraDeviceRow &row, int column) const
+QString VelmoraDevicesModel::stateText(const SVelmoraKnownDevice &device, bool connected, qint64 now)
 {
+    using State = SVelmoraKnownDevice::State;
+    switch (device.state) {
+    case State::RefusedNotListed:
+        return tr("refused: not listed");
+    case State::RefusedMacDiffers:
+        return tr("refused: MAC differs");
+    case State::Absent:
+        return tr("absent since %1").arg(QDateTime::fromMSecsSinceEpoch(device.absentSince).toString(QStringLiteral("hh:mm")));
+    case State::Heard:
+        if (connected)
+            return tr("connected");
+        return tr("heard %1 s ago").arg(std::max<qint64>(0, (now - device.lastHeardAt) / 1000));
+    case State::NotHeard:
+        break;
+    }
+    return connected ? tr("connected") : tr("not heard since the start");
+}
+
+QString VelmoraDevicesModel::text(const Row &fullRow, int column) const
+{
+    const SVelmoraDeviceRow &row = fullRow.connection;
+    const bool connected = fullRow.hasConnection && row.disconnectedAt == 0;
     switch (column) {
     case DeviceIdColumn:
-        return row.deviceId;
+        return fullRow.isKnown ? fullRow.known.deviceId : row.deviceId;
+    case DescriptionColumn:
+        return fullRow.known.description;
+    case PeriodColumn:
+        if (!fullRow.isKnown)
+            return QString();
+        return fullRow.known.periodS == 0 ? tr("not supervised") : QString::number(fullRow.known.periodS);
+    case StateColumn:
+        if (!fullRow.isKnown)
+            return connected ? tr("connected") : QString();
+        return stateText(fullRow.known, connected, takenAt);
+    default:
+        break;
+    }
+    if (!fullRow.hasConnection)
+        return QString();
+    switch (column) {
     case AddressColumn:
         return row.peerAddress + QLatin1Char(':') + QString::number(row.peerPort);
     case ConnectedSinceColumn:
@@ -106,6 +201,12 @@ QVariant VelmoraDevicesModel::headerData(int section, Qt::Orientation orientatio
     switch (section) {
     case DeviceIdColumn:
         return tr("Device ID");
+    case DescriptionColumn:
+        return tr("Description");
+    case PeriodColumn:
+        return tr("Supervision (s)");
+    case StateColumn:
+        return tr("State");
     case AddressColumn:
         return tr("Address");
     case ConnectedSinceColumn:

@@ -1,6 +1,7 @@
 #include "velmorastartup.h"
 
 #include "serialindexmaps.h"
+#include "svelmoralinestate.h"
 #include "svelmoralogline.h"
 #include "svelmoramsg.h"
 #include "velmora.h"
@@ -9,6 +10,7 @@
 #include "velmoracom.h"
 #include "velmoracomthread.h"
 #include "velmoraconf.h"
+#include "velmoradevicestatefile.h"
 #include "velmoraeventjournal.h"
 #include "velmorajournaldamagenotice.h"
 #include "velmorametrics.h"
@@ -35,6 +37,7 @@ namespace {
 
 const char kOffscreenPlatform[] = "offscreen";
 const char kListenAddress[] = "0.0.0.0";
+const char kDeviceListFileName[] = "devices.csv";
 // The start-up texts were first the window's, and are translated there.
 const char kTranslationContext[] = "Velmora";
 
@@ -146,6 +149,9 @@ void VelmoraStartup::wire()
     connect(server, &VelmoraNetworkServer::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::logSignal, &window, &Velmora::Put2Log, Qt::QueuedConnection);
     connect(com, &VelmoraCom::lineStateSignal, &window, &Velmora::setLineState, Qt::QueuedConnection);
+    connect(com, &VelmoraCom::lineStateSignal, this, [this](const SVelmoraLineState &state) {
+        portClosedReason = state.kind == SVelmoraLineState::PortClosed ? state.reason : QString();
+    }, Qt::QueuedConnection);
 
     connect(&window, &Velmora::heldRowsWantedSignal, this, [this](bool wanted) { setHeldRowsWanted(true, wanted); });
     connect(com, &VelmoraCom::heldRowsSignal, &window, &Velmora::heldRowsSlot, Qt::QueuedConnection);
@@ -157,6 +163,10 @@ void VelmoraStartup::wire()
     connect(&window, &Velmora::deviceSnapshotRequestSignal, server, &VelmoraNetworkServer::deviceSnapshotSlot,
             Qt::QueuedConnection);
     connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &window, &Velmora::deviceSnapshotSlot,
+            Qt::QueuedConnection);
+    connect(&window, &Velmora::acceptDeviceMacSignal, server, &VelmoraNetworkServer::acceptDeviceMacSlot,
+            Qt::QueuedConnection);
+    connect(&window, &Velmora::forgetDeviceSignal, server, &VelmoraNetworkServer::forgetDeviceSlot,
             Qt::QueuedConnection);
 
     connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
@@ -217,6 +227,8 @@ void VelmoraStartup::startServing()
     if (standby)
         return;
     applyComSettings();
+    // A standby neither hears devices nor reports them absent.
+    configureDevices();
     listen();
 }
 
@@ -235,6 +247,7 @@ void VelmoraStartup::becomeActive(int sentBefore)
     // the store holds now.
     QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::reloadHeldSlot, Qt::QueuedConnection);
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     startServing();
 }
 
@@ -245,6 +258,7 @@ void VelmoraStartup::becomeStandby(const QString &reason)
     emit networkStopSignal();
     QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::dropHeldSlot, Qt::QueuedConnection);
     window.setStandby(true);
+    tellWhyNotListening();
     report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: %2. Devices are disconnected and the line is closed until "
                                         "this instance holds the lease again."),
            true, {reason});
@@ -294,8 +308,29 @@ int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(store);
+    // Lives as long as the network thread that uses it, which is the
+    // process; opened in that thread.
+    deviceStore = new VelmoraDeviceStateFile(VelmoraProgram::spoolDirectory(appDirectory));
+    networkThread->setDeviceStore(deviceStore);
+    networkThread->setDeviceListPath(deviceListPath());
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;
+}
+
+QString VelmoraStartup::deviceListPath() const
+{
+    return QDir(VelmoraProgram::confDirectory(appDirectory)).filePath(QLatin1String(kDeviceListFileName));
+}
+
+void VelmoraStartup::configureDevices()
+{
+    const SVelmoraConf *conf = VelmoraCommon_GetConf();
+    VelmoraNetworkServer *server = networkThread->worker();
+    const bool onlyListed = conf->onlyListedDevices();
+    const int supervisionS = conf->supervisionS;
+    QMetaObject::invokeMethod(
+        server, [server, onlyListed, supervisionS] { server->configureDevicesSlot(onlyListed, supervisionS); },
+        Qt::QueuedConnection);
 }
 
 void VelmoraStartup::listen()
@@ -309,9 +344,12 @@ void VelmoraStartup::applySettings()
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
     // every stop arrives before its start. A standby starts neither.
-    if (!standby)
+    if (!standby) {
+        configureDevices();
         listen();
+    }
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     emit comStopSignal();
     if (!standby)
         applyComSettings();
@@ -323,6 +361,20 @@ void VelmoraStartup::comStopped()
 {
     emit networkStopSignal();
     receiverStoppedForPort = true;
+    tellWhyNotListening();
+}
+
+void VelmoraStartup::tellWhyNotListening()
+{
+    if (!watchdog)
+        return;
+    QString reason;
+    if (standby)
+        reason = QStringLiteral("standby, waiting for the lease of the event journal");
+    else if (receiverStoppedForPort)
+        // The line state that says why came through the same queue just before.
+        reason = QStringLiteral("serial port %1 closed (%2)").arg(VelmoraCommon_GetConf()->comName, portClosedReason);
+    watchdog->setReceiverStopped(reason.toUtf8());
 }
 
 void VelmoraStartup::comReady()
@@ -330,6 +382,7 @@ void VelmoraStartup::comReady()
     if (!receiverStoppedForPort || standby)
         return;
     receiverStoppedForPort = false;
+    tellWhyNotListening();
     listen();
 }
 
@@ -337,6 +390,7 @@ void VelmoraStartup::showStatus()
 {
     window.setConnectionCount(networkThread->connectionCount());
     window.setHeldCount(comThread->heldCount());
+    window.setDeviceTroubleCounts(networkThread->absentDeviceCount(), networkThread->refusedDeviceCount());
     if (endpoint)
         endpoint->setStatusTexts(window.statusTexts());
 }
@@ -384,5 +438,6 @@ void VelmoraStartup::startStatusEndpoint()
     watchdog->watch(&window);
     watchdog->watch(networkThread->worker());
     watchdog->watch(comThread->worker(), true);
+    tellWhyNotListening();
     watchdog->start();
 }

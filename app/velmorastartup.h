@@ -13,6 +13,7 @@ class QTimer;
 class Velmora;
 class VelmoraClock;
 class VelmoraComThread;
+class VelmoraDeviceStore;
 class VelmoraEventJournal;
 class VelmoraEventStore;
 class VelmoraApplicationFolder;
@@ -91,6 +92,10 @@ private:
     void wire();
     // The serial and the network worker take the configuration as it is now.
     void applyComSettings();
+    // The network worker takes the device settings and reads the device
+    // list again.
+    void configureDevices();
+    QString deviceListPath() const;
     void listen();
     // New settings from the panel: both workers start again with them.
     void applySettings();
@@ -98,6 +103,9 @@ private:
     // it opens, on one of its own retries or after new settings.
     void comStopped();
     void comReady();
+    // The service manager's READY=1 and STATUS= need to know when the
+    // receiver does not listen on purpose (a standby, a closed port) and why.
+    void tellWhyNotListening();
     void showStatus();
 
     // One report in both places: translated in the window, in English in the
@@ -113,6 +121,7 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
+    VelmoraDeviceStore *deviceStore = nullptr;
     VelmoraSharedJournal *sharedJournal = nullptr;
     VelmoraEventStore *store = nullptr;
     // Another instance holds the shared journal's lease.
@@ -126,6 +135,8 @@ private:
     bool endpointWantsHeldRows = false;
     // The receiver was stopped because the port would not open.
     bool receiverStoppedForPort = false;
+    // Why the serial port is closed, as the serial worker last said.
+    QString portClosedReason;
 };
 
 #endif // VELMORASTARTUP_H

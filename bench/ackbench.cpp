@@ -3,6 +3,12 @@
 // frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
 //   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
+//             [--supervision SECONDS] [--status [--pairs N]]
+//
+// With --supervision the converter runs a second time in the same run with
+// every device listed in a device list (only listed devices may report) and
+// supervised with that period, its device state kept in its spool; that row
+// ends with the supervision check's cost in microseconds per second.
 //
 // For each count and server it prints: the time until every device has its
 // MAC request when all connect at once; the p50 and p99 from frame to ACK
@@ -18,15 +24,28 @@
 // and descriptors never count for the server. The devices ask the server
 // process for its CPU time and resident memory over a socket pair whenever
 // a figure needs them.
+//
+// With --status the converter is measured a second time with its status
+// endpoint listening on loopback, as a monitored service runs: a scraper
+// thread fetches /metrics every second and /status.json every 3 s (the
+// operator's page left open), and the endpoint asks the network thread for
+// its device snapshot as it does while it listens. The burst p99 with the
+// endpoint on is printed against the one with it off, from the same run;
+// with --pairs N, N such pairs taken in turns and the median of their ratios.
 
+#include "velmoradevicelist.h"
+#include "velmoradevicestatefile.h"
+#include "velmoradevicesupervisor.h"
 #include "velmoraeventjournal.h"
 #include "velmoraframe.h"
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
+#include "velmorastatusendpoint.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostAddress>
 #include <QMap>
 #include <QProcess>
@@ -34,9 +53,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +90,8 @@ constexpr int kCpuRate = 1000;
 constexpr int kCpuSeconds = 3;
 // The epoll server's own receive buffer per connection.
 constexpr int kBaselineBufferSize = 4096;
+constexpr int kScrapeIntervalMs = 1000;
+constexpr int kPageRefreshMs = 3000;
 
 // A plain alarm event of device 12 34 56 (account 001234, event 1130, group
 // 01, zone 005), the way a device sends it.
@@ -277,6 +301,8 @@ struct Figures
     bool steadyCapped = false;
     double cpuMsPer1000 = -1;
     double kbPerConnection = -1;
+    // With supervision: the mean time of one check, run once a second.
+    double checkUsPerSecond = -1;
 };
 
 // What the devices learn of the server process at one moment.
@@ -583,7 +609,59 @@ void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
 
 // ---- one measurement in a child process -------------------------------
 
-int runChild(const QString &server, int count, bool withJournal, const QString &directory)
+// The device list of the devices as eventFrameOf() numbers them.
+bool writeDeviceList(const QString &path, int count)
+{
+    QVector<SVelmoraDeviceListRow> rows;
+    rows.reserve(count);
+    for (int index = 0; index < count; ++index) {
+        SVelmoraDeviceListRow row;
+        row.deviceId = QStringLiteral("%1").arg(index, 6, 16, QLatin1Char('0')).toUpper();
+        rows << row;
+    }
+    QFile file(path);
+    const QByteArray bytes = VelmoraDeviceList::toCsv(rows, QLatin1Char(','));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Fetches /metrics every second and /status.json every 3 s until stopped,
+// as Prometheus and an open status page do.
+class StatusScraper
+{
+public:
+    explicit StatusScraper(quint16 port)
+        : worker([this, port] { run(port); })
+    {
+    }
+    ~StatusScraper()
+    {
+        stopping = true;
+        worker.join();
+    }
+    int failures() const { return failed; }
+
+private:
+    void run(quint16 port)
+    {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(5, 0);
+        for (int tick = 0; !stopping; ++tick) {
+            if (!client.Get("/metrics"))
+                ++failed;
+            if (tick % (kPageRefreshMs / kScrapeIntervalMs) == 0 && !client.Get("/status.json"))
+                ++failed;
+            for (int slept = 0; slept < kScrapeIntervalMs && !stopping; slept += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    std::atomic<bool> stopping{false};
+    std::atomic<int> failed{0};
+    std::thread worker;
+};
+
+int runChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
+             int supervisionS)
 {
     if (!raiseDescriptorLimit(count)) {
         std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
@@ -625,10 +703,44 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         VelmoraNetworkThread thread;
         if (withJournal)
             thread.setEventStore(&journal);
+        VelmoraDeviceStateFile deviceStore(work.path() + QStringLiteral("/spool"));
+        const QString listPath = work.path() + QStringLiteral("/devices.csv");
+        if (supervisionS > 0) {
+            if (!writeDeviceList(listPath, count))
+                return 1;
+            thread.setDeviceStore(&deviceStore);
+            thread.setDeviceListPath(listPath);
+        }
         thread.startWorker();
         VelmoraNetworkServer *server = thread.worker();
+        if (supervisionS > 0) {
+            QMetaObject::invokeMethod(
+                server, [server, supervisionS] { server->configureDevicesSlot(true, supervisionS); },
+                Qt::BlockingQueuedConnection);
+        }
         server->setListenAddress(QStringLiteral("127.0.0.1"), port);
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::startSlot, Qt::QueuedConnection);
+        // The endpoint lives in this thread, as it lives in the window's in
+        // the program, and is wired to the network thread the same way.
+        VelmoraStatusEndpoint endpoint;
+        std::unique_ptr<StatusScraper> scraper;
+        if (withStatus) {
+            QObject::connect(&endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, server,
+                             &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
+            QObject::connect(server, &VelmoraNetworkServer::deviceSnapshotSignal, &endpoint,
+                             &VelmoraStatusEndpoint::setDevices, Qt::QueuedConnection);
+            quint16 httpPort = 0;
+            {
+                QTcpServer probe;
+                probe.listen(QHostAddress::LocalHost, 0);
+                httpPort = probe.serverPort();
+            }
+            // Without it nothing is measured: the devices are told port 0.
+            if (endpoint.apply(QStringLiteral("127.0.0.1:%1").arg(httpPort), QString()))
+                scraper = std::make_unique<StatusScraper>(httpPort);
+            else
+                port = 0;
+        }
         QThread::msleep(300);
         // This thread plays the window's part: it takes the lines and events
         // the network thread hands over.
@@ -638,6 +750,12 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
         });
         QCoreApplication::exec();
         prober.join();
+        const VelmoraDeviceSupervisor *supervisor = server->deviceSupervisor();
+        if (supervisionS > 0 && supervisor->checksRun() > 0)
+            figures.checkUsPerSecond = double(supervisor->checksMicroseconds()) / double(supervisor->checksRun());
+        if (scraper && scraper->failures() > 0)
+            std::fprintf(stderr, "%d status requests failed\n", scraper->failures());
+        scraper.reset();
         QMetaObject::invokeMethod(server, &VelmoraNetworkServer::stopSlot, Qt::QueuedConnection);
         thread.quit();
         thread.wait();
@@ -647,9 +765,11 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
     ::waitpid(devicesPid, &status, 0);
     if (!measured)
         return 1;
-    std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f\n",
+    std::printf("mac=%.3f macMissing=%d p50=%.3f p99=%.3f burstMissing=%d rate=%d capped=%d cpu=%.2f kb=%.2f "
+                "check=%.1f\n",
                 figures.macSeconds, figures.macMissing, figures.burstP50, figures.burstP99, figures.burstMissing,
-                figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection);
+                figures.steadyRate, figures.steadyCapped ? 1 : 0, figures.cpuMsPer1000, figures.kbPerConnection,
+                figures.checkUsPerSecond);
     return 0;
 }
 
@@ -657,13 +777,19 @@ int runChild(const QString &server, int count, bool withJournal, const QString &
 
 using Row = QMap<QString, double>;
 
-bool measureInChild(const QString &server, int count, bool withJournal, const QString &directory, Row &row)
+bool measureInChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
+                    int supervisionS,
+                    Row &row)
 {
     QProcess child;
     QStringList arguments = {QStringLiteral("--child"), server, QStringLiteral("--devices"), QString::number(count),
                              QStringLiteral("--dir"), directory};
     if (withJournal)
         arguments << QStringLiteral("--journal");
+    if (supervisionS > 0)
+        arguments << QStringLiteral("--supervision") << QString::number(supervisionS);
+    if (withStatus)
+        arguments << QStringLiteral("--status");
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(600000) || child.exitCode() != 0)
@@ -707,6 +833,8 @@ void printRow(const char *server, int count, const Row &row, const Row &baseline
                 cell("cpu", 1, compare).constData(), cell("kb", 2, compare).constData());
     if (row.value(QStringLiteral("burstMissing")) > 0)
         std::printf("        (%d burst replies never came)\n", int(row.value(QStringLiteral("burstMissing"))));
+    if (row.value(QStringLiteral("check")) > 0)
+        std::printf("        (supervision check: %.1f us per second)\n", row.value(QStringLiteral("check")));
     std::fflush(stdout);
 }
 
@@ -728,14 +856,28 @@ int main(int argc, char *argv[])
                                              QStringLiteral("directory"), QCoreApplication::applicationDirPath());
     const QCommandLineOption childOption(QStringLiteral("child"), QStringLiteral("Internal: one measurement."),
                                          QStringLiteral("server"));
-    parser.addOptions({devicesOption, journalOption, directoryOption, childOption});
+    const QCommandLineOption supervisionOption(
+        QStringLiteral("supervision"),
+        QStringLiteral("Also run the converter with every device listed and supervised with this period (s)."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption statusOption(
+        QStringLiteral("status"),
+        QStringLiteral("Measure the converter again with its status endpoint on, scraped every second."));
+    const QCommandLineOption pairsOption(QStringLiteral("pairs"),
+                                         QStringLiteral("With --status: off/on measurements taken in turns."),
+                                         QStringLiteral("count"), QStringLiteral("1"));
+    parser.addOptions(
+        {devicesOption, journalOption, statusOption, pairsOption, directoryOption, childOption, supervisionOption});
     parser.process(application);
     const bool withJournal = parser.isSet(journalOption);
+    const int supervisionS = std::max(0, parser.value(supervisionOption).toInt());
+    const bool withStatus = parser.isSet(statusOption);
+    const int statusPairs = std::max(1, parser.value(pairsOption).toInt());
     const QString directory = parser.value(directoryOption);
 
     if (parser.isSet(childOption))
         return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
-                        directory);
+                        withStatus, directory, supervisionS);
 
     std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
                 "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
@@ -744,18 +886,62 @@ int main(int argc, char *argv[])
         const int count = std::max(1, text.toInt());
         Row baseline;
         Row converter;
-        if (!measureInChild(QStringLiteral("epoll"), count, false, directory, baseline)) {
+        if (!measureInChild(QStringLiteral("epoll"), count, false, false, directory, 0, baseline)) {
             std::printf("%7d epoll   could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("epoll", count, baseline, baseline);
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, directory, converter)) {
+        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, 0, converter)) {
             std::printf("%7d Lumari  could not run\n", count);
             allRan = false;
             continue;
         }
         printRow("Lumari", count, converter, baseline);
+        if (supervisionS > 0) {
+            Row supervised;
+            if (measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, supervisionS,
+                               supervised)) {
+                // Its ratios are to the converter without supervision.
+                printRow("Lumari+s", count, supervised, converter);
+            } else {
+                std::printf("%7d Lumari+s could not run\n", count);
+                allRan = false;
+            }
+        }
+        if (!withStatus)
+            continue;
+        // Off and on measured in turns, so that what else the machine does
+        // meanwhile weighs on both alike; the median ratio is the figure.
+        std::vector<double> ratios;
+        for (int pair = 0; pair < statusPairs; ++pair) {
+            Row off = converter;
+            if (pair > 0 && !measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, 0, off)) {
+                allRan = false;
+                break;
+            }
+            if (pair > 0)
+                printRow("Lumari", count, off, baseline);
+            Row monitored;
+            if (!measureInChild(QStringLiteral("lumari"), count, withJournal, true, directory, 0, monitored)) {
+                std::printf("%7d +http   could not run\n", count);
+                allRan = false;
+                break;
+            }
+            printRow("+http", count, monitored, baseline);
+            const double offP99 = off.value(QStringLiteral("p99"));
+            const double onP99 = monitored.value(QStringLiteral("p99"));
+            ratios.push_back(onP99 / std::max(1e-9, offP99));
+            std::printf("%7d burst p99 with the endpoint scraped / off: %.3f / %.3f ms = %.2fx\n", count, onP99,
+                        offP99, ratios.back());
+            std::fflush(stdout);
+        }
+        if (ratios.size() > 1) {
+            std::sort(ratios.begin(), ratios.end());
+            std::printf("%7d burst p99 endpoint on / off, median of %d pairs: %.2fx\n", count, int(ratios.size()),
+                        ratios[ratios.size() / 2]);
+            std::fflush(stdout);
+        }
     }
     return allRan ? 0 : 1;
 }

@@ -41,6 +41,20 @@ struct SVelmoraConf
     // A second output, named as the COM field names one (empty: none): it
     // takes the events while the first does not answer.
     QString comFallback;
+
+    // The supervision period in seconds of every known device whose row in
+    // the device list gives none; 0: devices are not supervised. Periods
+    // under kMinSupervisionS are taken from the file for testing only.
+    qint32 supervisionS = 0;
+    static constexpr qint32 kMinSupervisionS = 30;
+    // A week: devices that test once a day need more than a day.
+    static constexpr qint32 kMaxSupervisionS = 604800;
+    // Which devices may report: any (kDevicesAll, each new one becomes
+    // known) or only those in the device list (kDevicesListed).
+    QString devices = QString::fromLatin1(kDevicesAll);
+    static constexpr char kDevicesAll[] = "all";
+    static constexpr char kDevicesListed[] = "listed";
+    bool onlyListedDevices() const { return devices == QLatin1String(kDevicesListed); }
     // Optional, written only when set: a libpq connection string for the
     // event journal in PostgreSQL; empty keeps the journal in spool/.
     QString journal;

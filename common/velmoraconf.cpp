@@ -145,6 +145,18 @@ bool readText(SVelmoraConf *conf, const QString &value)
     return true;
 }
 
+// "all" or "listed", in any case.
+bool readDevicesMode(SVelmoraConf *conf, const QString &value)
+{
+    const QString mode = value.trimmed().toLower();
+    if (mode != QLatin1String(SVelmoraConf::kDevicesAll) && mode != QLatin1String(SVelmoraConf::kDevicesListed)) {
+        conf->devices = SVelmoraConf().devices;
+        return false;
+    }
+    conf->devices = mode;
+    return true;
+}
+
 template <QString SVelmoraConf::*field>
 QString writeText(const SVelmoraConf &conf)
 {
@@ -163,6 +175,11 @@ const OptionalElement kOptionalElements[] = {
      writeInt<&SVelmoraConf::comAckWaitMs>},
     {"LUMARICOMFALLBACK", "Резервный COM-порт или tcp://адрес:порт",
      readText<&SVelmoraConf::comFallback>, writeText<&SVelmoraConf::comFallback>},
+    {"LUMARISUPERVISION", "Период контроля связи с устройствами (сек, 0 - нет)",
+     readBoundedInt<&SVelmoraConf::supervisionS, 0, SVelmoraConf::kMaxSupervisionS>,
+     writeInt<&SVelmoraConf::supervisionS>},
+    {"LUMARIDEVICES", "Какие устройства принимаются (all - все, listed - из списка)", readDevicesMode,
+     writeText<&SVelmoraConf::devices>},
     {"LUMARIJOURNAL", "Журнал событий в PostgreSQL (строка подключения libpq)",
      readText<&SVelmoraConf::journal>, writeText<&SVelmoraConf::journal>},
 };

@@ -24,6 +24,34 @@ struct SVelmoraDeviceRow
     qint64 disconnectedAt = 0;
 };
 
+// One known device as supervision and admission knew it at one moment.
+struct SVelmoraKnownDevice
+{
+    enum class State {
+        NotHeard,          // not heard since the start
+        Heard,             // heard within its period, or not supervised
+        Absent,            // its absence was reported
+        RefusedNotListed,  // its frames are refused: it is not in the list
+        RefusedMacDiffers, // its frames are refused: its MAC is not the one expected
+    };
+
+    QString deviceId;
+    QString description;
+    // Effective supervision period in seconds; 0: not supervised.
+    int periodS = 0;
+    bool listed = false;
+    State state = State::NotHeard;
+    // The MAC kept for the device; for a refusal the one expected and the
+    // one presented.
+    QString mac;
+    QString expectedMac;
+    QString presentedMac;
+    // The MAC is written in the device's row of the list.
+    bool macPinned = false;
+    qint64 lastHeardAt = 0;
+    qint64 absentSince = 0;
+};
+
 // A copy of the server's device records, made in the network thread and
 // handed to the window by value, so that the window never reads the live
 // records.
@@ -34,6 +62,8 @@ struct SVelmoraDeviceSnapshot
     QVector<SVelmoraDeviceRow> connected;
     // Newest first.
     QVector<SVelmoraDeviceRow> disconnected;
+    // Every device that is known, listed or refused, by device ID.
+    QVector<SVelmoraKnownDevice> known;
 };
 
 Q_DECLARE_METATYPE(SVelmoraDeviceSnapshot)

@@ -41,6 +41,8 @@ struct SVelmoraFrameOutcome
     // The connection's key once the frame was read (the new one after a MAC
     // reply).
     VelmoraFrame::Mac mac{};
+    // The connection has presented its MAC (set on served frames).
+    bool macKnown = false;
     // A checksum that does not match is reported; the frame is still served.
     bool checksumMismatch = false;
     quint8 checksumCalculated = 0;

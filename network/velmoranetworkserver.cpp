@@ -8,6 +8,7 @@
 #include "svelmoralogline.h"
 #include "velmoraconnectionacceptor.h"
 #include "velmoraconnectiontable.h"
+#include "velmoradevicesupervisor.h"
 #include "velmoraframe.h"
 #include "velmorareceivepass.h"
 #include "velmorareceiverreport.h"
@@ -31,6 +32,7 @@ VelmoraNetworkServer::VelmoraNetworkServer(VelmoraClock &clockToUse, QObject *pa
     , table(new VelmoraConnectionTable(clockToUse, this))
     , acceptor(new VelmoraConnectionAcceptor(clockToUse, *table, this))
     , pass(new VelmoraReceivePass(clockToUse, this))
+    , supervisor(new VelmoraDeviceSupervisor(clockToUse, this))
     , readBuffer(int(kReadBufferBytes), Qt::Uninitialized)
 {
     // The pass's events cross to the serial thread queued.
@@ -39,6 +41,12 @@ VelmoraNetworkServer::VelmoraNetworkServer(VelmoraClock &clockToUse, QObject *pa
     table->setReporter(sink);
     acceptor->setReporter(sink);
     pass->setReporter(sink);
+    supervisor->setReporter(sink);
+    pass->setDeviceSupervisor(supervisor);
+    supervisor->setEventHandOver([this](QVector<SVelmoraMsg> &events, QString *reason) {
+        return pass->handOverReceiverEvents(events, reason);
+    });
+    connect(pass, &VelmoraReceivePass::connectionRefused, this, &VelmoraNetworkServer::removeClient);
     connect(acceptor, &VelmoraConnectionAcceptor::connectionsTaken, this, &VelmoraNetworkServer::addConnections);
     connect(pass, &VelmoraReceivePass::eventsSignal, this, &VelmoraNetworkServer::msgsSignal);
 }
@@ -58,6 +66,41 @@ void VelmoraNetworkServer::setListenAddress(const QString &address, int port)
 void VelmoraNetworkServer::setEventStore(VelmoraEventStore *store)
 {
     pass->setEventStore(store);
+}
+
+void VelmoraNetworkServer::setDeviceStore(VelmoraDeviceStore *store)
+{
+    supervisor->setStore(store);
+}
+
+void VelmoraNetworkServer::setDeviceListPath(const QString &path)
+{
+    supervisor->setListPath(path);
+}
+
+int VelmoraNetworkServer::absentDeviceCount() const
+{
+    return supervisor->absentCount();
+}
+
+int VelmoraNetworkServer::refusedDeviceCount() const
+{
+    return supervisor->refusedCount();
+}
+
+void VelmoraNetworkServer::configureDevicesSlot(bool onlyListed, int supervisionS)
+{
+    supervisor->configure(onlyListed, supervisionS);
+}
+
+void VelmoraNetworkServer::acceptDeviceMacSlot(const QString &deviceId)
+{
+    supervisor->acceptPresentedMac(deviceId);
+}
+
+void VelmoraNetworkServer::forgetDeviceSlot(const QString &deviceId)
+{
+    supervisor->forget(deviceId);
 }
 
 void VelmoraNetworkServer::setBacklogLimits(const VelmoraBacklogGuard::Limits &limits)
@@ -100,12 +143,14 @@ void VelmoraNetworkServer::startSlot()
         port = requestedPort;
     }
     acceptor->listen(address, port);
+    supervisor->setListening(true);
 }
 
 void VelmoraNetworkServer::stopSlot()
 {
     // Frames already read are answered before their connections close.
     pass->finish();
+    supervisor->setListening(false);
 
     report(VelmoraReceiverReport::closing(table->size()));
     const qint64 now = stamps.msecsSinceEpoch();
@@ -188,7 +233,9 @@ void VelmoraNetworkServer::removeClient(DeviceSocket *socket)
 
 SVelmoraDeviceSnapshot VelmoraNetworkServer::deviceSnapshot()
 {
-    return snapshots.take(*table, stamps.msecsSinceEpoch());
+    SVelmoraDeviceSnapshot snapshot = snapshots.take(*table, stamps.msecsSinceEpoch());
+    snapshot.known = supervisor->knownDevices();
+    return snapshot;
 }
 
 void VelmoraNetworkServer::deviceSnapshotSlot()

@@ -18,6 +18,8 @@ class DeviceSocket;
 struct SVelmoraLogLine;
 class VelmoraConnectionAcceptor;
 class VelmoraConnectionTable;
+class VelmoraDeviceStore;
+class VelmoraDeviceSupervisor;
 class VelmoraEventStore;
 class VelmoraReceivePass;
 
@@ -41,6 +43,11 @@ public:
     // Set before start. Null: events are acknowledged without being
     // journaled.
     void setEventStore(VelmoraEventStore *store);
+    // Set before configureDevicesSlot. Null: what is learned of the
+    // devices is not kept across restarts.
+    void setDeviceStore(VelmoraDeviceStore *store);
+    // The operator's device list (conf/devices.csv).
+    void setDeviceListPath(const QString &path);
     // Set before start.
     void setBacklogLimits(const VelmoraBacklogGuard::Limits &limits);
     void setHalfFrameTimeout(int milliseconds);
@@ -50,6 +57,10 @@ public:
 
     // Open connections; safe to read from any thread.
     int connectionCount() const;
+    VelmoraDeviceSupervisor *deviceSupervisor() const { return supervisor; }
+    // Devices reported absent and devices refused; any thread.
+    int absentDeviceCount() const;
+    int refusedDeviceCount() const;
 
     // The devices connected now and those that left lately. Network thread
     // only; its cost grows with the number of devices.
@@ -67,6 +78,12 @@ public slots:
     void stopSlot();
     // Emits deviceSnapshotSignal with a fresh snapshot.
     void deviceSnapshotSlot();
+    // Which devices may report and their supervision period (0: none);
+    // reads the device list again.
+    void configureDevicesSlot(bool onlyListed, int supervisionS);
+    // The operator's word from the devices window.
+    void acceptDeviceMacSlot(const QString &deviceId);
+    void forgetDeviceSlot(const QString &deviceId);
 
 private:
     void addConnections(const QVector<qintptr> &descriptors);
@@ -78,6 +95,7 @@ private:
     VelmoraConnectionTable *table = nullptr;
     VelmoraConnectionAcceptor *acceptor = nullptr;
     VelmoraReceivePass *pass = nullptr;
+    VelmoraDeviceSupervisor *supervisor = nullptr;
     VelmoraDeviceSnapshots snapshots;
     // One device's bytes at a time are read into this; no connection keeps
     // a buffer of its own.

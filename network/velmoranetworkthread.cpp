@@ -37,6 +37,16 @@ void VelmoraNetworkThread::setEventStore(VelmoraEventStore *store)
     eventStore = store;
 }
 
+void VelmoraNetworkThread::setDeviceStore(VelmoraDeviceStore *store)
+{
+    deviceStore = store;
+}
+
+void VelmoraNetworkThread::setDeviceListPath(const QString &path)
+{
+    deviceListPath = path;
+}
+
 void VelmoraNetworkThread::startWorker()
 {
     QMutexLocker locker(&serverMutex);
@@ -57,6 +67,18 @@ int VelmoraNetworkThread::connectionCount() const
     return server ? server->connectionCount() : 0;
 }
 
+int VelmoraNetworkThread::absentDeviceCount() const
+{
+    QMutexLocker locker(&serverMutex);
+    return server ? server->absentDeviceCount() : 0;
+}
+
+int VelmoraNetworkThread::refusedDeviceCount() const
+{
+    QMutexLocker locker(&serverMutex);
+    return server ? server->refusedDeviceCount() : 0;
+}
+
 void VelmoraNetworkThread::run()
 {
     // Before the first device connects: one descriptor per connection,
@@ -68,6 +90,8 @@ void VelmoraNetworkThread::run()
     // and freed here when the loop ends, while they still do.
     auto created = std::make_unique<VelmoraNetworkServer>(clock);
     created->setEventStore(eventStore);
+    created->setDeviceStore(deviceStore);
+    created->setDeviceListPath(deviceListPath);
     if (limit > 0 && limit < INT_MAX && held >= 0)
         created->setConnectionLimit(int(std::max(1L, limit - held - kDescriptorsKeptBack)));
     publishWorker(created.get());

@@ -4,9 +4,11 @@
 #include "velmoraclock.h"
 
 #include <QMutex>
+#include <QString>
 #include <QThread>
 #include <QWaitCondition>
 
+class VelmoraDeviceStore;
 class VelmoraEventStore;
 class VelmoraNetworkServer;
 
@@ -24,6 +26,10 @@ public:
     // Before startWorker(); null: events are acknowledged without being
     // journaled.
     void setEventStore(VelmoraEventStore *store);
+    // Before startWorker(): where the known devices are kept, and the
+    // operator's device list.
+    void setDeviceStore(VelmoraDeviceStore *store);
+    void setDeviceListPath(const QString &path);
 
     // Starts the thread and returns once its server exists.
     void startWorker();
@@ -33,6 +39,10 @@ public:
 
     // Open device connections; 0 while there is no server. Any thread.
     int connectionCount() const;
+    // Devices reported absent, and refused; 0 while there is no server.
+    // Any thread.
+    int absentDeviceCount() const;
+    int refusedDeviceCount() const;
 
 private:
     void run() override;
@@ -40,6 +50,8 @@ private:
 
     VelmoraClock &clock;
     VelmoraEventStore *eventStore = nullptr;
+    VelmoraDeviceStore *deviceStore = nullptr;
+    QString deviceListPath;
     // Guards server, written by run() and read by the other threads.
     mutable QMutex serverMutex;
     QWaitCondition serverReady;

@@ -196,5 +196,6 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
         break;
     }
     outcome.mac = client.mac;
+    outcome.macKnown = client.macKnown;
     return outcome;
 }

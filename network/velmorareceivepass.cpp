@@ -3,7 +3,9 @@
 #include "devicesocket.h"
 #include "svelmoraclient.h"
 #include "velmoraclock.h"
+#include "velmoradevicesupervisor.h"
 #include "velmoraeventstore.h"
+#include "velmoraframe.h"
 #include "velmoralog.h"
 #include "velmorametrics.h"
 #include "velmorapacketdecoder.h"
@@ -31,6 +33,11 @@ void VelmoraReceivePass::setEventStore(VelmoraEventStore *store)
     eventStore = store;
 }
 
+void VelmoraReceivePass::setDeviceSupervisor(VelmoraDeviceSupervisor *deviceSupervisor)
+{
+    supervisor = deviceSupervisor;
+}
+
 void VelmoraReceivePass::setBacklogLimits(const VelmoraBacklogGuard::Limits &limits)
 {
     backlogGuard.setLimits(limits);
@@ -47,6 +54,8 @@ bool VelmoraReceivePass::add(SVelmoraClient &client, DeviceSocket *socket, const
     read.outcomes = VelmoraPacketDecoder::decodeRead(client, bytes, length, receivedAt);
     read.readAtUs = VelmoraMetrics::monotonicUs();
     countFrames(read.outcomes);
+    if (supervisor)
+        admitFrames(client, read);
     client.activity.noteOutcomes(read.outcomes, receivedAt.toMSecsSinceEpoch());
     const bool taken = !read.outcomes.isEmpty();
     const bool handled = std::any_of(read.outcomes.cbegin(), read.outcomes.cend(),
@@ -78,7 +87,29 @@ void VelmoraReceivePass::finish()
         return;
     // The pass's day log lines go to the file in one write.
     const VelmoraLogBatch logBatch;
-    const bool journaled = journalEvents(reads);
+    // What the pass's frames taught of new devices and MACs is kept before
+    // any of them is acknowledged.
+    QVector<QString> heardDevices;
+    QVector<SVelmoraMsg> restores;
+    if (supervisor) {
+        supervisor->commit();
+        for (const DecodedRead &read : qAsConst(reads)) {
+            for (const QString &deviceId : read.admittedDevices) {
+                heardDevices << deviceId;
+                // One restore, however many of the device's reads the pass
+                // holds; absent devices are few.
+                if (supervisor->isAbsent(deviceId)
+                    && std::none_of(restores.cbegin(), restores.cend(),
+                                    [&](const SVelmoraMsg &restore) { return restore.deviceId == deviceId; }))
+                    restores << supervisor->restoreEvent(deviceId, clock.now(), read.peerAddress);
+            }
+        }
+    }
+    const bool journaled = journalEvents(reads, restores);
+    if (journaled && supervisor && !heardDevices.isEmpty()) {
+        supervisor->heard(heardDevices);
+        supervisor->commit();
+    }
 
     // The replies of the whole pass go out first, then its events, then its
     // log lines, each in the order the frames came. A device waits for its
@@ -109,7 +140,9 @@ void VelmoraReceivePass::finish()
     // one device has thousands of lines to write, and another device's
     // alarm in the same pass must not wait for them.
     if (journaled) {
-        QVector<SVelmoraMsg> events;
+        // A device's restore goes before the event of the frame it was
+        // heard by.
+        QVector<SVelmoraMsg> events = restores;
         for (const DecodedRead &read : qAsConst(reads)) {
             for (const SVelmoraFrameOutcome &outcome : read.outcomes) {
                 if (outcome.hasEvent)
@@ -142,9 +175,49 @@ void VelmoraReceivePass::finish()
                                                        eventStore->errorString()));
         }
     }
+
+    for (const DecodedRead &read : qAsConst(reads)) {
+        if (read.refused && read.socket && read.socket->isOpen())
+            emit connectionRefused(read.socket);
+    }
 }
 
-bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads)
+void VelmoraReceivePass::admitFrames(const SVelmoraClient &client, DecodedRead &read)
+{
+    using Kind = SVelmoraFrameOutcome::Kind;
+    for (SVelmoraFrameOutcome &outcome : read.outcomes) {
+        if (!outcome.handled()
+            || (outcome.kind != Kind::MacReply && outcome.kind != Kind::PeriodicTest && outcome.kind != Kind::Alarm))
+            continue;
+        if (!read.refused) {
+            const QString deviceId = VelmoraFrame::toHexString(outcome.deviceId.data(), VelmoraFrame::kIdSize);
+            const QString mac =
+                outcome.macKnown ? VelmoraFrame::toHexString(outcome.mac.data(), VelmoraFrame::kMacSize) : QString();
+            if (!supervisor->admit(deviceId, mac, client.peerAddress, client.peerPort).refused()) {
+                if (!read.admittedDevices.contains(deviceId))
+                    read.admittedDevices << deviceId;
+                continue;
+            }
+            read.refused = true;
+        }
+        // Neither ACK nor event: the device keeps its events and repeats
+        // them once it is admitted.
+        outcome.reply.clear();
+        outcome.hasEvent = false;
+    }
+}
+
+bool VelmoraReceivePass::handOverReceiverEvents(QVector<SVelmoraMsg> &events, QString *reason)
+{
+    if (eventStore && !eventStore->appendDurably(events)) {
+        *reason = eventStore->errorString();
+        return false;
+    }
+    emit eventsSignal(events);
+    return true;
+}
+
+bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads, QVector<SVelmoraMsg> &leading)
 {
     if (!eventStore)
         return true;
@@ -155,7 +228,7 @@ bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads)
                 events << outcome.event;
         }
     }
-    if (events.isEmpty())
+    if (events.isEmpty() && leading.isEmpty())
         return true;
 
     // Events beyond the backlog's limits are neither journaled nor
@@ -169,8 +242,8 @@ bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads)
         report(line);
     if (backlogGuard.anyInForce() && !backlogTimer->isActive())
         backlogTimer->start(backlogGuard.limits().recheckMs);
-    QVector<SVelmoraMsg> accepted;
-    accepted.reserve(events.size());
+    QVector<SVelmoraMsg> accepted = leading;
+    accepted.reserve(leading.size() + events.size());
     for (int index = 0; index < events.size(); ++index) {
         if (admitted.at(index))
             accepted << events.at(index);
@@ -179,10 +252,12 @@ bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads)
         VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::NotJournaled, accepted.size());
         return false;
     }
+    for (int index = 0; index < leading.size(); ++index)
+        leading[index].journalId = accepted.at(index).journalId;
     // A held-back event is no longer handed over nor acknowledged; its
     // frame's log lines stay as they were read.
     int next = 0;
-    int nextAccepted = 0;
+    int nextAccepted = leading.size();
     for (DecodedRead &read : reads) {
         for (SVelmoraFrameOutcome &outcome : read.outcomes) {
             if (!outcome.hasEvent || next >= admitted.size())

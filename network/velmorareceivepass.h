@@ -18,6 +18,7 @@ class DeviceSocket;
 class QDateTime;
 struct SVelmoraClient;
 class VelmoraClock;
+class VelmoraDeviceSupervisor;
 class VelmoraEventStore;
 class VelmoraTimer;
 
@@ -37,6 +38,9 @@ public:
     // Events are made durable here before the device gets its ACK. Null:
     // events are acknowledged without being journaled.
     void setEventStore(VelmoraEventStore *store);
+    // Asked whether each device may report, and told which were heard.
+    // Null: every device reports and none is supervised.
+    void setDeviceSupervisor(VelmoraDeviceSupervisor *supervisor);
     // How much may wait for the serial line before new events get no ACK.
     void setBacklogLimits(const VelmoraBacklogGuard::Limits &limits);
 
@@ -50,10 +54,17 @@ public:
     // every device.
     void finish();
 
+    // Events the receiver made itself (a device's absence): journaled and
+    // handed over at once, in a signal of their own. False, with the
+    // journal's reason, when they could not be journaled.
+    bool handOverReceiverEvents(QVector<SVelmoraMsg> &events, QString *reason);
+
 signals:
     // The events of the pass that were journaled (or, without an event
     // store, acknowledged), in the order they came.
     void eventsSignal(QVector<SVelmoraMsg> events);
+    // A device that may not report sent on this connection; it is closed.
+    void connectionRefused(DeviceSocket *socket);
 
 private:
     // The outcomes of one read, waiting for the journal.
@@ -73,9 +84,16 @@ private:
         VelmoraNoiseLimiter::Decision leftOut;
         // When the read was taken, for the ACK latency metric.
         std::int64_t readAtUs = 0;
+        // The devices whose frames were admitted, and whether one was
+        // refused (then the read's later frames are too).
+        QVector<QString> admittedDevices;
+        bool refused = false;
     };
 
-    bool journalEvents(QVector<DecodedRead> &reads);
+    void admitFrames(const SVelmoraClient &client, DecodedRead &read);
+    // leading: the receiver's restores, journaled before the frames' events
+    // and not held to the backlog limits.
+    bool journalEvents(QVector<DecodedRead> &reads, QVector<SVelmoraMsg> &leading);
     void recheckBacklog();
     // The frames of one read in the metrics.
     static void countFrames(const QVector<SVelmoraFrameOutcome> &outcomes);
@@ -83,6 +101,7 @@ private:
     VelmoraClock &clock;
     SVelmoraLogLine::Sink report;
     VelmoraEventStore *eventStore = nullptr;
+    VelmoraDeviceSupervisor *supervisor = nullptr;
     QVector<DecodedRead> decodedReads;
     bool finishScheduled = false;
     VelmoraBacklogGuard backlogGuard;

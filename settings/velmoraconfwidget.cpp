@@ -9,8 +9,11 @@
 #include "velmoraconf.h"
 #include "velmoraimages.h"
 #include "velmoralog.h"
+#include "velmorapasswordhash.h"
 #include "velmoraprogram.h"
+#include "velmorastatusendpoint.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +21,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -30,7 +34,7 @@
 
 namespace {
 
-const int kPanelWidth = 500;
+const int kPanelWidth = 820;
 const int kPanelHeight = 600;
 const int kSpacerSize = 20;
 
@@ -76,7 +80,8 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     groupsLayout = new QHBoxLayout();
     mainLayout->addLayout(groupsLayout, 0);
 
-    // The TCP group, and under it the group of the settings beyond the ten.
+    // The TCP group, the COM group beside it, and beside them the group of
+    // the settings beyond the ten.
     auto *leftColumn = new QVBoxLayout();
     groupsLayout->addLayout(leftColumn);
     auto *tcpGroupBox = new QGroupBox(tr("TCP-Settings:"), this);
@@ -98,7 +103,7 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     extraLayout->setContentsMargins(0, 0, 0, 0);
     extraScroll->setWidget(extraRows);
     extraGroupLayout->addWidget(extraScroll);
-    leftColumn->addWidget(extraGroupBox, 1);
+    leftColumn->addStretch(1);
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
@@ -110,11 +115,37 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     fallbackElement = new CVelmoraEditElementWidget(tr("Fallback output:"), QString(), kImageComPort, this);
     fallbackElement->lineEdit()->setPlaceholderText(tr("none"));
     extraLayout->addWidget(fallbackElement);
+    supervisionElement = new CVelmoraSpinBoxElementWidget(tr("Supervision (secs, 0 = off):"), 0,
+                                                          kImageClock, this);
+    // Periods under the minimum come only from the file, for testing; the
+    // panel keeps such a value as it was read.
+    supervisionElement->spinBox()->setRange(0, SVelmoraConf::kMaxSupervisionS);
+    extraLayout->addWidget(supervisionElement);
+    devicesElement = new CVelmoraComboBoxElementWidget(tr("Devices:"),
+                                                       {tr("all"), tr("only listed")}, {}, kImagePort, this);
+    extraLayout->addWidget(devicesElement);
+    httpAddressElement = new CVelmoraEditElementWidget(tr("Status page address:"), QString(), kImageServer, this);
+    httpAddressElement->lineEdit()->setPlaceholderText(tr("off"));
+    httpAddressElement->lineEdit()->setToolTip(tr("ADDRESS:PORT, for example 127.0.0.1:8080; empty: off"));
+    extraLayout->addWidget(httpAddressElement);
+    // The password is typed here and only its hash is stored; the field is
+    // emptied at every opening and never shows what is stored.
+    httpPasswordElement = new CVelmoraEditElementWidget(tr("Status page password:"), QString(), kImageOk, this);
+    httpPasswordElement->lineEdit()->setEchoMode(QLineEdit::Password);
+    extraLayout->addWidget(httpPasswordElement);
+    httpPasswordClearBox = new QCheckBox(tr("Remove the password"), this);
+    extraLayout->addWidget(httpPasswordClearBox);
     extraLayout->addStretch(1);
+    // Long labels wrap instead of pushing the fields out of sight behind a
+    // horizontal scroll bar.
+    extraScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (QLabel *label : extraRows->findChildren<QLabel *>())
+        label->setWordWrap(true);
 
     comGroupBox = new QGroupBox(tr("COM-Settings:"), this);
     auto *comLayout = new QVBoxLayout(comGroupBox);
     groupsLayout->addWidget(comGroupBox);
+    groupsLayout->addWidget(extraGroupBox, 1);
     comNameElement = new CVelmoraComboBoxElementWidget(tr("COM:"), {}, {}, kImageComPort, this);
     // A port the list does not offer (a device path, the address of
     // monitoring software listening on TCP) can be typed in.
@@ -204,6 +235,16 @@ void VelmoraConfWidget::loadConf()
     logDaysElement->spinBox()->setValue(conf->logDays);
     ackWaitElement->spinBox()->setValue(conf->comAckWaitMs);
     fallbackElement->lineEdit()->setText(conf->comFallback);
+    supervisionElement->spinBox()->setValue(conf->supervisionS);
+    devicesElement->comboBox()->setCurrentIndex(conf->onlyListedDevices() ? 1 : 0);
+    httpAddressElement->lineEdit()->setText(conf->httpAddress);
+    const bool passwordSet = VelmoraPasswordHash::isHash(conf->httpPasswordHash);
+    httpPasswordElement->lineEdit()->clear();
+    httpPasswordElement->lineEdit()->setPlaceholderText(passwordSet ? tr("set") : tr("none"));
+    httpPasswordElement->lineEdit()->setToolTip(passwordSet ? tr("set; type a new one to change it")
+                                                            : tr("none: the page is read-only"));
+    httpPasswordClearBox->setChecked(false);
+    httpPasswordClearBox->setEnabled(passwordSet);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -236,6 +277,30 @@ void VelmoraConfWidget::applySlot()
         }
     }
 
+    const QString httpAddress = httpAddressElement->lineEdit()->text().trimmed();
+    const QString typedPassword = httpPasswordElement->lineEdit()->text();
+    QString httpPasswordHash = VelmoraCommon_GetConf()->httpPasswordHash;
+    if (httpPasswordClearBox->isChecked())
+        httpPasswordHash.clear();
+    if (!typedPassword.isEmpty())
+        httpPasswordHash = VelmoraPasswordHash::make(typedPassword);
+    QString httpHost;
+    int httpPort = 0;
+    if (!httpAddress.isEmpty() && !VelmoraStatusEndpoint::parseAddress(httpAddress, &httpHost, &httpPort)) {
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                             tr("\"%1\" is not a valid status page address. Write it as ADDRESS:PORT, for example "
+                                "127.0.0.1:8080, or leave it empty.")
+                                 .arg(httpAddress));
+        return;
+    }
+    if (!httpAddress.isEmpty() && !VelmoraStatusEndpoint::isLoopback(httpHost)
+        && !VelmoraPasswordHash::isHash(httpPasswordHash)) {
+        QMessageBox::warning(this, VelmoraProgram::warningTitle(),
+                             tr("The status page on %1, which is not a loopback address, needs a password.")
+                                 .arg(httpAddress));
+        return;
+    }
+
     SVelmoraConf *conf = VelmoraCommon_GetConf();
     conf->tcpPort = portElement->spinBox()->value();
     conf->comName = comName;
@@ -250,6 +315,12 @@ void VelmoraConfWidget::applySlot()
     conf->logDays = logDaysElement->spinBox()->value();
     conf->comAckWaitMs = ackWaitElement->spinBox()->value();
     conf->comFallback = fallbackName;
+    conf->supervisionS = supervisionElement->spinBox()->value();
+    conf->devices = QLatin1String(devicesElement->comboBox()->currentIndex() == 1 ? SVelmoraConf::kDevicesListed
+                                                                                  : SVelmoraConf::kDevicesAll);
+    conf->httpAddress = httpAddress;
+    conf->httpPasswordHash = httpPasswordHash;
+    httpPasswordElement->lineEdit()->clear();
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

@@ -9,6 +9,7 @@
 class CVelmoraComboBoxElementWidget;
 class CVelmoraEditElementWidget;
 class CVelmoraSpinBoxElementWidget;
+class QCheckBox;
 class QGroupBox;
 class QHBoxLayout;
 class QPushButton;
@@ -50,6 +51,11 @@ public:
     CVelmoraSpinBoxElementWidget *logDaysRow() const { return logDaysElement; }
     CVelmoraSpinBoxElementWidget *ackWaitRow() const { return ackWaitElement; }
     CVelmoraEditElementWidget *fallbackRow() const { return fallbackElement; }
+    CVelmoraSpinBoxElementWidget *supervisionRow() const { return supervisionElement; }
+    CVelmoraComboBoxElementWidget *devicesRow() const { return devicesElement; }
+    CVelmoraEditElementWidget *httpAddressRow() const { return httpAddressElement; }
+    CVelmoraEditElementWidget *httpPasswordRow() const { return httpPasswordElement; }
+    QCheckBox *httpPasswordClearCheckBox() const { return httpPasswordClearBox; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -81,6 +87,11 @@ private:
     CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
     CVelmoraSpinBoxElementWidget *ackWaitElement = nullptr;
     CVelmoraEditElementWidget *fallbackElement = nullptr;
+    CVelmoraSpinBoxElementWidget *supervisionElement = nullptr;
+    CVelmoraComboBoxElementWidget *devicesElement = nullptr;
+    CVelmoraEditElementWidget *httpAddressElement = nullptr;
+    CVelmoraEditElementWidget *httpPasswordElement = nullptr;
+    QCheckBox *httpPasswordClearBox = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;

@@ -45,10 +45,20 @@ void VelmoraServiceWatchdog::stop()
         thread.join();
 }
 
-QByteArray VelmoraServiceWatchdog::statusText()
+void VelmoraServiceWatchdog::setReceiverStopped(const QByteArray &reason)
+{
+    const std::lock_guard<std::mutex> locker(mutex);
+    receiverStoppedReason = reason;
+}
+
+QByteArray VelmoraServiceWatchdog::statusText(const QByteArray &receiverStoppedReason)
 {
     const VelmoraMetrics &metrics = VelmoraMetrics::instance();
-    return QByteArray("Line: ") + VelmoraMetrics::lineStateName(metrics.lineState()) + "; devices connected: "
+    QByteArray listening;
+    if (metrics.receiverListening.value() == 0)
+        listening = "Not listening for devices: "
+            + (receiverStoppedReason.isEmpty() ? QByteArray("starting") : receiverStoppedReason) + "; ";
+    return listening + QByteArray("Line: ") + VelmoraMetrics::lineStateName(metrics.lineState()) + "; devices connected: "
         + QByteArray::number(qint64(metrics.devicesConnected.value())) + "; events held: "
         + QByteArray::number(qint64(metrics.eventsHeld.value())) + "; set aside: "
         + QByteArray::number(qint64(metrics.eventsSetAside.value()));
@@ -86,13 +96,14 @@ void VelmoraServiceWatchdog::run()
         wake.wait_for(locker, std::chrono::milliseconds(kPollMs));
         if (stopping)
             break;
+        const bool receiverSettled = metrics.receiverListening.value() != 0 || !receiverStoppedReason.isEmpty();
         if (!ready) {
-            if (metrics.receiverListening.value() == 0 || metrics.journalWritable.value() == 0)
+            if (!receiverSettled || metrics.journalWritable.value() == 0)
                 continue;
             ready = true;
             VelmoraSystemd::notify("READY=1");
         }
-        const QByteArray status = statusText();
+        const QByteArray status = statusText(receiverStoppedReason);
         if (status != lastStatus) {
             lastStatus = status;
             VelmoraSystemd::notify("STATUS=" + status);

@@ -13,8 +13,11 @@
 #include <vector>
 
 // Tells systemd how the service is, from a thread of its own: READY=1 once
-// the receiver listens and the journal is open, STATUS= with the line's
-// state, and WATCHDOG=1 every half of WatchdogSec only while every watched
+// start-up is complete and the journal is open (the receiver listening, or
+// stopped on purpose because the serial port is closed: a service that is
+// up and says why it does not listen is better than one restarted in a loop
+// until its start times out), STATUS= with the line's state and why the
+// receiver does not listen, and WATCHDOG=1 every half of WatchdogSec only while every watched
 // thread answered a ping within that time, so that a hung thread gets the
 // service restarted. A ping is a call queued to an object living in the
 // watched thread. Without systemd it sends nothing and pings nothing.
@@ -36,8 +39,13 @@ public:
     void start();
     void stop();
 
-    // The line of STATUS= for the current metrics.
-    static QByteArray statusText();
+    // From any thread: the receiver was stopped on purpose, with the reason
+    // STATUS= gives; an empty reason: it is meant to listen again.
+    void setReceiverStopped(const QByteArray &reason);
+
+    // The line of STATUS= for the current metrics, led by why the receiver
+    // does not listen when it does not.
+    static QByteArray statusText(const QByteArray &receiverStoppedReason = QByteArray());
 
 private:
     void run();
@@ -55,6 +63,8 @@ private:
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
+    // Guarded by mutex, as stopping is.
+    QByteArray receiverStoppedReason;
 };
 
 #endif // VELMORASERVICEWATCHDOG_H

@@ -74,6 +74,13 @@ function act(action, key) {
     .then(r => { document.getElementById('message').textContent = r.ok ? T.done : T.wrongPassword; refresh(); })
     .catch(() => { document.getElementById('message').textContent = T.unreachable; });
 }
+function when(ms, offsetSeconds) {
+  if (!ms) return '';
+  const d = new Date(ms + offsetSeconds * 1000);
+  const p = n => String(n).padStart(2, '0');
+  return p(d.getUTCDate()) + '.' + p(d.getUTCMonth() + 1) + '.' + d.getUTCFullYear() + ' ' +
+    p(d.getUTCHours()) + ':' + p(d.getUTCMinutes()) + ':' + p(d.getUTCSeconds());
+}
 function refresh() {
   fetch('/status.json', {cache: 'no-store'}).then(r => r.json()).then(s => {
     document.getElementById('connections').textContent = s.connections;
@@ -93,7 +100,8 @@ function refresh() {
       }
     });
     fill(document.getElementById('devices'), [T.device, T.address, T.connected, T.lastFrame], s.devices, (row, d) => {
-      cell(row, d.id); cell(row, d.address); cell(row, d.connected); cell(row, d.lastFrame);
+      cell(row, d.id); cell(row, d.address);
+      cell(row, when(d.connected, s.utcOffsetSeconds)); cell(row, when(d.lastFrame, s.utcOffsetSeconds));
     });
     if (document.getElementById('message').textContent === T.unreachable)
       document.getElementById('message').textContent = '';

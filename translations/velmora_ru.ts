@@ -151,6 +151,18 @@
         <source>Connected devices and those that left during the last 24 hours</source>
         <translation>Подключённые устройства и отключившиеся за последние 24 часа</translation>
     </message>
+    <message>
+        <source>Absent devices: %1</source>
+        <translation>Отсутствуют устройства: %1</translation>
+    </message>
+    <message>
+        <source>Refused devices: %1</source>
+        <translation>Отклонены устройства: %1</translation>
+    </message>
+    <message>
+        <source>Known devices, their supervision, and the connections of the last 24 hours</source>
+        <translation>Известные устройства, контроль связи с ними и подключения за последние 24 часа</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraConfWidget</name>
@@ -165,10 +177,6 @@
     <message>
         <source>Fallback output:</source>
         <translation>Резервный выход:</translation>
-    </message>
-    <message>
-        <source>none</source>
-        <translation>нет</translation>
     </message>
     <message>
         <source>TCP-Settings:</source>
@@ -262,6 +270,66 @@
         <source>Keep day logs (days, 0 = all):</source>
         <translation>Хранить дневные логи (дней, 0 - все):</translation>
     </message>
+    <message>
+        <source>Supervision (secs, 0 = off):</source>
+        <translation>Контроль связи (сек, 0 - нет):</translation>
+    </message>
+    <message>
+        <source>Devices:</source>
+        <translation>Устройства:</translation>
+    </message>
+    <message>
+        <source>all</source>
+        <translation>все</translation>
+    </message>
+    <message>
+        <source>only listed</source>
+        <translation>из списка</translation>
+    </message>
+    <message>
+        <source>Status page address:</source>
+        <translation>Адрес страницы состояния:</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>выкл.</translation>
+    </message>
+    <message>
+        <source>ADDRESS:PORT, for example 127.0.0.1:8080; empty: off</source>
+        <translation>АДРЕС:ПОРТ, например 127.0.0.1:8080; пусто: выкл.</translation>
+    </message>
+    <message>
+        <source>set</source>
+        <translation>задан</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>Status page password:</source>
+        <translation>Пароль страницы состояния:</translation>
+    </message>
+    <message>
+        <source>Remove the password</source>
+        <translation>Удалить пароль</translation>
+    </message>
+    <message>
+        <source>set; type a new one to change it</source>
+        <translation>задан; введите новый, чтобы сменить</translation>
+    </message>
+    <message>
+        <source>none: the page is read-only</source>
+        <translation>не задан: страница только для просмотра</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a valid status page address. Write it as ADDRESS:PORT, for example 127.0.0.1:8080, or leave it empty.</source>
+        <translation>«%1» — неверный адрес страницы состояния. Укажите его как АДРЕС:ПОРТ, например 127.0.0.1:8080, или оставьте поле пустым.</translation>
+    </message>
+    <message>
+        <source>The status page on %1, which is not a loopback address, needs a password.</source>
+        <translation>Для страницы состояния на %1 (это не адрес loopback) нужен пароль.</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraDevicesModel</name>
@@ -309,6 +377,46 @@
         <source>not known</source>
         <translation>неизвестен</translation>
     </message>
+    <message>
+        <source>refused: not listed</source>
+        <translation>отклонено: нет в списке</translation>
+    </message>
+    <message>
+        <source>refused: MAC differs</source>
+        <translation>отклонено: другой MAC</translation>
+    </message>
+    <message>
+        <source>absent since %1</source>
+        <translation>нет связи с %1</translation>
+    </message>
+    <message>
+        <source>connected</source>
+        <translation>подключено</translation>
+    </message>
+    <message>
+        <source>heard %1 s ago</source>
+        <translation>на связи %1 с назад</translation>
+    </message>
+    <message>
+        <source>not heard since the start</source>
+        <translation>не было на связи с запуска</translation>
+    </message>
+    <message>
+        <source>not supervised</source>
+        <translation>без контроля</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Supervision (s)</source>
+        <translation>Контроль (с)</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Состояние</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraDevicesWindow</name>
@@ -319,6 +427,118 @@
     <message>
         <source>Connected: %1. Disconnected during the last 24 hours: %2.</source>
         <translation>Подключено: %1. Отключилось за последние 24 часа: %2.</translation>
+    </message>
+    <message>
+        <source>Device lists (*.csv)</source>
+        <translation>Списки устройств (*.csv)</translation>
+    </message>
+    <message>
+        <source>Admit</source>
+        <translation>Допустить</translation>
+    </message>
+    <message>
+        <source>Add the refused device&apos;s row to the device list</source>
+        <translation>Добавить отклонённое устройство в список устройств</translation>
+    </message>
+    <message>
+        <source>Accept new MAC</source>
+        <translation>Принять новый MAC</translation>
+    </message>
+    <message>
+        <source>Edit...</source>
+        <translation>Изменить...</translation>
+    </message>
+    <message>
+        <source>Description and supervision period, written to the device list</source>
+        <translation>Описание и период контроля связи, записываются в список устройств</translation>
+    </message>
+    <message>
+        <source>Forget</source>
+        <translation>Забыть</translation>
+    </message>
+    <message>
+        <source>The device is no longer known nor supervised</source>
+        <translation>Устройство больше не известно и не контролируется</translation>
+    </message>
+    <message>
+        <source>Import...</source>
+        <translation>Импорт...</translation>
+    </message>
+    <message>
+        <source>Export...</source>
+        <translation>Экспорт...</translation>
+    </message>
+    <message>
+        <source>Import the device list</source>
+        <translation>Импорт списка устройств</translation>
+    </message>
+    <message>
+        <source>Export the device list</source>
+        <translation>Экспорт списка устройств</translation>
+    </message>
+    <message>
+        <source>Absent: %1. Refused: %2.</source>
+        <translation>Нет связи: %1. Отклонено: %2.</translation>
+    </message>
+    <message>
+        <source>Can not write the device list %1: %2.</source>
+        <translation>Невозможно записать список устройств %1: %2.</translation>
+    </message>
+    <message>
+        <source>Admit device %1? Its row is added to %2 and its next frame is acknowledged.</source>
+        <translation>Допустить устройство %1? Его строка будет добавлена в %2, и его следующий пакет будет подтверждён.</translation>
+    </message>
+    <message>
+        <source>Operator admitted device %1: its row was added to %2.</source>
+        <translation>Оператор допустил устройство %1: его строка добавлена в %2.</translation>
+    </message>
+    <message>
+        <source>Accept MAC %1 for device %2 in place of %3?</source>
+        <translation>Принять MAC %1 для устройства %2 вместо %3?</translation>
+    </message>
+    <message>
+        <source>Operator accepted MAC %2 for device %1 (was %3).</source>
+        <translation>Оператор принял MAC %2 для устройства %1 (был %3).</translation>
+    </message>
+    <message>
+        <source>Forget device %1? It is no longer supervised, and its row is taken out of %2.</source>
+        <translation>Забыть устройство %1? Связь с ним больше не контролируется, его строка удаляется из %2.</translation>
+    </message>
+    <message>
+        <source>Operator forgot device %1.</source>
+        <translation>Оператор удалил устройство %1.</translation>
+    </message>
+    <message>
+        <source>Device %1</source>
+        <translation>Устройство %1</translation>
+    </message>
+    <message>
+        <source>as configured</source>
+        <translation>как в настройках</translation>
+    </message>
+    <message>
+        <source>Description:</source>
+        <translation>Описание:</translation>
+    </message>
+    <message>
+        <source>Supervision period (secs, 0 = none):</source>
+        <translation>Период контроля связи (сек, 0 - нет):</translation>
+    </message>
+    <message>
+        <source>Operator changed device %1 in %2: description &quot;%3&quot;, period %4.</source>
+        <translation>Оператор изменил устройство %1 в %2: описание &quot;%3&quot;, период %4.</translation>
+    </message>
+    <message>
+        <source>Replace the device list with the %1 device(s) of %2? %3 row(s) of it are not usable.</source>
+        <translation>Заменить список устройств на %1 устройств(а) из %2? Непригодных строк в нём: %3.</translation>
+    </message>
+    <message>
+        <source>Operator imported the device list %1 into %2: %3 device(s).</source>
+        <translation>Оператор импортировал список устройств %1 в %2: устройств %3.</translation>
+    </message>
+    <message>
+        <source>Operator exported %1 device(s) to %2.</source>
+        <translation>Оператор экспортировал устройств: %1 в %2.</translation>
     </message>
 </context>
 <context>

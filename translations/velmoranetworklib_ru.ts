@@ -103,5 +103,49 @@
         <source>[%1] %2:%3 sent %4 more read(s), %5 bytes, that held no frame; they were not logged one by one.</source>
         <translation>[%1] %2:%3 прислал ещё чтений: %4, байт: %5, без единого пакета; они не записывались по одному.</translation>
     </message>
+    <message>
+        <source>[%1] Device %2 not heard for %3 s: absence (E350) reported.</source>
+        <translation>[%1] Устройство %2 не на связи %3 с: отправлено сообщение о потере связи (E350).</translation>
+    </message>
+    <message>
+        <source>[%1] Can not journal the absence (E350) of device %2, tried again in a second: %3.</source>
+        <translation>[%1] Невозможно записать в журнал потерю связи (E350) с устройством %2, повтор через секунду: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Device %2 heard again: restore (R350) reported.</source>
+        <translation>[%1] Устройство %2 снова на связи: отправлено восстановление (R350).</translation>
+    </message>
+    <message>
+        <source>[%1] Device %2 from %3:%4 refused: not listed.</source>
+        <translation>[%1] Устройство %2 с %3:%4 отклонено: нет в списке.</translation>
+    </message>
+    <message>
+        <source>[%1] Device %2 from %3:%4 refused: MAC differs: expected %5, got %6.</source>
+        <translation>[%1] Устройство %2 с %3:%4 отклонено: другой MAC: ожидался %5, получен %6.</translation>
+    </message>
+    <message>
+        <source>[%1] Device %2 presents a new MAC %4 (was %3); it is kept from now on.</source>
+        <translation>[%1] Устройство %2 предъявило новый MAC %4 (был %3); он запомнен.</translation>
+    </message>
+    <message>
+        <source>[%1] Device list %2 read: %3 device(s).</source>
+        <translation>[%1] Список устройств %2 прочитан: устройств %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not read the device list %2: %3.</source>
+        <translation>[%1] Невозможно прочитать список устройств %2: %3.</translation>
+    </message>
+    <message>
+        <source>[%1] Device list %2, line %3 skipped: %4.</source>
+        <translation>[%1] Список устройств %2, строка %3 пропущена: %4.</translation>
+    </message>
+    <message>
+        <source>[%1] Can not keep the state of the devices: %2.</source>
+        <translation>[%1] Невозможно сохранить состояние устройств: %2.</translation>
+    </message>
+    <message>
+        <source>[%1] Supervision period %2 s is below 30 s: accepted for testing only.</source>
+        <translation>[%1] Период контроля связи %2 с меньше 30 с: принят только для проверки.</translation>
+    </message>
 </context>
 </TS>

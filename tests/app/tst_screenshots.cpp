@@ -136,7 +136,7 @@ private slots:
         QVERIFY(panel);
         QTest::qWait(500);
         const QImage panelShot = screen->grabWindow(panel).toImage();
-        QCOMPARE(panelShot.size(), QSize(500, 600));
+        QCOMPARE(panelShot.size(), QSize(820, 600));
         QVERIFY(distinctColours(panelShot) > 20);
 
         const QDir output(QStringLiteral(LUMARI_SCREENSHOT_DIR));
@@ -250,7 +250,8 @@ private slots:
         lumari.waitForFinished(kWaitMs);
     }
 
-    // Three devices, one of which has left again, in the Devices window.
+    // Three devices, one of which has left again, a refused one and a listed
+    // one never heard, in the Devices window.
     void devicesWindow()
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
@@ -268,6 +269,16 @@ private slots:
         QVERIFY(comPort.isOpen());
         SVelmoraConf conf;
         QVERIFY(prepareProgram(appDir, comPort, &conf, 60));
+        conf.supervisionS = 150;
+        QVERIFY(VelmoraCommon_WriteConf(&conf, appDir.filePath(QStringLiteral("conf/Lumari.conf"))) == 1);
+        QFile list(appDir.filePath(QStringLiteral("conf/devices.csv")));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("device_id;description;supervision_s;mac\n"
+                   "123456;\xD0\x9C\xD0\xB0\xD0\xB3\xD0\xB0\xD0\xB7\xD0\xB8\xD0\xBD;;\n"
+                   "0A0B0C;\xD0\x91\xD0\xB0\xD0\xBD\xD0\xBA;300;\n"
+                   "0D0E0F;\xD0\xA1\xD0\xBA\xD0\xBB\xD0\xB0\xD0\xB4;;1111111111111111\n"
+                   "0C0C0C;\xD0\x90\xD0\xBF\xD1\x82\xD0\xB5\xD0\xBA\xD0\xB0;0;\n");
+        list.close();
         const QString program = appDir.filePath(QStringLiteral("Lumari"));
 
         QProcess lumari;
@@ -279,13 +290,17 @@ private slots:
 
         TestDevice first(QByteArray::fromHex("123456"));
         TestDevice second(QByteArray::fromHex("0A0B0C"));
+        TestDevice swapped(QByteArray::fromHex("0D0E0F"));
         auto leaving = std::make_unique<TestDevice>(QByteArray::fromHex("777001"));
-        for (TestDevice *device : {&first, &second, leaving.get()}) {
+        for (TestDevice *device : {&first, &second, &swapped, leaving.get()}) {
             QTRY_VERIFY_WITH_TIMEOUT(device->connectTo(quint16(conf.tcpPort)), kWaitMs);
             QCOMPARE(device->readMacRequest(), TestDevice::macRequest());
         }
         QVERIFY(first.sendMac(QByteArray::fromHex("0102030405060708")));
         QCOMPARE(first.readFrame(), first.expectedAck());
+        // Its row pins another MAC: refused, and its connection closed.
+        QVERIFY(swapped.sendMac(QByteArray::fromHex("0102030405060709")));
+        QCOMPARE(swapped.readFrame(2000), QByteArray());
         for (TestDevice *device : {&first, leaving.get()}) {
             QVERIFY(device->sendRaw(TestDevice::buildFrame(0x0003, device == &first ? QByteArray::fromHex("123456")
                                                                                     : QByteArray::fromHex("777001"),
@@ -299,7 +314,7 @@ private slots:
 
         // The Devices action is the third button of the toolbar, after Settings and Events.
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(mainWindow),
-                         QStringLiteral("127"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
+                         QStringLiteral("96"), QStringLiteral("24"), QStringLiteral("click"), QStringLiteral("1")}));
         const WId devices = findWindow(QStringLiteral("^Устройства$"));
         QVERIFY(devices);
         // Two refreshes of the table.

@@ -91,6 +91,9 @@ private slots:
     void newSnapshotsKeepTheRowsThatStay();
     void everyTextIsTranslated();
     void showsTheLastPeriodicTestOfAConnectedDevice();
+    void knownDeviceStates_data();
+    void knownDeviceStates();
+    void actionsWriteTheDeviceList();
 };
 
 void TestVelmoraDevicesWindow::cellTexts_data()
@@ -320,4 +323,96 @@ void TestVelmoraDevicesWindow::showsTheLastPeriodicTestOfAConnectedDevice()
 }
 
 QTEST_MAIN(TestVelmoraDevicesWindow)
+void TestVelmoraDevicesWindow::knownDeviceStates_data()
+{
+    using State = SVelmoraKnownDevice::State;
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("periodS");
+    QTest::addColumn<QString>("stateText");
+    QTest::addColumn<QString>("periodText");
+
+    QTest::newRow("connected and heard") << int(State::Heard) << true << 120 << "connected" << "120";
+    QTest::newRow("heard 30 s ago, not supervised") << int(State::Heard) << false << 0 << "heard 30 s ago"
+                                                    << "not supervised";
+    QTest::newRow("absent since") << int(State::Absent) << false << 120 << "absent since 04:05" << "120";
+    QTest::newRow("refused: not listed") << int(State::RefusedNotListed) << true << 0 << "refused: not listed"
+                                         << "not supervised";
+    QTest::newRow("refused: MAC differs") << int(State::RefusedMacDiffers) << false << 60 << "refused: MAC differs"
+                                          << "60";
+    QTest::newRow("listed, never heard") << int(State::NotHeard) << false << 60 << "not heard since the start"
+                                         << "60";
+}
+
+void TestVelmoraDevicesWindow::knownDeviceStates()
+{
+    QFETCH(int, state);
+    QFETCH(bool, connected);
+    QFETCH(int, periodS);
+    QFETCH(QString, stateText);
+    QFETCH(QString, periodText);
+
+    const qint64 at = QDateTime(QDate(2026, 12, 8), QTime(4, 5, 6)).toMSecsSinceEpoch();
+    SVelmoraDeviceSnapshot snapshot;
+    snapshot.takenAt = at + 30000;
+    SVelmoraKnownDevice device;
+    device.deviceId = QStringLiteral("0A0B0C");
+    device.description = QStringLiteral("Shop");
+    device.periodS = periodS;
+    device.state = SVelmoraKnownDevice::State(state);
+    device.lastHeardAt = at;
+    device.absentSince = at;
+    snapshot.known << device;
+    if (connected)
+        snapshot.connected << deviceRow(40001);
+    Model model;
+    model.setSnapshot(snapshot);
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(cell(&model, 0, Model::DeviceIdColumn), QStringLiteral("0A0B0C"));
+    QCOMPARE(cell(&model, 0, Model::DescriptionColumn), QStringLiteral("Shop"));
+    QCOMPARE(cell(&model, 0, Model::StateColumn), stateText);
+    QCOMPARE(cell(&model, 0, Model::PeriodColumn), periodText);
+    QCOMPARE(cell(&model, 0, Model::AddressColumn).isEmpty(), !connected);
+    QCOMPARE(model.absentCount(), state == int(SVelmoraKnownDevice::State::Absent) ? 1 : 0);
+}
+
+void TestVelmoraDevicesWindow::actionsWriteTheDeviceList()
+{
+    QTemporaryDir directory;
+    const QString listPath = directory.filePath(QStringLiteral("devices.csv"));
+    VelmoraDevicesWindow window;
+    window.setDeviceListPath(listPath);
+    window.setConfirmationsShown(false);
+    QSignalSpy forgotten(&window, &VelmoraDevicesWindow::forgetSignal);
+    QSignalSpy logged(&window, &VelmoraDevicesWindow::logSignal);
+
+    // A refused stranger is admitted: its row is added.
+    SVelmoraDeviceSnapshot snapshot;
+    SVelmoraKnownDevice stranger;
+    stranger.deviceId = QStringLiteral("0A0B0C");
+    stranger.state = SVelmoraKnownDevice::State::RefusedNotListed;
+    snapshot.known << stranger;
+    window.snapshotSlot(snapshot);
+    window.devicesView()->selectRow(0);
+    window.admitSelected();
+    const auto fileText = [&] {
+        QFile file(listPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QCOMPARE(fileText(), QByteArray("device_id,description,supervision_s,mac\n0A0B0C,,,\n"));
+
+    QVERIFY(window.editDevice(QStringLiteral("0A0B0C"), QStringLiteral("Shop; north"), 300));
+    QCOMPARE(fileText(), QByteArray("device_id,description,supervision_s,mac\n0A0B0C,Shop; north,300,\n"));
+
+    snapshot.known[0].state = SVelmoraKnownDevice::State::Heard;
+    snapshot.known[0].listed = true;
+    window.snapshotSlot(snapshot);
+    window.devicesView()->selectRow(0);
+    window.forgetSelected();
+    QCOMPARE(fileText(), QByteArray("device_id,description,supervision_s,mac\n"));
+    QCOMPARE(forgotten.size(), 1);
+    QCOMPARE(logged.size(), 3);
+    QVERIFY(logged.at(0).at(0).toString().contains(QStringLiteral("admitted device 0A0B0C")));
+}
+
 #include "tst_velmoradeviceswindow.moc"

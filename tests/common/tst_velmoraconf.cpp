@@ -67,7 +67,8 @@ bool sameRecord(const SVelmoraConf &a, const SVelmoraConf &b)
         && a.dataBitsIndex == b.dataBitsIndex && a.parityIndex == b.parityIndex
         && a.stopBitsIndex == b.stopBitsIndex && a.server == b.server && a.line == b.line
         && a.keepAlive == b.keepAlive && int(a.useTime) == int(b.useTime) && int(a.logDays) == int(b.logDays)
-        && a.journal == b.journal && a.comAckWaitMs == b.comAckWaitMs && a.comFallback == b.comFallback;
+        && a.supervisionS == b.supervisionS && a.devices == b.devices && a.journal == b.journal
+        && a.comAckWaitMs == b.comAckWaitMs && a.comFallback == b.comFallback;
 }
 
 } // namespace
@@ -180,6 +181,8 @@ void TestVelmoraConf::valuesAreEscapedAndReadBack()
     conf.tcpPort = -5;
     conf.useTime = 1;
     conf.logDays = 30;
+    conf.supervisionS = 120;
+    conf.devices = QStringLiteral("listed");
     conf.journal = QStringLiteral("host=db1 dbname=lumari password='a&b'");
     conf.comAckWaitMs = 4000;
     conf.comFallback = QStringLiteral("tcp://[fd00::5]:1025");
@@ -266,6 +269,11 @@ void TestVelmoraConf::fieldConversion_data()
     row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
     row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
         QStringLiteral("tcp://127.0.0.1:1025"));
+    row("supervision a week", "LUMARISUPERVISION", "604800", "supervisionS", 604800);
+    row("supervision 5 for testing", "LUMARISUPERVISION", "5", "supervisionS", 5);
+    row("supervision past a week is 0", "LUMARISUPERVISION", "604801", "supervisionS", 0);
+    row("devices listed in capitals", "LUMARIDEVICES", " LISTED ", "devices", QStringLiteral("listed"));
+    row("devices some is all", "LUMARIDEVICES", "some", "devices", QStringLiteral("all"));
     row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
         "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
@@ -288,8 +296,9 @@ void TestVelmoraConf::fieldConversion()
         {QStringLiteral("parityIndex"), conf.parityIndex}, {QStringLiteral("stopBitsIndex"), conf.stopBitsIndex},
         {QStringLiteral("server"), conf.server}, {QStringLiteral("line"), conf.line},
         {QStringLiteral("keepAlive"), conf.keepAlive}, {QStringLiteral("useTime"), int(conf.useTime)},
-        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("comAckWaitMs"), int(conf.comAckWaitMs)},
-        {QStringLiteral("comFallback"), conf.comFallback}, {QStringLiteral("journal"), conf.journal},
+        {QStringLiteral("logDays"), int(conf.logDays)}, {QStringLiteral("supervisionS"), int(conf.supervisionS)},
+        {QStringLiteral("devices"), conf.devices}, {QStringLiteral("journal"), conf.journal},
+        {QStringLiteral("comAckWaitMs"), int(conf.comAckWaitMs)}, {QStringLiteral("comFallback"), conf.comFallback},
     };
     QCOMPARE(fields.value(field), expected);
     // Only the named field moves.

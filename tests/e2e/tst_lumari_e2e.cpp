@@ -347,7 +347,7 @@ void TestLumariEndToEnd::floodFromOneDeviceDoesNotHoldBackAnother()
     QVERIFY(station.waitUntil(
         [&] {
             acks = static_cast<int>(flooder.bytesAvailable() / kAckSize);
-            return acks > 0 && station.acknowledgedEvents().size() == acks + 1;
+            return acks > 0 && station.acknowledgedEvents().size() >= acks + 1;
         },
         60000));
     QVERIFY2(acks >= 2000 && acks < kFlood, qPrintable(QString::number(acks)));
@@ -388,7 +388,7 @@ void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
     int acks = 0;
     const auto allDelivered = [&] {
         acks = static_cast<int>(flooder.bytesAvailable() / kAckSize);
-        return flooder.state() == QAbstractSocket::UnconnectedState && station.acknowledgedEvents().size() == acks;
+        return flooder.state() == QAbstractSocket::UnconnectedState && station.acknowledgedEvents().size() >= acks;
     };
     QVERIFY(station.waitUntil(allDelivered, 120000));
     QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + kDeliveredWithoutAck; }, 500));

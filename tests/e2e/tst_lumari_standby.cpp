@@ -1,9 +1,12 @@
 #include "listeningstation.h"
 #include "lumariinstance.h"
+#include "notifysocket.h"
 #include "pgcluster.h"
 #include "testdevice.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -97,8 +100,18 @@ void TestLumariStandby::standbyTakesOverFromKilledActive()
     const SVelmoraConf firstConf = confFor(station.address(), cluster.connectionString());
     const SVelmoraConf secondConf = confFor(station.address(), cluster.connectionString());
     QVERIFY(first.startListening(firstConf, kStartMs));
-    QVERIFY(second.writeConf(secondConf) && second.start());
+    // The standby is ready for the service manager although it does not
+    // listen, and says why.
+    QTemporaryDir notifyDir;
+    NotifySocket notify(notifyDir.filePath(QStringLiteral("notify")));
+    QVERIFY(notify.isValid());
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(notifyDir.filePath(QStringLiteral("notify"))));
+    const bool secondStarted = second.writeConf(secondConf) && second.start();
+    qunsetenv("NOTIFY_SOCKET");
+    QVERIFY(secondStarted);
     QVERIFY(second.waitForLog(kStandby, kStartMs));
+    QTRY_COMPARE_WITH_TIMEOUT(notify.count("READY=1"), 1, kStartMs);
+    QVERIFY(notify.hasMessageStartingWith("STATUS=Not listening for devices: standby"));
     // The standby neither listens nor drives its line.
     QTest::qWait(2000);
     QVERIFY(!second.dayLog().contains(kListening));

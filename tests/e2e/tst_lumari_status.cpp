@@ -1,4 +1,5 @@
 #include "lumariinstance.h"
+#include "notifysocket.h"
 #include "ptystation.h"
 #include "testdevice.h"
 
@@ -12,15 +13,10 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
 
 namespace {
 
@@ -75,52 +71,6 @@ SVelmoraConf confFor(const PtyStation &station, quint16 port, quint16 httpPort)
     return conf;
 }
 
-// The service manager's end of NOTIFY_SOCKET: a datagram socket whose
-// messages are kept in order.
-class NotifySocket
-{
-public:
-    explicit NotifySocket(const QString &path)
-    {
-        descriptor = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray encoded = QFile::encodeName(path);
-        std::memcpy(address.sun_path, encoded.constData(), size_t(qMin(encoded.size(), int(sizeof address.sun_path) - 1)));
-        if (descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(descriptor);
-            descriptor = -1;
-        }
-        if (descriptor >= 0) {
-            notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
-            QObject::connect(notifier.get(), &QSocketNotifier::activated, [this]() {
-                char buffer[4096];
-                const ssize_t got = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
-                if (got > 0)
-                    messages << QByteArray(buffer, int(got));
-            });
-        }
-    }
-    ~NotifySocket()
-    {
-        notifier.reset();
-        if (descriptor >= 0)
-            ::close(descriptor);
-    }
-    bool isValid() const { return descriptor >= 0; }
-    int count(const QByteArray &message) const
-    {
-        return int(std::count_if(messages.cbegin(), messages.cend(),
-                                 [&message](const QByteArray &each) { return each.split('\n').contains(message); }));
-    }
-
-    QList<QByteArray> messages;
-
-private:
-    int descriptor = -1;
-    std::unique_ptr<QSocketNotifier> notifier;
-};
-
 } // namespace
 
 // The status endpoint and the systemd notifications of the real program.
@@ -133,6 +83,7 @@ private slots:
     void healthFollowsTheStation();
     void nonLoopbackWithoutPasswordIsRefused();
     void watchdogPingsStopWhileTheSerialThreadHangs();
+    void readyWhileThePortIsClosedSaysWhy();
 };
 
 void TestLumariStatus::endpointsAnswerAndCountADelivery()
@@ -242,8 +193,7 @@ void TestLumariStatus::watchdogPingsStopWhileTheSerialThreadHangs()
 
     QTRY_COMPARE_WITH_TIMEOUT(notify.count("READY=1"), 1, kStartMs);
     QTRY_VERIFY_WITH_TIMEOUT(notify.count("WATCHDOG=1") >= 2, kStartMs);
-    QVERIFY(std::any_of(notify.messages.cbegin(), notify.messages.cend(),
-                        [](const QByteArray &message) { return message.startsWith("STATUS=Line: "); }));
+    QVERIFY(notify.hasMessageStartingWith("STATUS=Line: "));
 
     QFile stall(stallFile);
     QVERIFY(stall.open(QIODevice::WriteOnly));
@@ -256,6 +206,28 @@ void TestLumariStatus::watchdogPingsStopWhileTheSerialThreadHangs()
 
     QVERIFY(QFile::remove(stallFile));
     QTRY_VERIFY_WITH_TIMEOUT(notify.count("WATCHDOG=1") > beforeHang, kStartMs);
+}
+
+// A port that cannot be opened keeps the receiver stopped on purpose: the
+// service is still READY (or systemd would restart it in a loop) and says why.
+void TestLumariStatus::readyWhileThePortIsClosedSaysWhy()
+{
+    QTemporaryDir dir;
+    NotifySocket notify(dir.filePath(QStringLiteral("notify")));
+    QVERIFY(notify.isValid());
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath(QStringLiteral("notify"))));
+    PtyStation station;
+    LumariInstance lumari;
+    SVelmoraConf conf = confFor(station, LumariInstance::freePort(), 0);
+    conf.httpAddress.clear();
+    conf.comName = dir.filePath(QStringLiteral("no-such-port"));
+    const bool started = lumari.writeConf(conf) && lumari.start();
+    qunsetenv("NOTIFY_SOCKET");
+    QVERIFY(started);
+
+    QTRY_COMPARE_WITH_TIMEOUT(notify.count("READY=1"), 1, kStartMs);
+    const QByteArray why = "STATUS=Not listening for devices: serial port " + QFile::encodeName(conf.comName) + " closed (";
+    QTRY_VERIFY_WITH_TIMEOUT(notify.hasMessageStartingWith(why), kStartMs);
 }
 
 QTEST_GUILESS_MAIN(TestLumariStatus)

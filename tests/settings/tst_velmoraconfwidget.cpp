@@ -6,8 +6,10 @@
 #include "velmoraconfwidget.h"
 #include "velmoraimages.h"
 #include "velmoralog.h"
+#include "velmorapasswordhash.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
@@ -589,6 +591,73 @@ private slots:
             + QStringLiteral("_Lumari.log")));
         QVERIFY2(dayLog.contains(QStringLiteral("[error] [Lumari] Can not write configuration file ")),
                  qPrintable(dayLog));
+    }
+
+    // The status page's rows: the password is stored as its hash only, and
+    // an address the endpoint would refuse is refused here with the reason.
+    void statusPageRows_data()
+    {
+        QTest::addColumn<bool>("hashStored");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("loopback without password") << false << "127.0.0.1:8080" << "" << false << "" << "none";
+        QTest::newRow("typed password stored as its hash") << false << "[::1]:8080" << "s3cret" << false << "" << "typed";
+        QTest::newRow("empty field keeps the stored hash") << true << "127.0.0.1:8080" << "" << false << "" << "old";
+        QTest::newRow("remove clears the hash") << true << "" << "" << true << "" << "none";
+        QTest::newRow("any address with a password") << false << "0.0.0.0:8080" << "s3cret" << false << "" << "typed";
+        QTest::newRow("any address without password refused")
+            << false << "0.0.0.0:8080" << "" << false
+            << "The status page on 0.0.0.0:8080, which is not a loopback address, needs a password." << "";
+        QTest::newRow("removing the password of any address refused")
+            << true << "0.0.0.0:8080" << "" << true << "The status page on 0.0.0.0:8080" << "";
+        QTest::newRow("host name without port refused")
+            << false << "localhost" << "" << false << "\"localhost\" is not a valid status page address." << "";
+    }
+    void statusPageRows()
+    {
+        QFETCH(bool, hashStored);
+        QFETCH(QString, address);
+        QFETCH(QString, typed);
+        QFETCH(bool, remove);
+        QFETCH(QString, refusal);
+        QFETCH(QString, password);
+        const QString oldHash = VelmoraPasswordHash::make(QStringLiteral("old"));
+        VelmoraCommon_GetConf()->httpPasswordHash = hashStored ? oldHash : QString();
+        QSignalSpy applied(panel.get(), &VelmoraConfWidget::applySignal);
+        panel->loadConf();
+        panel->show();
+        QCOMPARE(panel->httpPasswordRow()->lineEdit()->text(), QString());
+        QCOMPARE(panel->httpPasswordRow()->lineEdit()->echoMode(), QLineEdit::Password);
+        QCOMPARE(panel->httpPasswordClearCheckBox()->isEnabled(), hashStored);
+        panel->httpAddressRow()->lineEdit()->setText(address);
+        QTest::keyClicks(panel->httpPasswordRow()->lineEdit(), typed);
+        panel->httpPasswordClearCheckBox()->setChecked(remove);
+        NextBoxAnswer answer([](QMessageBox *box) { box->accept(); });
+        QTest::mouseClick(panel->applyButton(), Qt::LeftButton);
+
+        const SVelmoraConf *conf = VelmoraCommon_GetConf();
+        if (!refusal.isEmpty()) {
+            QVERIFY2(answer.text.startsWith(refusal), qPrintable(answer.text));
+            QCOMPARE(applied.count(), 0);
+            QCOMPARE(conf->httpAddress, QString());
+            QCOMPARE(conf->httpPasswordHash, hashStored ? oldHash : QString());
+            return;
+        }
+        QCOMPARE(applied.count(), 1);
+        QCOMPARE(conf->httpAddress, address);
+        if (password == QLatin1String("none"))
+            QCOMPARE(conf->httpPasswordHash, QString());
+        else if (password == QLatin1String("old"))
+            QCOMPARE(conf->httpPasswordHash, oldHash);
+        else
+            QVERIFY(VelmoraPasswordHash::matches(typed, conf->httpPasswordHash));
+        const QByteArray file = fileBytes(confPath());
+        QCOMPARE(file.contains("LUMARIHTTPPASSWORD"), password != QLatin1String("none"));
+        QVERIFY(typed.isEmpty() || !file.contains(typed.toUtf8()));
+        QCOMPARE(panel->httpPasswordRow()->lineEdit()->text(), QString());
     }
 
     void comboRowItemIcons_data()

@@ -38,6 +38,7 @@ public:
     // The next 24 bytes from the converter, or what came before the time-out.
     QByteArray readFrame(int timeoutMs = 5000);
     QAbstractSocket::SocketState state() const { return socket.state(); }
+    void disconnectFromHost() { socket.disconnectFromHost(); }
     // Bytes from the converter not read yet.
     qint64 bytesAvailable() const { return socket.bytesAvailable(); }
 

@@ -16,6 +16,8 @@ communicator on loopback. Checks, in this order:
                 through once, in order
   restart       the program is killed with events acknowledged to the device
                 but not to the station; after a restart they all come through
+  status        the status endpoint on loopback (LUMARIHTTP): /metrics and
+                /health answer over Winsock
   window        (with --screenshot) the window on the windows platform under
                 Xvfb, captured as a PNG
 
@@ -36,6 +38,8 @@ import sys
 import tempfile
 import time
 import tty
+import urllib.error
+import urllib.request
 import zipfile
 
 ACK = b'\x06'
@@ -375,6 +379,49 @@ def kill_and_restart(lumari, station, device, conf):
         lumari.kill()
 
 
+def http_get(port, path):
+    """The status code and body of one GET; (0, b'') when nothing answers."""
+    try:
+        with urllib.request.urlopen('http://127.0.0.1:%d%s' % (port, path), timeout=5) as reply:
+            return reply.status, reply.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.read()
+    except (urllib.error.URLError, OSError):
+        return 0, b''
+
+
+def status_endpoint(lumari, station, device, conf):
+    del device
+    http_port = free_port()
+    write_conf(lumari, conf, free_port(), 1)
+    path = lumari.path('conf', 'Lumari.conf')
+    with open(path, 'rb') as file:
+        written = file.read()
+    # The optional element after the ten, as the program writes it.
+    last = written.rindex(b'/>') + 2
+    element = b'\r\n\t\t<LUMARIHTTP description="" value="127.0.0.1:%d"/>' % http_port
+    with open(path, 'wb') as file:
+        file.write(written[:last] + element + written[last:])
+    lumari.start_listening(station)
+    try:
+        lumari.wait_for_log(b'[http] Status page listening on 127.0.0.1:%d.' % http_port, START_S, station)
+        def answered(path):
+            def check():
+                station.pump()
+                reply = http_get(http_port, path)
+                return reply if reply[0] == 200 else None
+            return wait_for(check, LINE_S, 'GET %s answering 200' % path)
+        status, body = answered('/metrics')
+        if b'lumari_receiver_listening 1' not in body:
+            raise Failure('/metrics without "lumari_receiver_listening 1":\n%s' % body.decode('utf-8', 'replace'))
+        # Healthy once the station acknowledged a keepalive.
+        status, body = answered('/health')
+        if json.loads(body).get('healthy') is not True:
+            raise Failure('/health answered %d with %r' % (status, body))
+    finally:
+        lumari.kill()
+
+
 def stop_wine_session(environment):
     subprocess.run(['wineserver', '-k'], env=environment, capture_output=True)
     subprocess.run(['wineserver', '-w'], env=environment, capture_output=True, timeout=START_S)
@@ -466,7 +513,7 @@ def main():
     station = Station(os.path.join(prefix, 'dosdevices', 'com5'))
 
     checks = [('first start', None), ('worked', worked_example), ('encrypted', encrypted_event),
-              ('silent', silent_then_answering), ('restart', kill_and_restart)]
+              ('silent', silent_then_answering), ('restart', kill_and_restart), ('status', status_endpoint)]
     if options.screenshot:
         checks.append(('window', None))
     failed = 0

@@ -129,6 +129,16 @@ void DeviceConnection::handleFrame(const QByteArray &frame)
 void DeviceConnection::afterAck()
 {
     const int total = options.alarms + options.tests;
+    if (options.silentAfter >= 0 && sent >= options.silentAfter) {
+        // Silent, as a device whose line was cut: the connection stays
+        // open and nothing more is sent.
+        report(QStringLiteral("silent after %1 event(s), connection kept open").arg(sent),
+               QJsonObject{{QStringLiteral("step"), QStringLiteral("silent")}, {QStringLiteral("events"), sent}});
+        state = State::Lingering;
+        if (options.lingerMs > 0)
+            timeoutTimer->start(options.lingerMs);
+        return;
+    }
     if (sent >= total) {
         if (options.lingerMs > 0) {
             state = State::Lingering;

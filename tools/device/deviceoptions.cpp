@@ -110,11 +110,16 @@ int DeviceOptions::parse(const QStringList &arguments, DeviceOptions *options, Q
     const QCommandLineOption linger(QStringLiteral("linger"),
         QStringLiteral("Milliseconds to stay connected after the last ACK (default 0)."),
         QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption silentAfter(QStringLiteral("silent-after"),
+        QStringLiteral("Go silent after this many events are acknowledged (0: right after the MAC reply), "
+                       "keeping the connection open for --linger ms, or until stopped when that is 0; "
+                       "for trying the converter's supervision of silent devices."),
+        QStringLiteral("events"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("Print one JSON object per line instead of text (frames as hex without spaces), "
                        "ending with a summary object."));
     parser.addOptions({help, host, port, mac, id, connections, count, tests, account, event, group, zone,
-                       messageType, packetType, encrypt, rate, timeout, linger, json});
+                       messageType, packetType, encrypt, rate, timeout, linger, silentAfter, json});
 
     const int parsed = ToolCommandLine::parse(parser, help, arguments, error);
     if (parsed != kContinue)
@@ -173,6 +178,8 @@ int DeviceOptions::parse(const QStringList &arguments, DeviceOptions *options, Q
         return bad(timeout, QStringLiteral("expected milliseconds from 1"));
     if (!readCount(parser.value(linger), 0, 3600000, &options->lingerMs))
         return bad(linger, QStringLiteral("expected milliseconds from 0"));
+    if (parser.isSet(silentAfter) && !readCount(parser.value(silentAfter), 0, 1000000000, &options->silentAfter))
+        return bad(silentAfter, QStringLiteral("expected a number of events from 0"));
     options->json = parser.isSet(json);
     return kContinue;
 }

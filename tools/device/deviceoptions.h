@@ -23,6 +23,9 @@ struct DeviceOptions
     double rate = 0;  // events per second per connection; 0 = next one right after the ACK
     int timeoutMs = 5000;
     int lingerMs = 0;
+    // Events acknowledged before the device goes silent with its connection
+    // open; -1: it sends them all.
+    int silentAfter = -1;
     bool json = false;
 
     // Parses the arguments (program name first). Returns kContinue to go on,

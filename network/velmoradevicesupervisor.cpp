@@ -1,0 +1,451 @@
+#include "velmoradevicesupervisor.h"
+
+#include "velmoraclock.h"
+#include "velmoradevicereport.h"
+#include "velmoradevicestore.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace {
+
+const char kTimePattern[] = "hh:mm:ss-dd/MM";
+const char kEventGroup[] = "00";
+const char kEventZone[] = "000";
+const char kMessageType[] = "18";
+// A device whose absence could not be journaled is tried again this soon.
+constexpr qint64 kRetryMs = 1000;
+constexpr qint64 kMsPerSecond = 1000;
+
+} // namespace
+
+VelmoraDeviceSupervisor::VelmoraDeviceSupervisor(VelmoraClock &clockToUse, QObject *parent)
+    : QObject(parent), clock(clockToUse), checkTimer(new VelmoraTimer(clockToUse, this))
+{
+    connect(checkTimer, &VelmoraTimer::timeout, this, &VelmoraDeviceSupervisor::check);
+}
+
+VelmoraDeviceSupervisor::~VelmoraDeviceSupervisor()
+{
+    // What was heard in the last second is kept too.
+    flushHeard(std::numeric_limits<int>::max());
+    commit();
+}
+
+void VelmoraDeviceSupervisor::setReporter(SVelmoraLogLine::Sink sink)
+{
+    reporter = std::move(sink);
+}
+
+void VelmoraDeviceSupervisor::setStore(VelmoraDeviceStore *deviceStore)
+{
+    store = deviceStore;
+}
+
+void VelmoraDeviceSupervisor::setListPath(const QString &path)
+{
+    listPath = path;
+}
+
+void VelmoraDeviceSupervisor::setEventHandOver(EventHandOver eventHandOver)
+{
+    handOver = std::move(eventHandOver);
+}
+
+void VelmoraDeviceSupervisor::configure(bool listedOnly, int periodS)
+{
+    onlyListed = listedOnly;
+    defaultPeriodS = periodS;
+    if (periodS > 0 && periodS < 30)
+        report(VelmoraDeviceReport::supervisionForTesting(periodS));
+    if (!configured) {
+        configured = true;
+        if (store) {
+            if (!store->open())
+                report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
+            for (const SVelmoraDeviceState &state : store->devices()) {
+                known.insert(state.deviceId, state);
+                absentDevices += state.absenceReported ? 1 : 0;
+            }
+        }
+        if (!listPath.isEmpty()) {
+            watcher = new QFileSystemWatcher(this);
+            watcher->addPath(QFileInfo(listPath).absolutePath());
+            connect(watcher, &QFileSystemWatcher::directoryChanged, this, &VelmoraDeviceSupervisor::pollList);
+            connect(watcher, &QFileSystemWatcher::fileChanged, this, &VelmoraDeviceSupervisor::reloadList);
+        }
+        checkTimer->start(kCheckIntervalMs);
+    }
+    reloadList();
+}
+
+void VelmoraDeviceSupervisor::setListening(bool listen)
+{
+    if (listen && !listening)
+        schedule.restartAll(clock.monotonicMs());
+    listening = listen;
+}
+
+void VelmoraDeviceSupervisor::reloadList()
+{
+    const QFileInfo info(listPath);
+    listExists = !listPath.isEmpty() && info.exists();
+    listModified = listExists ? info.lastModified() : QDateTime();
+    listSize = listExists ? info.size() : -1;
+    list = VelmoraDeviceList::Parsed();
+    if (listExists) {
+        if (watcher && !watcher->files().contains(listPath))
+            watcher->addPath(listPath);
+        QFile file(listPath);
+        if (file.open(QIODevice::ReadOnly)) {
+            list = VelmoraDeviceList::parse(file.readAll());
+            for (const VelmoraDeviceList::Problem &problem : qAsConst(list.problems))
+                report(VelmoraDeviceReport::listRowSkipped(listPath, problem.lineNumber, problem.reason));
+            report(VelmoraDeviceReport::listRead(listPath, list.rows.size()));
+        } else {
+            report(VelmoraDeviceReport::listUnreadable(listPath, file.errorString()));
+        }
+    }
+    listIndex.clear();
+    for (int i = 0; i < list.rows.size(); ++i)
+        listIndex.insert(list.rows.at(i).deviceId, i);
+
+    // A device refused before may report now; its next repeat says.
+    for (auto refusal = refusals.begin(); refusal != refusals.end();) {
+        const int row = listIndex.value(refusal.key(), -1);
+        const VelmoraDeviceAdmission::Decision now = VelmoraDeviceAdmission::decide(
+            onlyListed, row >= 0 ? &list.rows.at(row) : nullptr, known.value(refusal.key()).mac,
+            refusal->decision.presentedMac);
+        refusal = now.refused() ? std::next(refusal) : refusals.erase(refusal);
+    }
+    reschedule();
+}
+
+void VelmoraDeviceSupervisor::pollList()
+{
+    listPolledAtMs = clock.monotonicMs();
+    const QFileInfo info(listPath);
+    const bool exists = !listPath.isEmpty() && info.exists();
+    if (exists != listExists || (exists && (info.lastModified() != listModified || info.size() != listSize)))
+        reloadList();
+}
+
+bool VelmoraDeviceSupervisor::supervises(const QString &deviceId) const
+{
+    return periodOf(deviceId) > 0 && (listIndex.contains(deviceId) || (!onlyListed && known.contains(deviceId)));
+}
+
+int VelmoraDeviceSupervisor::periodOf(const QString &deviceId) const
+{
+    const int row = listIndex.value(deviceId, -1);
+    if (row < 0 || list.rows.at(row).supervisionS == SVelmoraDeviceListRow::kDefaultPeriod)
+        return defaultPeriodS;
+    return list.rows.at(row).supervisionS;
+}
+
+void VelmoraDeviceSupervisor::reschedule()
+{
+    const qint64 now = clock.monotonicMs();
+    QSet<QString> candidates;
+    for (const SVelmoraDeviceListRow &row : qAsConst(list.rows))
+        candidates.insert(row.deviceId);
+    for (auto state = known.cbegin(); state != known.cend(); ++state)
+        candidates.insert(state.key());
+    for (const QString &deviceId : qAsConst(candidates))
+        schedule.setPeriod(deviceId, supervises(deviceId) ? periodOf(deviceId) * kMsPerSecond : 0, now);
+}
+
+VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &deviceId, const QString &presentedMac,
+                                                                 const QString &peerAddress, quint16 peerPort)
+{
+    using Verdict = VelmoraDeviceAdmission::Verdict;
+    const int row = listIndex.value(deviceId, -1);
+    const auto found = known.constFind(deviceId);
+    const bool isNew = found == known.cend();
+    const QString learnedMac = isNew ? QString() : found->mac;
+    const VelmoraDeviceAdmission::Decision decision = VelmoraDeviceAdmission::decide(
+        onlyListed, row >= 0 ? &list.rows.at(row) : nullptr, learnedMac, presentedMac);
+    if (decision.refused()) {
+        Refusal &refusal = refusals[deviceId];
+        const qint64 now = clock.monotonicMs();
+        const bool sameReason = refusal.logged && refusal.decision.verdict == decision.verdict
+            && refusal.decision.expectedMac == decision.expectedMac
+            && refusal.decision.presentedMac == decision.presentedMac;
+        refusal.decision = decision;
+        if (!sameReason || now - refusal.loggedAtMs >= kRefusalReportMs) {
+            refusal.logged = true;
+            refusal.loggedAtMs = now;
+            report(decision.verdict == Verdict::RefusedNotListed
+                       ? VelmoraDeviceReport::refusedNotListed(deviceId, peerAddress, peerPort)
+                       : VelmoraDeviceReport::refusedMacDiffers(deviceId, peerAddress, peerPort,
+                                                                decision.expectedMac, presentedMac));
+        }
+        return decision;
+    }
+    if (!refusals.isEmpty())
+        refusals.remove(deviceId);
+    if (!isNew && decision.verdict == Verdict::Admitted)
+        return decision;
+    SVelmoraDeviceState state = isNew ? SVelmoraDeviceState() : *found;
+    state.deviceId = deviceId;
+    if (decision.verdict == Verdict::AdmittedMacChanged)
+        report(VelmoraDeviceReport::macChanged(deviceId, learnedMac, presentedMac));
+    if (decision.verdict != Verdict::Admitted)
+        state.mac = presentedMac;
+    // A MAC learned pins the device (with a listed one), so it is kept
+    // before the device's ACK; a device first seen without one is only
+    // known, and kept with the times heard.
+    markChanged(state, decision.verdict != Verdict::Admitted);
+    if (isNew && supervises(deviceId))
+        schedule.setPeriod(deviceId, periodOf(deviceId) * kMsPerSecond, clock.monotonicMs());
+    return decision;
+}
+
+bool VelmoraDeviceSupervisor::isAbsent(const QString &deviceId) const
+{
+    const auto found = known.constFind(deviceId);
+    return found != known.cend() && found->absenceReported;
+}
+
+void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
+{
+    const qint64 wall = clock.msecsSinceEpoch();
+    const qint64 now = clock.monotonicMs();
+    for (const QString &deviceId : deviceIds) {
+        schedule.heard(deviceId, now);
+        auto found = known.find(deviceId);
+        if (found == known.end()) {
+            found = known.insert(deviceId, SVelmoraDeviceState());
+            found->deviceId = deviceId;
+        }
+        found->lastHeardAt = wall;
+        if (found->absenceReported) {
+            SVelmoraDeviceState state = *found;
+            state.absenceReported = false;
+            state.absentSince = 0;
+            markChanged(state, true);
+            report(VelmoraDeviceReport::restored(deviceId));
+            continue;
+        }
+        // Most frames end here: the device was heard lately and that is
+        // kept already.
+        qint64 &keptAt = heardKeptAt[deviceId];
+        if (wall - keptAt >= kHeardKeptStepMs) {
+            keptAt = wall;
+            markChanged(SVelmoraDeviceState(*found), false);
+        }
+    }
+}
+
+void VelmoraDeviceSupervisor::markChanged(const SVelmoraDeviceState &state, bool durable)
+{
+    const auto before = known.constFind(state.deviceId);
+    const bool wasAbsent = before != known.cend() && before->absenceReported;
+    absentDevices += int(state.absenceReported) - int(wasAbsent);
+    known.insert(state.deviceId, state);
+    if (durable || durableChanges.contains(state.deviceId)) {
+        durableChanges.insert(state.deviceId, state);
+        heardChanges.remove(state.deviceId);
+    } else {
+        heardChanges.insert(state.deviceId, state);
+    }
+}
+
+bool VelmoraDeviceSupervisor::commit()
+{
+    if (durableChanges.isEmpty() || !store)
+        return true;
+    QVector<SVelmoraDeviceState> states;
+    states.reserve(durableChanges.size());
+    for (const SVelmoraDeviceState &state : qAsConst(durableChanges))
+        states << state;
+    if (!store->save(states, true)) {
+        report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
+        return false;
+    }
+    durableChanges.clear();
+    return true;
+}
+
+void VelmoraDeviceSupervisor::flushHeard(int limit)
+{
+    if (heardChanges.isEmpty() || !store)
+        return;
+    QVector<SVelmoraDeviceState> states;
+    states.reserve(std::min(limit, heardChanges.size()));
+    for (auto state = heardChanges.cbegin(); state != heardChanges.cend() && states.size() < limit; ++state)
+        states << *state;
+    // The time a device was last heard is only shown: a power loss may
+    // take a little of it, which is not worth a disk flush per frame.
+    if (!store->save(states, false))
+        return;
+    for (const SVelmoraDeviceState &state : qAsConst(states))
+        heardChanges.remove(state.deviceId);
+}
+
+void VelmoraDeviceSupervisor::check()
+{
+    QElapsedTimer cost;
+    cost.start();
+    runCheck();
+    checkTimeUs += cost.nsecsElapsed() / 1000;
+    ++checkCount;
+}
+
+void VelmoraDeviceSupervisor::runCheck()
+{
+    const qint64 now = clock.monotonicMs();
+    if (now - listPolledAtMs >= kListPollMs)
+        pollList();
+    flushHeard(kHeardKeptPerCheck);
+    commit();
+
+    publishCounts();
+    if (!listening)
+        return;
+    QVector<QString> absent;
+    QVector<SVelmoraMsg> events;
+    const QDateTime at = clock.now();
+    for (const QString &deviceId : schedule.takeDue(now)) {
+        // A device whose absence was reported before stays off the order
+        // until it is heard.
+        if (known.value(deviceId).absenceReported || !supervises(deviceId))
+            continue;
+        absent << deviceId;
+        events << absenceEvent(deviceId, at);
+    }
+    if (events.isEmpty())
+        return;
+    QString reason;
+    if (handOver && !handOver(events, &reason)) {
+        for (const QString &deviceId : qAsConst(absent))
+            schedule.dueAgainAt(deviceId, now + kRetryMs);
+        report(VelmoraDeviceReport::absenceNotJournaled(absent.first(), reason));
+        return;
+    }
+    const qint64 wall = clock.msecsSinceEpoch();
+    for (const QString &deviceId : qAsConst(absent)) {
+        SVelmoraDeviceState state = known.value(deviceId);
+        state.deviceId = deviceId;
+        state.absenceReported = true;
+        state.absentSince = wall;
+        markChanged(state, true);
+        report(VelmoraDeviceReport::absent(deviceId, periodOf(deviceId)));
+    }
+    commit();
+}
+
+SVelmoraMsg VelmoraDeviceSupervisor::absenceEvent(const QString &deviceId, const QDateTime &at) const
+{
+    SVelmoraMsg event;
+    // The account the device's periodic tests carry.
+    event.account = deviceId;
+    event.event = QLatin1String(kAbsenceEvent);
+    event.group = QLatin1String(kEventGroup);
+    event.zone = QLatin1String(kEventZone);
+    event.messageType = QLatin1String(kMessageType);
+    event.time = at.toString(QLatin1String(kTimePattern));
+    event.deviceId = deviceId;
+    event.receivedAt = at;
+    return event;
+}
+
+SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const QDateTime &at,
+                                                  const QString &peerAddress) const
+{
+    SVelmoraMsg event = absenceEvent(deviceId, at);
+    event.event = QLatin1String(kRestoreEvent);
+    event.peerAddress = peerAddress;
+    return event;
+}
+
+QVector<SVelmoraKnownDevice> VelmoraDeviceSupervisor::knownDevices() const
+{
+    using State = SVelmoraKnownDevice::State;
+    QSet<QString> ids;
+    for (auto state = known.cbegin(); state != known.cend(); ++state)
+        ids.insert(state.key());
+    for (const SVelmoraDeviceListRow &row : list.rows)
+        ids.insert(row.deviceId);
+    for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal)
+        ids.insert(refusal.key());
+    QVector<SVelmoraKnownDevice> devices;
+    devices.reserve(ids.size());
+    for (const QString &deviceId : qAsConst(ids)) {
+        SVelmoraKnownDevice device;
+        device.deviceId = deviceId;
+        const int row = listIndex.value(deviceId, -1);
+        device.listed = row >= 0;
+        if (device.listed) {
+            device.description = list.rows.at(row).description;
+            device.macPinned = !list.rows.at(row).mac.isEmpty();
+        }
+        device.periodS = supervises(deviceId) ? periodOf(deviceId) : 0;
+        const SVelmoraDeviceState state = known.value(deviceId);
+        device.mac = state.mac;
+        device.lastHeardAt = state.lastHeardAt;
+        device.absentSince = state.absentSince;
+        const auto refusal = refusals.constFind(deviceId);
+        if (refusal != refusals.cend()) {
+            device.state = refusal->decision.verdict == VelmoraDeviceAdmission::Verdict::RefusedNotListed
+                ? State::RefusedNotListed
+                : State::RefusedMacDiffers;
+            device.expectedMac = refusal->decision.expectedMac;
+            device.presentedMac = refusal->decision.presentedMac;
+        } else if (state.absenceReported) {
+            device.state = State::Absent;
+        } else if (state.lastHeardAt > 0) {
+            device.state = State::Heard;
+        }
+        devices << device;
+    }
+    std::sort(devices.begin(), devices.end(),
+              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
+    return devices;
+}
+
+void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)
+{
+    const auto refusal = refusals.constFind(deviceId);
+    if (refusal == refusals.cend() || refusal->decision.verdict != VelmoraDeviceAdmission::Verdict::RefusedMacDiffers)
+        return;
+    SVelmoraDeviceState state = known.value(deviceId);
+    state.deviceId = deviceId;
+    state.mac = refusal->decision.presentedMac;
+    refusals.erase(refusal);
+    markChanged(state, true);
+    commit();
+}
+
+void VelmoraDeviceSupervisor::forget(const QString &deviceId)
+{
+    absentDevices -= isAbsent(deviceId) ? 1 : 0;
+    known.remove(deviceId);
+    heardKeptAt.remove(deviceId);
+    refusals.remove(deviceId);
+    durableChanges.remove(deviceId);
+    heardChanges.remove(deviceId);
+    schedule.remove(deviceId);
+    if (store && !store->forget(deviceId))
+        report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
+    // Still in the list: supervised from now on as a listed device.
+    reschedule();
+}
+
+void VelmoraDeviceSupervisor::publishCounts()
+{
+    publishedAbsent = absentDevices;
+    publishedRefused = refusals.size();
+}
+
+void VelmoraDeviceSupervisor::report(const SVelmoraLogLine &line) const
+{
+    if (reporter)
+        reporter(line);
+}
