@@ -32,15 +32,6 @@ struct SVelmoraConf
     // "ADDRESS:PORT" (empty: off) and its password as a salted hash.
     QString httpAddress;
     QString httpPasswordHash;
-    // How long (ms) an event line and a keepalive wait for the monitoring
-    // software's answer after each write; the default is the wait the
-    // converter has always had.
-    qint32 comAckWaitMs = 750;
-    static constexpr qint32 kMinComAckWaitMs = 750;
-    static constexpr qint32 kMaxComAckWaitMs = 9900;
-    // A second output, named as the COM field names one (empty: none): it
-    // takes the events while the first does not answer.
-    QString comFallback;
 
     // The supervision period in seconds of every known device whose row in
     // the device list gives none; 0: devices are not supervised. Periods
@@ -55,6 +46,15 @@ struct SVelmoraConf
     static constexpr char kDevicesAll[] = "all";
     static constexpr char kDevicesListed[] = "listed";
     bool onlyListedDevices() const { return devices == QLatin1String(kDevicesListed); }
+    // How long (ms) an event line and a keepalive wait for the monitoring
+    // software's answer after each write; the default is the wait the
+    // converter has always had.
+    qint32 comAckWaitMs = 750;
+    static constexpr qint32 kMinComAckWaitMs = 750;
+    static constexpr qint32 kMaxComAckWaitMs = 9900;
+    // A second output, named as the COM field names one (empty: none): it
+    // takes the events while the first does not answer.
+    QString comFallback;
     // Optional, written only when set: a libpq connection string for the
     // event journal in PostgreSQL; empty keeps the journal in spool/.
     QString journal;

@@ -4,42 +4,14 @@
 #include "velmoraeventcodec.h"
 #include "velmorametrics.h"
 #include "velmorapgconnection.h"
+#include "velmorapgmarkwriter.h"
+#include "velmorapgschema.h"
 
 #include <algorithm>
 #include <chrono>
 #include <utility>
 
 namespace {
-
-// The steps that bring the schema from one version to the next, the first
-// from nothing. A step is added at the end for each change and never edited
-// afterwards: databases out there went through it as it was.
-// The durable state of device supervision is to be the next step here.
-const char *const kSchemaSteps[] = {
-    // Version 1: the lease, one row; the events not yet delivered, state 0
-    // pending and 1 set aside; sent_at set once its line went out.
-    "CREATE TABLE lumari_lease ("
-    "  id integer PRIMARY KEY CHECK (id = 1),"
-    "  owner text NOT NULL DEFAULT '',"
-    "  epoch bigint NOT NULL DEFAULT 0,"
-    "  expires_at timestamptz NOT NULL DEFAULT '-infinity');"
-    "INSERT INTO lumari_lease (id) VALUES (1);"
-    "CREATE TABLE lumari_events ("
-    "  id bigserial PRIMARY KEY,"
-    "  device_id text NOT NULL,"
-    "  state smallint NOT NULL DEFAULT 0,"
-    "  received_at timestamptz NOT NULL DEFAULT clock_timestamp(),"
-    "  sent_at timestamptz,"
-    "  body bytea NOT NULL);",
-};
-static_assert(sizeof(kSchemaSteps) / sizeof(kSchemaSteps[0]) == VelmoraPgEventStore::kSchemaVersion,
-              "one step per schema version");
-
-// Any number that other programs on the same database are unlikely to take.
-const char kSchemaLockKey[] = "7403170101";
-constexpr qint64 kSchemaTimeoutMs = 30000;
-// A mark the database did not take is tried again after this long.
-constexpr int kMarkRetryMs = 1000;
 
 const char kAppendSql[] =
     "WITH lease AS (SELECT 1 FROM lumari_lease"
@@ -66,66 +38,21 @@ VelmoraPgEventStore::VelmoraPgEventStore(const QString &connection, const QStrin
       ownerName(owner),
       clock(clockToUse),
       appendConnection(std::make_unique<VelmoraPgConnection>(connection)),
-      markConnection(std::make_unique<VelmoraPgConnection>(connection))
+      markWriter(std::make_unique<VelmoraPgMarkWriter>(
+          connection, [this](bool answered, const QString &reason) { noteDatabase(answered, reason); }))
 {
-    markThread = std::thread(&VelmoraPgEventStore::writeMarks, this);
 }
 
 VelmoraPgEventStore::~VelmoraPgEventStore()
 {
-    // Marks made before an orderly end are worth a moment's wait: without
-    // them the next active sends those events again.
-    flushMarks(2000);
-    {
-        const std::lock_guard<std::mutex> locker(markMutex);
-        stopping = true;
-    }
-    markWake.notify_all();
-    markThread.join();
+    // The writer's last batch still tells noteDatabase(), so it ends while
+    // the rest of the store is whole.
+    markWriter.reset();
 }
 
 bool VelmoraPgEventStore::prepareSchema(VelmoraPgConnection &connection, QString *error)
 {
-    const auto fail = [&](const VelmoraPgConnection::Result &result) {
-        *error = result.error;
-        connection.execScript("ROLLBACK", kSchemaTimeoutMs);
-        return false;
-    };
-    VelmoraPgConnection::Result result = connection.execScript(
-        (QByteArrayLiteral("BEGIN; SELECT pg_advisory_xact_lock(") + kSchemaLockKey
-         + "); CREATE TABLE IF NOT EXISTS lumari_schema (version integer NOT NULL);"
-           " SELECT coalesce(max(version), 0) FROM lumari_schema")
-            .constData(),
-        kSchemaTimeoutMs);
-    if (!result.ok || result.rows.size() != 1)
-        return fail(result);
-    const int version = result.rows.first().first().toInt();
-    if (version > kSchemaVersion) {
-        connection.execScript("ROLLBACK", kSchemaTimeoutMs);
-        *error = QStringLiteral("the database holds schema version %1, newer than this program's %2")
-                     .arg(version)
-                     .arg(kSchemaVersion);
-        return false;
-    }
-    for (int step = version; step < kSchemaVersion; ++step) {
-        result = connection.execScript(kSchemaSteps[step], kSchemaTimeoutMs);
-        if (!result.ok)
-            return fail(result);
-    }
-    if (version < kSchemaVersion) {
-        result = connection.execScript((QByteArrayLiteral("DELETE FROM lumari_schema; INSERT INTO lumari_schema VALUES (")
-                                        + QByteArray::number(kSchemaVersion) + ")")
-                                           .constData(),
-                                       kSchemaTimeoutMs);
-        if (!result.ok)
-            return fail(result);
-    }
-    result = connection.execScript("COMMIT", kSchemaTimeoutMs);
-    if (!result.ok) {
-        *error = result.error;
-        return false;
-    }
-    return true;
+    return VelmoraPgSchema::prepare(connection, error);
 }
 
 void VelmoraPgEventStore::grantLease(qint64 epoch, qint64 trustedUntilMs)
@@ -317,7 +244,7 @@ void VelmoraPgEventStore::removeLocked(std::map<qint64, HeldEvent>::iterator fou
 
 void VelmoraPgEventStore::markSent(qint64 journalId)
 {
-    queueMark(Mark::Sent, journalId);
+    markWriter->queue(Mark::Sent, journalId);
 }
 
 // The copy changes only where the mark fits the event's state there; the
@@ -332,7 +259,7 @@ void VelmoraPgEventStore::markDelivered(qint64 journalId)
         if (found != held.end())
             removeLocked(found);
     }
-    queueMark(Mark::Delivered, journalId);
+    markWriter->queue(Mark::Delivered, journalId);
 }
 
 void VelmoraPgEventStore::markRefused(qint64 journalId)
@@ -343,7 +270,7 @@ void VelmoraPgEventStore::markRefused(qint64 journalId)
         if (found != held.end() && found->second.state == State::Pending)
             setStateLocked(found->second, State::SetAside);
     }
-    queueMark(Mark::Refused, journalId);
+    markWriter->queue(Mark::Refused, journalId);
 }
 
 void VelmoraPgEventStore::markRequeued(qint64 journalId)
@@ -354,7 +281,7 @@ void VelmoraPgEventStore::markRequeued(qint64 journalId)
         if (found != held.end() && found->second.state == State::SetAside)
             setStateLocked(found->second, State::Pending);
     }
-    queueMark(Mark::Requeued, journalId);
+    markWriter->queue(Mark::Requeued, journalId);
 }
 
 void VelmoraPgEventStore::markReleased(qint64 journalId)
@@ -365,100 +292,12 @@ void VelmoraPgEventStore::markReleased(qint64 journalId)
         if (found != held.end() && found->second.state == State::SetAside)
             removeLocked(found);
     }
-    queueMark(Mark::Released, journalId);
-}
-
-void VelmoraPgEventStore::queueMark(Mark mark, qint64 journalId)
-{
-    if (journalId == 0)
-        return;
-    {
-        const std::lock_guard<std::mutex> locker(markMutex);
-        marks.push_back({mark, journalId});
-    }
-    markWake.notify_one();
+    markWriter->queue(Mark::Released, journalId);
 }
 
 bool VelmoraPgEventStore::flushMarks(qint64 timeoutMs)
 {
-    std::unique_lock<std::mutex> locker(markMutex);
-    return marksWritten.wait_for(locker, std::chrono::milliseconds(timeoutMs),
-                                 [this] { return marks.empty() && !markWriting; });
-}
-
-void VelmoraPgEventStore::writeMarks()
-{
-    std::unique_lock<std::mutex> locker(markMutex);
-    for (;;) {
-        markWake.wait(locker, [this] { return stopping || !marks.empty(); });
-        if (stopping)
-            return;
-        std::deque<QueuedMark> batch;
-        batch.swap(marks);
-        markWriting = true;
-        locker.unlock();
-
-        // Consecutive marks of one kind go in one statement; the order of
-        // the kinds is kept, so a requeue is never written after the
-        // delivery that followed it.
-        QString error;
-        size_t written = 0;
-        while (written < batch.size()) {
-            size_t end = written;
-            QVector<QByteArray> ids;
-            while (end < batch.size() && batch[end].mark == batch[written].mark)
-                ids.append(QByteArray::number(batch[end++].journalId));
-            if (!writeMarkRun(batch[written].mark, ids, &error))
-                break;
-            written = end;
-        }
-
-        // Told without the marks' lock, which the workers take.
-        if (written < batch.size())
-            noteDatabase(false, error);
-        else
-            noteDatabase(true, QString());
-        locker.lock();
-        markWriting = false;
-        if (written < batch.size()) {
-            // Back at the front, ahead of marks made meanwhile.
-            marks.insert(marks.begin(), batch.begin() + static_cast<std::ptrdiff_t>(written), batch.end());
-            markWake.wait_for(locker, std::chrono::milliseconds(kMarkRetryMs), [this] { return stopping; });
-            continue;
-        }
-        if (marks.empty())
-            marksWritten.notify_all();
-    }
-}
-
-bool VelmoraPgEventStore::writeMarkRun(Mark mark, const QVector<QByteArray> &ids, QString *error)
-{
-    const char *sql = nullptr;
-    switch (mark) {
-    case Mark::Sent:
-        sql = "UPDATE lumari_events SET sent_at = clock_timestamp() WHERE id = ANY($1::bigint[]) AND sent_at IS NULL";
-        break;
-    case Mark::Delivered:
-        sql = "DELETE FROM lumari_events WHERE id = ANY($1::bigint[])";
-        break;
-    case Mark::Refused:
-        sql = "UPDATE lumari_events SET state = 1 WHERE id = ANY($1::bigint[]) AND state = 0";
-        break;
-    case Mark::Requeued:
-        sql = "UPDATE lumari_events SET state = 0 WHERE id = ANY($1::bigint[]) AND state = 1";
-        break;
-    case Mark::Released:
-        sql = "DELETE FROM lumari_events WHERE id = ANY($1::bigint[]) AND state = 1";
-        break;
-    }
-    const VelmoraPgConnection::Result result =
-        markConnection->exec(sql, {VelmoraPgConnection::arrayText(ids)}, kAppendTimeoutMs);
-    if (!result.ok) {
-        *error = result.error;
-        return false;
-    }
-    error->clear();
-    return true;
+    return markWriter->flush(timeoutMs);
 }
 
 QVector<SVelmoraMsg> VelmoraPgEventStore::eventsLocked(State state) const

@@ -2,6 +2,8 @@
 #define VELMORAPGEVENTSTORE_H
 
 #include "velmoraeventstore.h"
+#include "velmorapgmarkwriter.h"
+#include "velmorapgschema.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,13 +11,10 @@
 #include <QVector>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 class VelmoraClock;
 class VelmoraPgConnection;
@@ -31,11 +30,10 @@ class VelmoraPgConnection;
 // otherwise; the devices keep their events and send them again.
 //
 // Marks (sent, delivered, refused, requeued, released) never make a worker
-// wait for the database: they are queued and written in order by a thread
-// of their own, consecutive marks of one kind in one statement. A mark the
-// database did not take is tried again every second until it does; one lost
-// with the process only sends its event once more after a takeover. Settled
-// events are deleted, so the table follows the backlog, not the history.
+// wait for the database: VelmoraPgMarkWriter queues them and writes them in
+// order from a thread of its own. A mark lost with the process only sends
+// its event once more after a takeover. Settled events are deleted, so the
+// table follows the backlog, not the history.
 //
 // While active the store keeps a copy of the pending and set-aside events,
 // loaded from the database at the takeover and kept up to date by this
@@ -50,14 +48,14 @@ class VelmoraPgEventStore : public VelmoraEventStore
 public:
     // The schema this program makes and reads; prepareSchema() brings an
     // older one up to it.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = VelmoraPgSchema::kVersion;
 
     VelmoraPgEventStore(const QString &connectionString, const QString &owner, VelmoraClock &clock);
     ~VelmoraPgEventStore() override;
 
     // Creates the tables, or upgrades them, in one transaction that other
     // instances starting at the same time wait for. False with the reason,
-    // also when the database was made by a newer program.
+    // also when the database was made by a newer program (VelmoraPgSchema).
     static bool prepareSchema(VelmoraPgConnection &connection, QString *error);
 
     // The lease as the lease's thread knows it: appends and lines are
@@ -104,12 +102,7 @@ public:
     static constexpr qint64 kAppendTimeoutMs = 5000;
 
 private:
-    enum class Mark : quint8 { Sent, Delivered, Refused, Requeued, Released };
-    struct QueuedMark
-    {
-        Mark mark;
-        qint64 journalId;
-    };
+    using Mark = VelmoraPgMarkWriter::Mark;
     enum class State : quint8 { Pending, SetAside };
     struct HeldEvent
     {
@@ -118,9 +111,6 @@ private:
         State state = State::Pending;
     };
 
-    void queueMark(Mark mark, qint64 journalId);
-    void writeMarks();
-    bool writeMarkRun(Mark mark, const QVector<QByteArray> &ids, QString *error);
     void setStateLocked(HeldEvent &held, State state);
     void addLocked(qint64 journalId, HeldEvent held);
     void removeLocked(std::map<qint64, HeldEvent>::iterator found);
@@ -149,16 +139,10 @@ private:
     Report report;
     bool databaseLost = false;
 
-    // The marks on their way to the database, and the connection only the
-    // marks' thread uses.
-    std::unique_ptr<VelmoraPgConnection> markConnection;
-    std::mutex markMutex;
-    std::condition_variable markWake;
-    std::condition_variable marksWritten;
-    std::deque<QueuedMark> marks;
-    bool markWriting = false;
-    bool stopping = false;
-    std::thread markThread;
+    // The marks on their way to the database, with the thread and the
+    // connection that write them. Last, so that it ends first: it reports
+    // through noteDatabase().
+    std::unique_ptr<VelmoraPgMarkWriter> markWriter;
 };
 
 #endif // VELMORAPGEVENTSTORE_H

@@ -107,14 +107,6 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     logDaysElement = new CVelmoraSpinBoxElementWidget(tr("Keep day logs (days, 0 = all):"), 0, kImageClock, this);
     logDaysElement->spinBox()->setRange(0, SVelmoraConf::kMaxLogDays);
     extraLayout->addWidget(logDaysElement);
-    ackWaitElement = new CVelmoraSpinBoxElementWidget(tr("ACK wait (ms):"), SVelmoraConf().comAckWaitMs,
-                                                      kImageClock, this);
-    ackWaitElement->spinBox()->setRange(SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs);
-    ackWaitElement->spinBox()->setSingleStep(250);
-    extraLayout->addWidget(ackWaitElement);
-    fallbackElement = new CVelmoraEditElementWidget(tr("Fallback output:"), QString(), kImageComPort, this);
-    fallbackElement->lineEdit()->setPlaceholderText(tr("none"));
-    extraLayout->addWidget(fallbackElement);
     supervisionElement = new CVelmoraSpinBoxElementWidget(tr("Supervision (secs, 0 = off):"), 0,
                                                           kImageClock, this);
     // Periods under the minimum come only from the file, for testing; the
@@ -135,6 +127,14 @@ VelmoraConfWidget::VelmoraConfWidget(QWidget *parent)
     extraLayout->addWidget(httpPasswordElement);
     httpPasswordClearBox = new QCheckBox(tr("Remove the password"), this);
     extraLayout->addWidget(httpPasswordClearBox);
+    ackWaitElement = new CVelmoraSpinBoxElementWidget(tr("ACK wait (ms):"), SVelmoraConf().comAckWaitMs,
+                                                      kImageClock, this);
+    ackWaitElement->spinBox()->setRange(SVelmoraConf::kMinComAckWaitMs, SVelmoraConf::kMaxComAckWaitMs);
+    ackWaitElement->spinBox()->setSingleStep(250);
+    extraLayout->addWidget(ackWaitElement);
+    fallbackElement = new CVelmoraEditElementWidget(tr("Fallback output:"), QString(), kImageComPort, this);
+    fallbackElement->lineEdit()->setPlaceholderText(tr("none"));
+    extraLayout->addWidget(fallbackElement);
     extraLayout->addStretch(1);
     // Long labels wrap instead of pushing the fields out of sight behind a
     // horizontal scroll bar.
@@ -233,8 +233,6 @@ void VelmoraConfWidget::loadConf()
 
     keepAliveElement->spinBox()->setValue(conf->keepAlive);
     logDaysElement->spinBox()->setValue(conf->logDays);
-    ackWaitElement->spinBox()->setValue(conf->comAckWaitMs);
-    fallbackElement->lineEdit()->setText(conf->comFallback);
     supervisionElement->spinBox()->setValue(conf->supervisionS);
     devicesElement->comboBox()->setCurrentIndex(conf->onlyListedDevices() ? 1 : 0);
     httpAddressElement->lineEdit()->setText(conf->httpAddress);
@@ -245,6 +243,8 @@ void VelmoraConfWidget::loadConf()
                                                             : tr("none: the page is read-only"));
     httpPasswordClearBox->setChecked(false);
     httpPasswordClearBox->setEnabled(passwordSet);
+    ackWaitElement->spinBox()->setValue(conf->comAckWaitMs);
+    fallbackElement->lineEdit()->setText(conf->comFallback);
 
     // An index the list does not have leaves the row without a selection.
     useTimeElement->comboBox()->setCurrentIndex(conf->useTime);
@@ -313,14 +313,14 @@ void VelmoraConfWidget::applySlot()
     conf->keepAlive = keepAliveElement->spinBox()->value();
     conf->useTime = useTimeElement->comboBox()->currentIndex();
     conf->logDays = logDaysElement->spinBox()->value();
-    conf->comAckWaitMs = ackWaitElement->spinBox()->value();
-    conf->comFallback = fallbackName;
     conf->supervisionS = supervisionElement->spinBox()->value();
     conf->devices = QLatin1String(devicesElement->comboBox()->currentIndex() == 1 ? SVelmoraConf::kDevicesListed
                                                                                   : SVelmoraConf::kDevicesAll);
     conf->httpAddress = httpAddress;
     conf->httpPasswordHash = httpPasswordHash;
     httpPasswordElement->lineEdit()->clear();
+    conf->comAckWaitMs = ackWaitElement->spinBox()->value();
+    conf->comFallback = fallbackName;
 
     const QString confDirectory = VelmoraProgram::confDirectory(applicationDirectory);
     if (!QDir(confDirectory).exists())

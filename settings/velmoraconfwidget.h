@@ -49,13 +49,13 @@ public:
     // The group of the settings beyond the ten, and its rows.
     QGroupBox *extraGroup() const { return extraGroupBox; }
     CVelmoraSpinBoxElementWidget *logDaysRow() const { return logDaysElement; }
-    CVelmoraSpinBoxElementWidget *ackWaitRow() const { return ackWaitElement; }
-    CVelmoraEditElementWidget *fallbackRow() const { return fallbackElement; }
     CVelmoraSpinBoxElementWidget *supervisionRow() const { return supervisionElement; }
     CVelmoraComboBoxElementWidget *devicesRow() const { return devicesElement; }
     CVelmoraEditElementWidget *httpAddressRow() const { return httpAddressElement; }
     CVelmoraEditElementWidget *httpPasswordRow() const { return httpPasswordElement; }
     QCheckBox *httpPasswordClearCheckBox() const { return httpPasswordClearBox; }
+    CVelmoraSpinBoxElementWidget *ackWaitRow() const { return ackWaitElement; }
+    CVelmoraEditElementWidget *fallbackRow() const { return fallbackElement; }
     QPushButton *applyButton() const { return applyPushButton; }
     QPushButton *cancelButton() const { return cancelPushButton; }
 
@@ -85,13 +85,13 @@ private:
     // setting adds its row here, before the final stretch.
     QVBoxLayout *extraLayout = nullptr;
     CVelmoraSpinBoxElementWidget *logDaysElement = nullptr;
-    CVelmoraSpinBoxElementWidget *ackWaitElement = nullptr;
-    CVelmoraEditElementWidget *fallbackElement = nullptr;
     CVelmoraSpinBoxElementWidget *supervisionElement = nullptr;
     CVelmoraComboBoxElementWidget *devicesElement = nullptr;
     CVelmoraEditElementWidget *httpAddressElement = nullptr;
     CVelmoraEditElementWidget *httpPasswordElement = nullptr;
     QCheckBox *httpPasswordClearBox = nullptr;
+    CVelmoraSpinBoxElementWidget *ackWaitElement = nullptr;
+    CVelmoraEditElementWidget *fallbackElement = nullptr;
     QPushButton *applyPushButton = nullptr;
     QPushButton *cancelPushButton = nullptr;
     QString applicationDirectory;

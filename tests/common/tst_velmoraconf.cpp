@@ -264,16 +264,16 @@ void TestVelmoraConf::fieldConversion_data()
     row("log days 30", "LUMARILOGDAYS", "30", "logDays", 30);
     row("log days -1 is 0", "LUMARILOGDAYS", "-1", "logDays", 0);
     row("log days past ten years is 0", "LUMARILOGDAYS", "3651", "logDays", 0);
-    row("ack wait 4000", "LUMARICOMACKWAIT", "4000", "comAckWaitMs", 4000);
-    row("ack wait 749 is 750", "LUMARICOMACKWAIT", "749", "comAckWaitMs", 750);
-    row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
-    row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
-        QStringLiteral("tcp://127.0.0.1:1025"));
     row("supervision a week", "LUMARISUPERVISION", "604800", "supervisionS", 604800);
     row("supervision 5 for testing", "LUMARISUPERVISION", "5", "supervisionS", 5);
     row("supervision past a week is 0", "LUMARISUPERVISION", "604801", "supervisionS", 0);
     row("devices listed in capitals", "LUMARIDEVICES", " LISTED ", "devices", QStringLiteral("listed"));
     row("devices some is all", "LUMARIDEVICES", "some", "devices", QStringLiteral("all"));
+    row("ack wait 4000", "LUMARICOMACKWAIT", "4000", "comAckWaitMs", 4000);
+    row("ack wait 749 is 750", "LUMARICOMACKWAIT", "749", "comAckWaitMs", 750);
+    row("ack wait 9901 is 750", "LUMARICOMACKWAIT", "9901", "comAckWaitMs", 750);
+    row("fallback tcp address", "LUMARICOMFALLBACK", " tcp://127.0.0.1:1025 ", "comFallback",
+        QStringLiteral("tcp://127.0.0.1:1025"));
     row("journal connection string", "LUMARIJOURNAL", " postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write ",
         "journal", QStringLiteral("postgresql://lumari@db1,db2/lumari?target_session_attrs=read-write"));
 }
