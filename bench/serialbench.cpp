@@ -9,13 +9,13 @@
 //             300 ms a byte asked, 50 ms), on the same port and station;
 //   worker    the real serial thread with the program's own timing, fed
 //             events through its queued entry, each one marked delivered in
-//             a counting store;
+//             a counting store (the fastest of four runs);
 //   tcp       the same worker writing to monitoring software that listens
 //             on TCP (a loopback connection answering at once);
 //   fallback  the worker row with a fallback output configured (a second
 //             station on a second pseudo-terminal) while the primary
-//             answers: its lines a second against the worker row's, which
-//             should be within 5 %;
+//             answers, taking turns with the worker row: its lines a second
+//             against the worker row's, which should be within 5 %;
 //   held      the memory the worker's queue takes for each held event, with
 //             100,000 events from 10,000 devices (heap in use before and
 //             after, as the C library counts it).
@@ -351,26 +351,41 @@ int main(int argc, char **argv)
     const qint64 baselineMs = runBaseline(baselineLines, out);
     if (baselineMs >= 0)
         printRow(out, "baseline", baselineLines, baselineMs);
+    // The worker and fallback rows take turns, each going first every other
+    // round, and the fastest of kRounds runs counts: on a shared machine a
+    // single run varies by more than the 5 % the fallback row is compared by.
+    constexpr int kRounds = 4;
+    const auto fastest = [](qint64 best, qint64 run) { return run < 0 ? best : best < 0 ? run : qMin(best, run); };
     qint64 workerMs = -1;
-    {
-        ImmediateStation station;
-        workerMs = runWorker(station.isValid() ? station.portName() : QString(),
-                             [&station] { return station.lines(); }, lines, out);
-    }
-    if (workerMs >= 0)
-        printRow(out, "worker", lines, workerMs);
     qint64 fallbackMs = -1;
-    {
+    const auto runWithoutFallback = [&] {
+        ImmediateStation station;
+        workerMs = fastest(workerMs, runWorker(station.isValid() ? station.portName() : QString(),
+                                               [&station] { return station.lines(); }, lines, out));
+    };
+    const auto runWithFallback = [&] {
         ImmediateStation station;
         ImmediateStation fallback;
-        fallbackMs = runWorker(station.isValid() ? station.portName() : QString(),
-                               [&station] { return station.lines(); }, lines, out,
-                               fallback.isValid() ? fallback.portName() : QStringLiteral("/nonexistent"));
+        fallbackMs = fastest(fallbackMs,
+                             runWorker(station.isValid() ? station.portName() : QString(),
+                                       [&station] { return station.lines(); }, lines, out,
+                                       fallback.isValid() ? fallback.portName() : QStringLiteral("/nonexistent")));
         if (fallback.lines() != 1)
             out << QStringLiteral("fallback: its station answered %1 lines, expected its one keepalive")
                        .arg(fallback.lines())
                 << Qt::endl;
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        if (round % 2 == 0) {
+            runWithoutFallback();
+            runWithFallback();
+        } else {
+            runWithFallback();
+            runWithoutFallback();
+        }
     }
+    if (workerMs >= 0)
+        printRow(out, "worker", lines, workerMs);
     if (fallbackMs >= 0)
         printRow(out, "fallback", lines, fallbackMs);
     qint64 tcpMs = -1;

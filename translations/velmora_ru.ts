@@ -179,10 +179,6 @@
         <translation>Резервный выход:</translation>
     </message>
     <message>
-        <source>none</source>
-        <translation>нет</translation>
-    </message>
-    <message>
         <source>TCP-Settings:</source>
         <translation>Настройки TCP:</translation>
     </message>
