@@ -60,16 +60,21 @@ void TestVelmoraDeviceStateFile::keptAcrossOpen()
     QFETCH(QString, expected);
 
     QTemporaryDir directory;
+    QString path;
     {
         VelmoraDeviceStateFile store(directory.path());
         QVERIFY(store.open());
         QVERIFY(store.save({state(QStringLiteral("0A0B0C"), 1), state(QStringLiteral("0A0B0D"), 2)}, true));
         QVERIFY(store.save({state(QStringLiteral("0A0B0C"), 3, true)}, false));
         QVERIFY(store.forget(QStringLiteral("0A0B0D")));
-        QFile file(store.filePath());
-        QVERIFY(file.open(QIODevice::Append));
-        file.write(appendedByHand);
+        path = store.filePath();
     }
+    // Written once the store has closed it: Windows lets no second writer
+    // open a file the store holds.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(appendedByHand);
+    file.close();
     VelmoraDeviceStateFile reopened(directory.path());
     QVERIFY(reopened.open());
     QCOMPARE(statesText(reopened.devices()), expected);
