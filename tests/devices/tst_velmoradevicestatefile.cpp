@@ -75,12 +75,14 @@ void TestVelmoraDeviceStateFile::keptAcrossOpen()
     QVERIFY(file.open(QIODevice::Append));
     file.write(appendedByHand);
     file.close();
-    VelmoraDeviceStateFile reopened(directory.path());
-    QVERIFY(reopened.open());
-    QCOMPARE(statesText(reopened.devices()), expected);
-    QCOMPARE(reopened.damagedLines(), appendedByHand.isEmpty() ? 0 : 1);
-    // A damaged end is cut away, so the next line is read whole.
-    QVERIFY(reopened.save({state(QStringLiteral("0A0B0F"), 4)}, true));
+    {
+        VelmoraDeviceStateFile reopened(directory.path());
+        QVERIFY(reopened.open());
+        QCOMPARE(statesText(reopened.devices()), expected);
+        QCOMPARE(reopened.damagedLines(), appendedByHand.isEmpty() ? 0 : 1);
+        // A damaged end is cut away, so the next line is read whole.
+        QVERIFY(reopened.save({state(QStringLiteral("0A0B0F"), 4)}, true));
+    }
     VelmoraDeviceStateFile again(directory.path());
     QVERIFY(again.open());
     QCOMPARE(statesText(again.devices()), expected + QStringLiteral(",0A0B0F 4 0"));
