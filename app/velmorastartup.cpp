@@ -308,10 +308,9 @@ int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(store);
-    // Lives as long as the network thread that uses it, which is the
-    // process; opened in that thread.
-    deviceStore = new VelmoraDeviceStateFile(VelmoraProgram::spoolDirectory(appDirectory));
-    networkThread->setDeviceStore(deviceStore);
+    // Opened in the network thread.
+    deviceStore = std::make_unique<VelmoraDeviceStateFile>(VelmoraProgram::spoolDirectory(appDirectory));
+    networkThread->setDeviceStore(deviceStore.get());
     networkThread->setDeviceListPath(deviceListPath());
     networkThread->startWorker();
     return networkThread->worker() ? 1 : -1;

@@ -121,7 +121,9 @@ private:
     VelmoraNetworkThread *networkThread = nullptr;
     VelmoraComThread *comThread = nullptr;
     VelmoraEventJournal *journal = nullptr;
-    VelmoraDeviceStore *deviceStore = nullptr;
+    // Used by the network thread; the program ends without destroying it,
+    // a start-up dropped after its threads stopped (as tests do) frees it.
+    std::unique_ptr<VelmoraDeviceStore> deviceStore;
     VelmoraSharedJournal *sharedJournal = nullptr;
     VelmoraEventStore *store = nullptr;
     // Another instance holds the shared journal's lease.
