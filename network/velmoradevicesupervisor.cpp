@@ -1,14 +1,13 @@
 #include "velmoradevicesupervisor.h"
 
 #include "velmoraclock.h"
+#include "velmoradevicelistsource.h"
 #include "velmoradevicereport.h"
 #include "velmoradevicestore.h"
 #include "velmorametrics.h"
+#include "velmorapacketdecoder.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 
 #include <algorithm>
 #include <limits>
@@ -16,10 +15,6 @@
 
 namespace {
 
-const char kTimePattern[] = "hh:mm:ss-dd/MM";
-const char kEventGroup[] = "00";
-const char kEventZone[] = "000";
-const char kMessageType[] = "18";
 // A device whose absence could not be journaled is tried again this soon.
 constexpr qint64 kRetryMs = 1000;
 constexpr qint64 kMsPerSecond = 1000;
@@ -29,6 +24,8 @@ constexpr qint64 kMsPerSecond = 1000;
 VelmoraDeviceSupervisor::VelmoraDeviceSupervisor(VelmoraClock &clockToUse, QObject *parent)
     : QObject(parent), clock(clockToUse), checkTimer(new VelmoraTimer(clockToUse, this))
 {
+    listSource = new VelmoraDeviceListSource(this);
+    connect(listSource, &VelmoraDeviceListSource::changedSignal, this, &VelmoraDeviceSupervisor::pollList);
     connect(checkTimer, &VelmoraTimer::timeout, this, &VelmoraDeviceSupervisor::check);
 }
 
@@ -42,6 +39,7 @@ VelmoraDeviceSupervisor::~VelmoraDeviceSupervisor()
 void VelmoraDeviceSupervisor::setReporter(SVelmoraLogLine::Sink sink)
 {
     reporter = std::move(sink);
+    listSource->setReporter([this](const SVelmoraLogLine &line) { report(line); });
 }
 
 void VelmoraDeviceSupervisor::setStore(VelmoraDeviceStore *deviceStore)
@@ -51,7 +49,7 @@ void VelmoraDeviceSupervisor::setStore(VelmoraDeviceStore *deviceStore)
 
 void VelmoraDeviceSupervisor::setListPath(const QString &path)
 {
-    listPath = path;
+    listSource->setPath(path);
 }
 
 void VelmoraDeviceSupervisor::setEventHandOver(EventHandOver eventHandOver)
@@ -75,12 +73,7 @@ void VelmoraDeviceSupervisor::configure(bool listedOnly, int periodS)
                 absentDevices += state.absenceReported ? 1 : 0;
             }
         }
-        if (!listPath.isEmpty()) {
-            watcher = new QFileSystemWatcher(this);
-            watcher->addPath(QFileInfo(listPath).absolutePath());
-            connect(watcher, &QFileSystemWatcher::directoryChanged, this, &VelmoraDeviceSupervisor::pollList);
-            connect(watcher, &QFileSystemWatcher::fileChanged, this, &VelmoraDeviceSupervisor::reloadList);
-        }
+        listSource->watch();
         checkTimer->start(kCheckIntervalMs);
     }
     reloadList();
@@ -95,24 +88,7 @@ void VelmoraDeviceSupervisor::setListening(bool listen)
 
 void VelmoraDeviceSupervisor::reloadList()
 {
-    const QFileInfo info(listPath);
-    listExists = !listPath.isEmpty() && info.exists();
-    listModified = listExists ? info.lastModified() : QDateTime();
-    listSize = listExists ? info.size() : -1;
-    list = VelmoraDeviceList::Parsed();
-    if (listExists) {
-        if (watcher && !watcher->files().contains(listPath))
-            watcher->addPath(listPath);
-        QFile file(listPath);
-        if (file.open(QIODevice::ReadOnly)) {
-            list = VelmoraDeviceList::parse(file.readAll());
-            for (const VelmoraDeviceList::Problem &problem : qAsConst(list.problems))
-                report(VelmoraDeviceReport::listRowSkipped(listPath, problem.lineNumber, problem.reason));
-            report(VelmoraDeviceReport::listRead(listPath, list.rows.size()));
-        } else {
-            report(VelmoraDeviceReport::listUnreadable(listPath, file.errorString()));
-        }
-    }
+    list = listSource->read();
     listIndex.clear();
     for (int i = 0; i < list.rows.size(); ++i)
         listIndex.insert(list.rows.at(i).deviceId, i);
@@ -131,9 +107,7 @@ void VelmoraDeviceSupervisor::reloadList()
 void VelmoraDeviceSupervisor::pollList()
 {
     listPolledAtMs = clock.monotonicMs();
-    const QFileInfo info(listPath);
-    const bool exists = !listPath.isEmpty() && info.exists();
-    if (exists != listExists || (exists && (info.lastModified() != listModified || info.size() != listSize)))
+    if (listSource->changedSinceRead())
         reloadList();
 }
 
@@ -344,17 +318,8 @@ void VelmoraDeviceSupervisor::runCheck()
 
 SVelmoraMsg VelmoraDeviceSupervisor::absenceEvent(const QString &deviceId, const QDateTime &at) const
 {
-    SVelmoraMsg event;
-    // The account the device's periodic tests carry.
-    event.account = deviceId;
-    event.event = QLatin1String(kAbsenceEvent);
-    event.group = QLatin1String(kEventGroup);
-    event.zone = QLatin1String(kEventZone);
-    event.messageType = QLatin1String(kMessageType);
-    event.time = at.toString(QLatin1String(kTimePattern));
-    event.deviceId = deviceId;
-    event.receivedAt = at;
-    return event;
+    // On the account the device's periodic tests carry.
+    return VelmoraPacketDecoder::deviceAccountEvent(deviceId, QLatin1String(kAbsenceEvent), at);
 }
 
 SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const QDateTime &at,

@@ -19,8 +19,8 @@
 #include <atomic>
 #include <functional>
 
-class QFileSystemWatcher;
 class VelmoraClock;
+class VelmoraDeviceListSource;
 class VelmoraDeviceStore;
 class VelmoraTimer;
 
@@ -134,15 +134,10 @@ private:
     SVelmoraLogLine::Sink reporter;
     VelmoraDeviceStore *store = nullptr;
     EventHandOver handOver;
-    QString listPath;
+    VelmoraDeviceListSource *listSource = nullptr;
     VelmoraDeviceList::Parsed list;
     QHash<QString, int> listIndex;
-    // What the list file looked like when it was read: its time and size.
-    QDateTime listModified;
-    qint64 listSize = -1;
-    bool listExists = false;
     qint64 listPolledAtMs = 0;
-    QFileSystemWatcher *watcher = nullptr;
 
     bool configured = false;
     bool listening = true;

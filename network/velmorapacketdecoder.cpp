@@ -53,15 +53,11 @@ Kind kindOf(quint16 packetType)
     }
 }
 
-SVelmoraMsg testEvent(const SVelmoraClient &client)
+SVelmoraMsg testEvent(const SVelmoraClient &client, const QDateTime &receivedAt)
 {
-    SVelmoraMsg event;
-    event.account = hex(client.id.data(), VelmoraFrame::kIdSize);
-    event.event = QLatin1Char('1') + QLatin1String(SVelmoraMsg::kPeriodicTestCode);
-    event.group = QStringLiteral("00");
-    event.zone = QStringLiteral("000");
-    event.messageType = QStringLiteral("18");
-    return event;
+    return VelmoraPacketDecoder::deviceAccountEvent(hex(client.id.data(), VelmoraFrame::kIdSize),
+                                                    QLatin1Char('1') + QLatin1String(SVelmoraMsg::kPeriodicTestCode),
+                                                    receivedAt);
 }
 
 SVelmoraMsg alarmEvent(const quint8 *data)
@@ -117,6 +113,21 @@ QVector<SVelmoraFrameOutcome> VelmoraPacketDecoder::decodeRead(SVelmoraClient &c
             break;
         }
     }
+}
+
+SVelmoraMsg VelmoraPacketDecoder::deviceAccountEvent(const QString &deviceId, const QString &eventCode,
+                                                     const QDateTime &at)
+{
+    SVelmoraMsg event;
+    event.account = deviceId;
+    event.event = eventCode;
+    event.group = QStringLiteral("00");
+    event.zone = QStringLiteral("000");
+    event.messageType = QStringLiteral("18");
+    event.time = at.toString(QLatin1String(kTimePattern));
+    event.deviceId = deviceId;
+    event.receivedAt = at;
+    return event;
 }
 
 SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, const QByteArray &frame,
@@ -184,7 +195,7 @@ SVelmoraFrameOutcome VelmoraPacketDecoder::decodeFrame(SVelmoraClient &client, c
         outcome.reply = VelmoraFrame::ack(client.id);
         break;
     case Kind::PeriodicTest:
-        acknowledgeEvent(outcome, client, testEvent(client), receivedAt);
+        acknowledgeEvent(outcome, client, testEvent(client, receivedAt), receivedAt);
         break;
     case Kind::Alarm:
         acknowledgeEvent(outcome, client, alarmEvent(data), receivedAt);

@@ -22,6 +22,11 @@ public:
                                                     int length, const QDateTime &receivedAt);
 
     // One whole frame as the receive buffer hands it over.
+    // An event on the device's own account, group 00, zone 000, as the
+    // receiver makes them: the periodic test, and the supervision's
+    // absence and restore.
+    static SVelmoraMsg deviceAccountEvent(const QString &deviceId, const QString &eventCode, const QDateTime &at);
+
     static SVelmoraFrameOutcome decodeFrame(SVelmoraClient &client, const QByteArray &frame,
                                             const QDateTime &receivedAt);
 };
