@@ -351,6 +351,19 @@ void Velmora::addDevicesAction()
 
 void Velmora::on_devicesSlot()
 {
+    VelmoraDevicesWindow *shown = devicesPanelMade();
+    shown->show();
+    shown->raise();
+    shown->activateWindow();
+}
+
+void Velmora::admitDeviceSlot(const QString &deviceId)
+{
+    devicesPanelMade()->admitDevice(deviceId);
+}
+
+VelmoraDevicesWindow *Velmora::devicesPanelMade()
+{
     if (!devicesWindow) {
         devicesWindow = new VelmoraDevicesWindow(this);
         // The window asks, the network thread copies its records and sends
@@ -363,9 +376,7 @@ void Velmora::on_devicesSlot()
         connect(devicesWindow, &VelmoraDevicesWindow::forgetSignal, this, &Velmora::forgetDeviceSignal);
         connect(devicesWindow, &VelmoraDevicesWindow::logSignal, this, &Velmora::Put2Log);
     }
-    devicesWindow->show();
-    devicesWindow->raise();
-    devicesWindow->activateWindow();
+    return devicesWindow;
 }
 
 void Velmora::deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot)
@@ -384,8 +395,7 @@ QStringList Velmora::statusTexts() const
 {
     if (!connectionsLabel || !heldEventsLabel || !lineStateLabel)
         return {};
-    QStringList texts = {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text()};
-    if (standbyLabel && !standbyLabel->text().isEmpty())
-        texts.prepend(standbyLabel->text());
-    return texts;
+    return {connectionsLabel->text(), heldEventsLabel->text(), lineStateLabel->text(),
+            deviceTroubleLabel ? deviceTroubleLabel->text() : QString(),
+            standbyLabel ? standbyLabel->text() : QString()};
 }

@@ -71,7 +71,8 @@ public:
     QWidget *alertBanner() const { return alertBannerWidget; }
     QLabel *alertText() const { return alertLabel; }
     QPushButton *silenceButton() const { return silencePushButton; }
-    // The status bar's texts, as the status page repeats them.
+    // The status bar's texts, as the status page repeats them: connections,
+    // held events, line, absent and refused devices, standby.
     QStringList statusTexts() const;
     static QTextEdit *logView();
     static int logViewLineCount();
@@ -105,6 +106,9 @@ public slots:
     // Passed on to the Events and Devices windows when they exist.
     void heldRowsSlot(const SVelmoraHeldRows &rows);
     void deviceSnapshotSlot(const SVelmoraDeviceSnapshot &snapshot);
+    // The status page's Admit: done by the Devices window's own code,
+    // shown or not.
+    void admitDeviceSlot(const QString &deviceId);
     // A damaged journal found at open: the status bar shows it until the
     // operator acknowledges it.
     void showJournalDamage(const VelmoraEventJournal::Damage &damage);
@@ -127,6 +131,7 @@ private:
     int createLogPane();
     int createStatusBar();
     void addDevicesAction();
+    VelmoraDevicesWindow *devicesPanelMade();
     void showAlert();
 
     QToolBar *toolBar = nullptr;

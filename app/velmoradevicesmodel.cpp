@@ -1,5 +1,7 @@
 #include "velmoradevicesmodel.h"
 
+#include "velmoradevicestatetext.h"
+
 #include <QBrush>
 #include <QDateTime>
 #include <QGuiApplication>
@@ -22,22 +24,25 @@ VelmoraDevicesModel::VelmoraDevicesModel(QObject *parent)
 void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
 {
     using State = SVelmoraKnownDevice::State;
+    QVector<SVelmoraKnownDevice> known = snapshot.known;
+    std::sort(known.begin(), known.end(),
+              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
     QHash<QString, int> knownIndex;
-    for (int i = 0; i < snapshot.known.size(); ++i)
-        knownIndex.insert(snapshot.known.at(i).deviceId, i);
-    QVector<bool> shown(snapshot.known.size(), false);
+    for (int i = 0; i < known.size(); ++i)
+        knownIndex.insert(known.at(i).deviceId, i);
+    QVector<bool> shown(known.size(), false);
     QVector<Row> next;
-    next.reserve(snapshot.connected.size() + snapshot.known.size() + snapshot.disconnected.size());
-    const auto joined = [&](const SVelmoraDeviceRow *connection, int known) {
+    next.reserve(snapshot.connected.size() + known.size() + snapshot.disconnected.size());
+    const auto joined = [&](const SVelmoraDeviceRow *connection, int knownAt) {
         Row row;
         if (connection) {
             row.connection = *connection;
             row.hasConnection = true;
         }
-        if (known >= 0) {
-            row.known = snapshot.known.at(known);
+        if (knownAt >= 0) {
+            row.known = known.at(knownAt);
             row.isKnown = true;
-            shown[known] = true;
+            shown[knownAt] = true;
         }
         return row;
     };
@@ -52,9 +57,9 @@ void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
     QSet<QString> connectedIds;
     for (const SVelmoraDeviceRow &connection : snapshot.connected)
         connectedIds.insert(connection.deviceId);
-    for (int i = 0; i < snapshot.known.size(); ++i) {
-        if (!shown.at(i) && !connectedIds.contains(snapshot.known.at(i).deviceId))
-            next << joined(latestDeparted.value(snapshot.known.at(i).deviceId), i);
+    for (int i = 0; i < known.size(); ++i) {
+        if (!shown.at(i) && !connectedIds.contains(known.at(i).deviceId))
+            next << joined(latestDeparted.value(known.at(i).deviceId), i);
     }
     for (const SVelmoraDeviceRow &departed : snapshot.disconnected) {
         if (departed.deviceId.isEmpty() || !knownIndex.contains(departed.deviceId))
@@ -63,7 +68,7 @@ void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
 
     absentDevices = 0;
     refusedDevices = 0;
-    for (const SVelmoraKnownDevice &device : snapshot.known) {
+    for (const SVelmoraKnownDevice &device : known) {
         if (device.state == State::Absent)
             ++absentDevices;
         else if (device.state == State::RefusedNotListed || device.state == State::RefusedMacDiffers)
@@ -134,22 +139,7 @@ QVariant VelmoraDevicesModel::data(const QModelIndex &index, int role) const
 
 QString VelmoraDevicesModel::stateText(const SVelmoraKnownDevice &device, bool connected, qint64 now)
 {
-    using State = SVelmoraKnownDevice::State;
-    switch (device.state) {
-    case State::RefusedNotListed:
-        return tr("refused: not listed");
-    case State::RefusedMacDiffers:
-        return tr("refused: MAC differs");
-    case State::Absent:
-        return tr("absent since %1").arg(QDateTime::fromMSecsSinceEpoch(device.absentSince).toString(QStringLiteral("hh:mm")));
-    case State::Heard:
-        if (connected)
-            return tr("connected");
-        return tr("heard %1 s ago").arg(std::max<qint64>(0, (now - device.lastHeardAt) / 1000));
-    case State::NotHeard:
-        break;
-    }
-    return connected ? tr("connected") : tr("not heard since the start");
+    return VelmoraDeviceStateText::text(device, connected, now);
 }
 
 QString VelmoraDevicesModel::text(const Row &fullRow, int column) const
@@ -164,10 +154,11 @@ QString VelmoraDevicesModel::text(const Row &fullRow, int column) const
     case PeriodColumn:
         if (!fullRow.isKnown)
             return QString();
-        return fullRow.known.periodS == 0 ? tr("not supervised") : QString::number(fullRow.known.periodS);
+        return fullRow.known.periodS == 0 ? VelmoraDeviceStateText::notSupervised()
+                                          : QString::number(fullRow.known.periodS);
     case StateColumn:
         if (!fullRow.isKnown)
-            return connected ? tr("connected") : QString();
+            return connected ? VelmoraDeviceStateText::pattern(VelmoraDeviceStateText::Shown::Connected) : QString();
         return stateText(fullRow.known, connected, takenAt);
     default:
         break;

@@ -165,12 +165,14 @@ void VelmoraDevicesWindow::logAction(const char *text, const QStringList &args)
 void VelmoraDevicesWindow::reportFailure(const QString &reason)
 {
     logAction(QT_TR_NOOP("Can not write the device list %1: %2."), {listPath, reason});
-    if (confirmationsShown)
+    // An action from the status page while the window is closed has only
+    // its log line.
+    if (confirmationsShown && isVisible())
         QMessageBox::warning(this, VelmoraProgram::warningTitle(),
                              tr("Can not write the device list %1: %2.").arg(listPath, reason));
 }
 
-SVelmoraDeviceListRow VelmoraDevicesWindow::rowOf(const SVelmoraKnownDevice &device) const
+SVelmoraDeviceListRow VelmoraDevicesWindow::rowOf(const QString &deviceId) const
 {
     // The row as the list has it, when it has one.
     SVelmoraDeviceListRow row;
@@ -178,10 +180,10 @@ SVelmoraDeviceListRow VelmoraDevicesWindow::rowOf(const SVelmoraKnownDevice &dev
     QString error;
     if (VelmoraDeviceListFile::read(listPath, &bytes, &error)) {
         const VelmoraDeviceList::Parsed list = VelmoraDeviceList::parse(bytes);
-        if (const SVelmoraDeviceListRow *listed = VelmoraDeviceList::find(list, device.deviceId))
+        if (const SVelmoraDeviceListRow *listed = VelmoraDeviceList::find(list, deviceId))
             row = *listed;
     }
-    row.deviceId = device.deviceId;
+    row.deviceId = deviceId;
     return row;
 }
 
@@ -194,12 +196,18 @@ void VelmoraDevicesWindow::admitSelected()
     if (!confirm(tr("Admit device %1? Its row is added to %2 and its next frame is acknowledged.")
                      .arg(deviceId, listPath)))
         return;
+    admitDevice(deviceId);
+}
+
+bool VelmoraDevicesWindow::admitDevice(const QString &deviceId)
+{
     QString error;
-    if (!VelmoraDeviceListFile::putRow(listPath, rowOf(*device), &error)) {
+    if (!VelmoraDeviceListFile::putRow(listPath, rowOf(deviceId), &error)) {
         reportFailure(error);
-        return;
+        return false;
     }
     logAction(QT_TR_NOOP("Operator admitted device %1: its row was added to %2."), {deviceId, listPath});
+    return true;
 }
 
 void VelmoraDevicesWindow::acceptMacOfSelected()
@@ -213,7 +221,7 @@ void VelmoraDevicesWindow::acceptMacOfSelected()
         return;
     if (chosen.macPinned) {
         // The MAC written in the row is the one that counts: it is changed.
-        SVelmoraDeviceListRow row = rowOf(chosen);
+        SVelmoraDeviceListRow row = rowOf(chosen.deviceId);
         row.mac = chosen.presentedMac;
         QString error;
         if (!VelmoraDeviceListFile::putRow(listPath, row, &error)) {
@@ -252,7 +260,7 @@ void VelmoraDevicesWindow::editSelected()
     const SVelmoraKnownDevice *device = selectedDevice();
     if (!device)
         return;
-    const SVelmoraDeviceListRow row = rowOf(*device);
+    const SVelmoraDeviceListRow row = rowOf(device->deviceId);
     QDialog dialog(this);
     dialog.setWindowTitle(tr("Device %1").arg(row.deviceId));
     auto *form = new QFormLayout(&dialog);
@@ -273,9 +281,7 @@ void VelmoraDevicesWindow::editSelected()
 
 bool VelmoraDevicesWindow::editDevice(const QString &deviceId, const QString &description, int periodS)
 {
-    SVelmoraKnownDevice device;
-    device.deviceId = deviceId;
-    SVelmoraDeviceListRow row = rowOf(device);
+    SVelmoraDeviceListRow row = rowOf(deviceId);
     row.description = description;
     row.supervisionS = periodS;
     QString error;

@@ -47,6 +47,9 @@ public:
 
     // The actions on the selected device, and on the list.
     void admitSelected();
+    // Admit without the question, as the status page's Admit does: the
+    // refused device's row is added to the list and the action logged.
+    bool admitDevice(const QString &deviceId);
     void acceptMacOfSelected();
     void forgetSelected();
     void editSelected();
@@ -80,7 +83,7 @@ private:
     void logAction(const char *text, const QStringList &args);
     // The line of a failed write of the list.
     void reportFailure(const QString &reason);
-    SVelmoraDeviceListRow rowOf(const SVelmoraKnownDevice &device) const;
+    SVelmoraDeviceListRow rowOf(const QString &deviceId) const;
 
     VelmoraDevicesModel *model = nullptr;
     QTableView *view = nullptr;

@@ -426,6 +426,7 @@ void VelmoraStartup::startStatusEndpoint()
             Qt::QueuedConnection);
     connect(endpoint, &VelmoraStatusEndpoint::releaseSignal, comThread->worker(), &VelmoraCom::releaseSlot,
             Qt::QueuedConnection);
+    connect(endpoint, &VelmoraStatusEndpoint::admitDeviceSignal, &window, &Velmora::admitDeviceSlot);
     connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread->worker(),
             &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
     connect(networkThread->worker(), &VelmoraNetworkServer::deviceSnapshotSignal, endpoint,

@@ -62,7 +62,8 @@ struct SVelmoraDeviceSnapshot
     QVector<SVelmoraDeviceRow> connected;
     // Newest first.
     QVector<SVelmoraDeviceRow> disconnected;
-    // Every device that is known, listed or refused, by device ID.
+    // Every device that is known, listed or refused, in no order: the
+    // reader sorts them, so that the network thread does not.
     QVector<SVelmoraKnownDevice> known;
 };
 

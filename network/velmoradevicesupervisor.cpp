@@ -333,46 +333,54 @@ SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const
 
 QVector<SVelmoraKnownDevice> VelmoraDeviceSupervisor::knownDevices() const
 {
+    // Runs in the network thread while a page or the window is open: each
+    // device is looked up once, and the order is left to the reader.
     using State = SVelmoraKnownDevice::State;
-    QSet<QString> ids;
-    for (auto state = known.cbegin(); state != known.cend(); ++state)
-        ids.insert(state.key());
-    for (const SVelmoraDeviceListRow &row : list.rows)
-        ids.insert(row.deviceId);
-    for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal)
-        ids.insert(refusal.key());
     QVector<SVelmoraKnownDevice> devices;
-    devices.reserve(ids.size());
-    for (const QString &deviceId : qAsConst(ids)) {
+    devices.reserve(known.size() + list.rows.size() + refusals.size());
+    const auto add = [&](const QString &deviceId, const SVelmoraDeviceState *state) {
         SVelmoraKnownDevice device;
         device.deviceId = deviceId;
-        const int row = listIndex.value(deviceId, -1);
+        const int row = list.rows.isEmpty() ? -1 : listIndex.value(deviceId, -1);
         device.listed = row >= 0;
         if (device.listed) {
             device.description = list.rows.at(row).description;
             device.macPinned = !list.rows.at(row).mac.isEmpty();
         }
-        device.periodS = supervises(deviceId) ? periodOf(deviceId) : 0;
-        const SVelmoraDeviceState state = known.value(deviceId);
-        device.mac = state.mac;
-        device.lastHeardAt = state.lastHeardAt;
-        device.absentSince = state.absentSince;
-        const auto refusal = refusals.constFind(deviceId);
+        const int periodS = device.listed && list.rows.at(row).supervisionS != SVelmoraDeviceListRow::kDefaultPeriod
+            ? list.rows.at(row).supervisionS
+            : defaultPeriodS;
+        // As supervises() has it.
+        device.periodS = periodS > 0 && (device.listed || (!onlyListed && state)) ? periodS : 0;
+        if (state) {
+            device.mac = state->mac;
+            device.lastHeardAt = state->lastHeardAt;
+            device.absentSince = state->absentSince;
+        }
+        const auto refusal = refusals.isEmpty() ? refusals.cend() : refusals.constFind(deviceId);
         if (refusal != refusals.cend()) {
             device.state = refusal->decision.verdict == VelmoraDeviceAdmission::Verdict::RefusedNotListed
                 ? State::RefusedNotListed
                 : State::RefusedMacDiffers;
             device.expectedMac = refusal->decision.expectedMac;
             device.presentedMac = refusal->decision.presentedMac;
-        } else if (state.absenceReported) {
+        } else if (state && state->absenceReported) {
             device.state = State::Absent;
-        } else if (state.lastHeardAt > 0) {
+        } else if (state && state->lastHeardAt > 0) {
             device.state = State::Heard;
         }
         devices << device;
+    };
+    for (auto state = known.cbegin(); state != known.cend(); ++state)
+        add(state.key(), &state.value());
+    for (const SVelmoraDeviceListRow &row : list.rows) {
+        if (!known.contains(row.deviceId))
+            add(row.deviceId, nullptr);
     }
-    std::sort(devices.begin(), devices.end(),
-              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
+    for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal) {
+        if (!known.contains(refusal.key()) && !listIndex.contains(refusal.key()))
+            add(refusal.key(), nullptr);
+    }
     return devices;
 }
 

@@ -1,5 +1,6 @@
 #include "velmorastatusendpoint.h"
 
+#include "velmoradevicestatetext.h"
 #include "velmorahealth.h"
 #include "velmorahttpserver.h"
 #include "velmoralog.h"
@@ -8,6 +9,7 @@
 #include "velmorastatuspage.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +18,8 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -73,10 +77,7 @@ VelmoraStatusEndpoint::VelmoraStatusEndpoint(QObject *parent)
     , refreshTimer(new QTimer(this))
 {
     refreshTimer->setInterval(kRefreshIntervalMs);
-    connect(refreshTimer, &QTimer::timeout, this, [this]() {
-        emit heldRowsWantedSignal(true);
-        emit deviceSnapshotRequestSignal();
-    });
+    connect(refreshTimer, &QTimer::timeout, this, &VelmoraStatusEndpoint::refresh);
     rebuildStatus();
 }
 
@@ -151,6 +152,11 @@ bool VelmoraStatusEndpoint::apply(const QString &addressAndPort, const QString &
         return VelmoraHttpServer::Reply{200, "text/html; charset=utf-8", toStd(page)};
     });
     server->get("/status.json", [this]() {
+        statusFetchedUs = VelmoraMetrics::monotonicUs();
+        // A page opened after a while: the copies are asked for now, not
+        // at the next tick.
+        if (!pageSeen.exchange(true))
+            QMetaObject::invokeMethod(this, &VelmoraStatusEndpoint::refresh, Qt::QueuedConnection);
         const std::lock_guard<std::mutex> locker(mutex);
         return VelmoraHttpServer::Reply{200, kJson, toStd(status)};
     });
@@ -170,8 +176,6 @@ bool VelmoraStatusEndpoint::apply(const QString &addressAndPort, const QString &
         return false;
     }
     refreshTimer->start();
-    emit heldRowsWantedSignal(true);
-    emit deviceSnapshotRequestSignal();
     report(tr("[%1] Status page listening on %2.").arg(QLatin1String(kTag), addressAndPort),
            QStringLiteral("[%1] Status page listening on %2.").arg(QLatin1String(kTag), addressAndPort), false);
     return true;
@@ -184,13 +188,25 @@ int VelmoraStatusEndpoint::actionStatus(const std::string &body)
     const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
     const QString action = request.value(QStringLiteral("action")).toString();
     const qint64 key = qint64(request.value(QStringLiteral("key")).toDouble());
+    const QString deviceId = request.value(QStringLiteral("device")).toString();
     QString expected;
+    bool refused = false;
     {
         const std::lock_guard<std::mutex> locker(mutex);
         expected = password;
+        refused = refusedNotListed.contains(deviceId);
     }
     if (!VelmoraPasswordHash::matches(request.value(QStringLiteral("password")).toString(), expected))
         return 403;
+    if (action == QLatin1String("admit")) {
+        // Only a device the page shows as refused for not being listed:
+        // any other text never reaches the device list.
+        if (!refused)
+            return 409;
+        QMetaObject::invokeMethod(
+            this, [this, deviceId]() { emit admitDeviceSignal(deviceId); }, Qt::QueuedConnection);
+        return 200;
+    }
     const bool sendAgain = action == QLatin1String("sendAgain");
     if (!sendAgain && action != QLatin1String("release"))
         return 400;
@@ -242,15 +258,110 @@ void VelmoraStatusEndpoint::setStatusTexts(const QStringList &texts)
     rebuildStatus();
 }
 
+void VelmoraStatusEndpoint::refresh()
+{
+    const qint64 fetchedUs = statusFetchedUs;
+    if (fetchedUs != 0 && VelmoraMetrics::monotonicUs() - fetchedUs < qint64(kPageOpenMs) * 1000) {
+        pageOpen = true;
+        askWorkers();
+        return;
+    }
+    pageSeen = false;
+    if (!pageOpen)
+        return;
+    // The page was closed: nothing more is asked for, and what the copies
+    // held is let go, so that a page opened later never shows it as current.
+    pageOpen = false;
+    emit heldRowsWantedSignal(false);
+    heldRows.clear();
+    heldRowsIn = false;
+    deviceRowsJson = "[]";
+    devicesIn = false;
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        refusedNotListed.clear();
+    }
+    rebuildStatus();
+}
+
+void VelmoraStatusEndpoint::askWorkers()
+{
+    emit heldRowsWantedSignal(true);
+    emit deviceSnapshotRequestSignal();
+}
+
 void VelmoraStatusEndpoint::setHeldRows(const SVelmoraHeldRows &rows)
 {
+    if (!pageOpen)
+        return;
     heldRows = rows;
+    heldRowsIn = true;
     rebuildStatus();
 }
 
 void VelmoraStatusEndpoint::setDevices(const SVelmoraDeviceSnapshot &snapshot)
 {
-    devices = snapshot;
+    // The Devices window's copies come here too.
+    if (!pageOpen)
+        return;
+    using Text = VelmoraDeviceStateText;
+    QVector<const SVelmoraKnownDevice *> known;
+    known.reserve(snapshot.known.size());
+    QHash<QString, const SVelmoraKnownDevice *> knownById;
+    knownById.reserve(snapshot.known.size());
+    QSet<QString> refused;
+    for (const SVelmoraKnownDevice &device : snapshot.known) {
+        known << &device;
+        knownById.insert(device.deviceId, &device);
+        if (device.state == SVelmoraKnownDevice::State::RefusedNotListed)
+            refused.insert(device.deviceId);
+    }
+    std::sort(known.begin(), known.end(),
+              [](const SVelmoraKnownDevice *a, const SVelmoraKnownDevice *b) { return a->deviceId < b->deviceId; });
+    // As the Devices window has them: the connected devices in the order
+    // they connected, then the known ones that are not.
+    QJsonArray rows;
+    QSet<QString> connectedIds;
+    const auto deviceRow = [&snapshot](const SVelmoraDeviceRow *connection, const SVelmoraKnownDevice *device) {
+        QJsonObject row;
+        const bool connected = connection != nullptr;
+        row.insert(QStringLiteral("id"), device ? device->deviceId : connection->deviceId);
+        if (device) {
+            row.insert(QStringLiteral("description"), device->description);
+            row.insert(QStringLiteral("period"), device->periodS);
+            const Text::Shown shown = Text::shownOf(*device, connected);
+            row.insert(QStringLiteral("state"), QLatin1String(Text::name(shown)));
+            if (shown == Text::Shown::HeardAgo)
+                row.insert(QStringLiteral("heardSecondsAgo"),
+                           double(std::max<qint64>(0, (snapshot.takenAt - device->lastHeardAt) / 1000)));
+            if (shown == Text::Shown::AbsentSince)
+                row.insert(QStringLiteral("absentSince"), timeValue(device->absentSince));
+        } else {
+            row.insert(QStringLiteral("state"), QLatin1String(Text::name(Text::Shown::Connected)));
+        }
+        if (connection) {
+            row.insert(QStringLiteral("address"),
+                       QStringLiteral("%1:%2").arg(connection->peerAddress).arg(connection->peerPort));
+            row.insert(QStringLiteral("connected"), timeValue(connection->connectedAt));
+            row.insert(QStringLiteral("lastFrame"), timeValue(connection->lastFrameAt));
+        }
+        return row;
+    };
+    for (const SVelmoraDeviceRow &connection : snapshot.connected) {
+        connectedIds.insert(connection.deviceId);
+        rows.append(deviceRow(&connection, connection.deviceId.isEmpty() ? nullptr : knownById.value(connection.deviceId)));
+    }
+    for (const SVelmoraKnownDevice *device : qAsConst(known)) {
+        if (!connectedIds.contains(device->deviceId))
+            rows.append(deviceRow(nullptr, device));
+    }
+    // Written out once per copy, not at each change of the status texts.
+    deviceRowsJson = QJsonDocument(rows).toJson(QJsonDocument::Compact);
+    devicesIn = true;
+    {
+        const std::lock_guard<std::mutex> locker(mutex);
+        refusedNotListed = refused;
+    }
     rebuildStatus();
 }
 
@@ -267,6 +378,11 @@ QByteArray VelmoraStatusEndpoint::statusJson() const
     object.insert(QStringLiteral("connections"), statusTexts.value(0));
     object.insert(QStringLiteral("held"), statusTexts.value(1));
     object.insert(QStringLiteral("line"), statusTexts.value(2));
+    object.insert(QStringLiteral("deviceTrouble"), statusTexts.value(3));
+    object.insert(QStringLiteral("standby"), statusTexts.value(4));
+    // Until the workers' first copies are in, the page asks again soon
+    // rather than show empty tables.
+    object.insert(QStringLiteral("copiesIn"), heldRowsIn && devicesIn);
     QJsonArray events;
     for (const SVelmoraHeldRow &row : heldRows) {
         QJsonObject event;
@@ -278,17 +394,9 @@ QByteArray VelmoraStatusEndpoint::statusJson() const
         events.append(event);
     }
     object.insert(QStringLiteral("events"), events);
-    QJsonArray rows;
-    for (const SVelmoraDeviceRow &device : devices.connected) {
-        QJsonObject row;
-        row.insert(QStringLiteral("id"), device.deviceId);
-        row.insert(QStringLiteral("address"), QStringLiteral("%1:%2").arg(device.peerAddress).arg(device.peerPort));
-        row.insert(QStringLiteral("connected"), timeValue(device.connectedAt));
-        row.insert(QStringLiteral("lastFrame"), timeValue(device.lastFrameAt));
-        rows.append(row);
-    }
-    object.insert(QStringLiteral("devices"), rows);
     // The page shows the times in this machine's local time, as the window does.
     object.insert(QStringLiteral("utcOffsetSeconds"), QDateTime::currentDateTime().offsetFromUtc());
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    json.chop(1);
+    return json + ",\"devices\":" + deviceRowsJson + '}';
 }

@@ -6,9 +6,11 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -17,14 +19,20 @@ class VelmoraHttpServer;
 
 // The HTTP status endpoint, made and configured in the GUI thread: GET
 // /metrics, /health, / (the operator's page) and /status.json, and POST
-// /action for Send again and Release when a password is set. The page's
-// data is a copy kept here under one mutex, replaced from the GUI thread as
-// the workers' copies come in; the HTTP threads only copy it out.
+// /action for Send again, Release and Admit when a password is set. The
+// page's data is a copy kept here under one mutex, replaced from the GUI
+// thread as the workers' copies come in; the HTTP threads only copy it out.
+// The workers are asked for their copies only while the page is open, that
+// is while /status.json was fetched lately: the device records cost the
+// network thread a copy of each.
 class VelmoraStatusEndpoint : public QObject
 {
     Q_OBJECT
 
 public:
+    // The page counts as open this long after its last /status.json.
+    static constexpr int kPageOpenMs = 10000;
+
     explicit VelmoraStatusEndpoint(QObject *parent = nullptr);
     ~VelmoraStatusEndpoint() override;
 
@@ -48,9 +56,12 @@ signals:
     // An operator's action from the page, password checked.
     void sendAgainSignal(qint64 key);
     void releaseSignal(qint64 key);
+    // A device refused for not being listed, as of the page's copy.
+    void admitDeviceSignal(const QString &deviceId);
 
 public slots:
-    // The status bar's three texts, as the window shows them.
+    // The status bar's texts, as the window shows them: connections, held
+    // events, line, absent and refused devices, standby.
     void setStatusTexts(const QStringList &texts);
     void setHeldRows(const SVelmoraHeldRows &rows);
     void setDevices(const SVelmoraDeviceSnapshot &snapshot);
@@ -58,6 +69,8 @@ public slots:
 private:
     void stop();
     void report(const QString &screenText, const QString &fileText, bool error);
+    void refresh();
+    void askWorkers();
     void rebuildStatus();
     QByteArray statusJson() const;
     int actionStatus(const std::string &body);
@@ -66,12 +79,22 @@ private:
     QTimer *refreshTimer = nullptr;
     QStringList statusTexts;
     SVelmoraHeldRows heldRows;
-    SVelmoraDeviceSnapshot devices;
-    // Guards password, page and status, which the HTTP threads read.
+    // The devices' rows of /status.json, a JSON array made when a copy
+    // comes in.
+    QByteArray deviceRowsJson = "[]";
+    bool pageOpen = false;
+    // The copies came in since the page was opened.
+    bool heldRowsIn = false;
+    bool devicesIn = false;
+    // VelmoraMetrics::monotonicUs() of the last /status.json, 0: never.
+    std::atomic<qint64> statusFetchedUs{0};
+    std::atomic<bool> pageSeen{false};
+    // Guards password, page, status and refused, which the HTTP threads read.
     mutable std::mutex mutex;
     QString password;
     QByteArray page;
     QByteArray status;
+    QSet<QString> refusedNotListed;
 };
 
 #endif // VELMORASTATUSENDPOINT_H

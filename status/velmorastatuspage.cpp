@@ -1,5 +1,7 @@
 #include "velmorastatuspage.h"
 
+#include "velmoradevicestatetext.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -20,6 +22,18 @@ QByteArray textsJson(bool actionsAllowed)
     texts.insert(QStringLiteral("device"), VelmoraStatusPage::tr("Device"));
     texts.insert(QStringLiteral("connected"), VelmoraStatusPage::tr("Connected"));
     texts.insert(QStringLiteral("lastFrame"), VelmoraStatusPage::tr("Last frame"));
+    texts.insert(QStringLiteral("description"), VelmoraStatusPage::tr("Description"));
+    texts.insert(QStringLiteral("period"), VelmoraStatusPage::tr("Supervision (s)"));
+    texts.insert(QStringLiteral("notSupervised"), VelmoraDeviceStateText::notSupervised());
+    texts.insert(QStringLiteral("admit"), VelmoraStatusPage::tr("Admit"));
+    // The Devices window's words for a device's state, by the names the
+    // status carries.
+    QJsonObject states;
+    for (int shown = 0; shown < VelmoraDeviceStateText::kShownCount; ++shown) {
+        const auto which = VelmoraDeviceStateText::Shown(shown);
+        states.insert(QLatin1String(VelmoraDeviceStateText::name(which)), VelmoraDeviceStateText::pattern(which));
+    }
+    texts.insert(QStringLiteral("deviceStates"), states);
     texts.insert(QStringLiteral("none"), VelmoraStatusPage::tr("None"));
     texts.insert(QStringLiteral("waiting"), VelmoraStatusPage::tr("Waiting"));
     texts.insert(QStringLiteral("refused"), VelmoraStatusPage::tr("Refused"));
@@ -44,10 +58,11 @@ body{font-family:sans-serif;margin:1em;color:#222}
 table{border-collapse:collapse;margin:.5em 0 1.5em}
 td,th{border:1px solid #ccc;padding:.2em .6em;text-align:left;font-size:90%}
 .setAside{background:#fdd}.refused{background:#ffe6c0}
+.absent{background:#fdd}.refusedNotListed,.refusedMacDiffers{background:#ffe6c0}
 #message{color:#a00}
 </style></head><body>
 <h1>Lumari</h1>
-<div id="bar"><span id="connections"></span><span id="held"></span><span id="line"></span></div>
+<div id="bar"><span id="connections"></span><span id="held"></span><span id="line"></span><span id="deviceTrouble"></span><span id="standby"></span></div>
 <p id="message"></p>
 <h2 id="eventsTitle"></h2><div id="auth"></div><table id="events"></table>
 <h2 id="devicesTitle"></h2><table id="devices"></table>
@@ -68,9 +83,10 @@ function fill(table, headers, rows, make) {
   if (rows.length === 0) { cell(table.insertRow(), T.none).colSpan = headers.length; return; }
   rows.forEach(r => make(table.insertRow(), r));
 }
-function act(action, key) {
+function act(action, key, device) {
   fetch('/action', {method: 'POST', headers: {'Content-Type': 'application/json'},
-    body: JSON.stringify({action: action, key: key, password: document.getElementById('password').value})})
+    body: JSON.stringify({action: action, key: key, device: device,
+                          password: document.getElementById('password').value})})
     .then(r => { document.getElementById('message').textContent = r.ok ? T.done : T.wrongPassword; refresh(); })
     .catch(() => { document.getElementById('message').textContent = T.unreachable; });
 }
@@ -81,11 +97,18 @@ function when(ms, offsetSeconds) {
   return p(d.getUTCDate()) + '.' + p(d.getUTCMonth() + 1) + '.' + d.getUTCFullYear() + ' ' +
     p(d.getUTCHours()) + ':' + p(d.getUTCMinutes()) + ':' + p(d.getUTCSeconds());
 }
+function stateText(d, offsetSeconds) {
+  const pattern = T.deviceStates[d.state] || '';
+  if (d.state === 'heard') return pattern.replace('%1', d.heardSecondsAgo);
+  if (d.state === 'absent') return pattern.replace('%1', when(d.absentSince, offsetSeconds).slice(11, 16));
+  return pattern;
+}
 function refresh() {
   fetch('/status.json', {cache: 'no-store'}).then(r => r.json()).then(s => {
-    document.getElementById('connections').textContent = s.connections;
-    document.getElementById('held').textContent = s.held;
-    document.getElementById('line').textContent = s.line;
+    ['connections', 'held', 'line', 'deviceTrouble', 'standby'].forEach(k =>
+      document.getElementById(k).textContent = s[k]);
+    // Lumari had not looked at its events and devices yet: soon again.
+    if (!s.copiesIn) { setTimeout(refresh, 500); return; }
     const states = {waiting: T.waiting, refused: T.refused, setAside: T.setAside};
     fill(document.getElementById('events'), [T.received, T.line, T.state, T.attempts, ''], s.events, (row, e) => {
       row.className = e.state;
@@ -99,9 +122,19 @@ function refresh() {
         });
       }
     });
-    fill(document.getElementById('devices'), [T.device, T.address, T.connected, T.lastFrame], s.devices, (row, d) => {
-      cell(row, d.id); cell(row, d.address);
+    fill(document.getElementById('devices'),
+         [T.device, T.description, T.period, T.state, T.address, T.connected, T.lastFrame, ''], s.devices, (row, d) => {
+      row.className = d.state;
+      cell(row, d.id); cell(row, d.description);
+      cell(row, d.period === undefined ? '' : d.period === 0 ? T.notSupervised : d.period);
+      cell(row, stateText(d, s.utcOffsetSeconds)); cell(row, d.address);
       cell(row, when(d.connected, s.utcOffsetSeconds)); cell(row, when(d.lastFrame, s.utcOffsetSeconds));
+      const c = cell(row, '');
+      if (T.actions && d.state === 'refusedNotListed') {
+        const b = document.createElement('button');
+        b.textContent = T.admit; b.id = 'admit-' + d.id; b.onclick = () => act('admit', 0, d.id);
+        c.appendChild(b);
+      }
     });
     if (document.getElementById('message').textContent === T.unreachable)
       document.getElementById('message').textContent = '';

@@ -378,34 +378,6 @@
         <translation>неизвестен</translation>
     </message>
     <message>
-        <source>refused: not listed</source>
-        <translation>отклонено: нет в списке</translation>
-    </message>
-    <message>
-        <source>refused: MAC differs</source>
-        <translation>отклонено: другой MAC</translation>
-    </message>
-    <message>
-        <source>absent since %1</source>
-        <translation>нет связи с %1</translation>
-    </message>
-    <message>
-        <source>connected</source>
-        <translation>подключено</translation>
-    </message>
-    <message>
-        <source>heard %1 s ago</source>
-        <translation>на связи %1 с назад</translation>
-    </message>
-    <message>
-        <source>not heard since the start</source>
-        <translation>не было на связи с запуска</translation>
-    </message>
-    <message>
-        <source>not supervised</source>
-        <translation>без контроля</translation>
-    </message>
-    <message>
         <source>Description</source>
         <translation>Описание</translation>
     </message>
@@ -802,6 +774,18 @@
     <message>
         <source>Lumari does not answer.</source>
         <translation>Lumari не отвечает.</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Supervision (s)</source>
+        <translation>Контроль (с)</translation>
+    </message>
+    <message>
+        <source>Admit</source>
+        <translation>Допустить</translation>
     </message>
 </context>
 <context>

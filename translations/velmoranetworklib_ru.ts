@@ -148,4 +148,35 @@
         <translation>[%1] Период контроля связи %2 с меньше 30 с: принят только для проверки.</translation>
     </message>
 </context>
+<context>
+    <name>VelmoraDeviceStateText</name>
+    <message>
+        <source>connected</source>
+        <translation>подключено</translation>
+    </message>
+    <message>
+        <source>heard %1 s ago</source>
+        <translation>на связи %1 с назад</translation>
+    </message>
+    <message>
+        <source>not heard since the start</source>
+        <translation>не было на связи с запуска</translation>
+    </message>
+    <message>
+        <source>absent since %1</source>
+        <translation>нет связи с %1</translation>
+    </message>
+    <message>
+        <source>refused: not listed</source>
+        <translation>отклонено: нет в списке</translation>
+    </message>
+    <message>
+        <source>refused: MAC differs</source>
+        <translation>отклонено: другой MAC</translation>
+    </message>
+    <message>
+        <source>not supervised</source>
+        <translation>без контроля</translation>
+    </message>
+</context>
 </TS>

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -122,6 +123,17 @@ void TestLumariStatus::endpointsAnswerAndCountADelivery()
     QCOMPARE(sample(metrics.body, "lumari_devices_connected"), 1.0);
     QCOMPARE(sample(metrics.body, "lumari_device_ack_latency_seconds_count"), 1.0);
     QCOMPARE(sample(metrics.body, "lumari_delivery_latency_seconds_count"), 1.0);
+    // The device as the Devices window shows it, copied for the page once
+    // the page fetches its status.
+    const auto deviceState = [httpPort]() {
+        const QJsonArray devices = QJsonDocument::fromJson(fetch(httpPort, QStringLiteral("/status.json")).body)
+                                       .object().value(QStringLiteral("devices")).toArray();
+        return devices.isEmpty() ? QJsonObject() : devices.first().toObject();
+    };
+    QJsonObject shown;
+    QTRY_VERIFY_WITH_TIMEOUT((shown = deviceState(), shown.value(QStringLiteral("id")) == QLatin1String("123456")),
+                             kDeliveryMs);
+    QCOMPARE(shown.value(QStringLiteral("state")).toString(), QStringLiteral("connected"));
 
     const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
     if (promtool.isEmpty())

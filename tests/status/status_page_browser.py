@@ -12,6 +12,9 @@ devices by lumari-device. Through the page, in this order:
   refused     Send again without the password is refused, nothing is sent
   sent again  Send again with the password: the station gets the line once
               and the event leaves the page
+  admitted    a device that is not in the device list is shown refused with
+              an Admit button; Admit without the password changes nothing,
+              with it the device's row is added to the list and logged
 
 Saves a screenshot of the page showing the set-aside event (--screenshot).
 Exits 0 when every step passed, 1 on a failure (naming the step), and 77
@@ -41,6 +44,8 @@ KEEPALIVE_START = b'1011'
 PASSWORD = 'operator-secret'
 START_S = 30
 STEP_S = 60
+LISTED = (('123456', '001'), ('123457', '777'), ('123458', '002'))
+UNLISTED = '654321'
 
 
 class Failure(Exception):
@@ -173,10 +178,17 @@ class Lumari:
             if count != 1:
                 raise Failure('no %s element in the first-start configuration' % element)
         extra = ('\t\t<LUMARIHTTP description="" value="127.0.0.1:%d"/>\n'
-                 '\t\t<LUMARIHTTPPASSWORD description="" value="%s"/>\n' % (http_port, stored_hash)).encode()
+                 '\t\t<LUMARIHTTPPASSWORD description="" value="%s"/>\n'
+                 '\t\t<LUMARIDEVICES description="" value="listed"/>\n' % (http_port, stored_hash)).encode()
         end = conf.index(b'   </LUMARICOMMON>')
         with open(conf_path, 'wb') as file:
             file.write(conf[:end] + extra + conf[end:])
+        with open(self.device_list(), 'w') as file:
+            file.write('device_id,description,supervision_s,mac\n' +
+                       ''.join('%s,Zone %s,,\n' % (device_id, zone) for device_id, zone in LISTED))
+
+    def device_list(self):
+        return os.path.join(self.folder, 'conf', 'devices.csv')
 
 
 def device(binary, port, zone, device_id, linger_ms=0):
@@ -214,6 +226,27 @@ def events_table(page):
         return Array.from(document.querySelectorAll('#events tr')).slice(1).map(r =>
             [r.textContent, r.className, Array.from(r.querySelectorAll('button')).map(b => b.id)]);""")
     return [row for row in rows if row[1]]
+
+
+def click(page, element_id):
+    """Clicks the button, found again when the page's refresh replaced it
+    between the finding and the click."""
+    from selenium.common.exceptions import StaleElementReferenceException
+    for _ in range(10):
+        try:
+            page.find_element('id', element_id).click()
+            return
+        except StaleElementReferenceException:
+            time.sleep(0.1)
+    raise Failure('the button %s kept being replaced' % element_id)
+
+
+def devices_table(page):
+    """(cell texts, state class, button ids) per row of the devices table."""
+    return page.execute_script("""
+        return Array.from(document.querySelectorAll('#devices tr')).slice(1).map(r =>
+            [Array.from(r.cells).map(c => c.textContent), r.className,
+             Array.from(r.querySelectorAll('button')).map(b => b.id)]);""")
 
 
 def selenium_missing():
@@ -267,11 +300,18 @@ def main():
         if len(held) != 1 or held[0][1] != 'waiting' or 'E130010' not in held[0][0]:
             raise Failure('expected one waiting event, the page shows %r' % held)
         def device_shown():
-            rows = page.execute_script(
-                "return Array.from(document.querySelectorAll('#devices tr')).slice(1).map(r => r.textContent);")
-            return any(row.startswith('123456127.0.0.1:')
-                       and re.search(r'\d\d\.\d\d\.20\d\d \d\d:\d\d:\d\d', row) for row in rows)
+            return any(cells[:4] == ['123456', 'Zone 001', 'not supervised', 'connected']
+                       and cells[4].startswith('127.0.0.1:')
+                       and re.fullmatch(r'\d\d\.\d\d\.20\d\d \d\d:\d\d:\d\d', cells[5])
+                       for cells, _, _ in devices_table(page))
         wait_for(device_shown, STEP_S, 'the device with its times on the page')
+        # Refused, and shown so in the screenshot; admitted at the end.
+        lingering.append(device(options.device, port, '003', UNLISTED))
+        wait_for(lambda: [row for row in devices_table(page) if row[0][0] == UNLISTED
+                          and row[0][3] == 'refused: not listed' and row[2] == ['admit-' + UNLISTED]],
+                 STEP_S, 'the refused device with its Admit button')
+        wait_for(lambda: 'Refused devices: 1' in page.find_element('id', 'bar').text, STEP_S,
+                 'the refused count in the status bar')
         print('PASS   held: %s' % held[0][0], flush=True)
 
         step = 'delivered'
@@ -303,7 +343,7 @@ def main():
 
         step = 'refused'
         written_before = len(station.events('written'))
-        page.find_element('id', 'sendAgain-' + key).click()
+        click(page, 'sendAgain-' + key)
         wait_for(lambda: page.find_element('id', 'message').text == 'Wrong password; nothing was done.', STEP_S,
                  'the refusal on the page')
         time.sleep(3)
@@ -316,7 +356,7 @@ def main():
         step = 'sent again'
         station.answer = lambda line: ACK
         page.find_element('id', 'password').send_keys(PASSWORD)
-        page.find_element('id', 'sendAgain-' + key).click()
+        click(page, 'sendAgain-' + key)
         wait_for(lambda: page.find_element('id', 'message').text == 'Done.', STEP_S, '"Done." on the page')
         wait_for(lambda: not events_table(page), STEP_S, 'the event sent again gone from the page')
         time.sleep(3)
@@ -326,6 +366,27 @@ def main():
         if b'Sent again by the operator: 5011 18' not in lumari.day_log():
             raise Failure('no log line for the action:\n' + lumari.day_log().decode('utf-8', 'replace')[-2000:])
         print('PASS   sent again', flush=True)
+
+        step = 'admitted'
+        page.find_element('id', 'password').clear()
+        click(page, 'admit-' + UNLISTED)
+        wait_for(lambda: page.find_element('id', 'message').text == 'Wrong password; nothing was done.', STEP_S,
+                 'the refusal of Admit on the page')
+        with open(lumari.device_list()) as file:
+            if UNLISTED in file.read():
+                raise Failure('the device was added to the list without the password')
+        page.find_element('id', 'password').send_keys(PASSWORD)
+        click(page, 'admit-' + UNLISTED)
+        wait_for(lambda: page.find_element('id', 'message').text == 'Done.', STEP_S, '"Done." after Admit')
+        wait_for(lambda: b'Operator admitted device %s: its row was added to ' % UNLISTED.encode()
+                 in lumari.day_log(), STEP_S, 'the log line of the Admit')
+        with open(lumari.device_list()) as file:
+            rows = [line for line in file.read().splitlines() if line.startswith(UNLISTED + ',')]
+        if len(rows) != 1:
+            raise Failure('the device list has %d rows for the admitted device' % len(rows))
+        wait_for(lambda: [row for row in devices_table(page) if row[0][0] == UNLISTED and not row[2]], STEP_S,
+                 'the admitted device no longer refused on the page')
+        print('PASS   admitted', flush=True)
         return 0
     except Failure as failure:
         print('FAIL!  %s: %s' % (step, failure), flush=True)
