@@ -111,6 +111,7 @@ bool VelmoraStatusEndpoint::isLoopback(const QString &address)
 bool VelmoraStatusEndpoint::apply(const QString &addressAndPort, const QString &passwordHash)
 {
     stop();
+    closePage();
     if (addressAndPort.isEmpty())
         return false;
     QString address;
@@ -267,10 +268,15 @@ void VelmoraStatusEndpoint::refresh()
         return;
     }
     pageSeen = false;
+    closePage();
+}
+
+void VelmoraStatusEndpoint::closePage()
+{
     if (!pageOpen)
         return;
-    // The page was closed: nothing more is asked for, and what the copies
-    // held is let go, so that a page opened later never shows it as current.
+    // Nothing more is asked for, and what the copies held is let go, so
+    // that a page opened later never shows it as current.
     pageOpen = false;
     emit heldRowsWantedSignal(false);
     heldRows.clear();

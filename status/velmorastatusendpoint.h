@@ -70,6 +70,7 @@ private:
     void stop();
     void report(const QString &screenText, const QString &fileText, bool error);
     void refresh();
+    void closePage();
     void askWorkers();
     void rebuildStatus();
     QByteArray statusJson() const;
