@@ -1,13 +1,21 @@
 #include "velmorahealth.h"
+#include "velmoralog.h"
 #include "velmorapasswordhash.h"
 #include "velmorastatusendpoint.h"
 
 #include <QtTest>
 
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+
 using LineState = VelmoraMetrics::LineState;
 
-// The health verdict from its facts, the endpoint's address rule and the
-// password hash.
+// The health verdict from its facts, the endpoint's address rule, the
+// password hash, and which devices the page may admit.
 class TestVelmoraHealth : public QObject
 {
     Q_OBJECT
@@ -18,6 +26,8 @@ private slots:
     void address_data();
     void address();
     void passwordHash();
+    void admit_data();
+    void admit();
 };
 
 void TestVelmoraHealth::reasons_data()
@@ -111,6 +121,72 @@ void TestVelmoraHealth::passwordHash()
     // Salted: the same password never gives the same text twice.
     QVERIFY(VelmoraPasswordHash::make(QStringLiteral("secret")) != stored);
     QVERIFY(!VelmoraPasswordHash::matches(QStringLiteral("secret"), QStringLiteral("secret")));
+}
+
+void TestVelmoraHealth::admit_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("deviceId");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("refused device, the password") << "secret" << "654321" << 200;
+    QTest::newRow("refused device, a wrong password") << "Secret" << "654321" << 403;
+    QTest::newRow("a device not refused") << "secret" << "123456" << 409;
+    QTest::newRow("a text that is no device") << "secret" << "654321,x\n" << 409;
+}
+
+// Only a device the page shows refused for not being listed reaches the
+// device list, and only with the password.
+void TestVelmoraHealth::admit()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, deviceId);
+    QFETCH(int, status);
+
+    QTemporaryDir logDirectory;
+    QCOMPARE(VelmoraCommon_LogInit(logDirectory.path() + QLatin1Char('/'), kLogDebug), 1);
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    VelmoraStatusEndpoint endpoint;
+    QSignalSpy asked(&endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal);
+    QSignalSpy admitted(&endpoint, &VelmoraStatusEndpoint::admitDeviceSignal);
+    QVERIFY(endpoint.apply(QStringLiteral("127.0.0.1:%1").arg(port), VelmoraPasswordHash::make(QStringLiteral("secret"))));
+    QNetworkAccessManager manager;
+    const auto wait = [](QNetworkReply *reply) {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    };
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    // The page opened: the copies are asked for.
+    QCOMPARE(wait(manager.get(QNetworkRequest(QUrl(base + QStringLiteral("/status.json"))))), 200);
+    QTRY_VERIFY(asked.count() > 0);
+    SVelmoraDeviceSnapshot snapshot;
+    SVelmoraKnownDevice refused;
+    refused.deviceId = QStringLiteral("654321");
+    refused.state = SVelmoraKnownDevice::State::RefusedNotListed;
+    SVelmoraKnownDevice listed;
+    listed.deviceId = QStringLiteral("123456");
+    listed.listed = true;
+    snapshot.known << refused << listed;
+    endpoint.setDevices(snapshot);
+
+    QNetworkRequest post(QUrl(base + QStringLiteral("/action")));
+    post.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    const QJsonObject body{{QStringLiteral("action"), QStringLiteral("admit")},
+                           {QStringLiteral("device"), deviceId},
+                           {QStringLiteral("password"), password}};
+    QCOMPARE(wait(manager.post(post, QJsonDocument(body).toJson())), status);
+    QCoreApplication::processEvents();
+    QCOMPARE(admitted.count(), status == 200 ? 1 : 0);
+    if (status == 200)
+        QCOMPARE(admitted.first().first().toString(), deviceId);
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraHealth)
