@@ -262,7 +262,8 @@ void VelmoraStatusEndpoint::setStatusTexts(const QStringList &texts)
 void VelmoraStatusEndpoint::refresh()
 {
     const qint64 fetchedUs = statusFetchedUs;
-    if (fetchedUs != 0 && VelmoraMetrics::monotonicUs() - fetchedUs < qint64(kPageOpenMs) * 1000) {
+    // (A fetch's call may come after the endpoint was turned off.)
+    if (isListening() && fetchedUs != 0 && VelmoraMetrics::monotonicUs() - fetchedUs < qint64(kPageOpenMs) * 1000) {
         pageOpen = true;
         askWorkers();
         return;
