@@ -5,9 +5,12 @@
 # platform so the suite needs no display.
 #
 # EACH_FUNCTION registers every test function of the suite (the private slots
-# of its first source file) as a CTest entry of its own, <name>.<function>,
+# of the class in its first source file, declared or defined there, one
+# indentation step in) as a CTest entry of its own, <name>.<function>,
 # all labelled <name>: suites that mostly wait on the program's timers then
-# overlap under ctest -j. The list is read again whenever the file changes.
+# overlap under ctest -j. The list is read again whenever the file changes;
+# the entry <name>.functions checks it against the functions the built suite
+# lists.
 # The functions named in CPU_HEAVY keep the processors busy (floods); they
 # hold a common lock so that no two of them run at once.
 set(LUMARI_TEST_ENVIRONMENT
@@ -26,8 +29,8 @@ function(lumari_test_functions source out)
             set(inSlots TRUE)
         elseif(inSlots AND line MATCHES "^(public|protected|private|signals)[ a-z]*:|^};")
             set(inSlots FALSE)
-        elseif(inSlots AND line MATCHES "^[ \t]*void[ \t]+([A-Za-z0-9_]+)[ \t]*\\([ \t]*\\)[ \t]*;")
-            set(function ${CMAKE_MATCH_1})
+        elseif(inSlots AND line MATCHES "^(    |\t)void[ \t]+([A-Za-z0-9_]+)[ \t]*\\([ \t]*\\)[ \t]*(;|{)?[ \t]*$")
+            set(function ${CMAKE_MATCH_2})
             if(NOT function MATCHES "_data$|^(initTestCase|cleanupTestCase|init|cleanup)$")
                 list(APPEND functions ${function})
             endif()
@@ -60,6 +63,10 @@ function(lumari_add_test name)
             message(FATAL_ERROR "${name}: CPU_HEAVY names ${function}, which is no test function")
         endif()
     endforeach()
+    add_test(NAME ${name}.functions
+        COMMAND ${CMAKE_COMMAND} -DSUITE=$<TARGET_FILE:${name}> "-DEXPECTED=${functions}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/LumariTestFunctions.cmake)
+    set_tests_properties(${name}.functions PROPERTIES LABELS ${name} ENVIRONMENT "${LUMARI_TEST_ENVIRONMENT}")
     foreach(function IN LISTS functions)
         add_test(NAME ${name}.${function} COMMAND ${name} ${function})
         set_tests_properties(${name}.${function} PROPERTIES
