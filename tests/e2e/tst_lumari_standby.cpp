@@ -30,6 +30,10 @@ SVelmoraConf confFor(const QString &station, const QString &journal)
     conf.comName = station;
     conf.keepAlive = 0;
     conf.journal = journal;
+    // The station answers every line; a loaded machine may hold it up
+    // beyond the default wait, and a line written again for that would
+    // count as a line delivered twice.
+    conf.comAckWaitMs = 5000;
     return conf;
 }
 
