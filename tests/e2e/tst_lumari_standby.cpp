@@ -143,7 +143,10 @@ void TestLumariStandby::standbyTakesOverFromKilledActive()
                                [&](const QByteArray &line) { return delivered.contains(line); });
         }(),
         kLineMs);
-    QVERIFY(station.acknowledgedEvents().size() <= acknowledged.size() + 1);
+    QVERIFY2(station.acknowledgedEvents().size() <= acknowledged.size() + 1,
+             qPrintable(QStringLiteral("%1 lines for %2 events")
+                            .arg(station.acknowledgedEvents().size())
+                            .arg(acknowledged.size())));
 }
 
 void TestLumariStandby::activeCutFromDatabaseFencesItself()
