@@ -1,6 +1,7 @@
 #ifndef SVELMORAMSG_H
 #define SVELMORAMSG_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
 #include <QString>
@@ -32,6 +33,12 @@ struct SVelmoraMsg
     // Position of the event in the event journal; 0 when it was never
     // journaled. The serial side uses it to mark the event delivered.
     qint64 journalId = 0;
+    // The fields above in their one binary form (VelmoraEventCodec), once
+    // the event store has made it or the event was read from it: the serial
+    // side keeps these very bytes for a held event instead of making them
+    // again. Empty when not made yet. Whoever changes a field after it is
+    // made clears it.
+    QByteArray encoded;
 
     // A periodic test, whatever its qualifier: it is sent after the alarms.
     bool isPeriodicTest() const

@@ -91,6 +91,11 @@ QByteArray VelmoraEventCodec::encode(const SVelmoraMsg &event)
     return bytes;
 }
 
+QByteArray VelmoraEventCodec::formOf(const SVelmoraMsg &event)
+{
+    return event.encoded.isEmpty() ? encode(event) : event.encoded;
+}
+
 bool VelmoraEventCodec::read(const char *data, qint64 size, qint64 &position, SVelmoraMsg *event,
                              const char **deviceId, int *deviceIdSize)
 {
@@ -142,6 +147,7 @@ SVelmoraMsg VelmoraEventCodec::decode(const QByteArray &bytes)
 {
     SVelmoraMsg event;
     qint64 position = 0;
-    read(bytes.constData(), bytes.size(), position, &event);
+    if (read(bytes.constData(), bytes.size(), position, &event))
+        event.encoded = bytes;
     return event;
 }

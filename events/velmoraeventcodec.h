@@ -25,6 +25,8 @@ class VelmoraEventCodec
 public:
     static void append(QByteArray &bytes, const SVelmoraMsg &event);
     static QByteArray encode(const SVelmoraMsg &event);
+    // The event's form: the one it carries when made already, else made now.
+    static QByteArray formOf(const SVelmoraMsg &event);
 
     // Reads the event that fills data[position, size) and moves position to
     // size; false when it is cut short or malformed. With event null only the
@@ -32,7 +34,8 @@ public:
     // bytes inside data (null in the oldest form).
     static bool read(const char *data, qint64 size, qint64 &position, SVelmoraMsg *event,
                      const char **deviceId = nullptr, int *deviceIdSize = nullptr);
-    // The event of bytes made by encode(); fields it lacks stay empty.
+    // The event of bytes made by encode(); fields it lacks stay empty. The
+    // event carries the bytes themselves as its form (shared, not copied).
     static SVelmoraMsg decode(const QByteArray &bytes);
 
     static void appendLittleEndian(QByteArray &bytes, quint64 value, int size);

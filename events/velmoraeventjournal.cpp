@@ -1,5 +1,7 @@
 #include "velmoraeventjournal.h"
 
+#include "velmoraeventcodec.h"
+
 #include "velmoraeventjournalrecord.h"
 #include "velmorametrics.h"
 
@@ -125,8 +127,13 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     QVector<QByteArray> records;
     records.reserve(events.size());
     QByteArray batch;
+    // Each event's form is made here, once: the record is built around it
+    // and the event carries it on to the serial side.
+    QVector<QByteArray> forms;
+    forms.reserve(events.size());
     for (int index = 0; index < events.size(); ++index) {
-        records.append(Record::encode(Record::Type::Event, firstId + index, events.at(index)));
+        forms.append(VelmoraEventCodec::encode(events.at(index)));
+        records.append(Record::encodeEvent(firstId + index, forms.last()));
         batch += records.last();
     }
     nextJournalId += events.size();
@@ -144,6 +151,7 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
+        events[index].encoded = forms.at(index);
         records[index].squeeze();
         const QByteArray deviceId = events.at(index).deviceId.toUtf8();
         held.add(firstId + index, records.at(index), deviceId.constData(), deviceId.size());

@@ -67,6 +67,9 @@ struct VelmoraEventJournalRecord
     static QByteArray encode(const VelmoraEventJournalRecord &record);
     // A header record or a mark, or with event an event record.
     static QByteArray encode(Type type, qint64 journalId, const SVelmoraMsg &event = SVelmoraMsg());
+    // An event record around the event's form as VelmoraEventCodec made it,
+    // so that the journal makes that form once and keeps it with the event.
+    static QByteArray encodeEvent(qint64 journalId, const QByteArray &form);
     // Every intact record of the file contents, in file order.
     static Scan decode(const QByteArray &contents);
 

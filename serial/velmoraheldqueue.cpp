@@ -38,7 +38,8 @@ bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
         // Its turn comes after every device already waiting.
         lane.turns.push_back(device.key());
     }
-    device->events.push_back(Held{VelmoraEventCodec::encode(msg), msg.journalId, 0, 0});
+    // The form the event store made is kept as it is, not made again.
+    device->events.push_back(Held{VelmoraEventCodec::formOf(msg), msg.journalId, 0, 0});
     ++count;
     return true;
 }

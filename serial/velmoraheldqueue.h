@@ -134,7 +134,9 @@ public:
 
 private:
     // What is held of an event: its journal form (VelmoraEventCodec), so a
-    // long backlog costs one allocation an event.
+    // long backlog costs one allocation an event. It is the form the event
+    // store made (SVelmoraMsg::encoded), shared rather than made again; only
+    // an event no store has kept is encoded here.
     struct Held
     {
         QByteArray encoded;
