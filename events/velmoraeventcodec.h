@@ -7,7 +7,8 @@
 #include <QtGlobal>
 
 // The one binary form of an event, written into the event journal and kept
-// by the serial worker for the events it holds:
+// by the serial worker for the events it holds. It is made once, by the
+// event store that keeps the event (SVelmoraMsg::encoded carries it on):
 //   the six text fields (account, event, group, zone, message type, time),
 //   each as a 4-byte little-endian length and its UTF-8 bytes;
 //   the device ID the same way;

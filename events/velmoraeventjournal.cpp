@@ -1,7 +1,6 @@
 #include "velmoraeventjournal.h"
 
 #include "velmoraeventcodec.h"
-
 #include "velmoraeventjournalrecord.h"
 #include "velmorametrics.h"
 
