@@ -1,6 +1,5 @@
 #include "velmoraeventjournal.h"
 
-#include "velmoraeventcodec.h"
 #include "velmoraeventjournalrecord.h"
 #include "velmorametrics.h"
 
@@ -126,13 +125,8 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     QVector<QByteArray> records;
     records.reserve(events.size());
     QByteArray batch;
-    // Each event's form is made here, once: the record is built around it
-    // and the event carries it on to the serial side.
-    QVector<QByteArray> forms;
-    forms.reserve(events.size());
     for (int index = 0; index < events.size(); ++index) {
-        forms.append(VelmoraEventCodec::encode(events.at(index)));
-        records.append(Record::encodeEvent(firstId + index, forms.last()));
+        records.append(Record::encode(Record::Type::Event, firstId + index, events.at(index)));
         batch += records.last();
     }
     nextJournalId += events.size();
@@ -150,8 +144,12 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     marksUnflushed = false;
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
-        events[index].encoded = forms.at(index);
         records[index].squeeze();
+        // The event's form is made once, in its record: the event carries
+        // the record on to the serial side, which keeps it shared with the
+        // journal's own.
+        events[index].encoded = records.at(index);
+        events[index].encodedStart = Record::kEventFormStart;
         const QByteArray deviceId = events.at(index).deviceId.toUtf8();
         held.add(firstId + index, records.at(index), deviceId.constData(), deviceId.size());
     }

@@ -53,30 +53,6 @@ bool parsePayload(const char *payload, qint64 size, VelmoraEventJournalRecord::F
     return VelmoraEventCodec::read(payload, size, position, event, &found.deviceId, &found.deviceIdSize);
 }
 
-// The type byte and the id, with room for extra bytes to follow.
-QByteArray payloadStart(VelmoraEventJournalRecord::Type type, qint64 journalId, int extra = 0)
-{
-    QByteArray payload;
-    payload.reserve(1 + kIdSize + extra);
-    payload.append(static_cast<char>(type));
-    VelmoraEventCodec::appendLittleEndian(payload, static_cast<quint64>(journalId), kIdSize);
-    return payload;
-}
-
-// The whole record: marker, length and CRC in front of the payload.
-QByteArray framed(const QByteArray &payload)
-{
-    QByteArray bytes;
-    bytes.reserve(VelmoraEventJournalRecord::kFrameSize + payload.size());
-    bytes.append(kRecordMarker);
-    VelmoraEventCodec::appendLittleEndian(bytes, static_cast<quint64>(payload.size()), 4);
-    quint32 crc = VelmoraEventJournalRecord::crc32(bytes.constData() + kLengthOffset, 4);
-    crc = VelmoraEventJournalRecord::crc32(payload.constData(), payload.size(), crc);
-    VelmoraEventCodec::appendLittleEndian(bytes, crc, 4);
-    bytes.append(payload);
-    return bytes;
-}
-
 } // namespace
 
 quint32 VelmoraEventJournalRecord::crc32(const char *data, qint64 size, quint32 crc)
@@ -89,17 +65,19 @@ quint32 VelmoraEventJournalRecord::crc32(const char *data, qint64 size, quint32 
 
 QByteArray VelmoraEventJournalRecord::encode(const VelmoraEventJournalRecord &record)
 {
-    QByteArray payload = payloadStart(record.type, record.journalId);
+    QByteArray payload;
+    payload.append(static_cast<char>(record.type));
+    VelmoraEventCodec::appendLittleEndian(payload, static_cast<quint64>(record.journalId), kIdSize);
     if (record.type == Type::Event)
         VelmoraEventCodec::append(payload, record.event);
-    return framed(payload);
-}
 
-QByteArray VelmoraEventJournalRecord::encodeEvent(qint64 journalId, const QByteArray &form)
-{
-    QByteArray payload = payloadStart(Type::Event, journalId, form.size());
-    payload.append(form);
-    return framed(payload);
+    QByteArray bytes = kRecordMarker;
+    VelmoraEventCodec::appendLittleEndian(bytes, static_cast<quint64>(payload.size()), 4);
+    quint32 crc = crc32(bytes.constData() + kLengthOffset, 4);
+    crc = crc32(payload.constData(), payload.size(), crc);
+    VelmoraEventCodec::appendLittleEndian(bytes, crc, 4);
+    bytes.append(payload);
+    return bytes;
 }
 
 QByteArray VelmoraEventJournalRecord::encode(Type type, qint64 journalId, const SVelmoraMsg &event)
@@ -129,12 +107,15 @@ SVelmoraMsg VelmoraEventJournalRecord::eventOf(const char *record, int size)
 {
     SVelmoraMsg event;
     Found found;
-    // The form as the file holds it goes with the event, so that nobody
-    // makes it again.
-    if (parsePayload(record + kFrameSize, size - kFrameSize, found, &event)) {
-        constexpr int kFormStart = kFrameSize + 1 + kIdSize;
-        event.encoded = QByteArray(record + kFormStart, size - kFormStart);
-    }
+    parsePayload(record + kFrameSize, size - kFrameSize, found, &event);
+    return event;
+}
+
+SVelmoraMsg VelmoraEventJournalRecord::eventOf(const QByteArray &record)
+{
+    SVelmoraMsg event = eventOf(record.constData(), record.size());
+    event.encoded = record;
+    event.encodedStart = kEventFormStart;
     return event;
 }
 

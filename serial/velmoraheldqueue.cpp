@@ -39,7 +39,10 @@ bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
         lane.turns.push_back(device.key());
     }
     // The form the event store made is kept as it is, not made again.
-    device->events.push_back(Held{VelmoraEventCodec::formOf(msg), msg.journalId, 0, 0});
+    Held held;
+    held.encoded = VelmoraEventCodec::formOf(msg, &held.formStart);
+    held.journalId = msg.journalId;
+    device->events.push_back(std::move(held));
     ++count;
     return true;
 }
@@ -55,7 +58,7 @@ VelmoraHeldQueue::Held &VelmoraHeldQueue::head()
 
 SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held)
 {
-    SVelmoraMsg msg = VelmoraEventCodec::decode(held.encoded);
+    SVelmoraMsg msg = VelmoraEventCodec::decode(held.encoded, held.formStart);
     msg.journalId = held.journalId;
     return msg;
 }

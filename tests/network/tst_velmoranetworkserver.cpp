@@ -386,7 +386,7 @@ void TestVelmoraNetworkServer::realJournalKeepsTheEvent()
     QCOMPARE(kept.at(0).account, QStringLiteral("001234"));
     // The event goes on with the form the journal made of it, so that the
     // serial side need not make it again.
-    QCOMPARE(sent.encoded, VelmoraEventCodec::encode(sent));
+    QCOMPARE(sent.encoded.mid(sent.encodedStart), VelmoraEventCodec::encode(sent));
     QCOMPARE(kept.at(0).encoded, sent.encoded);
 }
 
