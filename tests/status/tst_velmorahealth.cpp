@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -174,8 +175,16 @@ void TestVelmoraHealth::admit()
     SVelmoraKnownDevice listed;
     listed.deviceId = QStringLiteral("123456");
     listed.listed = true;
+    listed.description = QStringLiteral("Склад \"B\"\\\t</script>");
     snapshot.known << refused << listed;
     endpoint.setDevices(snapshot);
+    // The rows, written out by hand, are JSON the page reads back as given.
+    QNetworkReply *statusReply = manager.get(QNetworkRequest(QUrl(base + QStringLiteral("/status.json"))));
+    QCOMPARE(wait(statusReply), 200);
+    const QJsonArray rows = QJsonDocument::fromJson(statusReply->readAll()).object().value(QStringLiteral("devices")).toArray();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).toObject().value(QStringLiteral("description")).toString(), listed.description);
+    QCOMPARE(rows.at(1).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("refusedNotListed"));
 
     QNetworkRequest post(QUrl(base + QStringLiteral("/action")));
     post.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
