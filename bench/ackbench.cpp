@@ -2,8 +2,8 @@
 // does only the wire work (the MAC request on connect, a 24-byte ACK per
 // frame, no journal, no log), at 100, 1,000 and 10,000 connections.
 //
-//   bench_ack [--devices 100,1000,10000] [--journal] [--dir DIRECTORY]
-//             [--supervision SECONDS] [--status [--pairs N]]
+//   bench_ack [--devices 100,1000,10000] [--journal [--postgres]] [--dir DIRECTORY]
+//             [--supervision SECONDS] [--status] [--pairs N]
 //
 // With --supervision the converter runs a second time in the same run with
 // every device listed in a device list (only listed devices may report) and
@@ -32,7 +32,15 @@
 // its device snapshot as it does while it listens. The burst p99 with the
 // endpoint on is printed against the one with it off, from the same run;
 // with --pairs N, N such pairs taken in turns and the median of their ratios.
+//
+// With --postgres the converter is measured a second time with its journal
+// in PostgreSQL (a throwaway cluster on loopback, holding the lease as the
+// active instance does) instead of on disk; its row's ratios are to the
+// disk journal's row, and the burst p99 and steady rate of the two are
+// compared, over --pairs N pairs taken in turns.
 
+#include "pgcluster.h"
+#include "velmoraclock.h"
 #include "velmoradevicelist.h"
 #include "velmoradevicestatefile.h"
 #include "velmoradevicesupervisor.h"
@@ -41,6 +49,7 @@
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
 #include "velmoranetworkthread.h"
+#include "velmorasharedjournal.h"
 #include "velmorastatusendpoint.h"
 
 #include <QCommandLineParser>
@@ -661,7 +670,7 @@ private:
 };
 
 int runChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
-             int supervisionS)
+             int supervisionS, const QString &postgres)
 {
     if (!raiseDescriptorLimit(count)) {
         std::fprintf(stderr, "cannot open %d descriptors\n", count + 256);
@@ -694,14 +703,27 @@ int runChild(const QString &server, int count, bool withJournal, bool withStatus
         if (work.isValid())
             VelmoraCommon_LogInit(work.path() + QStringLiteral("/"), kLogDebug);
         VelmoraEventJournal journal(work.path() + QStringLiteral("/spool"));
-        const bool ready = work.isValid() && (!withJournal || journal.open());
+        bool ready = work.isValid() && (!withJournal || !postgres.isEmpty() || journal.open());
+        // The journal in PostgreSQL once this process holds its lease, as
+        // the active instance does; the previous measurement gave it up.
+        VelmoraSharedJournal shared(VelmoraClock::system());
+        if (ready && !postgres.isEmpty()) {
+            ready = shared.start(postgres, QStringLiteral("bench_ack:%1").arg(QCoreApplication::applicationPid()));
+            for (int waited = 0; ready && !shared.holdsLease() && waited < 30000; waited += 50)
+                QThread::msleep(50);
+            ready = ready && shared.holdsLease();
+            if (!ready)
+                std::fprintf(stderr, "no lease of the journal in PostgreSQL: %s\n", qPrintable(shared.errorString()));
+        }
         {
             QTcpServer probe;
             probe.listen(QHostAddress::LocalHost, 0);
             port = ready ? probe.serverPort() : 0;
         }
         VelmoraNetworkThread thread;
-        if (withJournal)
+        if (!postgres.isEmpty())
+            thread.setEventStore(shared.store());
+        else if (withJournal)
             thread.setEventStore(&journal);
         VelmoraDeviceStateFile deviceStore(work.path() + QStringLiteral("/spool"));
         const QString listPath = work.path() + QStringLiteral("/devices.csv");
@@ -779,11 +801,13 @@ using Row = QMap<QString, double>;
 
 bool measureInChild(const QString &server, int count, bool withJournal, bool withStatus, const QString &directory,
                     int supervisionS,
-                    Row &row)
+                    Row &row, const QString &postgres = QString())
 {
     QProcess child;
     QStringList arguments = {QStringLiteral("--child"), server, QStringLiteral("--devices"), QString::number(count),
                              QStringLiteral("--dir"), directory};
+    if (!postgres.isEmpty())
+        arguments << QStringLiteral("--postgres-child") << postgres;
     if (withJournal)
         arguments << QStringLiteral("--journal");
     if (supervisionS > 0)
@@ -864,12 +888,28 @@ int main(int argc, char *argv[])
         QStringLiteral("status"),
         QStringLiteral("Measure the converter again with its status endpoint on, scraped every second."));
     const QCommandLineOption pairsOption(QStringLiteral("pairs"),
-                                         QStringLiteral("With --status: off/on measurements taken in turns."),
+                                         QStringLiteral("With --status or --postgres: pairs of measurements taken in turns."),
                                          QStringLiteral("count"), QStringLiteral("1"));
-    parser.addOptions(
-        {devicesOption, journalOption, statusOption, pairsOption, directoryOption, childOption, supervisionOption});
+    const QCommandLineOption postgresOption(
+        QStringLiteral("postgres"),
+        QStringLiteral("With --journal: measure the converter again with its journal in PostgreSQL."));
+    const QCommandLineOption postgresChildOption(QStringLiteral("postgres-child"),
+                                                 QStringLiteral("Internal: the journal's connection string."),
+                                                 QStringLiteral("connection"));
+    parser.addOptions({devicesOption, journalOption, postgresOption, statusOption, pairsOption, directoryOption,
+                       childOption, supervisionOption, postgresChildOption});
     parser.process(application);
     const bool withJournal = parser.isSet(journalOption);
+    // The throwaway cluster lives as long as this run.
+    std::unique_ptr<PgCluster> cluster;
+    if (withJournal && parser.isSet(postgresOption) && !parser.isSet(childOption)) {
+        cluster = std::make_unique<PgCluster>();
+        QString why;
+        if (!cluster->start(&why)) {
+            std::fprintf(stderr, "no PostgreSQL cluster: %s\n", qPrintable(why));
+            return 1;
+        }
+    }
     const int supervisionS = std::max(0, parser.value(supervisionOption).toInt());
     const bool withStatus = parser.isSet(statusOption);
     const int statusPairs = std::max(1, parser.value(pairsOption).toInt());
@@ -877,7 +917,7 @@ int main(int argc, char *argv[])
 
     if (parser.isSet(childOption))
         return runChild(parser.value(childOption), std::max(1, parser.value(devicesOption).toInt()), withJournal,
-                        withStatus, directory, supervisionS);
+                        withStatus, directory, supervisionS, parser.value(postgresChildOption));
 
     std::printf("%7s %-7s %-22s %-18s %-18s %-16s %-18s %-16s\n", "devices", "server", "MAC to all (s)",
                 "burst p50 (ms)", "burst p99 (ms)", "steady (f/s)", "CPU ms/1000 f", "KB/connection");
@@ -907,6 +947,43 @@ int main(int argc, char *argv[])
             } else {
                 std::printf("%7d Lumari+s could not run\n", count);
                 allRan = false;
+            }
+        }
+        if (cluster) {
+            // Disk and PostgreSQL measured in turns; the median ratios are
+            // the figures.
+            std::vector<double> p99Ratios;
+            std::vector<double> rateRatios;
+            for (int pair = 0; pair < statusPairs; ++pair) {
+                Row disk = converter;
+                if (pair > 0) {
+                    if (!measureInChild(QStringLiteral("lumari"), count, true, false, directory, 0, disk)) {
+                        allRan = false;
+                        break;
+                    }
+                    printRow("Lumari", count, disk, baseline);
+                }
+                Row postgres;
+                if (!measureInChild(QStringLiteral("lumari"), count, true, false, directory, 0, postgres,
+                                    cluster->connectionString())) {
+                    std::printf("%7d +pg     could not run\n", count);
+                    allRan = false;
+                    break;
+                }
+                printRow("+pg", count, postgres, disk);
+                p99Ratios.push_back(postgres.value(QStringLiteral("p99")) /
+                                    std::max(1e-9, disk.value(QStringLiteral("p99"))));
+                rateRatios.push_back(postgres.value(QStringLiteral("rate")) /
+                                     std::max(1e-9, disk.value(QStringLiteral("rate"))));
+            }
+            if (!p99Ratios.empty()) {
+                std::sort(p99Ratios.begin(), p99Ratios.end());
+                std::sort(rateRatios.begin(), rateRatios.end());
+                std::printf("%7d journal in PostgreSQL / on disk, median of %d pairs: burst p99 %.2fx, steady rate "
+                            "%.2fx\n",
+                            count, int(p99Ratios.size()), p99Ratios[p99Ratios.size() / 2],
+                            rateRatios[rateRatios.size() / 2]);
+                std::fflush(stdout);
             }
         }
         if (!withStatus)

@@ -86,6 +86,21 @@ void VelmoraPgConnection::close()
     connection = nullptr;
 }
 
+void VelmoraPgConnection::closeIfEndedByServer()
+{
+    // The server's farewell, then the end of the stream: a few reads at
+    // most, each only of what has arrived already.
+    for (int read = 0; connection && read < 4; ++read) {
+        pollfd descriptor{PQsocket(connection), POLLIN, 0};
+        if (poll(&descriptor, 1, 0) <= 0)
+            return;
+        if (!PQconsumeInput(connection) || PQstatus(connection) != CONNECTION_OK) {
+            close();
+            return;
+        }
+    }
+}
+
 VelmoraPgConnection::Result VelmoraPgConnection::exec(const char *sql, const QVector<QByteArray> &params,
                                                       qint64 timeoutMs)
 {

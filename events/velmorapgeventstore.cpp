@@ -120,6 +120,9 @@ bool VelmoraPgEventStore::appendDurably(QVector<SVelmoraMsg> &events)
     VelmoraPgConnection::Result result;
     {
         const std::lock_guard<std::mutex> locker(appendMutex);
+        // An event is refused only when the database does not take it, not
+        // for a connection it ended while no event came.
+        appendConnection->closeIfEndedByServer();
         result = appendConnection->exec(kAppendSql, params, qMax<qint64>(1, timeoutMs));
     }
     if (!result.ok) {
@@ -171,6 +174,9 @@ bool VelmoraPgEventStore::loadHeld(int *sentBefore, qint64 timeoutMs)
     VelmoraPgConnection::Result result;
     {
         const std::lock_guard<std::mutex> locker(appendMutex);
+        // Idle since before the database was restarted, perhaps: a takeover
+        // must not fail on that.
+        appendConnection->closeIfEndedByServer();
         result = appendConnection->exec(kLoadSql, {}, qMax<qint64>(1, deadline - steadyMs()));
     }
     if (!result.ok) {

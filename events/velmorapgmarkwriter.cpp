@@ -67,6 +67,7 @@ void VelmoraPgMarkWriter::writeMarks()
         // delivery that followed it.
         QString error;
         size_t written = 0;
+        connection->closeIfEndedByServer();
         while (written < batch.size()) {
             size_t end = written;
             QVector<QByteArray> ids;
