@@ -180,6 +180,8 @@ int main(int argc, char *argv[])
         QElapsedTimer sinceStart;
         sinceStart.start();
         while (takeover.sinceKillListening < 0 || takeover.sinceKillDelivering < 0) {
+            // The station's output and the programs' ends are read here.
+            QCoreApplication::processEvents();
             device.step();
             const qint64 killed = killedAt.load();
             if (killed != 0 && lastRenewal == 0) {
@@ -224,6 +226,7 @@ int main(int argc, char *argv[])
         // Lines of the stream just after the takeover may still come twice.
         const qint64 settle = wallMs() + 1000;
         while (wallMs() < settle) {
+            QCoreApplication::processEvents();
             device.step();
             for (const QByteArray &line : station.acknowledgedEvents().mid(deliveredCount)) {
                 ++deliveredCount;
@@ -254,6 +257,7 @@ int main(int argc, char *argv[])
     int lost = 0;
     do {
         QThread::msleep(200);
+        QCoreApplication::processEvents();
         const QList<QByteArray> lines = station.acknowledgedEvents();
         const QSet<QByteArray> arrived(lines.cbegin(), lines.cend());
         lost = int(std::count_if(device.acknowledged.cbegin(), device.acknowledged.cend(),
