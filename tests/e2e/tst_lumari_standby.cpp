@@ -242,9 +242,12 @@ void TestLumariStandby::databaseStoppedAndStartedWhileEventsFlow()
     LumariInstance lumari;
     const SVelmoraConf conf = confFor(station.address(), cluster.connectionString());
     QVERIFY(lumari.startListening(conf, kStartMs));
+    // Still active after its first renewals (every 3 s).
+    QTest::qWait(3500);
     const QList<quint16> port = {quint16(conf.tcpPort)};
     QList<QByteArray> acknowledged = sendAcknowledged(port, 5, 300, kLineMs);
     QCOMPARE(acknowledged.size(), 5);
+    QCOMPARE(lumari.dayLog().count(kStandby), 1);
 
     // No ACK while the database is down: the device keeps its event.
     QVERIFY(cluster.stop());
