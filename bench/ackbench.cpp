@@ -973,16 +973,21 @@ int main(int argc, char *argv[])
                 printRow("+pg", count, postgres, disk);
                 p99Ratios.push_back(postgres.value(QStringLiteral("p99")) /
                                     std::max(1e-9, disk.value(QStringLiteral("p99"))));
-                rateRatios.push_back(postgres.value(QStringLiteral("rate")) /
-                                     std::max(1e-9, disk.value(QStringLiteral("rate"))));
+                // A rate of 0 (not even the lowest step held) has no ratio.
+                if (disk.value(QStringLiteral("rate")) > 0 && postgres.value(QStringLiteral("rate")) > 0)
+                    rateRatios.push_back(postgres.value(QStringLiteral("rate")) / disk.value(QStringLiteral("rate")));
             }
             if (!p99Ratios.empty()) {
                 std::sort(p99Ratios.begin(), p99Ratios.end());
                 std::sort(rateRatios.begin(), rateRatios.end());
+                const QByteArray rateRatio =
+                    rateRatios.empty()
+                        ? QByteArray("-")
+                        : QByteArray::number(rateRatios[rateRatios.size() / 2], 'f', 2) + "x of " +
+                              QByteArray::number(int(rateRatios.size()));
                 std::printf("%7d journal in PostgreSQL / on disk, median of %d pairs: burst p99 %.2fx, steady rate "
-                            "%.2fx\n",
-                            count, int(p99Ratios.size()), p99Ratios[p99Ratios.size() / 2],
-                            rateRatios[rateRatios.size() / 2]);
+                            "%s\n",
+                            count, int(p99Ratios.size()), p99Ratios[p99Ratios.size() / 2], rateRatio.constData());
                 std::fflush(stdout);
             }
         }

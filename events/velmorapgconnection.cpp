@@ -66,6 +66,9 @@ bool VelmoraPgConnection::open()
     const char *values[] = {kDefaultConnectTimeout, applicationName.constData(), conninfo.constData(), nullptr};
     connection = PQconnectdbParams(keywords, values, 1);
     if (connection && PQstatus(connection) == CONNECTION_OK) {
+        // The server's notices ("already exists, skipping" at every start)
+        // would go to standard error; they say nothing an operator needs.
+        PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr);
         lastError.clear();
         return true;
     }
