@@ -34,6 +34,10 @@ SVelmoraConf confFor(const QString &station, const QString &journal)
     conf.comName = station;
     conf.keepAlive = 0;
     conf.journal = journal;
+    // The station answers every line; a loaded machine may hold it up
+    // beyond the default wait, and a line written again for that would
+    // count as a line delivered twice.
+    conf.comAckWaitMs = 5000;
     return conf;
 }
 
@@ -197,8 +201,10 @@ void TestLumariStandby::standbyTakesOverFromKilledActive()
     qInfo("%d lines for %d events", int(delivered.size()), int(acknowledged.size()));
     QVERIFY(std::all_of(delivered.cbegin(), delivered.cend(),
                         [&](const QByteArray &line) { return delivered.count(line) <= 2; }));
-    if (!midStream)
-        QVERIFY(delivered.size() <= acknowledged.size() + 1);
+    if (!midStream) {
+        QVERIFY2(delivered.size() <= acknowledged.size() + 1,
+                 qPrintable(QStringLiteral("%1 lines for %2 events").arg(delivered.size()).arg(acknowledged.size())));
+    }
 }
 
 void TestLumariStandby::activeCutFromDatabaseFencesItself()
