@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr qint64 kDeliveryCommitWaitMs = 1000;
+
 const char kAppendSql[] =
     "WITH lease AS (SELECT 1 FROM lumari_lease"
     "  WHERE id = 1 AND owner = $1 AND epoch = $2 AND expires_at > clock_timestamp() FOR SHARE)"
@@ -259,6 +261,12 @@ void VelmoraPgEventStore::markSent(qint64 journalId)
 // mark goes to the database either way, where the statement checks the
 // state itself: a line that went out before this instance was fenced is
 // still marked delivered, so that the next active does not send it again.
+// The line waits for its delivery to be committed before the next one goes
+// out, as a write to the journal file would be there before the next line:
+// an instance killed at any moment leaves at most the line in flight to be
+// sent again by the next active. A database that does not answer holds the
+// line no longer than kDeliveryCommitWaitMs a line; the lease ends the
+// instance's turn soon after.
 void VelmoraPgEventStore::markDelivered(qint64 journalId)
 {
     {
@@ -268,6 +276,7 @@ void VelmoraPgEventStore::markDelivered(qint64 journalId)
             removeLocked(found);
     }
     markWriter->queue(Mark::Delivered, journalId);
+    markWriter->flush(kDeliveryCommitWaitMs);
 }
 
 void VelmoraPgEventStore::markRefused(qint64 journalId)
