@@ -148,7 +148,10 @@ private:
             fence(answered, QStringLiteral("the lease was taken by another instance"));
             return;
         }
-        if (!lease.granted(result.rows.first().first().toLongLong(), answered)) {
+        // granted() is true only for a standby becoming active; a renewal
+        // that came in time leaves this instance active.
+        lease.granted(result.rows.first().first().toLongLong(), answered);
+        if (!lease.isActive()) {
             fence(answered, QStringLiteral("the lease's renewal came back too late"));
             return;
         }
