@@ -216,3 +216,13 @@ bool VelmoraSharedJournal::holdsLease() const
 {
     return worker && worker->store.holdsLease();
 }
+
+QString VelmoraSharedJournal::owner() const
+{
+    return worker ? worker->store.owner() : QString();
+}
+
+qint64 VelmoraSharedJournal::leaseEpoch() const
+{
+    return worker ? worker->store.leaseEpochHeld() : 0;
+}

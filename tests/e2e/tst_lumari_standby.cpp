@@ -93,6 +93,7 @@ private slots:
     void standbyTakesOverFromKilledActive();
     void activeCutFromDatabaseFencesItself();
     void databaseStoppedAndStartedWhileEventsFlow();
+    void takeoverKnowsTheDevicesOfThePreviousActive();
 
 private:
     PgCluster cluster;
@@ -291,6 +292,53 @@ void TestLumariStandby::databaseStoppedAndStartedWhileEventsFlow()
     QCOMPARE(dayLog.count(lost), 1);
     QVERIFY(!dayLog.contains(lost + QStringLiteral(".")));
     QVERIFY(dayLog.contains(QStringLiteral("The journal's database answers again.")));
+}
+
+void TestLumariStandby::takeoverKnowsTheDevicesOfThePreviousActive()
+{
+    const QByteArray mac = QByteArray::fromHex("1112131415161718");
+    const QByteArray absence = QByteArrayLiteral("5011 180B0DE35000000\x14");
+    const QByteArray restore = QByteArrayLiteral("5011 180B0DR35000000\x14");
+    const auto introduce = [](TestDevice &device, quint16 port, const QByteArray &presented) {
+        return device.connectTo(port) && device.readMacRequest() == TestDevice::macRequest()
+            && device.sendMac(presented) && device.readFrame() == device.expectedAck();
+    };
+    ListeningStation station;
+    QVERIFY(station.start(0));
+    LumariInstance first;
+    LumariInstance second;
+    SVelmoraConf firstConf = confFor(station.address(), cluster.connectionString());
+    SVelmoraConf secondConf = confFor(station.address(), cluster.connectionString());
+    firstConf.supervisionS = secondConf.supervisionS = 5;
+    QVERIFY(first.writeConf(firstConf) && first.start());
+    QVERIFY(second.writeConf(secondConf) && second.start());
+    QTRY_VERIFY_WITH_TIMEOUT(first.dayLog().contains(kListening) || second.dayLog().contains(kListening),
+                             kTakeoverMs + kSlackMs);
+    LumariInstance &active = first.dayLog().contains(kListening) ? first : second;
+    LumariInstance &standby = &active == &first ? second : first;
+    const auto activePort = quint16(&active == &first ? firstConf.tcpPort : secondConf.tcpPort);
+    const auto standbyPort = quint16(&active == &first ? secondConf.tcpPort : firstConf.tcpPort);
+
+    // Only the active hears the device, learns its MAC and reports it absent.
+    TestDevice leaving(QByteArray::fromHex("0A0B0D"));
+    QVERIFY(introduce(leaving, activePort, mac));
+    leaving.disconnectFromHost();
+    // Reported after the period, by an active that kept its lease all along.
+    QVERIFY2(QTest::qWaitFor([&] { return station.acknowledgedEvents().contains(absence); }, kLineMs),
+             qPrintable(active.dayLog()));
+    active.kill();
+    QVERIFY2(standby.waitForLog(kListening, kTakeoverMs + kSlackMs), qPrintable(standby.dayLog()));
+
+    // The new active does not report the absence again; the device, back
+    // with a new MAC, is restored, and the MAC it had is known.
+    QTest::qWait(8000);
+    TestDevice back(QByteArray::fromHex("0A0B0D"));
+    QVERIFY(introduce(back, standbyPort, QByteArray::fromHex("0102030405060708")));
+    QVERIFY(standby.waitForLog(QStringLiteral("new MAC 0102030405060708 (was 1112131415161718)"), kLineMs));
+    QVERIFY(QTest::qWaitFor([&] { return station.acknowledgedEvents().contains(restore); }, kLineMs));
+    QCOMPARE(station.acknowledgedEvents().count(absence), 1);
+    QVERIFY2(!standby.dayLog().contains(QStringLiteral("Can not keep the state of the devices")),
+             qPrintable(standby.dayLog()));
 }
 
 QTEST_GUILESS_MAIN(TestLumariStandby)
