@@ -4,6 +4,7 @@
 #include "velmoradevicelistsource.h"
 #include "velmoradevicereport.h"
 #include "velmoradevicestore.h"
+#include "velmoraknowndevicesview.h"
 #include "velmorametrics.h"
 #include "velmorapacketdecoder.h"
 
@@ -173,10 +174,10 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
         report(VelmoraDeviceReport::macChanged(deviceId, learnedMac, presentedMac));
     if (decision.verdict != Verdict::Admitted)
         state.mac = presentedMac;
-    // A MAC learned pins the device (with a listed one), so it is kept
-    // before the device's ACK; a device first seen without one is only
-    // known, and kept with the times heard.
-    markChanged(state, decision.verdict != Verdict::Admitted);
+    // A device is known from its first admitted frame on, and a MAC learned
+    // pins it (with a listed one): both are kept before the device's ACK,
+    // with the rest of the pass.
+    markChanged(state, true);
     if (isNew && supervises(deviceId))
         schedule.setPeriod(deviceId, periodOf(deviceId) * kMsPerSecond, clock.monotonicMs());
     return decision;
@@ -224,6 +225,8 @@ void VelmoraDeviceSupervisor::markChanged(const SVelmoraDeviceState &state, bool
     const bool wasAbsent = before != known.cend() && before->absenceReported;
     absentDevices += int(state.absenceReported) - int(wasAbsent);
     known.insert(state.deviceId, state);
+    if (!store)
+        return;
     if (durable || durableChanges.contains(state.deviceId)) {
         durableChanges.insert(state.deviceId, state);
         heardChanges.remove(state.deviceId);
@@ -333,47 +336,14 @@ SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const
 
 QVector<SVelmoraKnownDevice> VelmoraDeviceSupervisor::knownDevices() const
 {
-    using State = SVelmoraKnownDevice::State;
-    QSet<QString> ids;
-    for (auto state = known.cbegin(); state != known.cend(); ++state)
-        ids.insert(state.key());
+    VelmoraKnownDevicesView view;
+    for (const SVelmoraDeviceState &state : known)
+        view.addKnown(state);
     for (const SVelmoraDeviceListRow &row : list.rows)
-        ids.insert(row.deviceId);
+        view.addListed(row);
     for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal)
-        ids.insert(refusal.key());
-    QVector<SVelmoraKnownDevice> devices;
-    devices.reserve(ids.size());
-    for (const QString &deviceId : qAsConst(ids)) {
-        SVelmoraKnownDevice device;
-        device.deviceId = deviceId;
-        const int row = listIndex.value(deviceId, -1);
-        device.listed = row >= 0;
-        if (device.listed) {
-            device.description = list.rows.at(row).description;
-            device.macPinned = !list.rows.at(row).mac.isEmpty();
-        }
-        device.periodS = supervises(deviceId) ? periodOf(deviceId) : 0;
-        const SVelmoraDeviceState state = known.value(deviceId);
-        device.mac = state.mac;
-        device.lastHeardAt = state.lastHeardAt;
-        device.absentSince = state.absentSince;
-        const auto refusal = refusals.constFind(deviceId);
-        if (refusal != refusals.cend()) {
-            device.state = refusal->decision.verdict == VelmoraDeviceAdmission::Verdict::RefusedNotListed
-                ? State::RefusedNotListed
-                : State::RefusedMacDiffers;
-            device.expectedMac = refusal->decision.expectedMac;
-            device.presentedMac = refusal->decision.presentedMac;
-        } else if (state.absenceReported) {
-            device.state = State::Absent;
-        } else if (state.lastHeardAt > 0) {
-            device.state = State::Heard;
-        }
-        devices << device;
-    }
-    std::sort(devices.begin(), devices.end(),
-              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
-    return devices;
+        view.addRefused(refusal.key(), refusal->decision);
+    return view.devices([this](const QString &deviceId) { return supervises(deviceId) ? periodOf(deviceId) : 0; });
 }
 
 void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)

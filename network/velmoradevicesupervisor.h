@@ -49,8 +49,8 @@ public:
     // shown (periods count from the start after a restart), and a write per
     // frame would cost more than the frame.
     static constexpr qint64 kHeardKeptStepMs = 60 * 1000;
-    // Times heard handed to the store per check at most: ten thousand
-    // devices first heard together are kept over ten seconds, not in one
+    // Times heard handed to the store per check at most: the minute's
+    // times of ten thousand devices are kept over ten seconds, not in one
     // pause of the network thread.
     static constexpr int kHeardKeptPerCheck = 1000;
     // Contact ID "communication trouble", new (E) and restore (R).
