@@ -855,9 +855,10 @@ double median(std::vector<double> values)
     return values.empty() ? -1 : values[values.size() / 2];
 }
 
-// Supervision off and on in turns, so that what else the machine does
-// meanwhile weighs on both alike; each pair's ratios, then their medians.
-// The first off measurement is the one already taken.
+// Supervision off and on in turns, each first every other pair, so that
+// what else the machine does meanwhile weighs on both alike; each pair's
+// ratios, then their medians. The first off measurement is the one already
+// taken.
 bool compareSupervision(int count, bool withJournal, const QString &directory, int supervisionS, int pairs,
                         const Row &firstOff, const Row &baseline)
 {
@@ -865,16 +866,19 @@ bool compareSupervision(int count, bool withJournal, const QString &directory, i
     std::vector<double> cpuRatios;
     for (int pair = 0; pair < pairs; ++pair) {
         Row off = firstOff;
-        if (pair > 0) {
-            if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, 0, off))
-                return false;
-            printRow("Lumari", count, off, baseline);
-        }
         Row supervised;
-        if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory, supervisionS,
-                            supervised)) {
-            std::printf("%7d Lumari+s could not run\n", count);
-            return false;
+        const bool onFirst = pair % 2 == 1;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool on = (turn == 0) == onFirst;
+            if (!on && pair == 0)
+                continue;
+            if (!measureInChild(QStringLiteral("lumari"), count, withJournal, false, directory,
+                                on ? supervisionS : 0, on ? supervised : off)) {
+                std::printf("%7d %s could not run\n", count, on ? "Lumari+s" : "Lumari");
+                return false;
+            }
+            if (!on)
+                printRow("Lumari", count, off, baseline);
         }
         // Its ratios are to the converter without supervision.
         printRow("Lumari+s", count, supervised, off);
