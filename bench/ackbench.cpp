@@ -18,7 +18,8 @@
 // burst, the devices' first contact, whose p99 is kept apart: what a server
 // learns of a device it has never seen is a one-off); the highest steady
 // rate at which p99 stays under 50 ms; the CPU time the server spends per
-// 1,000 frames at 1,000 frames/s; and the memory each connection costs once
+// 1,000 frames at 1,000 frames/s (the lowest of three windows: what else
+// the machine does only ever adds to it); and the memory each connection costs once
 // it has been used. Each figure of the converter is followed by its ratio to
 // the epoll server.
 //
@@ -91,7 +92,8 @@ constexpr int kSteadyStepMs = 1500;
 constexpr int kSteadyFirstRate = 500;
 constexpr int kSteadyLastRate = 64000;
 constexpr int kCpuRate = 1000;
-constexpr int kCpuSeconds = 3;
+constexpr int kCpuSeconds = 2;
+constexpr int kCpuWindows = 3;
 // The epoll server's own receive buffer per connection.
 constexpr int kBaselineBufferSize = 4096;
 constexpr int kScrapeIntervalMs = 1000;
@@ -587,12 +589,17 @@ void drive(quint16 port, int count, const ServerProbe &server, Figures &figures)
     QThread::msleep(500);
     figures.kbPerConnection = (server.sample().residentBytes - beforeConnecting.residentBytes) / 1024.0 / count;
 
-    const ServerSample beforeSteady = server.sample();
-    std::vector<double> cpuLatencies;
-    const bool cpuComplete = devices.steady(kCpuRate, kCpuSeconds * 1000, cpuLatencies);
-    const double serverSeconds = server.sample().cpuSeconds - beforeSteady.cpuSeconds;
-    if (cpuComplete && !cpuLatencies.empty())
-        figures.cpuMsPer1000 = serverSeconds * 1000 / (cpuLatencies.size() / 1000.0);
+    for (int window = 0; window < kCpuWindows; ++window) {
+        const ServerSample beforeSteady = server.sample();
+        std::vector<double> cpuLatencies;
+        const bool cpuComplete = devices.steady(kCpuRate, kCpuSeconds * 1000, cpuLatencies);
+        const double serverSeconds = server.sample().cpuSeconds - beforeSteady.cpuSeconds;
+        if (!cpuComplete || cpuLatencies.empty())
+            continue;
+        const double msPer1000 = serverSeconds * 1000 / (cpuLatencies.size() / 1000.0);
+        if (figures.cpuMsPer1000 < 0 || msPer1000 < figures.cpuMsPer1000)
+            figures.cpuMsPer1000 = msPer1000;
+    }
 
     for (int rate = kSteadyFirstRate; rate <= kSteadyLastRate; rate *= 2) {
         QThread::msleep(300);
