@@ -271,9 +271,9 @@ void VelmoraDeviceSupervisor::runCheck()
     const QDateTime at = clock.now();
     for (const QString &deviceId : schedule.takeDue(now)) {
         const auto found = known.constFind(deviceId);
-        const qint64 heardDeadline = found == known.cend() || found->heardMs == 0
-            ? 0
-            : found->heardMs + schedule.periodMs(deviceId);
+        // Heard since its deadline was set: due a period after that.
+        const qint64 heardDeadline =
+            found == known.cend() || found->heardMs < 0 ? -1 : found->heardMs + schedule.periodMs(deviceId);
         if (heardDeadline > now) {
             schedule.dueAgainAt(deviceId, heardDeadline);
             continue;

@@ -122,9 +122,9 @@ private:
         SVelmoraDeviceState state;
         // Its row in the list; -1 when it is not listed.
         int listRow = -1;
-        // When it was last heard, on the monotonic clock; 0: not since the
+        // When it was last heard, on the monotonic clock; -1: not since the
         // start.
-        qint64 heardMs = 0;
+        qint64 heardMs = -1;
         // When its time heard was last handed to the store.
         qint64 heardKeptAt = 0;
     };
