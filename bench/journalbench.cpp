@@ -10,6 +10,8 @@
 #include "heapusage.h"
 #include "svelmoramsg.h"
 #include "velmoraeventjournal.h"
+#include "velmoraeventjournalrecord.h"
+#include "velmoraheldqueue.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -395,6 +398,97 @@ bool measureCompaction(const BenchSettings &settings, QTextStream &out)
     return true;
 }
 
+// What one way of handing events from the journal to the serial worker's
+// queue costs: time, and the memory of the journal's records and the queue
+// together per event.
+struct HandOverCost
+{
+    double nanosecondsPerEvent = 0;
+    qint64 bytesPerEvent = -1;
+};
+
+// The events of a flood as the receive pass hands them over, without the
+// disk: each one's journal record is built and kept (as the journal keeps
+// it), then the event is held. With recordHandedOn the event carries its
+// record on and the queue keeps it shared; without it (as before) the queue
+// encodes the event a second time and keeps that copy.
+HandOverCost handOver(const QVector<SVelmoraMsg> &incoming, bool recordHandedOn)
+{
+    using Record = VelmoraEventJournalRecord;
+    HandOverCost cost;
+    const qint64 heapBefore = heapBytesInUse();
+    auto *records = new std::vector<QByteArray>;
+    records->reserve(std::size_t(incoming.size()));
+    auto *queue = new VelmoraHeldQueue;
+    QElapsedTimer timer;
+    timer.start();
+    for (const SVelmoraMsg &event : incoming) {
+        records->push_back(Record::encode(Record::Type::Event, event.journalId, event));
+        records->back().squeeze();
+        if (recordHandedOn) {
+            SVelmoraMsg handed = event;
+            handed.encoded = records->back();
+            handed.encodedStart = Record::kEventFormStart;
+            queue->add(handed);
+        } else {
+            queue->add(event);
+        }
+    }
+    cost.nanosecondsPerEvent = double(timer.nsecsElapsed()) / incoming.size();
+    const qint64 heapAfter = heapBytesInUse();
+    if (heapBefore >= 0)
+        cost.bytesPerEvent = (heapAfter - heapBefore) / incoming.size();
+    delete queue;
+    delete records;
+    return cost;
+}
+
+// The hand-over of 100,000 events from 10,000 devices, the way before (the
+// event encoded by the journal and again by the queue) and now (once, the
+// queue sharing the journal's record), in turns.
+bool measureHandOver(const BenchSettings &, QTextStream &out)
+{
+    constexpr int kEvents = 100000;
+    constexpr int kDevices = 10000;
+    constexpr int kRounds = 5;
+    QVector<SVelmoraMsg> incoming;
+    incoming.reserve(kEvents);
+    const QDateTime receivedAt = QDateTime::currentDateTimeUtc();
+    for (int index = 0; index < kEvents; ++index) {
+        SVelmoraMsg event = sampleEvent(index);
+        event.deviceId = QString::number(index % kDevices, 16).rightJustified(6, QLatin1Char('0'));
+        event.receivedAt = receivedAt;
+        event.peerAddress = QStringLiteral("192.0.2.17");
+        event.journalId = index + 1;
+        incoming << event;
+    }
+    QVector<double> ratios;
+    for (int round = 0; round < kRounds; ++round) {
+        // Each way goes first every other round.
+        const bool onceFirst = round % 2 == 1;
+        HandOverCost twice;
+        HandOverCost once;
+        if (onceFirst)
+            once = handOver(incoming, true);
+        twice = handOver(incoming, false);
+        if (!onceFirst)
+            once = handOver(incoming, true);
+        out << QStringLiteral("round %1: encoded twice %2 ns an event, %3 bytes held (journal and queue); "
+                              "encoded once %4 ns an event, %5 bytes held\n")
+                   .arg(round + 1)
+                   .arg(twice.nanosecondsPerEvent, 0, 'f', 0)
+                   .arg(twice.bytesPerEvent)
+                   .arg(once.nanosecondsPerEvent, 0, 'f', 0)
+                   .arg(once.bytesPerEvent);
+        ratios.append(once.nanosecondsPerEvent / twice.nanosecondsPerEvent);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    out << QStringLiteral("once / twice time, median of %1 rounds: %2\n")
+               .arg(kRounds)
+               .arg(ratios.at(ratios.size() / 2), 0, 'f', 2);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -415,6 +509,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("open"),
          QStringLiteral("start-up with 100,000 pending events, and their memory"),
          measureOpen},
+        {QStringLiteral("handover"),
+         QStringLiteral("100,000 events from the journal's records into the serial worker's queue, "
+                        "encoded twice (as before) and once"),
+         measureHandOver},
     };
 
     QCommandLineParser parser;

@@ -1,6 +1,7 @@
 #ifndef SVELMORAMSG_H
 #define SVELMORAMSG_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
 #include <QString>
@@ -32,6 +33,15 @@ struct SVelmoraMsg
     // Position of the event in the event journal; 0 when it was never
     // journaled. The serial side uses it to mark the event delivered.
     qint64 journalId = 0;
+    // The fields above in their one binary form (VelmoraEventCodec), from
+    // byte encodedStart of encoded to its end, once the event store has made
+    // it or the event was read from it. encoded may be the whole journal
+    // record the form ends: the serial side keeps these very bytes for a
+    // held event, shared with the journal, instead of making them again.
+    // Empty when not made yet. Whoever changes a field after it is made
+    // clears it.
+    QByteArray encoded;
+    int encodedStart = 0;
 
     // A periodic test, whatever its qualifier: it is sent after the alarms.
     bool isPeriodicTest() const

@@ -91,6 +91,16 @@ QByteArray VelmoraEventCodec::encode(const SVelmoraMsg &event)
     return bytes;
 }
 
+QByteArray VelmoraEventCodec::formOf(const SVelmoraMsg &event, int *start)
+{
+    if (event.encoded.isEmpty()) {
+        *start = 0;
+        return encode(event);
+    }
+    *start = event.encodedStart;
+    return event.encoded;
+}
+
 bool VelmoraEventCodec::read(const char *data, qint64 size, qint64 &position, SVelmoraMsg *event,
                              const char **deviceId, int *deviceIdSize)
 {
@@ -138,10 +148,13 @@ bool VelmoraEventCodec::read(const char *data, qint64 size, qint64 &position, SV
     return true;
 }
 
-SVelmoraMsg VelmoraEventCodec::decode(const QByteArray &bytes)
+SVelmoraMsg VelmoraEventCodec::decode(const QByteArray &bytes, int start)
 {
     SVelmoraMsg event;
-    qint64 position = 0;
-    read(bytes.constData(), bytes.size(), position, &event);
+    qint64 position = start;
+    if (read(bytes.constData(), bytes.size(), position, &event)) {
+        event.encoded = bytes;
+        event.encodedStart = start;
+    }
     return event;
 }

@@ -7,7 +7,8 @@
 #include <QtGlobal>
 
 // The one binary form of an event, written into the event journal and kept
-// by the serial worker for the events it holds:
+// by the serial worker for the events it holds. It is made once, by the
+// event store that keeps the event (SVelmoraMsg::encoded carries it on):
 //   the six text fields (account, event, group, zone, message type, time),
 //   each as a 4-byte little-endian length and its UTF-8 bytes;
 //   the device ID the same way;
@@ -25,6 +26,9 @@ class VelmoraEventCodec
 public:
     static void append(QByteArray &bytes, const SVelmoraMsg &event);
     static QByteArray encode(const SVelmoraMsg &event);
+    // The bytes that end in the event's form, and at start where it begins:
+    // the ones it carries when made already, else the form made now.
+    static QByteArray formOf(const SVelmoraMsg &event, int *start);
 
     // Reads the event that fills data[position, size) and moves position to
     // size; false when it is cut short or malformed. With event null only the
@@ -32,8 +36,10 @@ public:
     // bytes inside data (null in the oldest form).
     static bool read(const char *data, qint64 size, qint64 &position, SVelmoraMsg *event,
                      const char **deviceId = nullptr, int *deviceIdSize = nullptr);
-    // The event of bytes made by encode(); fields it lacks stay empty.
-    static SVelmoraMsg decode(const QByteArray &bytes);
+    // The event of the form made by encode() that fills bytes from start on;
+    // fields it lacks stay empty. The event carries the bytes themselves as
+    // its form (shared, not copied).
+    static SVelmoraMsg decode(const QByteArray &bytes, int start = 0);
 
     static void appendLittleEndian(QByteArray &bytes, quint64 value, int size);
     static quint64 readLittleEndian(const char *data, int size);

@@ -145,6 +145,11 @@ bool VelmoraEventJournal::appendDurably(QVector<SVelmoraMsg> &events)
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = firstId + index;
         records[index].squeeze();
+        // The event's form is made once, in its record: the event carries
+        // the record on to the serial side, which keeps it shared with the
+        // journal's own.
+        events[index].encoded = records.at(index);
+        events[index].encodedStart = Record::kEventFormStart;
         const QByteArray deviceId = events.at(index).deviceId.toUtf8();
         held.add(firstId + index, records.at(index), deviceId.constData(), deviceId.size());
     }

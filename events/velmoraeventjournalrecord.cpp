@@ -111,6 +111,14 @@ SVelmoraMsg VelmoraEventJournalRecord::eventOf(const char *record, int size)
     return event;
 }
 
+SVelmoraMsg VelmoraEventJournalRecord::eventOf(const QByteArray &record)
+{
+    SVelmoraMsg event = eventOf(record.constData(), record.size());
+    event.encoded = record;
+    event.encodedStart = kEventFormStart;
+    return event;
+}
+
 qint64 VelmoraEventJournalRecordDetail::recordAt(const char *data, qint64 available, bool atEnd,
                                                  VelmoraEventJournalRecord::Found &found)
 {

@@ -82,6 +82,8 @@ struct VelmoraEventJournalRecord
                        Callback &&found);
     // The event an intact event record carries, record being all its bytes.
     static SVelmoraMsg eventOf(const char *record, int size);
+    // The same, the event carrying the record's bytes as its form (shared).
+    static SVelmoraMsg eventOf(const QByteArray &record);
 
     static quint32 crc32(const char *data, qint64 size, quint32 crc = 0);
 
@@ -89,6 +91,8 @@ struct VelmoraEventJournalRecord
     static constexpr int kMarkerSize = 4;
     // Header records and marks: frame, type byte and id.
     static constexpr int kIdRecordSize = kFrameSize + 1 + 8;
+    // Where an event record's form (VelmoraEventCodec) begins.
+    static constexpr int kEventFormStart = kIdRecordSize;
     // Far above any event; a larger length field is damage, not a record.
     static constexpr quint32 kMaxPayloadSize = 1u << 20;
     // Journal files are read, copied and written this much at a time. It

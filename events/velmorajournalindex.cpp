@@ -94,7 +94,7 @@ QVector<SVelmoraMsg> VelmoraJournalIndex::events(State state) const
     for (const HeldEvent &heldEvent : held) {
         if (heldEvent.state != state)
             continue;
-        events.append(Record::eventOf(heldEvent.record.constData(), heldEvent.record.size()));
+        events.append(Record::eventOf(heldEvent.record));
         events.last().journalId = heldEvent.journalId;
     }
     return events;
@@ -105,7 +105,7 @@ bool VelmoraJournalIndex::heldEvent(qint64 journalId, SVelmoraMsg *event) const
     const auto found = std::lower_bound(held.cbegin(), held.cend(), journalId, isBefore);
     if (found == held.cend() || found->journalId != journalId || found->state == State::Settled)
         return false;
-    *event = Record::eventOf(found->record.constData(), found->record.size());
+    *event = Record::eventOf(found->record);
     event->journalId = journalId;
     return true;
 }

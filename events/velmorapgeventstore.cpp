@@ -146,6 +146,8 @@ bool VelmoraPgEventStore::appendDurably(QVector<SVelmoraMsg> &events)
     const std::lock_guard<std::mutex> locker(heldMutex);
     for (int index = 0; index < events.size(); ++index) {
         events[index].journalId = ids.at(index);
+        events[index].encoded = encoded.at(index);
+        events[index].encodedStart = 0;
         addLocked(ids.at(index), {encoded.at(index), events.at(index).deviceId, State::Pending});
     }
     VelmoraMetrics::instance().eventsJournaled.add(std::uint64_t(events.size()));

@@ -252,8 +252,10 @@ bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads, QVector<SVel
         VelmoraMetrics::instance().refuseFrame(VelmoraMetrics::FrameRefusal::NotJournaled, accepted.size());
         return false;
     }
+    // The events go on as journaled: with their ids and the form the store
+    // made of them, which the serial side keeps instead of making it again.
     for (int index = 0; index < leading.size(); ++index)
-        leading[index].journalId = accepted.at(index).journalId;
+        leading[index] = accepted.at(index);
     // A held-back event is no longer handed over nor acknowledged; its
     // frame's log lines stay as they were read.
     int next = 0;
@@ -263,7 +265,7 @@ bool VelmoraReceivePass::journalEvents(QVector<DecodedRead> &reads, QVector<SVel
             if (!outcome.hasEvent || next >= admitted.size())
                 continue;
             if (admitted.at(next++)) {
-                outcome.event.journalId = accepted.at(nextAccepted++).journalId;
+                outcome.event = accepted.at(nextAccepted++);
             } else {
                 outcome.hasEvent = false;
                 outcome.reply.clear();

@@ -38,7 +38,11 @@ bool VelmoraHeldQueue::add(const SVelmoraMsg &msg)
         // Its turn comes after every device already waiting.
         lane.turns.push_back(device.key());
     }
-    device->events.push_back(Held{VelmoraEventCodec::encode(msg), msg.journalId, 0, 0});
+    // The form the event store made is kept as it is, not made again.
+    Held held;
+    held.encoded = VelmoraEventCodec::formOf(msg, &held.formStart);
+    held.journalId = msg.journalId;
+    device->events.push_back(std::move(held));
     ++count;
     return true;
 }
@@ -54,7 +58,7 @@ VelmoraHeldQueue::Held &VelmoraHeldQueue::head()
 
 SVelmoraMsg VelmoraHeldQueue::unpack(const Held &held)
 {
-    SVelmoraMsg msg = VelmoraEventCodec::decode(held.encoded);
+    SVelmoraMsg msg = VelmoraEventCodec::decode(held.encoded, held.formStart);
     msg.journalId = held.journalId;
     return msg;
 }

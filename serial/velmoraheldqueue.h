@@ -134,11 +134,15 @@ public:
 
 private:
     // What is held of an event: its journal form (VelmoraEventCodec), so a
-    // long backlog costs one allocation an event.
+    // long backlog costs one allocation an event. It is the form the event
+    // store made (SVelmoraMsg::encoded: the journal's own record, which the
+    // form ends from formStart on), shared rather than made again; only an
+    // event no store has kept is encoded here.
     struct Held
     {
         QByteArray encoded;
         qint64 journalId = 0;
+        int formStart = 0;
         int refusalsInRow = 0;
         int attempts = 0;
     };

@@ -37,6 +37,17 @@ SVelmoraConf confFor(const PtyStation &station, quint16 port, int keepAlive)
     return conf;
 }
 
+// For a station that answers every line, in tests that count the lines: the
+// station lives in the test process, which a loaded machine may hold up
+// beyond the default wait, and a line written again for that would count as
+// one more.
+SVelmoraConf answeredConfFor(const PtyStation &station, quint16 port)
+{
+    SVelmoraConf conf = confFor(station, port, 0);
+    conf.comAckWaitMs = 5000;
+    return conf;
+}
+
 // A device connected to the program that sent count alarms with zones from
 // firstZone on; the lines they should become.
 QList<QByteArray> sendAlarms(TestDevice &device, quint16 port, int count, quint16 firstZone)
@@ -146,7 +157,7 @@ void TestLumariEndToEnd::manyDevicesEachEventOnce()
     PtyStation station;
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
+    QVERIFY(lumari.startListening(answeredConfFor(station, port), kStartMs));
 
     std::vector<std::unique_ptr<TestDevice>> devices;
     for (int d = 0; d < kDevices; ++d) {
@@ -209,10 +220,14 @@ void TestLumariEndToEnd::unopenablePortStopsReceiverUntilItOpens()
     QVERIFY(!refused.connectTo(static_cast<quint16>(conf.tcpPort), 2000));
     QCOMPARE(lumari.state(), QProcess::Running);
 
+    // Whether the receiver listened before the port failed depends on which
+    // thread came first: one listening line more than now.
+    const int listened = lumari.dayLog().count(QStringLiteral("Server start listening"));
     // The port appears: the receiver starts by itself.
     QVERIFY(QFile::link(first->slavePath(), conf.comName));
     QVERIFY(lumari.waitForLog(conf.comName + QStringLiteral(" is ready to work!"), kLineMs));
-    QVERIFY(lumari.waitForLog(QStringLiteral("Server start listening"), kLineMs, 2));
+    QVERIFY2(lumari.waitForLog(QStringLiteral("Server start listening"), kLineMs, listened + 1),
+             qPrintable(lumari.dayLog()));
     TestDevice device(QByteArray::fromHex("123456"));
     QVERIFY(device.connectTo(static_cast<quint16>(conf.tcpPort)));
     QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
@@ -304,7 +319,7 @@ void TestLumariEndToEnd::floodFromOneDeviceDoesNotHoldBackAnother()
     PtyStation station;
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
+    QVERIFY(lumari.startListening(answeredConfFor(station, port), kStartMs));
 
     // 5,000 alarms in one write from one device, more than one device may
     // have waiting: it gets ACKs up to its limit and keeps the rest.
@@ -362,7 +377,7 @@ void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
     PtyStation station;
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
-    QVERIFY(lumari.startListening(confFor(station, port, 0), kStartMs));
+    QVERIFY(lumari.startListening(answeredConfFor(station, port), kStartMs));
 
     const QByteArray flooderId = QByteArray::fromHex("0F0F0F");
     TestDevice flooder(flooderId);
@@ -391,7 +406,8 @@ void TestLumariEndToEnd::sixteenMegabytesInOneWriteStayBounded()
         return flooder.state() == QAbstractSocket::UnconnectedState && station.acknowledgedEvents().size() >= acks;
     };
     QVERIFY(station.waitUntil(allDelivered, 120000));
-    QVERIFY(!station.waitUntil([&] { return station.eventLines().size() > acks + kDeliveredWithoutAck; }, 500));
+    QVERIFY2(!station.waitUntil([&] { return station.eventLines().size() > acks + kDeliveredWithoutAck; }, 500),
+             qPrintable(QStringLiteral("%1 lines for %2 ACKs").arg(station.eventLines().size()).arg(acks)));
     QVERIFY2(acks >= 2000 && acks < frames, qPrintable(QString::number(acks)));
 
     const qint64 peakKiB = lumari.peakMemoryKiB();
@@ -542,8 +558,10 @@ void TestLumariEndToEnd::unusableSpoolWithholdsAckUntilUsable()
     QCOMPARE(device.readMacRequest(), TestDevice::macRequest());
     TestDevice::Event event;
     QVERIFY(device.sendEvent(event));
-    QCOMPARE(device.readFrame(2000), QByteArray());
+    // The answer, had there been one, goes out in the pass that logs the
+    // failure.
     QVERIFY(lumari.waitForLog(QStringLiteral("[net] Can not journal 1 event(s) from 127.0.0.1:"), kLineMs));
+    QCOMPARE(device.readFrame(500), QByteArray());
     QVERIFY(lumari.dayLog().contains(QStringLiteral("[Lumari] Can not open the event journal: ")));
     QVERIFY(station.eventLines().isEmpty());
     QCOMPARE(lumari.state(), QProcess::Running);
@@ -560,7 +578,7 @@ void TestLumariEndToEnd::slowStationAckWait_data()
 {
     QTest::addColumn<int>("ackWaitMs");
     QTest::addColumn<bool>("exactlyOnce");
-    QTest::newRow("4000 ms: every event once") << 4000 << true;
+    QTest::newRow("2500 ms: every event once") << 2500 << true;
     // Why the setting exists: with the default wait the line is written
     // again before its answer comes, and the late answer is taken for the
     // repeat. Nothing is lost, but the software gets events twice.
@@ -572,10 +590,10 @@ void TestLumariEndToEnd::slowStationAckWait()
     QFETCH(int, ackWaitMs);
     QFETCH(bool, exactlyOnce);
     constexpr int kEvents = 4;
-    // Busy monitoring software: every line answered 1.5 s after it came.
+    // Busy monitoring software: every line answered 1 s after it came.
     PtyStation station;
     station.setAcknowledging(true);
-    station.setAnswerDelayMs(1500);
+    station.setAnswerDelayMs(1000);
     LumariInstance lumari;
     const quint16 port = LumariInstance::freePort();
     SVelmoraConf conf = confFor(station, port, 0);

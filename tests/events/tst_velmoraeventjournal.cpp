@@ -1,3 +1,4 @@
+#include "velmoraeventcodec.h"
 #include "velmoraeventjournal.h"
 #include "velmoraeventjournalrecord.h"
 
@@ -152,6 +153,8 @@ void TestVelmoraEventJournal::roundTrip()
     }
     QVERIFY(batch.at(0).journalId > 0);
     QCOMPARE(batch.at(1).journalId, batch.at(0).journalId + 1);
+    // Each event carries the record that holds its form, made once here.
+    QCOMPARE(batch.at(0).encoded.mid(batch.at(0).encodedStart), VelmoraEventCodec::encode(event));
 
     VelmoraEventJournal reopened(spool);
     QVERIFY(reopened.open());
@@ -159,6 +162,7 @@ void TestVelmoraEventJournal::roundTrip()
     QCOMPARE(pending.size(), 2);
     for (int index = 0; index < 2; ++index) {
         QCOMPARE(describe(pending.at(index)), describe(batch.at(index)));
+        QCOMPARE(pending.at(index).encoded, batch.at(index).encoded);
         for (const QString &field : describe(pending.at(index)))
             QVERIFY(!field.isNull());
     }

@@ -3,6 +3,7 @@
 #include "testframes.h"
 
 #include "svelmoramsg.h"
+#include "velmoraeventcodec.h"
 #include "velmoraeventjournal.h"
 #include "velmoralog.h"
 #include "velmoranetworkserver.h"
@@ -383,6 +384,10 @@ void TestVelmoraNetworkServer::realJournalKeepsTheEvent()
     QCOMPARE(kept.size(), 1);
     QCOMPARE(kept.at(0).journalId, sent.journalId);
     QCOMPARE(kept.at(0).account, QStringLiteral("001234"));
+    // The event goes on with the form the journal made of it, so that the
+    // serial side need not make it again.
+    QCOMPARE(sent.encoded.mid(sent.encodedStart), VelmoraEventCodec::encode(sent));
+    QCOMPARE(kept.at(0).encoded, sent.encoded);
 }
 
 void TestVelmoraNetworkServer::spoolInTheWayWithholdsAck()

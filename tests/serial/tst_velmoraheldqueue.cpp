@@ -1,5 +1,8 @@
 #include "velmoraheldqueue.h"
 
+#include "velmoraeventcodec.h"
+#include "velmoraeventjournalrecord.h"
+
 #include <QtTest>
 
 // The held-event rules on their own. Each row is a script of what happened
@@ -25,6 +28,7 @@ private slots:
     void rules_data();
     void rules();
     void eventsWithoutJournalEntryAreNeverMerged();
+    void heldEventComesBackWhole_data();
     void heldEventComesBackWhole();
     void heldEventsListedInArrivalOrder();
 };
@@ -213,8 +217,19 @@ void TestVelmoraHeldQueue::eventsWithoutJournalEntryAreNeverMerged()
     QCOMPARE(queue.size(), 2);
 }
 
+void TestVelmoraHeldQueue::heldEventComesBackWhole_data()
+{
+    QTest::addColumn<bool>("formMade");
+    QTest::addColumn<bool>("inRecord");
+    QTest::newRow("never kept by a store: packed here") << false << false;
+    QTest::newRow("form made by the store: kept, not made again") << true << false;
+    QTest::newRow("journal record ending in the form: kept, not made again") << true << true;
+}
+
 void TestVelmoraHeldQueue::heldEventComesBackWhole()
 {
+    QFETCH(bool, formMade);
+    QFETCH(bool, inRecord);
     // Held events are kept packed; what goes on the line is built from the
     // unpacked record, so every field must come back as it was.
     SVelmoraMsg msg;
@@ -228,9 +243,18 @@ void TestVelmoraHeldQueue::heldEventComesBackWhole()
     msg.receivedAt = QDateTime(QDate(2026, 12, 8), QTime(1, 2, 3, 456), Qt::UTC);
     msg.peerAddress = QStringLiteral("192.0.2.7");
     msg.journalId = 42;
+    if (formMade && inRecord) {
+        msg.encoded = VelmoraEventJournalRecord::encode(VelmoraEventJournalRecord::Type::Event, 42, msg);
+        msg.encodedStart = VelmoraEventJournalRecord::kEventFormStart;
+    } else if (formMade) {
+        msg.encoded = VelmoraEventCodec::encode(msg);
+    }
     VelmoraHeldQueue queue;
     QVERIFY(queue.add(msg));
     const SVelmoraMsg held = queue.next();
+    // The bytes held are the store's own, shared: the event is encoded once.
+    QCOMPARE(held.encoded.isSharedWith(msg.encoded), formMade);
+    QCOMPARE(held.encoded.mid(held.encodedStart), VelmoraEventCodec::encode(msg));
     QCOMPARE(held.account, msg.account);
     QCOMPARE(held.event, msg.event);
     QCOMPARE(held.group, QStringLiteral(""));

@@ -20,19 +20,23 @@ Exits 0 when every step passed, 1 on a failure (naming the step), and 77
 
 import argparse
 import base64
+import functools
 import hashlib
 import os
 import pty
 import re
 import select
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, 'support'))
+import lumariprogram  # noqa: E402
+from lumariprogram import CONF_PARTS, Failure, Program, free_port, set_conf_values  # noqa: E402
 
 SKIPPED = 77
 ACK = b'\x06'
@@ -42,26 +46,7 @@ PASSWORD = 'operator-secret'
 START_S = 30
 STEP_S = 60
 
-
-class Failure(Exception):
-    pass
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure('timed out after %d s waiting for %s' % (seconds, what))
-        time.sleep(0.1)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
+wait_for = functools.partial(lumariprogram.wait_for, interval=0.1)
 
 
 def password_hash(password, iterations=1000):
@@ -124,58 +109,21 @@ class Station:
         return [line for line in lines if not line.startswith(KEEPALIVE_START)]
 
 
-class Lumari:
+class Lumari(Program):
     def __init__(self, binary, folder):
-        self.folder = folder
-        self.binary = os.path.join(folder, os.path.basename(binary))
-        shutil.copy(binary, self.binary)
-        self.process = None
-        self.environment = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-
-    def day_log(self):
-        directory = os.path.join(self.folder, 'log')
-        logs = sorted(os.listdir(directory)) if os.path.isdir(directory) else []
-        if not logs:
-            return b''
-        with open(os.path.join(directory, logs[-1]), 'rb') as file:
-            return file.read()
-
-    def start(self):
-        self.process = subprocess.Popen([self.binary], cwd=self.folder, env=self.environment,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(15)
+        program = os.path.join(folder, os.path.basename(binary))
+        shutil.copy(binary, program)
+        super().__init__(folder, [program], dict(os.environ, QT_QPA_PLATFORM='offscreen'))
 
     def configure(self, port, station_path, http_port, stored_hash):
         """The first-start file, written by the program itself, with this
         test's values and the two optional elements of the status page."""
-        conf_path = os.path.join(self.folder, 'conf', 'Lumari.conf')
-        self.start()
-        try:
-            wait_for(lambda: os.path.exists(conf_path) and b'[net]' in self.day_log(), START_S,
-                     'the first start')
-        finally:
-            self.stop()
-        with open(conf_path, 'rb') as file:
-            conf = file.read()
-        for element, value in (('LUMARIPORT', str(port)), ('LUMARICOMNAME', station_path),
-                               ('LUMARICOMKEEPALIVE', '1')):
-            conf, count = re.subn(rb'(<' + element.encode() + rb' [^>]*value=")[^"]*(")',
-                                  rb'\g<1>' + value.encode() + rb'\g<2>', conf)
-            if count != 1:
-                raise Failure('no %s element in the first-start configuration' % element)
+        conf = set_conf_values(self.first_start(START_S), (('LUMARIPORT', str(port)), ('LUMARICOMNAME', station_path),
+                                                           ('LUMARICOMKEEPALIVE', '1')))
         extra = ('\t\t<LUMARIHTTP description="" value="127.0.0.1:%d"/>\n'
                  '\t\t<LUMARIHTTPPASSWORD description="" value="%s"/>\n' % (http_port, stored_hash)).encode()
         end = conf.index(b'   </LUMARICOMMON>')
-        with open(conf_path, 'wb') as file:
+        with open(self.path(*CONF_PARTS), 'wb') as file:
             file.write(conf[:end] + extra + conf[end:])
 
 

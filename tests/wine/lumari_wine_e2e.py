@@ -31,8 +31,6 @@ import pty
 import re
 import select
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -42,33 +40,15 @@ import urllib.error
 import urllib.request
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, 'support'))
+from lumariprogram import CONF_PARTS, Failure, Program, free_port, set_conf_values, wait_for  # noqa: E402
+
 ACK = b'\x06'
 WORKED_EXAMPLE = bytes.fromhex('4DD400001A0000000001011234560000000000040018001234113001000561 4C0D0A')
 WORKED_LINE = b'5011 181234E13001005\x14'
 KEEPALIVE_LINE = b'1011           @    \x14'
 START_S = 60   # Wine starts a program in a second or two; this ends a hung one
 LINE_S = 60
-
-
-class Failure(Exception):
-    pass
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure('timed out after %d s waiting for %s' % (seconds, what))
-        time.sleep(0.05)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
 
 
 class Station:
@@ -125,30 +105,11 @@ class Station:
         wait_for(enough, seconds, '%d acknowledged event line(s) at the station' % count)
 
 
-class Lumari:
+class Lumari(Program):
     """Lumari.exe in its own folder under Wine."""
 
     def __init__(self, folder, environment, wine_log):
-        self.folder = folder
-        self.environment = environment
-        self.wine_log = wine_log
-        self.process = None
-
-    def path(self, *parts):
-        return os.path.join(self.folder, *parts)
-
-    def day_log(self):
-        logs = sorted(os.listdir(self.path('log'))) if os.path.isdir(self.path('log')) else []
-        if not logs:
-            return b''
-        with open(self.path('log', logs[-1]), 'rb') as file:
-            return file.read()
-
-    def start(self, arguments=()):
-        self.process = subprocess.Popen(['wine', self.path('Lumari.exe')] + list(arguments),
-                                        cwd=self.folder, env=self.environment,
-                                        stdin=subprocess.DEVNULL, stdout=self.wine_log,
-                                        stderr=self.wine_log)
+        super().__init__(folder, ['wine', os.path.join(folder, 'Lumari.exe')], environment, wine_log)
 
     def start_listening(self, station):
         earlier = self.day_log().count(b'Server start listening')
@@ -176,22 +137,11 @@ class Lumari:
         from an empty journal so that this does not count against it."""
         shutil.rmtree(self.path('spool'), ignore_errors=True)
 
-    def kill(self):
-        if self.process and self.process.poll() is None:
-            self.process.kill()
-            self.process.wait(30)
-        self.process = None
-
 
 def write_conf(lumari, first_start_conf, port, keepalive):
-    conf = first_start_conf
-    for element, value in (('LUMARIPORT', str(port)), ('LUMARICOMNAME', 'COM5'),
-                           ('LUMARICOMKEEPALIVE', str(keepalive))):
-        conf, count = re.subn(rb'(<' + element.encode() + rb' [^>]*value=")[^"]*(")',
-                              rb'\g<1>' + value.encode() + rb'\g<2>', conf)
-        if count != 1:
-            raise Failure('no %s element in the first-start configuration' % element)
-    with open(lumari.path('conf', 'Lumari.conf'), 'wb') as file:
+    conf = set_conf_values(first_start_conf, (('LUMARIPORT', str(port)), ('LUMARICOMNAME', 'COM5'),
+                                              ('LUMARICOMKEEPALIVE', str(keepalive))))
+    with open(lumari.path(*CONF_PARTS), 'wb') as file:
         file.write(conf)
 
 
@@ -250,30 +200,10 @@ def first_start(lumari, linux_lumari, work):
     linux_dir = os.path.join(work, 'linux-first-start')
     os.makedirs(linux_dir)
     shutil.copy(linux_lumari, linux_dir)
-    environment = dict(os.environ, QT_QPA_PLATFORM='offscreen')
-    linux = subprocess.Popen([os.path.join(linux_dir, os.path.basename(linux_lumari))], cwd=linux_dir,
-                             env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    linux_conf = os.path.join(linux_dir, 'conf', 'Lumari.conf')
-    linux_log = os.path.join(linux_dir, 'log')
-    try:
-        wait_for(lambda: os.path.exists(linux_conf) and os.path.isdir(linux_log)
-                 and any(b'[net]' in open(os.path.join(linux_log, name), 'rb').read()
-                         for name in os.listdir(linux_log)),
-                 START_S, 'the Linux first start')
-    finally:
-        linux.kill()
-        linux.wait(30)
-    with open(linux_conf, 'rb') as file:
-        expected = file.read().replace(b'\n', b'\r\n')
-
-    lumari.start()
-    try:
-        wait_for(lambda: os.path.exists(lumari.path('conf', 'Lumari.conf')) and b'[net]' in lumari.day_log(),
-                 START_S, 'the Windows first start')
-    finally:
-        lumari.kill()
-    with open(lumari.path('conf', 'Lumari.conf'), 'rb') as file:
-        written = file.read()
+    linux = Program(linux_dir, [os.path.join(linux_dir, os.path.basename(linux_lumari))],
+                    dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+    expected = linux.first_start(START_S, 'the Linux first start', kill=True).replace(b'\n', b'\r\n')
+    written = lumari.first_start(START_S, 'the Windows first start', kill=True)
     if written != expected:
         raise Failure('conf\\Lumari.conf differs from the Linux first-start file with CR LF:\n%r\n%r'
                       % (written, expected))
