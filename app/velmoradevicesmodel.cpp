@@ -24,25 +24,22 @@ VelmoraDevicesModel::VelmoraDevicesModel(QObject *parent)
 void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
 {
     using State = SVelmoraKnownDevice::State;
-    QVector<SVelmoraKnownDevice> known = snapshot.known;
-    std::sort(known.begin(), known.end(),
-              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
     QHash<QString, int> knownIndex;
-    for (int i = 0; i < known.size(); ++i)
-        knownIndex.insert(known.at(i).deviceId, i);
-    QVector<bool> shown(known.size(), false);
+    for (int i = 0; i < snapshot.known.size(); ++i)
+        knownIndex.insert(snapshot.known.at(i).deviceId, i);
+    QVector<bool> shown(snapshot.known.size(), false);
     QVector<Row> next;
-    next.reserve(snapshot.connected.size() + known.size() + snapshot.disconnected.size());
-    const auto joined = [&](const SVelmoraDeviceRow *connection, int knownAt) {
+    next.reserve(snapshot.connected.size() + snapshot.known.size() + snapshot.disconnected.size());
+    const auto joined = [&](const SVelmoraDeviceRow *connection, int known) {
         Row row;
         if (connection) {
             row.connection = *connection;
             row.hasConnection = true;
         }
-        if (knownAt >= 0) {
-            row.known = known.at(knownAt);
+        if (known >= 0) {
+            row.known = snapshot.known.at(known);
             row.isKnown = true;
-            shown[knownAt] = true;
+            shown[known] = true;
         }
         return row;
     };
@@ -57,9 +54,9 @@ void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
     QSet<QString> connectedIds;
     for (const SVelmoraDeviceRow &connection : snapshot.connected)
         connectedIds.insert(connection.deviceId);
-    for (int i = 0; i < known.size(); ++i) {
-        if (!shown.at(i) && !connectedIds.contains(known.at(i).deviceId))
-            next << joined(latestDeparted.value(known.at(i).deviceId), i);
+    for (int i = 0; i < snapshot.known.size(); ++i) {
+        if (!shown.at(i) && !connectedIds.contains(snapshot.known.at(i).deviceId))
+            next << joined(latestDeparted.value(snapshot.known.at(i).deviceId), i);
     }
     for (const SVelmoraDeviceRow &departed : snapshot.disconnected) {
         if (departed.deviceId.isEmpty() || !knownIndex.contains(departed.deviceId))
@@ -68,7 +65,7 @@ void VelmoraDevicesModel::setSnapshot(const SVelmoraDeviceSnapshot &snapshot)
 
     absentDevices = 0;
     refusedDevices = 0;
-    for (const SVelmoraKnownDevice &device : known) {
+    for (const SVelmoraKnownDevice &device : snapshot.known) {
         if (device.state == State::Absent)
             ++absentDevices;
         else if (device.state == State::RefusedNotListed || device.state == State::RefusedMacDiffers)

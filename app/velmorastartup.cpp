@@ -13,6 +13,7 @@
 #include "velmoradevicestatefile.h"
 #include "velmoraeventjournal.h"
 #include "velmorajournaldamagenotice.h"
+#include "velmorajournalrole.h"
 #include "velmorametrics.h"
 #include "velmoralog.h"
 #include "velmoraloghousekeeper.h"
@@ -20,14 +21,12 @@
 #include "velmoranetworkthread.h"
 #include "velmoraprogram.h"
 #include "velmoraservicewatchdog.h"
-#include "velmorasharedjournal.h"
 #include "velmorastatusendpoint.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
-#include <QSysInfo>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -169,6 +168,8 @@ void VelmoraStartup::wire()
     connect(&window, &Velmora::forgetDeviceSignal, server, &VelmoraNetworkServer::forgetDeviceSlot,
             Qt::QueuedConnection);
 
+    if (journalRole)
+        journalRole->setSerialWorker(com);
     connect(com, &VelmoraCom::stopSignal, this, &VelmoraStartup::comStopped, Qt::QueuedConnection);
     connect(com, &VelmoraCom::portReadySignal, this, &VelmoraStartup::comReady, Qt::QueuedConnection);
     connect(&window, &Velmora::settingsAppliedSignal, this, &VelmoraStartup::applySettings);
@@ -197,34 +198,33 @@ void VelmoraStartup::showStartupWarning(const QString &text, bool alsoToDayLog)
 
 int VelmoraStartup::openSharedJournal(const QString &connectionString)
 {
-    // Lives as long as the threads that use its store, which is the process.
-    sharedJournal = new VelmoraSharedJournal(clock);
-    const QString owner = QStringLiteral("%1:%2:%3")
-                              .arg(QSysInfo::machineHostName())
-                              .arg(QCoreApplication::applicationPid())
-                              .arg(QDir::toNativeSeparators(appDirectory));
-    if (!sharedJournal->start(connectionString, owner)) {
-        const char *text = QT_TRANSLATE_NOOP("Velmora", "[%1] Can not use the event journal in PostgreSQL: %2.");
-        report(text, true, {sharedJournal->errorString()});
-        showStartupWarning(SVelmoraLogLine::fill(QCoreApplication::translate(kTranslationContext, text),
-                                                 {VelmoraProgram::name(), sharedJournal->errorString()}),
-                           false);
+    journalRole = new VelmoraJournalRole(
+        clock, [this](const char *sourceText, bool isError, const QStringList &args) { report(sourceText, isError, args); },
+        [this](const QString &text, bool alsoToDayLog) { showStartupWarning(text, alsoToDayLog); }, this);
+    connect(journalRole, &VelmoraJournalRole::standbyChangedSignal, &window, &Velmora::setStandby);
+    connect(journalRole, &VelmoraJournalRole::activeSignal, this, [this] {
+        receiverStoppedForPort = false;
+        tellWhyNotListening();
+        startServing();
+    });
+    connect(journalRole, &VelmoraJournalRole::standbySignal, this, [this] {
+        emit networkStopSignal();
+        tellWhyNotListening();
+    });
+    if (journalRole->open(connectionString, appDirectory) == -1)
         return -1;
-    }
-    store = sharedJournal->store();
-    standby = true;
-    connect(sharedJournal, &VelmoraSharedJournal::activeSignal, this, &VelmoraStartup::becomeActive);
-    connect(sharedJournal, &VelmoraSharedJournal::standbySignal, this, &VelmoraStartup::becomeStandby);
-    connect(sharedJournal, &VelmoraSharedJournal::databaseSignal, this, &VelmoraStartup::reportDatabase);
-    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: waiting for the lease of the event journal in PostgreSQL."),
-           false);
-    window.setStandby(true);
+    store = journalRole->eventStore();
     return 1;
+}
+
+bool VelmoraStartup::isStandby() const
+{
+    return journalRole && journalRole->isStandby();
 }
 
 void VelmoraStartup::startServing()
 {
-    if (standby)
+    if (isStandby())
         return;
     applyComSettings();
     // A standby neither hears devices nor reports them absent.
@@ -232,57 +232,12 @@ void VelmoraStartup::startServing()
     listen();
 }
 
-void VelmoraStartup::becomeActive(int sentBefore)
-{
-    standby = false;
-    window.setStandby(false);
-    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Active: this instance holds the journal's lease; events to send: %2."),
-           false, {QString::number(store->pendingCount())});
-    if (sentBefore > 0) {
-        report(QT_TRANSLATE_NOOP("Velmora", "[%1] %2 of them had been sent before the takeover and may reach the "
-                                            "monitoring software twice."),
-               true, {QString::number(sentBefore)});
-    }
-    // Queued ahead of the start request, so the port opens on the events
-    // the store holds now.
-    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::reloadHeldSlot, Qt::QueuedConnection);
-    receiverStoppedForPort = false;
-    tellWhyNotListening();
-    startServing();
-}
-
-void VelmoraStartup::becomeStandby(const QString &reason)
-{
-    // The store and the line's gate refuse already; this closes the rest.
-    standby = true;
-    emit networkStopSignal();
-    QMetaObject::invokeMethod(comThread->worker(), &VelmoraCom::dropHeldSlot, Qt::QueuedConnection);
-    window.setStandby(true);
-    tellWhyNotListening();
-    report(QT_TRANSLATE_NOOP("Velmora", "[%1] Standby: %2. Devices are disconnected and the line is closed until "
-                                        "this instance holds the lease again."),
-           true, {reason});
-}
-
-void VelmoraStartup::reportDatabase(bool lost, const QString &reason)
-{
-    if (lost) {
-        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database does not answer: %2. Devices get no ACK "
-                                            "until it does."),
-               true, {reason});
-    } else {
-        report(QT_TRANSLATE_NOOP("Velmora", "[%1] The journal's database answers again."), false);
-    }
-}
-
 int VelmoraStartup::startComThread()
 {
     comThread = new VelmoraComThread(clock);
     comThread->setEventStore(store);
-    if (sharedJournal) {
-        VelmoraSharedJournal *shared = sharedJournal;
-        comThread->setOutputGate([shared] { return shared->holdsLease(); });
-    }
+    if (journalRole)
+        comThread->setOutputGate(journalRole->outputGate());
     comThread->startWorker();
     return comThread->worker() ? 1 : -1;
 }
@@ -308,8 +263,11 @@ int VelmoraStartup::startNetworkThread()
 {
     networkThread = new VelmoraNetworkThread(clock);
     networkThread->setEventStore(store);
-    // Opened in the network thread.
-    deviceStore = std::make_unique<VelmoraDeviceStateFile>(VelmoraProgram::spoolDirectory(appDirectory));
+    // Opened in the network thread; beside the journal, wherever it is.
+    if (journalRole)
+        deviceStore = journalRole->makeDeviceStore();
+    else
+        deviceStore = std::make_unique<VelmoraDeviceStateFile>(VelmoraProgram::spoolDirectory(appDirectory));
     networkThread->setDeviceStore(deviceStore.get());
     networkThread->setDeviceListPath(deviceListPath());
     networkThread->startWorker();
@@ -343,14 +301,14 @@ void VelmoraStartup::applySettings()
     emit networkStopSignal();
     // Queued calls reach each thread object in the order they were made, so
     // every stop arrives before its start. A standby starts neither.
-    if (!standby) {
+    if (!isStandby()) {
         configureDevices();
         listen();
     }
     receiverStoppedForPort = false;
     tellWhyNotListening();
     emit comStopSignal();
-    if (!standby)
+    if (!isStandby())
         applyComSettings();
     folder->setLogKeepDays(VelmoraCommon_GetConf()->logDays);
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
@@ -368,7 +326,7 @@ void VelmoraStartup::tellWhyNotListening()
     if (!watchdog)
         return;
     QString reason;
-    if (standby)
+    if (isStandby())
         reason = QStringLiteral("standby, waiting for the lease of the event journal");
     else if (receiverStoppedForPort)
         // The line state that says why came through the same queue just before.
@@ -378,7 +336,7 @@ void VelmoraStartup::tellWhyNotListening()
 
 void VelmoraStartup::comReady()
 {
-    if (!receiverStoppedForPort || standby)
+    if (!receiverStoppedForPort || isStandby())
         return;
     receiverStoppedForPort = false;
     tellWhyNotListening();

@@ -17,9 +17,9 @@ class VelmoraDeviceStore;
 class VelmoraEventJournal;
 class VelmoraEventStore;
 class VelmoraApplicationFolder;
+class VelmoraJournalRole;
 class VelmoraNetworkThread;
 class VelmoraServiceWatchdog;
-class VelmoraSharedJournal;
 class VelmoraStatusEndpoint;
 
 // The program's composition root: run() opens the day log, locks the
@@ -71,12 +71,11 @@ signals:
     void comStopSignal();
 
 private:
-    // The journal in PostgreSQL, with its lease; -1 ends start-up.
+    // The journal in PostgreSQL, with its lease; -1 ends start-up. The
+    // receiver and the line follow the lease.
     int openSharedJournal(const QString &connectionString);
-    // The lease was taken, or lost: the receiver and the line follow it.
-    void becomeActive(int sentBefore);
-    void becomeStandby(const QString &reason);
-    void reportDatabase(bool lost, const QString &reason);
+    // Another instance holds the shared journal's lease.
+    bool isStandby() const;
     // Listening and the line's port, unless this instance is standby.
     void startServing();
     // A damaged journal found at open: one log line, and the window shows it.
@@ -124,10 +123,9 @@ private:
     // Used by the network thread; the program ends without destroying it,
     // a start-up dropped after its threads stopped (as tests do) frees it.
     std::unique_ptr<VelmoraDeviceStore> deviceStore;
-    VelmoraSharedJournal *sharedJournal = nullptr;
+    // Null unless the journal is in PostgreSQL.
+    VelmoraJournalRole *journalRole = nullptr;
     VelmoraEventStore *store = nullptr;
-    // Another instance holds the shared journal's lease.
-    bool standby = false;
     QTimer *statusTimer = nullptr;
     VelmoraApplicationFolder *folder = nullptr;
     VelmoraStatusEndpoint *endpoint = nullptr;

@@ -15,7 +15,10 @@
 // comes up while it was heard since is put back at its real one. So a frame
 // costs one lookup, the order changes about once per device and period, and
 // finding the absent devices costs as much as there are, however many are
-// supervised. Times are milliseconds on a monotonic clock.
+// supervised. A caller that keeps the time each device was heard itself
+// may leave heard() to the devices taken off the order, and put a device
+// that takeDue() returns but that was heard since back with dueAgainAt().
+// Times are milliseconds on a monotonic clock.
 class VelmoraSupervisionSchedule
 {
 public:

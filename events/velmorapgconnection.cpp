@@ -66,6 +66,9 @@ bool VelmoraPgConnection::open()
     const char *values[] = {kDefaultConnectTimeout, applicationName.constData(), conninfo.constData(), nullptr};
     connection = PQconnectdbParams(keywords, values, 1);
     if (connection && PQstatus(connection) == CONNECTION_OK) {
+        // The server's notices ("already exists, skipping" at every start)
+        // would go to standard error; they say nothing an operator needs.
+        PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr);
         lastError.clear();
         return true;
     }
@@ -84,6 +87,21 @@ void VelmoraPgConnection::close()
     if (connection)
         PQfinish(connection);
     connection = nullptr;
+}
+
+void VelmoraPgConnection::closeIfEndedByServer()
+{
+    // The server's farewell, then the end of the stream: a few reads at
+    // most, each only of what has arrived already.
+    for (int read = 0; connection && read < 4; ++read) {
+        pollfd descriptor{PQsocket(connection), POLLIN, 0};
+        if (poll(&descriptor, 1, 0) <= 0)
+            return;
+        if (!PQconsumeInput(connection) || PQstatus(connection) != CONNECTION_OK) {
+            close();
+            return;
+        }
+    }
 }
 
 VelmoraPgConnection::Result VelmoraPgConnection::exec(const char *sql, const QVector<QByteArray> &params,

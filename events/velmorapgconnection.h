@@ -40,6 +40,12 @@ public:
     bool open();
     bool isOpen() const;
     void close();
+    // Closes an idle connection the server has ended meanwhile (a restart
+    // of the server, an administrator), so that the next statement opens a
+    // new one instead of failing on it. Reads what the server sent without
+    // waiting. A connection whose loss must count as a failure (the
+    // lease's) does not call it.
+    void closeIfEndedByServer();
     QString errorString() const { return lastError; }
 
     // Runs one statement with $1… parameters in text form (a null

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr qint64 kDeliveryCommitWaitMs = 1000;
+
 const char kAppendSql[] =
     "WITH lease AS (SELECT 1 FROM lumari_lease"
     "  WHERE id = 1 AND owner = $1 AND epoch = $2 AND expires_at > clock_timestamp() FOR SHARE)"
@@ -120,6 +122,9 @@ bool VelmoraPgEventStore::appendDurably(QVector<SVelmoraMsg> &events)
     VelmoraPgConnection::Result result;
     {
         const std::lock_guard<std::mutex> locker(appendMutex);
+        // An event is refused only when the database does not take it, not
+        // for a connection it ended while no event came.
+        appendConnection->closeIfEndedByServer();
         result = appendConnection->exec(kAppendSql, params, qMax<qint64>(1, timeoutMs));
     }
     if (!result.ok) {
@@ -173,6 +178,9 @@ bool VelmoraPgEventStore::loadHeld(int *sentBefore, qint64 timeoutMs)
     VelmoraPgConnection::Result result;
     {
         const std::lock_guard<std::mutex> locker(appendMutex);
+        // Idle since before the database was restarted, perhaps: a takeover
+        // must not fail on that.
+        appendConnection->closeIfEndedByServer();
         result = appendConnection->exec(kLoadSql, {}, qMax<qint64>(1, deadline - steadyMs()));
     }
     if (!result.ok) {
@@ -253,6 +261,12 @@ void VelmoraPgEventStore::markSent(qint64 journalId)
 // mark goes to the database either way, where the statement checks the
 // state itself: a line that went out before this instance was fenced is
 // still marked delivered, so that the next active does not send it again.
+// The line waits for its delivery to be committed before the next one goes
+// out, as a write to the journal file would be there before the next line:
+// an instance killed at any moment leaves at most the line in flight to be
+// sent again by the next active. A database that does not answer holds the
+// line no longer than kDeliveryCommitWaitMs a line; the lease ends the
+// instance's turn soon after.
 void VelmoraPgEventStore::markDelivered(qint64 journalId)
 {
     {
@@ -262,6 +276,7 @@ void VelmoraPgEventStore::markDelivered(qint64 journalId)
             removeLocked(found);
     }
     markWriter->queue(Mark::Delivered, journalId);
+    markWriter->flush(kDeliveryCommitWaitMs);
 }
 
 void VelmoraPgEventStore::markRefused(qint64 journalId)

@@ -63,6 +63,8 @@ public:
     void grantLease(qint64 epoch, qint64 trustedUntilMs);
     void dropLease();
     bool holdsLease() const;
+    // The epoch granted, 0 when dropped.
+    qint64 leaseEpochHeld() const { return leaseEpoch.load(); }
     QString owner() const { return ownerName; }
 
     // At a takeover: this instance's own marks written first, then every

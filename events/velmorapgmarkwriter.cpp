@@ -3,6 +3,7 @@
 #include "velmorapgconnection.h"
 
 #include <chrono>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -61,12 +62,14 @@ void VelmoraPgMarkWriter::writeMarks()
         batch.swap(marks);
         markWriting = true;
         locker.unlock();
+        dropMarksDeletedLater(batch);
 
         // Consecutive marks of one kind go in one statement; the order of
         // the kinds is kept, so a requeue is never written after the
         // delivery that followed it.
         QString error;
         size_t written = 0;
+        connection->closeIfEndedByServer();
         while (written < batch.size()) {
             size_t end = written;
             QVector<QByteArray> ids;
@@ -93,6 +96,25 @@ void VelmoraPgMarkWriter::writeMarks()
         if (marks.empty())
             marksWritten.notify_all();
     }
+}
+
+// A delivered event's row is deleted whatever its state, so the marks of
+// that event queued before its delivery need not be written: without them
+// the deliveries of a busy line make one statement per batch instead of
+// two per event, and the database keeps up with the line. The marks left
+// keep their order.
+void VelmoraPgMarkWriter::dropMarksDeletedLater(std::deque<QueuedMark> &batch)
+{
+    std::unordered_set<qint64> deletedLater;
+    std::deque<QueuedMark> kept;
+    for (auto mark = batch.rbegin(); mark != batch.rend(); ++mark) {
+        if (mark->mark == Mark::Delivered)
+            deletedLater.insert(mark->journalId);
+        else if (deletedLater.count(mark->journalId) != 0)
+            continue;
+        kept.push_front(*mark);
+    }
+    batch.swap(kept);
 }
 
 bool VelmoraPgMarkWriter::writeMarkRun(Mark mark, const QVector<QByteArray> &ids, QString *error)

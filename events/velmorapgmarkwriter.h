@@ -17,7 +17,8 @@ class VelmoraPgConnection;
 // Writes the marks of the journal's events in PostgreSQL (sent, delivered,
 // refused, requeued, released) from a thread of its own, so that no worker
 // waits for the database: they are queued and written in order, consecutive
-// marks of one kind in one statement. A mark the database did not take is
+// marks of one kind in one statement, none for an event delivered later in
+// the same batch but its delivery. A mark the database did not take is
 // tried again every second until it does. The thread has the only use of
 // its connection.
 class VelmoraPgMarkWriter
@@ -52,6 +53,7 @@ private:
     };
 
     void writeMarks();
+    static void dropMarksDeletedLater(std::deque<QueuedMark> &batch);
     bool writeMarkRun(Mark mark, const QVector<QByteArray> &ids, QString *error);
 
     const DatabaseNote note;

@@ -10,7 +10,6 @@ namespace {
 // The steps that bring the schema from one version to the next, the first
 // from nothing. A step is added at the end for each change and never edited
 // afterwards: databases out there went through it as it was.
-// The durable state of device supervision is to be the next step here.
 const char *const kSchemaSteps[] = {
     // Version 1: the lease, one row; the events not yet delivered, state 0
     // pending and 1 set aside; sent_at set once its line went out.
@@ -27,6 +26,16 @@ const char *const kSchemaSteps[] = {
     "  received_at timestamptz NOT NULL DEFAULT clock_timestamp(),"
     "  sent_at timestamptz,"
     "  body bytea NOT NULL);",
+    // Version 2: what the active instance learned of each known device, so
+    // that the one taking over knows their MACs and which absences it must
+    // not report again but restore. Times in milliseconds since 1970 UTC,
+    // 0 for "not yet"; mac empty until the device presented one.
+    "CREATE TABLE lumari_devices ("
+    "  device_id text PRIMARY KEY,"
+    "  mac text NOT NULL DEFAULT '',"
+    "  last_heard_ms bigint NOT NULL DEFAULT 0,"
+    "  absence_reported boolean NOT NULL DEFAULT false,"
+    "  absent_since_ms bigint NOT NULL DEFAULT 0);",
 };
 static_assert(sizeof(kSchemaSteps) / sizeof(kSchemaSteps[0]) == VelmoraPgSchema::kVersion,
               "one step per schema version");

@@ -10,7 +10,7 @@ class VelmoraPgSchema
 {
 public:
     // The schema this program makes and reads.
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
 
     // Creates the tables, or upgrades them, in one transaction that other
     // instances starting at the same time wait for. False with the reason,

@@ -44,6 +44,11 @@ public:
     // Whether this instance may acknowledge devices and send lines now;
     // safe from any thread.
     bool holdsLease() const;
+    // Who competes for the lease, as given to start(), and the number of
+    // the grant held now (0 when none): what a write in the database is
+    // made on the condition of. Safe from any thread.
+    QString owner() const;
+    qint64 leaseEpoch() const;
 
 signals:
     // This instance took the lease; the store holds every event not

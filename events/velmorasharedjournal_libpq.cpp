@@ -148,7 +148,10 @@ private:
             fence(answered, QStringLiteral("the lease was taken by another instance"));
             return;
         }
-        if (!lease.granted(result.rows.first().first().toLongLong(), answered)) {
+        // granted() tells only of a standby becoming active; a renewal holds
+        // when the lease is still active after it.
+        lease.granted(result.rows.first().first().toLongLong(), answered);
+        if (!lease.isActive()) {
             fence(answered, QStringLiteral("the lease's renewal came back too late"));
             return;
         }
@@ -212,4 +215,14 @@ VelmoraEventStore *VelmoraSharedJournal::store() const
 bool VelmoraSharedJournal::holdsLease() const
 {
     return worker && worker->store.holdsLease();
+}
+
+QString VelmoraSharedJournal::owner() const
+{
+    return worker ? worker->store.owner() : QString();
+}
+
+qint64 VelmoraSharedJournal::leaseEpoch() const
+{
+    return worker ? worker->store.leaseEpochHeld() : 0;
 }

@@ -42,3 +42,13 @@ bool VelmoraSharedJournal::holdsLease() const
 {
     return false;
 }
+
+QString VelmoraSharedJournal::owner() const
+{
+    return QString();
+}
+
+qint64 VelmoraSharedJournal::leaseEpoch() const
+{
+    return 0;
+}

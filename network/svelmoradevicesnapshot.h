@@ -62,8 +62,7 @@ struct SVelmoraDeviceSnapshot
     QVector<SVelmoraDeviceRow> connected;
     // Newest first.
     QVector<SVelmoraDeviceRow> disconnected;
-    // Every device that is known, listed or refused, in no order: the
-    // reader sorts them, so that the network thread does not.
+    // Every device that is known, listed or refused, by device ID.
     QVector<SVelmoraKnownDevice> known;
 };
 

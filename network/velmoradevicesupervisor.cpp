@@ -4,12 +4,13 @@
 #include "velmoradevicelistsource.h"
 #include "velmoradevicereport.h"
 #include "velmoradevicestore.h"
+#include "velmoraknowndevicesview.h"
 #include "velmorametrics.h"
 #include "velmorapacketdecoder.h"
 
 #include <QElapsedTimer>
 
-#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -32,7 +33,7 @@ VelmoraDeviceSupervisor::VelmoraDeviceSupervisor(VelmoraClock &clockToUse, QObje
 VelmoraDeviceSupervisor::~VelmoraDeviceSupervisor()
 {
     // What was heard in the last second is kept too.
-    flushHeard(std::numeric_limits<int>::max());
+    keeper.flushHeard(std::numeric_limits<int>::max());
     commit();
 }
 
@@ -45,6 +46,7 @@ void VelmoraDeviceSupervisor::setReporter(SVelmoraLogLine::Sink sink)
 void VelmoraDeviceSupervisor::setStore(VelmoraDeviceStore *deviceStore)
 {
     store = deviceStore;
+    keeper.setStore(deviceStore);
 }
 
 void VelmoraDeviceSupervisor::setListPath(const QString &path)
@@ -69,7 +71,7 @@ void VelmoraDeviceSupervisor::configure(bool listedOnly, int periodS)
             if (!store->open())
                 report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
             for (const SVelmoraDeviceState &state : store->devices()) {
-                known.insert(state.deviceId, state);
+                known[state.deviceId].state = state;
                 absentDevices += state.absenceReported ? 1 : 0;
             }
         }
@@ -92,12 +94,14 @@ void VelmoraDeviceSupervisor::reloadList()
     listIndex.clear();
     for (int i = 0; i < list.rows.size(); ++i)
         listIndex.insert(list.rows.at(i).deviceId, i);
+    for (auto device = known.begin(); device != known.end(); ++device)
+        device->listRow = listIndex.value(device.key(), -1);
 
     // A device refused before may report now; its next repeat says.
     for (auto refusal = refusals.begin(); refusal != refusals.end();) {
         const int row = listIndex.value(refusal.key(), -1);
         const VelmoraDeviceAdmission::Decision now = VelmoraDeviceAdmission::decide(
-            onlyListed, row >= 0 ? &list.rows.at(row) : nullptr, known.value(refusal.key()).mac,
+            onlyListed, row >= 0 ? &list.rows.at(row) : nullptr, known.value(refusal.key()).state.mac,
             refusal->decision.presentedMac);
         refusal = now.refused() ? std::next(refusal) : refusals.erase(refusal);
     }
@@ -124,6 +128,17 @@ int VelmoraDeviceSupervisor::periodOf(const QString &deviceId) const
     return list.rows.at(row).supervisionS;
 }
 
+VelmoraDeviceSupervisor::KnownDevice &VelmoraDeviceSupervisor::recordOf(const QString &deviceId)
+{
+    auto found = known.find(deviceId);
+    if (found == known.end()) {
+        found = known.insert(deviceId, KnownDevice());
+        found->state.deviceId = deviceId;
+        found->listRow = listIndex.value(deviceId, -1);
+    }
+    return *found;
+}
+
 void VelmoraDeviceSupervisor::reschedule()
 {
     const qint64 now = clock.monotonicMs();
@@ -140,10 +155,10 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
                                                                  const QString &peerAddress, quint16 peerPort)
 {
     using Verdict = VelmoraDeviceAdmission::Verdict;
-    const int row = listIndex.value(deviceId, -1);
     const auto found = known.constFind(deviceId);
     const bool isNew = found == known.cend();
-    const QString learnedMac = isNew ? QString() : found->mac;
+    const int row = isNew ? listIndex.value(deviceId, -1) : found->listRow;
+    const QString learnedMac = isNew ? QString() : found->state.mac;
     const VelmoraDeviceAdmission::Decision decision = VelmoraDeviceAdmission::decide(
         onlyListed, row >= 0 ? &list.rows.at(row) : nullptr, learnedMac, presentedMac);
     if (decision.refused()) {
@@ -167,16 +182,16 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
         refusals.remove(deviceId);
     if (!isNew && decision.verdict == Verdict::Admitted)
         return decision;
-    SVelmoraDeviceState state = isNew ? SVelmoraDeviceState() : *found;
+    SVelmoraDeviceState state = isNew ? SVelmoraDeviceState() : found->state;
     state.deviceId = deviceId;
     if (decision.verdict == Verdict::AdmittedMacChanged)
         report(VelmoraDeviceReport::macChanged(deviceId, learnedMac, presentedMac));
     if (decision.verdict != Verdict::Admitted)
         state.mac = presentedMac;
-    // A MAC learned pins the device (with a listed one), so it is kept
-    // before the device's ACK; a device first seen without one is only
-    // known, and kept with the times heard.
-    markChanged(state, decision.verdict != Verdict::Admitted);
+    // A device is known from its first admitted frame on, and a MAC learned
+    // pins it (with a listed one): both are kept before the device's ACK,
+    // with the rest of the pass.
+    markChanged(state, true);
     if (isNew && supervises(deviceId))
         schedule.setPeriod(deviceId, periodOf(deviceId) * kMsPerSecond, clock.monotonicMs());
     return decision;
@@ -185,7 +200,7 @@ VelmoraDeviceAdmission::Decision VelmoraDeviceSupervisor::admit(const QString &d
 bool VelmoraDeviceSupervisor::isAbsent(const QString &deviceId) const
 {
     const auto found = known.constFind(deviceId);
-    return found != known.cend() && found->absenceReported;
+    return found != known.cend() && found->state.absenceReported;
 }
 
 void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
@@ -193,15 +208,13 @@ void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
     const qint64 wall = clock.msecsSinceEpoch();
     const qint64 now = clock.monotonicMs();
     for (const QString &deviceId : deviceIds) {
-        schedule.heard(deviceId, now);
-        auto found = known.find(deviceId);
-        if (found == known.end()) {
-            found = known.insert(deviceId, SVelmoraDeviceState());
-            found->deviceId = deviceId;
-        }
-        found->lastHeardAt = wall;
-        if (found->absenceReported) {
-            SVelmoraDeviceState state = *found;
+        KnownDevice &device = recordOf(deviceId);
+        device.heardMs = now;
+        device.state.lastHeardAt = wall;
+        if (device.state.absenceReported) {
+            // Off the schedule since its absence was reported.
+            schedule.heard(deviceId, now);
+            SVelmoraDeviceState state = device.state;
             state.absenceReported = false;
             state.absentSince = 0;
             markChanged(state, true);
@@ -210,58 +223,27 @@ void VelmoraDeviceSupervisor::heard(const QVector<QString> &deviceIds)
         }
         // Most frames end here: the device was heard lately and that is
         // kept already.
-        qint64 &keptAt = heardKeptAt[deviceId];
-        if (wall - keptAt >= kHeardKeptStepMs) {
-            keptAt = wall;
-            markChanged(SVelmoraDeviceState(*found), false);
+        if (wall - device.heardKeptAt >= kHeardKeptStepMs) {
+            device.heardKeptAt = wall;
+            markChanged(SVelmoraDeviceState(device.state), false);
         }
     }
 }
 
 void VelmoraDeviceSupervisor::markChanged(const SVelmoraDeviceState &state, bool durable)
 {
-    const auto before = known.constFind(state.deviceId);
-    const bool wasAbsent = before != known.cend() && before->absenceReported;
-    absentDevices += int(state.absenceReported) - int(wasAbsent);
-    known.insert(state.deviceId, state);
-    if (durable || durableChanges.contains(state.deviceId)) {
-        durableChanges.insert(state.deviceId, state);
-        heardChanges.remove(state.deviceId);
-    } else {
-        heardChanges.insert(state.deviceId, state);
-    }
+    KnownDevice &device = recordOf(state.deviceId);
+    absentDevices += int(state.absenceReported) - int(device.state.absenceReported);
+    device.state = state;
+    keeper.change(state, durable);
 }
 
 bool VelmoraDeviceSupervisor::commit()
 {
-    if (durableChanges.isEmpty() || !store)
+    if (keeper.commit())
         return true;
-    QVector<SVelmoraDeviceState> states;
-    states.reserve(durableChanges.size());
-    for (const SVelmoraDeviceState &state : qAsConst(durableChanges))
-        states << state;
-    if (!store->save(states, true)) {
-        report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
-        return false;
-    }
-    durableChanges.clear();
-    return true;
-}
-
-void VelmoraDeviceSupervisor::flushHeard(int limit)
-{
-    if (heardChanges.isEmpty() || !store)
-        return;
-    QVector<SVelmoraDeviceState> states;
-    states.reserve(std::min(limit, heardChanges.size()));
-    for (auto state = heardChanges.cbegin(); state != heardChanges.cend() && states.size() < limit; ++state)
-        states << *state;
-    // The time a device was last heard is only shown: a power loss may
-    // take a little of it, which is not worth a disk flush per frame.
-    if (!store->save(states, false))
-        return;
-    for (const SVelmoraDeviceState &state : qAsConst(states))
-        heardChanges.remove(state.deviceId);
+    report(VelmoraDeviceReport::stateNotSaved(store->errorString()));
+    return false;
 }
 
 void VelmoraDeviceSupervisor::check()
@@ -278,7 +260,7 @@ void VelmoraDeviceSupervisor::runCheck()
     const qint64 now = clock.monotonicMs();
     if (now - listPolledAtMs >= kListPollMs)
         pollList();
-    flushHeard(kHeardKeptPerCheck);
+    keeper.flushHeard(kHeardKeptPerCheck);
     commit();
 
     publishCounts();
@@ -288,9 +270,21 @@ void VelmoraDeviceSupervisor::runCheck()
     QVector<SVelmoraMsg> events;
     const QDateTime at = clock.now();
     for (const QString &deviceId : schedule.takeDue(now)) {
+        const auto found = known.constFind(deviceId);
+        // Heard since its deadline was set: due a period after that.
+        const qint64 heardDeadline =
+            found == known.cend() || found->heardMs < 0 ? -1 : found->heardMs + schedule.periodMs(deviceId);
+        if (heardDeadline > now) {
+            schedule.dueAgainAt(deviceId, heardDeadline);
+            continue;
+        }
+        if (!supervises(deviceId)) {
+            schedule.remove(deviceId);
+            continue;
+        }
         // A device whose absence was reported before stays off the order
         // until it is heard.
-        if (known.value(deviceId).absenceReported || !supervises(deviceId))
+        if (found != known.cend() && found->state.absenceReported)
             continue;
         absent << deviceId;
         events << absenceEvent(deviceId, at);
@@ -306,7 +300,7 @@ void VelmoraDeviceSupervisor::runCheck()
     }
     const qint64 wall = clock.msecsSinceEpoch();
     for (const QString &deviceId : qAsConst(absent)) {
-        SVelmoraDeviceState state = known.value(deviceId);
+        SVelmoraDeviceState state = known.value(deviceId).state;
         state.deviceId = deviceId;
         state.absenceReported = true;
         state.absentSince = wall;
@@ -333,55 +327,14 @@ SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const
 
 QVector<SVelmoraKnownDevice> VelmoraDeviceSupervisor::knownDevices() const
 {
-    // Runs in the network thread while a page or the window is open: each
-    // device is looked up once, and the order is left to the reader.
-    using State = SVelmoraKnownDevice::State;
-    QVector<SVelmoraKnownDevice> devices;
-    devices.reserve(known.size() + list.rows.size() + refusals.size());
-    const auto add = [&](const QString &deviceId, const SVelmoraDeviceState *state) {
-        SVelmoraKnownDevice device;
-        device.deviceId = deviceId;
-        const int row = list.rows.isEmpty() ? -1 : listIndex.value(deviceId, -1);
-        device.listed = row >= 0;
-        if (device.listed) {
-            device.description = list.rows.at(row).description;
-            device.macPinned = !list.rows.at(row).mac.isEmpty();
-        }
-        const int periodS = device.listed && list.rows.at(row).supervisionS != SVelmoraDeviceListRow::kDefaultPeriod
-            ? list.rows.at(row).supervisionS
-            : defaultPeriodS;
-        // As supervises() has it.
-        device.periodS = periodS > 0 && (device.listed || (!onlyListed && state)) ? periodS : 0;
-        if (state) {
-            device.mac = state->mac;
-            device.lastHeardAt = state->lastHeardAt;
-            device.absentSince = state->absentSince;
-        }
-        const auto refusal = refusals.isEmpty() ? refusals.cend() : refusals.constFind(deviceId);
-        if (refusal != refusals.cend()) {
-            device.state = refusal->decision.verdict == VelmoraDeviceAdmission::Verdict::RefusedNotListed
-                ? State::RefusedNotListed
-                : State::RefusedMacDiffers;
-            device.expectedMac = refusal->decision.expectedMac;
-            device.presentedMac = refusal->decision.presentedMac;
-        } else if (state && state->absenceReported) {
-            device.state = State::Absent;
-        } else if (state && state->lastHeardAt > 0) {
-            device.state = State::Heard;
-        }
-        devices << device;
-    };
-    for (auto state = known.cbegin(); state != known.cend(); ++state)
-        add(state.key(), &state.value());
-    for (const SVelmoraDeviceListRow &row : list.rows) {
-        if (!known.contains(row.deviceId))
-            add(row.deviceId, nullptr);
-    }
-    for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal) {
-        if (!known.contains(refusal.key()) && !listIndex.contains(refusal.key()))
-            add(refusal.key(), nullptr);
-    }
-    return devices;
+    VelmoraKnownDevicesView view;
+    for (const KnownDevice &device : known)
+        view.addKnown(device.state);
+    for (const SVelmoraDeviceListRow &row : list.rows)
+        view.addListed(row);
+    for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal)
+        view.addRefused(refusal.key(), refusal->decision);
+    return view.devices([this](const QString &deviceId) { return supervises(deviceId) ? periodOf(deviceId) : 0; });
 }
 
 void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)
@@ -389,7 +342,7 @@ void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)
     const auto refusal = refusals.constFind(deviceId);
     if (refusal == refusals.cend() || refusal->decision.verdict != VelmoraDeviceAdmission::Verdict::RefusedMacDiffers)
         return;
-    SVelmoraDeviceState state = known.value(deviceId);
+    SVelmoraDeviceState state = known.value(deviceId).state;
     state.deviceId = deviceId;
     state.mac = refusal->decision.presentedMac;
     refusals.erase(refusal);
@@ -401,10 +354,8 @@ void VelmoraDeviceSupervisor::forget(const QString &deviceId)
 {
     absentDevices -= isAbsent(deviceId) ? 1 : 0;
     known.remove(deviceId);
-    heardKeptAt.remove(deviceId);
     refusals.remove(deviceId);
-    durableChanges.remove(deviceId);
-    heardChanges.remove(deviceId);
+    keeper.forget(deviceId);
     schedule.remove(deviceId);
     if (store && !store->forget(deviceId))
         report(VelmoraDeviceReport::stateNotSaved(store->errorString()));

@@ -7,6 +7,7 @@
 #include "svelmoramsg.h"
 #include "velmoradeviceadmission.h"
 #include "velmoradevicelist.h"
+#include "velmoradevicestatekeeper.h"
 #include "velmorasupervisionschedule.h"
 
 #include <QDateTime>
@@ -49,8 +50,8 @@ public:
     // shown (periods count from the start after a restart), and a write per
     // frame would cost more than the frame.
     static constexpr qint64 kHeardKeptStepMs = 60 * 1000;
-    // Times heard handed to the store per check at most: ten thousand
-    // devices first heard together are kept over ten seconds, not in one
+    // Times heard handed to the store per check at most: the minute's
+    // times of ten thousand devices are kept over ten seconds, not in one
     // pause of the network thread.
     static constexpr int kHeardKeptPerCheck = 1000;
     // Contact ID "communication trouble", new (E) and restore (R).
@@ -113,6 +114,21 @@ public:
     void check();
 
 private:
+    // What the supervisor holds of one known device. A frame touches only
+    // this: the schedule is brought up to the time heard when the device's
+    // deadline comes up.
+    struct KnownDevice
+    {
+        SVelmoraDeviceState state;
+        // Its row in the list; -1 when it is not listed.
+        int listRow = -1;
+        // When it was last heard, on the monotonic clock; -1: not since the
+        // start.
+        qint64 heardMs = -1;
+        // When its time heard was last handed to the store.
+        qint64 heardKeptAt = 0;
+    };
+
     struct Refusal
     {
         VelmoraDeviceAdmission::Decision decision;
@@ -122,10 +138,10 @@ private:
 
     bool supervises(const QString &deviceId) const;
     int periodOf(const QString &deviceId) const;
+    KnownDevice &recordOf(const QString &deviceId);
     void reschedule();
     void pollList();
     void markChanged(const SVelmoraDeviceState &state, bool durable);
-    void flushHeard(int limit);
     void runCheck();
     void publishCounts();
     void report(const SVelmoraLogLine &line) const;
@@ -143,22 +159,17 @@ private:
     bool listening = true;
     bool onlyListed = false;
     int defaultPeriodS = 0;
-    QHash<QString, SVelmoraDeviceState> known;
+    QHash<QString, KnownDevice> known;
     // Of them, those whose absence is reported.
     int absentDevices = 0;
     QHash<QString, Refusal> refusals;
     VelmoraSupervisionSchedule schedule;
-    // Changes not yet kept: those that must be before the ACKs, and those
-    // (times heard) that are kept once a second.
-    QHash<QString, SVelmoraDeviceState> durableChanges;
-    QHash<QString, SVelmoraDeviceState> heardChanges;
+    VelmoraDeviceStateKeeper keeper;
     VelmoraTimer *checkTimer = nullptr;
     std::atomic<int> publishedAbsent{0};
     std::atomic<int> publishedRefused{0};
     std::atomic<qint64> checkCount{0};
     std::atomic<qint64> checkTimeUs{0};
-    // When each device's time heard was last handed to the store.
-    QHash<QString, qint64> heardKeptAt;
 };
 
 #endif // VELMORADEVICESUPERVISOR_H

@@ -87,12 +87,9 @@ void VelmoraReceivePass::finish()
         return;
     // The pass's day log lines go to the file in one write.
     const VelmoraLogBatch logBatch;
-    // What the pass's frames taught of new devices and MACs is kept before
-    // any of them is acknowledged.
     QVector<QString> heardDevices;
     QVector<SVelmoraMsg> restores;
     if (supervisor) {
-        supervisor->commit();
         for (const DecodedRead &read : qAsConst(reads)) {
             for (const QString &deviceId : read.admittedDevices) {
                 heardDevices << deviceId;
@@ -106,8 +103,11 @@ void VelmoraReceivePass::finish()
         }
     }
     const bool journaled = journalEvents(reads, restores);
-    if (journaled && supervisor && !heardDevices.isEmpty()) {
-        supervisor->heard(heardDevices);
+    if (supervisor) {
+        if (journaled)
+            supervisor->heard(heardDevices);
+        // What the pass taught of new devices, MACs and restores is kept
+        // before any device is acknowledged, in one write for the pass.
         supervisor->commit();
     }
 

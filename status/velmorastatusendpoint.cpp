@@ -356,8 +356,6 @@ void VelmoraStatusEndpoint::setDevices(const SVelmoraDeviceSnapshot &snapshot)
         if (device.state == SVelmoraKnownDevice::State::RefusedNotListed)
             refused.insert(device.deviceId);
     }
-    std::sort(known.begin(), known.end(),
-              [](const SVelmoraKnownDevice *a, const SVelmoraKnownDevice *b) { return a->deviceId < b->deviceId; });
     // As the Devices window has them: the connected devices in the order
     // they connected, then the known ones that are not.
     QByteArray json;

@@ -21,6 +21,8 @@ private slots:
     void absenceReportedOnceAndRestored_data();
     void absenceReportedOnceAndRestored();
     void absenceNotRepeatedAfterRestart();
+    void newDeviceKeptAtItsFirstFrame_data();
+    void newDeviceKeptAtItsFirstFrame();
     void refusal_data();
     void refusal();
 
@@ -167,6 +169,30 @@ void TestVelmoraDeviceSupervisor::absenceNotRepeatedAfterRestart()
     QCOMPARE(sentLines(), QStringList{QStringLiteral("5011 180B0DE35000000\x14")});
     QVERIFY(frame(*supervisor, kDevice, kMacA));
     QCOMPARE(sentLines().last(), QStringLiteral("5011 180B0CR35000000\x14"));
+}
+
+void TestVelmoraDeviceSupervisor::newDeviceKeptAtItsFirstFrame_data()
+{
+    QTest::addColumn<QString>("mac");
+    QTest::newRow("MAC presented") << kMacA;
+    QTest::newRow("no MAC presented") << QString();
+}
+
+void TestVelmoraDeviceSupervisor::newDeviceKeptAtItsFirstFrame()
+{
+    QFETCH(QString, mac);
+    const std::unique_ptr<VelmoraDeviceSupervisor> supervisor = makeSupervisor(false, 60);
+    QVERIFY(frame(*supervisor, kDevice, mac));
+    // The file as a kill would leave it: the supervisor is never closed.
+    QFile file(store->filePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    SVelmoraDeviceState kept;
+    bool forgotten = true;
+    QVERIFY(VelmoraDeviceStateFile::readLine(file.readAll().trimmed(), &kept, &forgotten));
+    QVERIFY(!forgotten);
+    QCOMPARE(kept.deviceId, kDevice);
+    QCOMPARE(kept.mac, mac);
+    QCOMPARE(kept.lastHeardAt, clock.msecsSinceEpoch());
 }
 
 void TestVelmoraDeviceSupervisor::refusal_data()

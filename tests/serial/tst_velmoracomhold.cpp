@@ -256,6 +256,15 @@ void TestVelmoraComHold::storePendingEventsGoFirst()
     rig.station.setEventDefault(ScriptedStation::ack());
     QVERIFY(rig.start());
     QCOMPARE(rig.thread.heldCount(), 2);
+    // The Events window's list follows the store when a standby drops its
+    // events and when it takes them up again at a takeover.
+    WindowFeed feed(rig.worker());
+    QMetaObject::invokeMethod(rig.worker(), [&rig] { rig.worker()->setHeldRowsWanted(true); });
+    QTRY_COMPARE(feed.rows.size(), 2);
+    QMetaObject::invokeMethod(rig.worker(), &VelmoraCom::dropHeldSlot);
+    QVERIFY(rig.advanceUntil([&] { return feed.rows.isEmpty(); }, 100));
+    QMetaObject::invokeMethod(rig.worker(), &VelmoraCom::reloadHeldSlot);
+    QVERIFY(rig.advanceUntil([&] { return feed.rows.size() == 2; }, 100));
 
     // A new event, the second stored one again (still on its way when the
     // store was read) and an event that was never journaled.

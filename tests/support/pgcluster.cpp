@@ -4,7 +4,6 @@
 #include <QProcess>
 #include <QTcpServer>
 
-#include <unistd.h>
 
 namespace {
 
@@ -45,7 +44,7 @@ bool PgCluster::run(const QString &program, const QStringList &arguments, QStrin
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(dir.path());
-    if (geteuid() == 0)
+    if (runsAsRoot())
         process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QLatin1String(kServerUser),
                                                              QStringLiteral("--"), program} + arguments);
     else
@@ -67,7 +66,7 @@ bool PgCluster::start(QString *why)
         *why = QStringLiteral("no temporary directory");
         return false;
     }
-    if (geteuid() == 0) {
+    if (runsAsRoot()) {
         QString output;
         QProcess::execute(QStringLiteral("chown"), {QLatin1String(kServerUser), dir.path()});
     }

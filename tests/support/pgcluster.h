@@ -30,6 +30,8 @@ public:
     bool sql(const QString &statement, QString *output = nullptr) const;
 
 private:
+    // Whether this process has the rights the server refuses to run with.
+    static bool runsAsRoot();
     bool run(const QString &program, const QStringList &arguments, QString *output, int timeoutMs = 60000) const;
 
     QTemporaryDir dir;

@@ -2,8 +2,12 @@
 // class: what it lists and counts, what it makes of a record being appended,
 // of damage and of a missing journal, and that it leaves the file alone.
 
+#include "pgcluster.h"
+#include "velmoraclock.h"
 #include "velmoraeventjournal.h"
 #include "velmoraeventjournalrecord.h"
+#include "velmoraeventstore.h"
+#include "velmorasharedjournal.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -115,6 +119,7 @@ private slots:
     void operatorAnswersShowInTheList();
     void toleratesARecordBeingAppended();
     void leavesTheJournalAsItIsWhileTheProgramUsesIt();
+    void listsTheJournalInPostgreSQLAsTheFile();
     void refusesWhatIsNoUsableJournal_data();
     void refusesWhatIsNoUsableJournal();
     void commandLine_data();
@@ -301,6 +306,46 @@ void TestLumariJournal::leavesTheJournalAsItIsWhileTheProgramUsesIt()
     now[4] = QStringLiteral("delivered");
     now[6] = QStringLiteral("pending");
     QCOMPARE(statesFromText(runReader({appDir->path()}).out), now);
+}
+
+void TestLumariJournal::listsTheJournalInPostgreSQLAsTheFile()
+{
+    if (PgCluster::binDirectory().isEmpty())
+        QSKIP("The PostgreSQL server binaries are not installed (Debian package postgresql); nothing to read from.");
+    PgCluster cluster;
+    QString why;
+    QVERIFY2(cluster.start(&why), qPrintable(why));
+    // No journal made there yet.
+    const Run empty = runReader({cluster.connectionString()});
+    QCOMPARE(empty.exitCode, 2);
+    QVERIFY2(empty.err.contains(QStringLiteral("no event journal in the database")), qPrintable(empty.err));
+
+    // The same events, answered the same way, as the program journals them
+    // there; the database deletes what was delivered, as a compaction does.
+    VelmoraSharedJournal shared(VelmoraClock::system());
+    QVERIFY(shared.start(cluster.connectionString(), QStringLiteral("tst_lumarijournal")));
+    QTRY_VERIFY_WITH_TIMEOUT(shared.holdsLease(), 15000);
+    QVector<SVelmoraMsg> events;
+    for (int number = 1; number <= 5; ++number)
+        events << makeEvent(number);
+    QVERIFY(shared.store()->appendDurably(events));
+    QCOMPARE(events.last().journalId, 5);
+    shared.store()->markDelivered(1);
+    shared.store()->markDelivered(2);
+    shared.store()->markRefused(3);
+    QVERIFY(journal->compact());
+
+    // The marks reach the database from a thread of their own.
+    const States settled = {{3, QStringLiteral("set-aside")}, {4, QStringLiteral("pending")}, {5, QStringLiteral("pending")}};
+    QTRY_COMPARE_WITH_TIMEOUT(statesFromText(runReader({cluster.connectionString()}).out), settled, 10000);
+    for (const QString &format : {QStringLiteral("csv"), QStringLiteral("text")}) {
+        const Run file = runReader({appDir->path(), QStringLiteral("--format"), format});
+        const Run database = runReader({cluster.connectionString(), QStringLiteral("--format"), format});
+        QCOMPARE(database.exitCode, 0);
+        // Below the first line, which names the file or the database.
+        QCOMPARE(database.out.mid(database.out.indexOf(QLatin1Char('\n'))),
+                 file.out.mid(file.out.indexOf(QLatin1Char('\n'))));
+    }
 }
 
 void TestLumariJournal::refusesWhatIsNoUsableJournal_data()

@@ -163,6 +163,13 @@ JournalListing JournalListing::read(const QString &path)
     return listing;
 }
 
+bool JournalListing::isConnectionString(const QString &argument)
+{
+    if (argument.startsWith(QLatin1String("postgresql://")) || argument.startsWith(QLatin1String("postgres://")))
+        return true;
+    return argument.contains(QLatin1Char('=')) && !QFileInfo::exists(argument);
+}
+
 QString JournalListing::stateName(State state)
 {
     switch (state) {

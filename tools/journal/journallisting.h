@@ -45,13 +45,25 @@ public:
     static JournalListing read(const QString &path);
     // The journal file a path names, by the rules of read().
     static QString journalFileFor(const QString &path);
+    // The journal in PostgreSQL that the program keeps when configured so:
+    // its pending and set-aside events (the database deletes settled ones).
+    // Only read, with one SELECT; Missing where the database holds no
+    // journal, Unreadable where it cannot be reached or the build has no
+    // libpq.
+    static JournalListing readDatabase(const QString &connectionString);
+    // Whether the argument is a PostgreSQL connection string (a URI, or
+    // key=value pairs) rather than a path that exists.
+    static bool isConnectionString(const QString &argument);
 
     static QString stateName(State state);
 
     Outcome outcome = Outcome::Ok;
     // Why the outcome is not Ok, for people.
     QString problem;
+    // The file read; for a database, its connection string without the
+    // password.
     QString filePath;
+    bool inDatabase = false;
     qint64 fileSize = 0;
     // Bytes at the end that begin a record not yet complete: one being
     // appended while the file was read, or torn by a crash. Not damage.

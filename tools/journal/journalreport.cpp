@@ -86,9 +86,10 @@ QString countsLine(const JournalListing &listing)
 
 QString renderText(const JournalListing &listing)
 {
-    QString out = QStringLiteral("Journal %1 (%2 bytes)\n")
-                      .arg(QDir::toNativeSeparators(listing.filePath))
-                      .arg(listing.fileSize);
+    QString out = listing.inDatabase ? QStringLiteral("Journal in PostgreSQL %1\n").arg(listing.filePath)
+                                     : QStringLiteral("Journal %1 (%2 bytes)\n")
+                                           .arg(QDir::toNativeSeparators(listing.filePath))
+                                           .arg(listing.fileSize);
     if (!listing.entries.isEmpty()) {
         QVector<QStringList> rows;
         rows << kColumns;

@@ -21,6 +21,8 @@ const char kDescription[] =
     "because the monitoring software refused them, and delivered ones the journal has not yet\n"
     "compacted away, with their counts. The journal is only read, never locked or written, so this\n"
     "is safe while Lumari runs; a record being appended at that moment is left for the next run.\n"
+    "Given a PostgreSQL connection string instead (LUMARIJOURNAL), it lists the journal kept there:\n"
+    "its pending and set-aside events, as the instance taking over would read them.\n"
     "\n"
     "Exit status: 0 listed; 1 wrong usage; 2 no journal, or it cannot be read; 3 the journal is\n"
     "damaged (its intact records are still listed).";
@@ -45,7 +47,7 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(
         QStringLiteral("directory"),
         QStringLiteral("Lumari's application directory (default: the one this program is in), its spool "
-                       "directory, or the journal file itself."),
+                       "directory, the journal file itself, or a PostgreSQL connection string."),
         QStringLiteral("[directory]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -70,7 +72,8 @@ int main(int argc, char *argv[])
     // installed beside this one.
     const QString path = positional.isEmpty() ? QCoreApplication::applicationDirPath() : positional.first();
 
-    const JournalListing listing = JournalListing::read(path);
+    const JournalListing listing =
+        JournalListing::isConnectionString(path) ? JournalListing::readDatabase(path) : JournalListing::read(path);
     if (listing.outcome == JournalListing::Outcome::Missing || listing.outcome == JournalListing::Outcome::Unreadable) {
         err << "lumari-journal: " << listing.problem << '\n';
         return kExitNoJournal;
