@@ -176,7 +176,7 @@ void TestVelmoraHealth::admit()
     listed.deviceId = QStringLiteral("123456");
     listed.listed = true;
     listed.description = QStringLiteral("Склад \"B\"\\\t</script>");
-    snapshot.known << refused << listed;
+    snapshot.known << listed << refused;
     endpoint.setDevices(snapshot);
     // The rows, written out by hand, are JSON the page reads back as given.
     QNetworkReply *statusReply = manager.get(QNetworkRequest(QUrl(base + QStringLiteral("/status.json"))));
