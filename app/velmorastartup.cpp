@@ -14,7 +14,6 @@
 #include "velmoraeventjournal.h"
 #include "velmorajournaldamagenotice.h"
 #include "velmorajournalrole.h"
-#include "velmorametrics.h"
 #include "velmoralog.h"
 #include "velmoraloghousekeeper.h"
 #include "velmoranetworkserver.h"
@@ -388,8 +387,7 @@ void VelmoraStartup::startStatusEndpoint()
     connect(endpoint, &VelmoraStatusEndpoint::deviceSnapshotRequestSignal, networkThread->worker(),
             &VelmoraNetworkServer::deviceSnapshotSlot, Qt::QueuedConnection);
     connect(networkThread->worker(), &VelmoraNetworkServer::deviceSnapshotSignal, endpoint,
-            &VelmoraStatusEndpoint::setDevices,
-            Qt::QueuedConnection);
+            &VelmoraStatusEndpoint::setDevices, Qt::QueuedConnection);
     endpoint->apply(VelmoraCommon_GetConf()->httpAddress, VelmoraCommon_GetConf()->httpPasswordHash);
 
     watchdog = new VelmoraServiceWatchdog;

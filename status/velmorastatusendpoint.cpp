@@ -1,17 +1,14 @@
 #include "velmorastatusendpoint.h"
 
-#include "velmoradevicestatetext.h"
 #include "velmorahealth.h"
 #include "velmorahttpserver.h"
 #include "velmoralog.h"
 #include "velmorametrics.h"
 #include "velmorapasswordhash.h"
+#include "velmorastatusjson.h"
 #include "velmorastatuspage.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QHostAddress>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
@@ -27,80 +24,10 @@ const char kTag[] = "http";
 // more often only costs the network thread a copy of every device record.
 const int kRefreshIntervalMs = VelmoraStatusPage::kRefreshMs;
 const char kJson[] = "application/json";
-const char kTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
 
 std::string toStd(const QByteArray &bytes)
 {
     return std::string(bytes.constData(), std::size_t(bytes.size()));
-}
-
-// The devices' rows are written out by hand: with ten thousand devices,
-// made through the JSON classes every 3 s, they took this thread over
-// twice its time. A device's times go to the page as milliseconds since 1970
-// and the page writes them out (formatting them here took a quarter of a
-// second of this thread for 10,000 devices); 0, not yet, is left out.
-void appendString(QByteArray &json, const QString &text)
-{
-    json += '"';
-    for (const char byte : text.toUtf8()) {
-        const auto code = static_cast<unsigned char>(byte);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += byte;
-        } else if (code < 0x20) {
-            json += "\\u00";
-            json += "0123456789abcdef"[code >> 4];
-            json += "0123456789abcdef"[code & 0xF];
-        } else {
-            json += byte;
-        }
-    }
-    json += '"';
-}
-
-void appendField(QByteArray &json, const char *name, const QString &text)
-{
-    json += ",\"";
-    json += name;
-    json += "\":";
-    appendString(json, text);
-}
-
-void appendNumber(QByteArray &json, const char *name, qint64 number, bool zeroLeftOut)
-{
-    if (zeroLeftOut && number == 0)
-        return;
-    json += ",\"";
-    json += name;
-    json += "\":";
-    json += QByteArray::number(number);
-}
-
-// Control bytes of the line (its 0x14 terminator) written as <14>, the way
-// the Events window shows them; a browser would draw them as empty boxes.
-QString printableLine(const QString &line)
-{
-    QString shown;
-    for (const QChar character : line) {
-        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
-            shown += QStringLiteral("<%1>").arg(character.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            shown += character;
-    }
-    return shown;
-}
-
-const char *stateName(SVelmoraHeldRow::State state)
-{
-    switch (state) {
-    case SVelmoraHeldRow::Waiting:
-        return "waiting";
-    case SVelmoraHeldRow::Refused:
-        return "refused";
-    case SVelmoraHeldRow::SetAside:
-        return "setAside";
-    }
-    return "waiting";
 }
 
 } // namespace
@@ -344,55 +271,8 @@ void VelmoraStatusEndpoint::setDevices(const SVelmoraDeviceSnapshot &snapshot)
     // The Devices window's copies come here too.
     if (!pageOpen)
         return;
-    using Text = VelmoraDeviceStateText;
-    QVector<const SVelmoraKnownDevice *> known;
-    known.reserve(snapshot.known.size());
-    QHash<QString, const SVelmoraKnownDevice *> knownById;
-    knownById.reserve(snapshot.known.size());
     QSet<QString> refused;
-    for (const SVelmoraKnownDevice &device : snapshot.known) {
-        known << &device;
-        knownById.insert(device.deviceId, &device);
-        if (device.state == SVelmoraKnownDevice::State::RefusedNotListed)
-            refused.insert(device.deviceId);
-    }
-    // As the Devices window has them: the connected devices in the order
-    // they connected, then the known ones that are not.
-    QByteArray json;
-    json.reserve(160 * (snapshot.connected.size() + known.size()) + 2);
-    json += '[';
-    QSet<QString> connectedIds;
-    const auto appendRow = [&](const SVelmoraDeviceRow *connection, const SVelmoraKnownDevice *device) {
-        const bool connected = connection != nullptr;
-        json += json.size() > 1 ? ",{\"id\":" : "{\"id\":";
-        appendString(json, device ? device->deviceId : connection->deviceId);
-        const Text::Shown shown = device ? Text::shownOf(*device, connected) : Text::Shown::Connected;
-        appendField(json, "state", QLatin1String(Text::name(shown)));
-        if (device) {
-            appendField(json, "description", device->description);
-            appendNumber(json, "period", device->periodS, false);
-            if (shown == Text::Shown::HeardAgo)
-                appendNumber(json, "heardSecondsAgo", std::max<qint64>(0, (snapshot.takenAt - device->lastHeardAt) / 1000),
-                             false);
-            if (shown == Text::Shown::AbsentSince)
-                appendNumber(json, "absentSince", device->absentSince, true);
-        }
-        if (connection) {
-            appendField(json, "address", QStringLiteral("%1:%2").arg(connection->peerAddress).arg(connection->peerPort));
-            appendNumber(json, "connected", connection->connectedAt, true);
-            appendNumber(json, "lastFrame", connection->lastFrameAt, true);
-        }
-        json += '}';
-    };
-    for (const SVelmoraDeviceRow &connection : snapshot.connected) {
-        connectedIds.insert(connection.deviceId);
-        appendRow(&connection, connection.deviceId.isEmpty() ? nullptr : knownById.value(connection.deviceId));
-    }
-    for (const SVelmoraKnownDevice *device : qAsConst(known)) {
-        if (!connectedIds.contains(device->deviceId))
-            appendRow(nullptr, device);
-    }
-    json += ']';
+    const QByteArray json = VelmoraStatusJson::deviceRows(snapshot, &refused);
     // Written out once per copy, not at each change of the status texts.
     deviceRowsJson = json;
     devicesIn = true;
@@ -412,29 +292,7 @@ void VelmoraStatusEndpoint::rebuildStatus()
 
 QByteArray VelmoraStatusEndpoint::statusJson() const
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("connections"), statusTexts.value(0));
-    object.insert(QStringLiteral("held"), statusTexts.value(1));
-    object.insert(QStringLiteral("line"), statusTexts.value(2));
-    object.insert(QStringLiteral("deviceTrouble"), statusTexts.value(3));
-    object.insert(QStringLiteral("standby"), statusTexts.value(4));
     // Until the workers' first copies are in, the page asks again soon
     // rather than show empty tables.
-    object.insert(QStringLiteral("copiesIn"), heldRowsIn && devicesIn);
-    QJsonArray events;
-    for (const SVelmoraHeldRow &row : heldRows) {
-        QJsonObject event;
-        event.insert(QStringLiteral("key"), double(row.key));
-        event.insert(QStringLiteral("line"), printableLine(row.lineText));
-        event.insert(QStringLiteral("state"), QLatin1String(stateName(row.state)));
-        event.insert(QStringLiteral("attempts"), row.attempts);
-        event.insert(QStringLiteral("received"), row.msg.receivedAt.toString(QLatin1String(kTimeFormat)));
-        events.append(event);
-    }
-    object.insert(QStringLiteral("events"), events);
-    // The page shows the times in this machine's local time, as the window does.
-    object.insert(QStringLiteral("utcOffsetSeconds"), QDateTime::currentDateTime().offsetFromUtc());
-    QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    json.chop(1);
-    return json + ",\"devices\":" + deviceRowsJson + '}';
+    return VelmoraStatusJson::status(statusTexts, heldRows, heldRowsIn && devicesIn, deviceRowsJson);
 }
