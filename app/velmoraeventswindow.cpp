@@ -1,6 +1,7 @@
 #include "velmoraeventswindow.h"
 
 #include "velmoraheldeventsmodel.h"
+#include "velmorareceiverformat.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -117,7 +118,7 @@ void VelmoraEventsWindow::answerSelected(bool again)
     SVelmoraHeldRow row;
     if (!selectedSetAside(&row))
         return;
-    const QString line = VelmoraHeldEventsModel::printable(row.lineText);
+    const QString line = VelmoraReceiverFormat::printableLine(row.lineText);
     const bool yes = again
         ? confirm(tr("Send again"), tr("Send this event to the monitoring software again?\n\n%1").arg(line))
         : confirm(tr("Release"),

@@ -1,5 +1,7 @@
 #include "velmoraheldeventsmodel.h"
 
+#include "velmorareceiverformat.h"
+
 #include <QStringList>
 
 VelmoraHeldEventsModel::VelmoraHeldEventsModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -92,7 +94,7 @@ QString VelmoraHeldEventsModel::cellText(int row, int column) const
     case ZoneColumn:
         return held.msg.zone;
     case LineColumn:
-        return printable(held.lineText);
+        return VelmoraReceiverFormat::printableLine(held.lineText);
     case AttemptsColumn:
         return QString::number(held.attempts);
     case StateColumn:
@@ -138,15 +140,3 @@ QString VelmoraHeldEventsModel::csvField(const QString &text)
     return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
-QString VelmoraHeldEventsModel::printable(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size() + 4);
-    for (const QChar character : text) {
-        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
-            shown += QStringLiteral("<%1>").arg(character.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            shown += character;
-    }
-    return shown;
-}

@@ -46,8 +46,6 @@ public:
     // lines ended by CR LF.
     QString toCsv() const;
     static QString csvField(const QString &text);
-    // Control characters (the line's terminator among them) written as <XX>.
-    static QString printable(const QString &text);
 
 private:
     SVelmoraHeldRows heldRows;

@@ -36,6 +36,19 @@ QString VelmoraReceiverFormat::eventLine(const QString &server, const QString &l
     return text;
 }
 
+QString VelmoraReceiverFormat::printableLine(const QString &line)
+{
+    QString shown;
+    shown.reserve(line.size() + 4);
+    for (const QChar character : line) {
+        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
+            shown += QStringLiteral("<%1>").arg(character.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += character;
+    }
+    return shown;
+}
+
 QString VelmoraReceiverFormat::keepaliveLine(const QString &server, const QString &line)
 {
     return QLatin1String(kKeepaliveLineStart) + server + line + QLatin1String(kKeepaliveFiller)

@@ -24,6 +24,9 @@ public:
     static QString eventLine(const QString &server, const QString &line, const SVelmoraMsg &msg,
                              bool appendTime);
     static QString keepaliveLine(const QString &server, const QString &line);
+    // The line for a person to read: control bytes (its 0x14 terminator)
+    // written as <14>.
+    static QString printableLine(const QString &line);
 
     // The configured texts as they go into every line: server at least two
     // characters ("01" when empty), line "1" when empty.

@@ -1,6 +1,7 @@
 #include "velmorastatusjson.h"
 
 #include "velmoradevicestatetext.h"
+#include "velmorareceiverformat.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -55,20 +56,6 @@ void appendNumber(QByteArray &json, const char *name, qint64 number, bool zeroLe
     json += name;
     json += "\":";
     json += QByteArray::number(number);
-}
-
-// Control bytes of the line (its 0x14 terminator) written as <14>, the way
-// the Events window shows them; a browser would draw them as empty boxes.
-QString printableLine(const QString &line)
-{
-    QString shown;
-    for (const QChar character : line) {
-        if (character.unicode() < 0x20 || character.unicode() == 0x7F)
-            shown += QStringLiteral("<%1>").arg(character.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            shown += character;
-    }
-    return shown;
 }
 
 const char *stateName(SVelmoraHeldRow::State state)
@@ -153,7 +140,7 @@ QByteArray VelmoraStatusJson::status(const QStringList &texts, const SVelmoraHel
     for (const SVelmoraHeldRow &row : held) {
         QJsonObject event;
         event.insert(QStringLiteral("key"), double(row.key));
-        event.insert(QStringLiteral("line"), printableLine(row.lineText));
+        event.insert(QStringLiteral("line"), VelmoraReceiverFormat::printableLine(row.lineText));
         event.insert(QStringLiteral("state"), QLatin1String(stateName(row.state)));
         event.insert(QStringLiteral("attempts"), row.attempts);
         event.insert(QStringLiteral("received"), row.msg.receivedAt.toString(QLatin1String(kTimeFormat)));

@@ -72,6 +72,13 @@ QList<QByteArray> sendAcknowledged(const QList<quint16> &ports, int count, quint
     return lines;
 }
 
+// Every one of the lines has reached the station.
+bool allDelivered(ListeningStation &station, const QList<QByteArray> &lines)
+{
+    const QList<QByteArray> delivered = station.acknowledgedEvents();
+    return std::all_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) { return delivered.contains(line); });
+}
+
 bool acceptsConnections(quint16 port)
 {
     TestDevice device(QByteArray::fromHex("123456"));
@@ -191,13 +198,7 @@ void TestLumariStandby::standbyTakesOverFromKilledActive()
 
     // Every acknowledged event reaches the station; none more than twice.
     QVERIFY(station.waitForAcknowledgedEvents(30, kLineMs));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            const QList<QByteArray> delivered = station.acknowledgedEvents();
-            return std::all_of(acknowledged.cbegin(), acknowledged.cend(),
-                               [&](const QByteArray &line) { return delivered.contains(line); });
-        }(),
-        kLineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(allDelivered(station, acknowledged), kLineMs);
     const QList<QByteArray> delivered = station.acknowledgedEvents();
     qInfo("%d lines for %d events", int(delivered.size()), int(acknowledged.size()));
     QVERIFY(std::all_of(delivered.cbegin(), delivered.cend(),
@@ -281,13 +282,7 @@ void TestLumariStandby::databaseStoppedAndStartedWhileEventsFlow()
     qInfo("ACKs resumed %lld ms after the database was started again", sinceRestart.elapsed());
     QCOMPARE(acknowledged.size(), 10);
     QVERIFY(station.waitForAcknowledgedEvents(10, kLineMs));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            const QList<QByteArray> delivered = station.acknowledgedEvents();
-            return std::all_of(acknowledged.cbegin(), acknowledged.cend(),
-                               [&](const QByteArray &line) { return delivered.contains(line); });
-        }(),
-        kLineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(allDelivered(station, acknowledged), kLineMs);
     const QString dayLog = lumari.dayLog();
     QCOMPARE(dayLog.count(lost), 1);
     QVERIFY(!dayLog.contains(lost + QStringLiteral(".")));
