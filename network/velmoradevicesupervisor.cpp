@@ -328,13 +328,14 @@ SVelmoraMsg VelmoraDeviceSupervisor::restoreEvent(const QString &deviceId, const
 QVector<SVelmoraKnownDevice> VelmoraDeviceSupervisor::knownDevices() const
 {
     VelmoraKnownDevicesView view;
+    view.reserve(known.size() + refusals.size());
     for (const KnownDevice &device : known)
         view.addKnown(device.state);
     for (const SVelmoraDeviceListRow &row : list.rows)
         view.addListed(row);
     for (auto refusal = refusals.cbegin(); refusal != refusals.cend(); ++refusal)
         view.addRefused(refusal.key(), refusal->decision);
-    return view.devices([this](const QString &deviceId) { return supervises(deviceId) ? periodOf(deviceId) : 0; });
+    return view.takeDevices([this](const QString &deviceId) { return supervises(deviceId) ? periodOf(deviceId) : 0; });
 }
 
 void VelmoraDeviceSupervisor::acceptPresentedMac(const QString &deviceId)

@@ -1,13 +1,22 @@
 #include "velmoraknowndevicesview.h"
 
+#include <algorithm>
+
+void VelmoraKnownDevicesView::reserve(int count)
+{
+    rows.reserve(count);
+    rowOf.reserve(count);
+}
+
 SVelmoraKnownDevice &VelmoraKnownDevicesView::deviceOf(const QString &deviceId)
 {
-    auto found = byId.find(deviceId);
-    if (found == byId.end()) {
-        found = byId.insert(deviceId, SVelmoraKnownDevice());
-        found->deviceId = deviceId;
-    }
-    return *found;
+    const auto found = rowOf.constFind(deviceId);
+    if (found != rowOf.cend())
+        return rows[*found];
+    rowOf.insert(deviceId, rows.size());
+    rows.append(SVelmoraKnownDevice());
+    rows.last().deviceId = deviceId;
+    return rows.last();
 }
 
 void VelmoraKnownDevicesView::addKnown(const SVelmoraDeviceState &state)
@@ -43,13 +52,14 @@ void VelmoraKnownDevicesView::addRefused(const QString &deviceId, const VelmoraD
     device.presentedMac = decision.presentedMac;
 }
 
-QVector<SVelmoraKnownDevice> VelmoraKnownDevicesView::devices(const std::function<int(const QString &)> &periodSOf) const
+QVector<SVelmoraKnownDevice> VelmoraKnownDevicesView::takeDevices(const std::function<int(const QString &)> &periodSOf)
 {
-    QVector<SVelmoraKnownDevice> devices;
-    devices.reserve(byId.size());
-    for (SVelmoraKnownDevice device : byId) {
+    QVector<SVelmoraKnownDevice> devices = std::move(rows);
+    rows.clear();
+    rowOf.clear();
+    for (SVelmoraKnownDevice &device : devices)
         device.periodS = periodSOf(device.deviceId);
-        devices << device;
-    }
+    std::sort(devices.begin(), devices.end(),
+              [](const SVelmoraKnownDevice &a, const SVelmoraKnownDevice &b) { return a.deviceId < b.deviceId; });
     return devices;
 }
