@@ -79,6 +79,20 @@ bool allDelivered(ListeningStation &station, const QList<QByteArray> &lines)
     return std::all_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) { return delivered.contains(line); });
 }
 
+// Starts both on one database; true once either listens, and which.
+bool startBoth(LumariInstance &first, const SVelmoraConf &firstConf, LumariInstance &second,
+               const SVelmoraConf &secondConf, bool *firstIsActive)
+{
+    if (!first.writeConf(firstConf) || !first.start() || !second.writeConf(secondConf) || !second.start())
+        return false;
+    if (!QTest::qWaitFor(
+            [&] { return first.dayLog().contains(kListening) || second.dayLog().contains(kListening); },
+            kTakeoverMs + kSlackMs))
+        return false;
+    *firstIsActive = first.dayLog().contains(kListening);
+    return true;
+}
+
 bool acceptsConnections(quint16 port)
 {
     TestDevice device(QByteArray::fromHex("123456"));
@@ -220,13 +234,11 @@ void TestLumariStandby::activeCutFromDatabaseFencesItself()
     const SVelmoraConf firstConf = confFor(station.address(), cluster.connectionString());
     const SVelmoraConf secondConf = confFor(station.address(), cluster.connectionString());
     // Either may become active first.
-    QVERIFY(first.writeConf(firstConf) && first.start());
-    QVERIFY(second.writeConf(secondConf) && second.start());
-    QTRY_VERIFY_WITH_TIMEOUT(first.dayLog().contains(kListening) || second.dayLog().contains(kListening),
-                             kTakeoverMs + kSlackMs);
-    LumariInstance &active = first.dayLog().contains(kListening) ? first : second;
-    LumariInstance &standby = &active == &first ? second : first;
-    const auto activePort = quint16(&active == &first ? firstConf.tcpPort : secondConf.tcpPort);
+    bool firstIsActive = false;
+    QVERIFY(startBoth(first, firstConf, second, secondConf, &firstIsActive));
+    LumariInstance &active = firstIsActive ? first : second;
+    LumariInstance &standby = firstIsActive ? second : first;
+    const auto activePort = quint16((firstIsActive ? firstConf : secondConf).tcpPort);
     QVERIFY(acceptsConnections(activePort));
 
     QString output;
@@ -305,14 +317,12 @@ void TestLumariStandby::takeoverKnowsTheDevicesOfThePreviousActive()
     SVelmoraConf firstConf = confFor(station.address(), cluster.connectionString());
     SVelmoraConf secondConf = confFor(station.address(), cluster.connectionString());
     firstConf.supervisionS = secondConf.supervisionS = 5;
-    QVERIFY(first.writeConf(firstConf) && first.start());
-    QVERIFY(second.writeConf(secondConf) && second.start());
-    QTRY_VERIFY_WITH_TIMEOUT(first.dayLog().contains(kListening) || second.dayLog().contains(kListening),
-                             kTakeoverMs + kSlackMs);
-    LumariInstance &active = first.dayLog().contains(kListening) ? first : second;
-    LumariInstance &standby = &active == &first ? second : first;
-    const auto activePort = quint16(&active == &first ? firstConf.tcpPort : secondConf.tcpPort);
-    const auto standbyPort = quint16(&active == &first ? secondConf.tcpPort : firstConf.tcpPort);
+    bool firstIsActive = false;
+    QVERIFY(startBoth(first, firstConf, second, secondConf, &firstIsActive));
+    LumariInstance &active = firstIsActive ? first : second;
+    LumariInstance &standby = firstIsActive ? second : first;
+    const auto activePort = quint16((firstIsActive ? firstConf : secondConf).tcpPort);
+    const auto standbyPort = quint16((firstIsActive ? secondConf : firstConf).tcpPort);
 
     // Only the active hears the device, learns its MAC and reports it absent.
     TestDevice leaving(QByteArray::fromHex("0A0B0D"));
